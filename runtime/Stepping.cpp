@@ -1,0 +1,191 @@
+// The communication step and the calls around it: cancelling, status queries
+// and the input and output derivatives, none of which this slave supports.
+#include "ModelDefinition.h"
+#include "SlaveInstance.h"
+
+namespace {
+
+constexpr int kSubstepCount = 10;
+
+// Always inlined: on 32-bit x86 a double returned across a real call travels
+// through the x87 unit, which this library must never use.
+[[gnu::always_inline]] inline fmiReal substepSizeOf(fmiReal communicationStepSize) {
+    return modelDefinition.substepRule == SubstepRule::MultiplyByOneTenth
+               ? communicationStepSize * 0.1
+               : communicationStepSize / 10.0;
+}
+
+// Fixed refusals that need no instance state: the slave never steps
+// asynchronously, so there is never a pending or discarded step to ask about.
+template <typename... Arguments>
+void logRefusal(const SlaveInstance& instance, fmiString categoryName, fmiString format,
+                Arguments... arguments) {
+    instance.callbacks.logger(nullptr, instance.instanceNameCopy, fmiError, categoryName, format,
+                              arguments...);
+}
+
+fmiString statusKindName(fmiStatusKind s) {
+    switch (s) {
+        case fmiDoStepStatus:
+            return "fmiDoStepStatus";
+        case fmiPendingStatus:
+            return "fmiPendingStatus";
+        case fmiLastSuccessfulTime:
+            return "fmiLastSuccessfulTime";
+    }
+    // Kinds outside the enumeration have no name; the trace still needs a
+    // string for its "%s".
+    return "unknown";
+}
+
+fmiString statusRefusalFormat(fmiStatusKind s) {
+    switch (s) {
+        case fmiDoStepStatus:
+            return "%s: Can be called with fmiDoStepStatus when fmiDoStep returned fmiPending. "
+                   "This is not the case.";
+        case fmiPendingStatus:
+            return "%s: Can be called with fmiPendingStatus when fmiDoStep returned fmiPending. "
+                   "This is not the case.";
+        case fmiLastSuccessfulTime:
+            return "%s: Can be called with fmiLastSuccessfulTime when fmiDoStep returned "
+                   "fmiDiscard. This is not the case.";
+    }
+    return nullptr;
+}
+
+// All five status queries: traced, refused for the three known kinds, and
+// value is never written.
+fmiStatus refuseStatusQuery(fmiComponent c, fmiString functionName, fmiStatusKind s) {
+    SlaveInstance* const instance = acceptCall(c, functionName, kBeforeTermination);
+    if (instance == nullptr) {
+        return fmiError;
+    }
+    logTrace(*instance, "%s: fmiStatusKind = %s", functionName, statusKindName(s));
+    const fmiString format = statusRefusalFormat(s);
+    if (format != nullptr) {
+        logRefusal(*instance, category::kError, format, functionName);
+    }
+    return fmiError;
+}
+
+}  // namespace
+
+extern "C" {
+
+SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiDoStep)(fmiComponent c, fmiReal currentCommunicationPoint,
+                                                 fmiReal communicationStepSize,
+                                                 fmiBoolean newStep) {
+    SlaveInstance* const instance = acceptCall(c, "fmiDoStep", kInitializedOnly);
+    if (instance == nullptr) {
+        return fmiError;
+    }
+    logTrace(*instance,
+             "fmiDoStep: currentCommunicationPoint = %g, communicationStepSize = %g, "
+             "newStep = fmi%s",
+             currentCommunicationPoint, communicationStepSize,
+             newStep != fmiFalse ? "True" : "False");
+    if (communicationStepSize == 0.0) {
+        return fmiOK;
+    }
+    const fmiReal substepSize = substepSizeOf(communicationStepSize);
+    const fmiEventInfo& events = instance->eventRecord;
+    // The time is the running sum of the substeps, each addition rounded on
+    // its own; it always starts from the master's communication point.
+    fmiReal time = currentCommunicationPoint;
+    for (int substep = 0; substep < kSubstepCount; ++substep) {
+        time += substepSize;
+        instance->currentTime = time;
+        // Strictly after the event time; a NaN time never fires.
+        if (events.upcomingTimeEvent != fmiFalse && time > events.nextEventTime) {
+            logTrace(*instance, "fmiDoStep: time event detected at %g", time);
+            modelDefinition.updateAtEvent(*instance);
+        }
+        if (events.terminateSimulation != fmiFalse) {
+            instance->callbacks.logger(instance, instance->instanceNameCopy, fmiOK, category::kLog,
+                                       "fmiDoStep: model requested termination at t=%g",
+                                       instance->currentTime);
+            return fmiError;
+        }
+    }
+    return fmiOK;
+}
+
+SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiCancelStep)(fmiComponent c) {
+    SlaveInstance* const instance = acceptCall(c, "fmiCancelStep", kInitializedOnly);
+    if (instance == nullptr) {
+        return fmiError;
+    }
+    logTrace(*instance, "fmiCancelStep");
+    logRefusal(*instance, category::kError,
+               "fmiCancelStep: Can be called when fmiDoStep returned fmiPending. This is not the "
+               "case.");
+    return fmiError;
+}
+
+SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiGetStatus)(fmiComponent c, const fmiStatusKind s,
+                                                    fmiStatus* /*value*/) {
+    return refuseStatusQuery(c, "fmiGetStatus", s);
+}
+
+SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiGetRealStatus)(fmiComponent c, const fmiStatusKind s,
+                                                        fmiReal* /*value*/) {
+    return refuseStatusQuery(c, "fmiGetRealStatus", s);
+}
+
+SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiGetIntegerStatus)(fmiComponent c, const fmiStatusKind s,
+                                                           fmiInteger* /*value*/) {
+    return refuseStatusQuery(c, "fmiGetIntegerStatus", s);
+}
+
+SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiGetBooleanStatus)(fmiComponent c, const fmiStatusKind s,
+                                                           fmiBoolean* /*value*/) {
+    return refuseStatusQuery(c, "fmiGetBooleanStatus", s);
+}
+
+SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiGetStringStatus)(fmiComponent c, const fmiStatusKind s,
+                                                          fmiString* /*value*/) {
+    return refuseStatusQuery(c, "fmiGetStringStatus", s);
+}
+
+SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiSetRealInputDerivatives)(fmiComponent c,
+                                                                  const fmiValueReference /*vr*/[],
+                                                                  std::size_t nvr,
+                                                                  const fmiInteger /*order*/[],
+                                                                  const fmiReal /*value*/[]) {
+    SlaveInstance* const instance = acceptCall(c, "fmiSetRealInputDerivatives", kInitializedOnly);
+    if (instance == nullptr) {
+        return fmiError;
+    }
+    logTrace(*instance, "fmiSetRealInputDerivatives: nvr= %d", static_cast<int>(nvr));
+    logRefusal(*instance, category::kWarning,
+               "fmiSetRealInputDerivatives: ignoring function call. This model cannot "
+               "interpolate inputs: canInterpolateInputs=\"fmiFalse\"");
+    return fmiWarning;
+}
+
+SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiGetRealOutputDerivatives)(fmiComponent c,
+                                                                   const fmiValueReference /*vr*/[],
+                                                                   std::size_t nvr,
+                                                                   const fmiInteger /*order*/[],
+                                                                   fmiReal value[]) {
+    static constexpr fmiString functionName = "fmiGetRealOutputDerivatives";
+    SlaveInstance* const instance = acceptCall(c, functionName, kInitializedOnly);
+    if (instance == nullptr) {
+        return fmiError;
+    }
+    logTrace(*instance, "fmiGetRealOutputDerivatives: nvr= %d", static_cast<int>(nvr));
+    // The zeros below go into value[]; a null array is refused like a null
+    // array of the value-access calls rather than written through.
+    if (nvr > 0 && !checkNotNull(*instance, functionName, "value[]", value)) {
+        return fmiError;
+    }
+    logRefusal(*instance, category::kWarning,
+               "fmiGetRealOutputDerivatives: ignoring function call. This model cannot compute "
+               "derivatives of outputs: MaxOutputDerivativeOrder=\"0\"");
+    for (std::size_t i = 0; i < nvr; ++i) {
+        value[i] = 0.0;
+    }
+    return fmiWarning;
+}
+
+}  // extern "C"
