@@ -1,0 +1,60 @@
+// A travel stop on one displacement: no force inside the free band between
+// the two limits (both included), a linear spring back toward the band
+// beyond either limit.
+#include "ModelDefinition.h"
+
+namespace {
+
+enum ValueReference : fmiValueReference {
+    kLowerLimit = 0,
+    kLowerRate = 1,
+    kUpperLimit = 2,
+    kUpperRate = 3,
+    kDisplacement = 4,
+    kForce = 5,
+};
+
+constexpr RealVariable kVariables[] = {
+    {"lower_limit", "Lower limit of the free band", Causality::Parameter, true, -0.055},
+    {"lower_rate", "Rate below the lower limit", Causality::Parameter, true, 50000.0},
+    {"upper_limit", "Upper limit of the free band", Causality::Parameter, true, 0.09},
+    {"upper_rate", "Rate above the upper limit", Causality::Parameter, true, 50000.0},
+    {"displacement", "Displacement", Causality::Input, false, 0.0},
+    {"force", "Force of the stop, toward the free band", Causality::Output, false, 0.0},
+};
+
+constexpr auto kRealCount = static_cast<std::uint32_t>(sizeof kVariables / sizeof kVariables[0]);
+
+void applyStartValues(SlaveInstance& instance) {
+    writeStartValues(instance, kVariables, kRealCount);
+}
+
+// Both comparisons are strict and ordered: a displacement on a limit is inside
+// the band, and a NaN on either side of a comparison makes it false, so a NaN
+// displacement gives no force. The lower side is tested first, which settles
+// inverted limits.
+void updateAtEvent(SlaveInstance& instance) {
+    fmiReal* const r = instance.realValues;
+    r[kForce] = +0.0;
+    if (r[kDisplacement] < r[kLowerLimit]) {
+        r[kForce] = (r[kLowerLimit] - r[kDisplacement]) * r[kLowerRate];
+    } else if (r[kDisplacement] > r[kUpperLimit]) {
+        r[kForce] = (r[kUpperLimit] - r[kDisplacement]) * r[kUpperRate];
+    }
+}
+
+}  // namespace
+
+extern const ModelDefinition modelDefinition{
+    "Pendrake",
+    "{893cb1e7-47fa-43c9-bb60-4aaabffe8056}",
+    kRealCount,
+    0,
+    0,
+    0,
+    0,
+    kVariables,
+    SubstepRule::MultiplyByOneTenth,
+    applyStartValues,
+    updateAtEvent,
+};
