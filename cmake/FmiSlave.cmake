@@ -15,7 +15,7 @@ function(add_fmi_slave identifier)
   add_library(${identifier} SHARED ${SLAVE_RUNTIME_SOURCES} ${SLAVE_SOURCES})
   target_include_directories(${identifier} PRIVATE ${SLAVE_RUNTIME_DIR})
   target_compile_definitions(${identifier} PRIVATE MODEL_IDENTIFIER=${identifier})
-  target_compile_options(${identifier} PRIVATE
+  target_compile_options(${identifier} PRIVATE ${SLAVE_WARNINGS}
     -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -fvisibility=hidden -fvisibility-inlines-hidden)
   # Named as FMI tools expect: <modelIdentifier>.so / <modelIdentifier>.dll.

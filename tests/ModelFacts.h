@@ -1,0 +1,31 @@
+// What the tests know of each model, written down independently of the
+// models' own sources: identifier, GUID, variables, start values, substep
+// rule and the force equations.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "FmiTypes.h"
+
+struct ModelFacts {
+    std::string identifier;
+    std::string guid;
+    std::vector<std::optional<fmiReal>> startValues;  // one per value reference
+    bool multipliesSubstep;                           // h = step * 0.1 instead of step / 10
+    // The outputs as the model computes them at a time event, in place on a
+    // copy of all real values.
+    void (*equation)(std::vector<fmiReal>& r);
+
+    std::uint32_t realCount() const {
+        return static_cast<std::uint32_t>(startValues.size());
+    }
+    // The values of a fresh instance: start values, zero elsewhere.
+    std::vector<fmiReal> freshValues() const;
+    // The substep that fmiDoStep uses for a communication step.
+    fmiReal substep(fmiReal stepSize) const;
+};
+
+const ModelFacts* findModelFacts(const std::string& identifier);

@@ -1,0 +1,202 @@
+#include "SlaveTest.h"
+
+#include <cinttypes>
+#include <sstream>
+
+TestContext& testContext() {
+    static TestContext context;
+    return context;
+}
+
+::testing::AssertionResult sameBits(fmiReal expected, fmiReal actual) {
+    if (bitsOf(expected) == bitsOf(actual)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "expected " << testing::PrintToString(expected) << " (0x" << std::hex
+           << bitsOf(expected) << "), got " << testing::PrintToString(actual) << " (0x"
+           << bitsOf(actual) << ")";
+}
+
+::testing::AssertionResult sameBits(const std::vector<fmiReal>& expected,
+                                    const std::vector<fmiReal>& actual) {
+    if (expected.size() != actual.size()) {
+        return ::testing::AssertionFailure()
+               << "expected " << expected.size() << " values, got " << actual.size();
+    }
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (auto result = sameBits(expected[i], actual[i]); !result) {
+            return ::testing::AssertionFailure() << "value " << i << ": " << result.message();
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+namespace {
+
+std::string describe(const LogRecord& r) {
+    std::ostringstream out;
+    out << "{component " << r.component << ", instance "
+        << (r.instanceNameIsNull ? "(null)" : "\"" + r.instanceName + "\"") << ", status "
+        << r.status << ", category \"" << r.category << "\", format \"" << r.format << "\", text \""
+        << r.text << "\"}";
+    return out.str();
+}
+
+::testing::AssertionResult argumentMatches(const Expected& expected, const LogArgument& actual) {
+    switch (expected.kind) {
+        case Expected::Kind::Integer: {
+            const bool isUnsigned = actual.conversion == 'u' || actual.conversion == 'x';
+            const long long value =
+                isUnsigned ? static_cast<long long>(actual.unsignedInteger) : actual.integer;
+            if (value == expected.integer) {
+                return ::testing::AssertionSuccess();
+            }
+            return ::testing::AssertionFailure()
+                   << "integer " << value << " instead of " << expected.integer;
+        }
+        case Expected::Kind::Real:
+            return sameBits(expected.real, actual.real);
+        case Expected::Kind::Text:
+            if (!actual.isNullString && actual.text == expected.text) {
+                return ::testing::AssertionSuccess();
+            }
+            return ::testing::AssertionFailure()
+                   << "text \"" << (actual.isNullString ? "(null)" : actual.text)
+                   << "\" instead of \"" << expected.text << "\"";
+    }
+    return ::testing::AssertionFailure();
+}
+
+}  // namespace
+
+::testing::AssertionResult matches(const ExpectedLog& expected, const LogRecord& actual) {
+    auto failure = [&]() { return ::testing::AssertionFailure() << describe(actual) << ": "; };
+    if (actual.component != expected.component) {
+        return failure() << "component " << actual.component << " instead of "
+                         << expected.component;
+    }
+    const bool nameMatches =
+        expected.instanceName == nullptr
+            ? actual.instanceNameIsNull
+            : !actual.instanceNameIsNull && actual.instanceName == expected.instanceName;
+    if (!nameMatches) {
+        return failure() << "wrong instance name, expected "
+                         << (expected.instanceName ? expected.instanceName : "null");
+    }
+    if (actual.status != expected.status) {
+        return failure() << "status " << actual.status << " instead of " << expected.status;
+    }
+    if (actual.category != expected.category) {
+        return failure() << "category instead of \"" << expected.category << "\"";
+    }
+    if (actual.format != expected.format) {
+        return failure() << "format instead of \"" << expected.format << "\"";
+    }
+    if (actual.arguments.size() != expected.arguments.size()) {
+        return failure() << actual.arguments.size() << " arguments instead of "
+                         << expected.arguments.size();
+    }
+    for (std::size_t i = 0; i < expected.arguments.size(); ++i) {
+        if (auto result = argumentMatches(expected.arguments[i], actual.arguments[i]); !result) {
+            return failure() << "argument " << i << ": " << result.message();
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult matchAll(const std::vector<ExpectedLog>& expected,
+                                    const std::vector<LogRecord>& actual) {
+    for (std::size_t i = 0; i < expected.size() && i < actual.size(); ++i) {
+        if (auto result = matches(expected[i], actual[i]); !result) {
+            return ::testing::AssertionFailure() << "logger call " << i << ": " << result.message();
+        }
+    }
+    if (expected.size() != actual.size()) {
+        auto failure = ::testing::AssertionFailure()
+                       << actual.size() << " logger calls instead of " << expected.size();
+        for (const auto& record : actual) {
+            failure << "\n  " << describe(record);
+        }
+        return failure;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+void SlaveTest::SetUp() {
+    logRecorder().clear();
+    logRecorder().setHook(nullptr);
+    recordingAllocator().reset();
+    resetStepFinishedCalls();
+    instanceRequests_.clear();
+}
+
+void SlaveTest::TearDown() {
+    logRecorder().setHook(nullptr);
+    for (const auto& record : logRecorder().records()) {
+        for (const auto& argument : record.arguments) {
+            EXPECT_FALSE(argument.isNullString) << "null handed to %s: " << describe(record);
+        }
+        EXPECT_TRUE(record.formatProblem.empty()) << record.formatProblem;
+    }
+    for (const auto& problem : recordingAllocator().endOfTestReport()) {
+        ADD_FAILURE() << problem;
+    }
+    EXPECT_EQ(stepFinishedCalls(), 0) << "stepFinished is never to be called";
+}
+
+fmiComponent SlaveTest::instantiateRaw(fmiString name, fmiString guid,
+                                       const fmiCallbackFunctions& functions,
+                                       fmiBoolean loggingOn) {
+    const std::size_t before = recordingAllocator().requestCount();
+    const fmiComponent c = fmi().instantiateSlave(name, guid, "file:///unused", "", 0.0, fmiFalse,
+                                                  fmiFalse, functions, loggingOn);
+    if (c != nullptr) {
+        instanceRequests_[c] = {before, recordingAllocator().requestCount()};
+    }
+    return c;
+}
+
+fmiComponent SlaveTest::instantiate(fmiBoolean loggingOn, fmiString name) {
+    const fmiComponent c =
+        instantiateRaw(name, model().guid.c_str(), recordingCallbacks(), loggingOn);
+    EXPECT_NE(c, nullptr);
+    return c;
+}
+
+fmiComponent SlaveTest::initialized(fmiBoolean loggingOn, fmiString name) {
+    const fmiComponent c = instantiate(loggingOn, name);
+    EXPECT_EQ(fmi().initializeSlave(c, 0.0, fmiFalse, 0.0), fmiOK);
+    return c;
+}
+
+void SlaveTest::leaveInError(fmiComponent c) {
+    const auto found = instanceRequests_.find(c);
+    ASSERT_NE(found, instanceRequests_.end());
+    recordingAllocator().abandonRequestsBetween(found->second.first, found->second.second);
+}
+
+void SlaveTest::terminateAndFree(fmiComponent c) {
+    EXPECT_EQ(fmi().terminateSlave(c), fmiOK);
+    fmi().freeSlaveInstance(c);
+}
+
+std::vector<fmiReal> SlaveTest::realValues(fmiComponent c) {
+    std::vector<fmiValueReference> vr(model().realCount());
+    for (std::size_t i = 0; i < vr.size(); ++i) {
+        vr[i] = static_cast<fmiValueReference>(i);
+    }
+    std::vector<fmiReal> values(vr.size());
+    EXPECT_EQ(fmi().getReal(c, vr.data(), vr.size(), values.data()), fmiOK);
+    return values;
+}
+
+void SlaveTest::setReal(fmiComponent c, fmiValueReference vr, fmiReal value) {
+    EXPECT_EQ(fmi().setReal(c, &vr, 1, &value), fmiOK);
+}
+
+void SlaveTest::setReals(fmiComponent c, const std::vector<fmiReal>& values) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        setReal(c, static_cast<fmiValueReference>(i), values[i]);
+    }
+}

@@ -1,0 +1,134 @@
+// The fixture that every test of a loaded slave library derives from: the
+// library under test, the recording callbacks, and short forms of the calls
+// a master makes. At the end of each test it reports leaks, double frees and
+// frees of unknown pointers, and any null handed to a "%s" of the logger.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Callbacks.h"
+#include "FmiTypes.h"
+#include "ModelFacts.h"
+#include "RecordingAllocator.h"
+#include "RecordingLogger.h"
+#include "SlaveLibrary.h"
+
+struct TestContext {
+    SlaveLibrary library;
+    const ModelFacts* facts = nullptr;
+    std::uint32_t mxcsrBeforeLoad = 0;
+    std::uint32_t mxcsrAfterLoad = 0;
+};
+
+TestContext& testContext();
+
+inline std::uint64_t bitsOf(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+inline double fromBits(std::uint64_t bits) {
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// Doubles compared bit for bit: +0.0 and -0.0 differ, a NaN equals its own bits.
+::testing::AssertionResult sameBits(const std::vector<fmiReal>& expected,
+                                    const std::vector<fmiReal>& actual);
+::testing::AssertionResult sameBits(fmiReal expected, fmiReal actual);
+
+// One argument that a logger call is expected to carry.
+struct Expected {
+    enum class Kind { Integer, Real, Text } kind;
+    long long integer = 0;
+    double real = 0.0;
+    std::string text;
+
+    static Expected integerArgument(long long value) {
+        return {Kind::Integer, value, 0.0, {}};
+    }
+    static Expected realArgument(double value) {
+        return {Kind::Real, 0, value, {}};
+    }
+    static Expected textArgument(std::string value) {
+        return {Kind::Text, 0, 0.0, std::move(value)};
+    }
+};
+
+// A whole logger call: component, instance name, status, category, format and
+// the typed arguments (reals bit for bit).
+struct ExpectedLog {
+    fmiComponent component;
+    const char* instanceName;  // null when the logger must receive a null name
+    fmiStatus status;
+    std::string category;
+    std::string format;
+    std::vector<Expected> arguments;
+};
+
+::testing::AssertionResult matches(const ExpectedLog& expected, const LogRecord& actual);
+::testing::AssertionResult matchAll(const std::vector<ExpectedLog>& expected,
+                                    const std::vector<LogRecord>& actual);
+
+inline Expected arg(int value) {
+    return Expected::integerArgument(value);
+}
+inline Expected arg(unsigned value) {
+    return Expected::integerArgument(value);
+}
+inline Expected arg(double value) {
+    return Expected::realArgument(value);
+}
+inline Expected arg(const char* value) {
+    return Expected::textArgument(value);
+}
+
+class SlaveTest : public ::testing::Test {
+  protected:
+    static constexpr const char* kName = "slave";
+
+    void SetUp() override;
+    void TearDown() override;
+
+    const FmiFunctions& fmi() const {
+        return testContext().library.fmi();
+    }
+    const ModelFacts& model() const {
+        return *testContext().facts;
+    }
+
+    // fmiInstantiateSlave exactly as given, with the model's GUID by default.
+    fmiComponent instantiateRaw(fmiString name, fmiString guid,
+                                const fmiCallbackFunctions& functions, fmiBoolean loggingOn);
+    fmiComponent instantiate(fmiBoolean loggingOn = fmiFalse, fmiString name = kName);
+    fmiComponent initialized(fmiBoolean loggingOn = fmiFalse, fmiString name = kName);
+
+    // The instance is deliberately left in Error and can never be freed: its
+    // blocks are not reported as a leak.
+    void leaveInError(fmiComponent c);
+    // Terminates (from Initialized) and frees an instance, expecting success.
+    void terminateAndFree(fmiComponent c);
+
+    std::vector<fmiReal> realValues(fmiComponent c);
+    void setReal(fmiComponent c, fmiValueReference vr, fmiReal value);
+    void setReals(fmiComponent c, const std::vector<fmiReal>& values);  // every reference
+
+    std::vector<LogRecord> logs() const {
+        return logRecorder().records();
+    }
+    void clearLogs() {
+        logRecorder().clear();
+    }
+
+  private:
+    std::map<fmiComponent, std::pair<std::size_t, std::size_t>> instanceRequests_;
+};

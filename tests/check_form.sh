@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Checks the form of one built slave library the way a master's loader sees
+# it: file class and machine, the libraries it needs, the names it exports,
+# and optionally that no x87 instruction appears in it.
+#
+#   check_form.sh elf64|elf32|pe64 <library> <model identifier> <objdump> [readelf] [--no-x87]
+set -euo pipefail
+
+format=$1 library=$2 identifier=$3 objdump=$4 readelf=${5:-readelf} no_x87=${6:-}
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+functions="fmiGetVersion fmiGetTypesPlatform fmiInstantiateSlave fmiInitializeSlave
+fmiSetDebugLogging fmiTerminateSlave fmiResetSlave fmiFreeSlaveInstance
+fmiSetReal fmiSetInteger fmiSetBoolean fmiSetString fmiGetReal fmiGetInteger fmiGetBoolean
+fmiGetString fmiDoStep fmiCancelStep fmiGetStatus fmiGetRealStatus fmiGetIntegerStatus
+fmiGetBooleanStatus fmiGetStringStatus fmiSetRealInputDerivatives fmiGetRealOutputDerivatives"
+expected_exports=$({ for f in $functions; do echo "${identifier}_$f"; done; echo vrStates; } | sort)
+
+compare_exports() {
+    local actual=$1
+    if [[ "$actual" != "$expected_exports" ]]; then
+        fail "exports differ from the 25 prefixed functions and vrStates:"
+        diff <(echo "$expected_exports") <(echo "$actual") || true
+    fi
+}
+
+case $format in
+elf64 | elf32)
+    header=$("$readelf" -h "$library")
+    if [[ $format == elf64 ]]; then
+        grep -q 'Class:.*ELF64' <<<"$header" || fail "not ELF64"
+        grep -q 'Machine:.*X86-64' <<<"$header" || fail "not x86-64"
+    else
+        grep -q 'Class:.*ELF32' <<<"$header" || fail "not ELF32"
+        grep -q 'Machine:.*80386' <<<"$header" || fail "not i386"
+    fi
+    needed=$("$readelf" -d "$library" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+    [[ "$needed" == "libc.so.6" ]] || fail "needs [$needed], expected only libc.so.6"
+    symbols=$("$readelf" --dyn-syms -W "$library" | awk 'NR > 3 && $7 != "UND" && ($5 == "GLOBAL" || $5 == "WEAK") {print $8}' | sed 's/@.*//' | sort)
+    compare_exports "$symbols"
+    undefined=$("$readelf" --dyn-syms -W "$library" | awk 'NR > 3 && $7 == "UND" {print $8}')
+    # __cxa_finalize is glibc's, called by the shared-object start files.
+    if grep -v '^__cxa_finalize@' <<<"$undefined" | grep -E '__cxa|__gxx|_Unwind|^_Z'; then
+        fail "refers to the C++ runtime"
+    fi
+    ;;
+pe64)
+    private=$("$objdump" -p "$library")
+    grep -q 'file format pei-x86-64' <<<"$private" || fail "not PE32+ x86-64"
+    grep -qE '^Magic[[:space:]]+020b' <<<"$private" || fail "optional header is not PE32+"
+    dll_name=$(sed -n 's/^Name[[:space:]]\+[0-9a-f]\+[[:space:]]\+//p' <<<"$private")
+    [[ "$dll_name" == "${identifier}.dll" ]] || fail "export directory names '$dll_name'"
+    exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && /^\t\[/ {print $NF; next} on {on = 0}' <<<"$private" | sort)
+    compare_exports "$exports"
+    imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$private")
+    while read -r dll; do
+        [[ -z $dll || $dll == KERNEL32.dll || $dll == api-ms-win-crt-*.dll ]] ||
+            fail "imports $dll"
+    done <<<"$imports"
+    ;;
+*)
+    echo "unknown format $format"
+    exit 2
+    ;;
+esac
+
+if [[ $no_x87 == --no-x87 ]]; then
+    # Every mnemonic of the x87 unit begins with "f"; FXSAVE and FXRSTOR only
+    # save and restore state and belong to the floating-point setup.
+    x87=$("$objdump" -d --no-show-raw-insn "$library" |
+        awk -F'\t' 'NF >= 2 {split($2, word, " "); print word[1]}' |
+        grep -E '^f' | grep -vE '^fxsave|^fxrstor' | sort | uniq -c || true)
+    [[ -z $x87 ]] || fail "x87 instructions: $x87"
+fi
+
+if ((failures > 0)); then
+    echo "$library: $failures problem(s)"
+    exit 1
+fi
+echo "$library: form as expected ($format, $(wc -l <<<"$expected_exports") exports)"

@@ -1,0 +1,50 @@
+// The test master's entry: slave_tests <path of a built slave library> [gtest options]
+//
+// The library is loaded once, by path, as a real master loads it. Suites named
+// after another model are left out; every other suite applies to every model.
+#include <gtest/gtest.h>
+#include <xmmintrin.h>
+
+#include <cstdio>
+#include <string>
+
+#include "SlaveTest.h"
+
+namespace {
+
+void leaveOutOtherModels(const std::string& identifier) {
+    std::string others;
+    for (const char* model : {"Halvorn", "Pendrake", "Corvessa"}) {
+        if (identifier != model) {
+            others += (others.empty() ? "" : ":") + std::string(model) + "*";
+        }
+    }
+    std::string filter = ::testing::GTEST_FLAG(filter);
+    filter += (filter.find('-') == std::string::npos ? "-" : ":") + others;
+    ::testing::GTEST_FLAG(filter) = filter;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <slave library> [gtest options]\n", argv[0]);
+        return 2;
+    }
+    TestContext& context = testContext();
+    context.mxcsrBeforeLoad = _mm_getcsr();
+    std::string error;
+    if (!context.library.load(argv[1], error)) {
+        std::fprintf(stderr, "cannot load %s: %s\n", argv[1], error.c_str());
+        return 2;
+    }
+    context.mxcsrAfterLoad = _mm_getcsr();
+    context.facts = findModelFacts(context.library.identifier());
+    if (context.facts == nullptr) {
+        std::fprintf(stderr, "no facts known for model %s\n", context.library.identifier().c_str());
+        return 2;
+    }
+    leaveOutOtherModels(context.library.identifier());
+    return RUN_ALL_TESTS();
+}
