@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds every target and runs every test: formatting, the host build, the
+# host build under AddressSanitizer and UndefinedBehaviorSanitizer, the 32-bit
+# build as a native 32-bit program, and the Windows build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+echo "== formatting"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+echo "formatting as in .clang-format"
+
+passed=0
+failed=0
+for preset in host host-sanitize linux32 win64; do
+    echo "== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    log=$(mktemp)
+    status=0
+    ctest --preset "$preset" 2>&1 | tee "$log" || status=$?
+    summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" || true)
+    rm -f "$log"
+    if [[ $status -ne 0 || -z $summary ]]; then
+        echo "ctest failed for preset $preset"
+        exit 1
+    fi
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+    bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$summary")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+done
+echo
+echo "total: $passed passed, $failed failed"
+[[ $failed -eq 0 ]]
