@@ -27,6 +27,10 @@ void dualAntiRollBar(std::vector<fmiReal>& r) {
     r[9] = -second;
 }
 
+void countEvents(std::vector<fmiReal>& r) {
+    r[1] += 1.0;
+}
+
 const std::vector<ModelFacts>& allModelFacts() {
     static const std::vector<ModelFacts> facts = {
         {"Halvorn",
@@ -45,6 +49,12 @@ const std::vector<ModelFacts>& allModelFacts() {
           std::nullopt, std::nullopt, std::nullopt},
          false,
          dualAntiRollBar},
+        {"Terminus",
+         "{00000000-0000-4000-8000-000000000000}",
+         {std::nullopt, std::nullopt},
+         false,
+         countEvents,
+         true},
     };
     return facts;
 }

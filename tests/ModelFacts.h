@@ -18,6 +18,8 @@ struct ModelFacts {
     // The outputs as the model computes them at a time event, in place on a
     // copy of all real values.
     void (*equation)(std::vector<fmiReal>& r);
+    // A model built only to exercise the runtime runs its own suite alone.
+    bool onlyOwnSuites = false;
 
     std::uint32_t realCount() const {
         return static_cast<std::uint32_t>(startValues.size());
