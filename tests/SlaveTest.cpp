@@ -8,14 +8,25 @@ TestContext& testContext() {
     return context;
 }
 
+namespace {
+
+// Formatted here: the assertion result formats each item in a fresh stream,
+// so a std::hex handed to it would not stick.
+std::string hexBits(fmiReal value) {
+    std::ostringstream out;
+    out << "0x" << std::hex << bitsOf(value);
+    return out.str();
+}
+
+}  // namespace
+
 ::testing::AssertionResult sameBits(fmiReal expected, fmiReal actual) {
     if (bitsOf(expected) == bitsOf(actual)) {
         return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure()
-           << "expected " << testing::PrintToString(expected) << " (0x" << std::hex
-           << bitsOf(expected) << "), got " << testing::PrintToString(actual) << " (0x"
-           << bitsOf(actual) << ")";
+           << "expected " << testing::PrintToString(expected) << " (" << hexBits(expected)
+           << "), got " << testing::PrintToString(actual) << " (" << hexBits(actual) << ")";
 }
 
 ::testing::AssertionResult sameBits(const std::vector<fmiReal>& expected,
