@@ -39,7 +39,7 @@ std::uint32_t mxcsrWithSupportedDaz() {
     for (unsigned i = 0; i < 4; ++i) {
         area[kFxsaveMxcsrMaskOffset + i] = 0;
     }
-    __asm__ __volatile__("fxsave %0" : "=m"(area) : : "memory");
+    __asm__ __volatile__("fxsave %0" : "+m"(area));
     std::uint32_t mxcsr = readLittleEndian32(area + kFxsaveMxcsrOffset);
     if ((readLittleEndian32(area + kFxsaveMxcsrMaskOffset) & kMxcsrDaz) != 0) {
         mxcsr |= kMxcsrDaz;
@@ -47,7 +47,9 @@ std::uint32_t mxcsrWithSupportedDaz() {
     return mxcsr;
 }
 
-__attribute__((constructor)) void setUpFloatingPoint() {
+// FXSAVE needs its area 16-byte aligned; the stack is realigned on entry so
+// that a master that loads the library from a misaligned stack still works.
+__attribute__((constructor, force_align_arg_pointer)) void setUpFloatingPoint() {
     if (!cpuidAvailable()) {
         return;
     }
