@@ -8,6 +8,7 @@
 
 #include "FmiTypes.h"
 #include "SlaveInstance.h"
+#include "SubstepLoop.h"
 
 // How fmiDoStep splits a communication step into its ten substeps. The two
 // rules differ in the last bit for some step sizes (1.6 / 10 is 0.16, while
@@ -35,11 +36,13 @@ struct RealVariable {
     fmiReal startValue;
 };
 
-using ModelHook = void (*)(SlaveInstance& instance);
-
 struct ModelDefinition {
     fmiString modelIdentifier;
     fmiString modelGuid;
+    // What a model description tells a user about the model as a whole; the
+    // runtime never reads these two.
+    fmiString modelName;
+    fmiString description;
     std::uint32_t realCount;
     std::uint32_t integerCount;
     std::uint32_t booleanCount;
@@ -52,6 +55,11 @@ struct ModelDefinition {
     ModelHook applyStartValues;
     // Recomputes the outputs from parameters and inputs at a time event.
     ModelHook updateAtEvent;
+    // For a model whose update touches nothing but the real values: the quiet
+    // loop compiled with that update, quietSubsteps<update>, where
+    // updateAtEvent applies the same update to the instance's real values.
+    // Null for any other model: every step then runs the general loop.
+    QuietSubsteps quietSubsteps;
 };
 
 extern const ModelDefinition modelDefinition;

@@ -6,24 +6,14 @@ bool refuseCallSequence(SlaveInstance& instance, fmiString functionName) {
     return false;
 }
 
-bool checkNotNull(SlaveInstance& instance, fmiString functionName, fmiString argumentName,
-                  const void* pointer) {
-    if (pointer != nullptr) {
-        return true;
-    }
+void refuseNullArgument(SlaveInstance& instance, fmiString functionName, fmiString argumentName) {
     instance.slaveState = Error;
     logError(instance, "%s: Invalid argument %s = NULL.", functionName, argumentName);
-    return false;
 }
 
-bool checkValueReference(SlaveInstance& instance, fmiString functionName, fmiValueReference vr,
-                         std::uint32_t count) {
-    if (vr < count) {
-        return true;
-    }
+void refuseValueReference(SlaveInstance& instance, fmiString functionName, fmiValueReference vr) {
     logError(instance, "%s: Illegal value reference %u.", functionName, vr);
     instance.slaveState = Error;
-    return false;
 }
 
 // The models have no continuous states, so the array of their value

@@ -75,17 +75,41 @@ inline void logError(SlaveInstance& instance, fmiString format, Arguments... arg
 // before the logger hears of it.
 bool refuseCallSequence(SlaveInstance& instance, fmiString functionName);
 
+// The refusal is a dead end rather than a result to test, so that a caller
+// keeps nothing alive across it and its accepted path stays free of register
+// saves.
 inline bool checkState(SlaveInstance& instance, fmiString functionName, StateMask mask) {
-    return (instance.slaveState & mask) != 0 || refuseCallSequence(instance, functionName);
+    if ((instance.slaveState & mask) != 0) {
+        return true;
+    }
+    refuseCallSequence(instance, functionName);
+    return false;
 }
 
-bool checkNotNull(SlaveInstance& instance, fmiString functionName, fmiString argumentName,
-                  const void* pointer);
+// The refusals behind the two checks below, out of line: the checks run at
+// every call and every element, the refusals at most once per call.
+void refuseNullArgument(SlaveInstance& instance, fmiString functionName, fmiString argumentName);
+void refuseValueReference(SlaveInstance& instance, fmiString functionName, fmiValueReference vr);
+
+inline bool checkNotNull(SlaveInstance& instance, fmiString functionName, fmiString argumentName,
+                         const void* pointer) {
+    if (pointer != nullptr) {
+        return true;
+    }
+    refuseNullArgument(instance, functionName, argumentName);
+    return false;
+}
 
 // Compared unsigned, so every reference at or above count fails. Unlike the
 // other checks, the logger still sees the state from before the refusal.
-bool checkValueReference(SlaveInstance& instance, fmiString functionName, fmiValueReference vr,
-                         std::uint32_t count);
+inline bool checkValueReference(SlaveInstance& instance, fmiString functionName,
+                                fmiValueReference vr, std::uint32_t count) {
+    if (vr < count) {
+        return true;
+    }
+    refuseValueReference(instance, functionName, vr);
+    return false;
+}
 
 // The opening of every exported call that takes a component: a null component
 // is refused silently, then the state is checked. Yields the instance, or null

@@ -5,14 +5,72 @@
 
 namespace {
 
-constexpr int kSubstepCount = 10;
-
 // Always inlined: on 32-bit x86 a double returned across a real call travels
 // through the x87 unit, which this library must never use.
 [[gnu::always_inline]] inline fmiReal substepSizeOf(fmiReal communicationStepSize) {
     return modelDefinition.substepRule == SubstepRule::MultiplyByOneTenth
                ? communicationStepSize * 0.1
                : communicationStepSize / 10.0;
+}
+
+}  // namespace
+
+// Every substep reads the event record, the logging flag and the termination
+// request afresh, since a trace hands control to the master's logger and the
+// model's update may change any of them.
+fmiStatus runEverySubstep(SlaveInstance& instance, fmiReal currentCommunicationPoint,
+                          fmiReal substepSize) {
+    const fmiEventInfo& events = instance.eventRecord;
+    // The time is the running sum of the substeps, each addition rounded on
+    // its own; it always starts from the master's communication point.
+    fmiReal time = currentCommunicationPoint;
+    for (int substep = 0; substep < kSubstepCount; ++substep) {
+        time += substepSize;
+        instance.currentTime = time;
+        // Strictly after the event time; a NaN time never fires.
+        if (events.upcomingTimeEvent != fmiFalse && time > events.nextEventTime) {
+            logTrace(instance, "fmiDoStep: time event detected at %g", time);
+            modelDefinition.updateAtEvent(instance);
+        }
+        if (events.terminateSimulation != fmiFalse) {
+            // Written whatever the logging flag says; the step ends here.
+            instance.callbacks.logger(&instance, instance.instanceNameCopy, fmiOK, category::kLog,
+                                      "fmiDoStep: model requested termination at t=%g",
+                                      instance.currentTime);
+            return fmiError;
+        }
+    }
+    return fmiOK;
+}
+
+namespace {
+
+// An accepted step after its trace: a zero step ends at once, any other runs
+// the ten substeps, through the model's quiet loop where it has one.
+[[gnu::always_inline]] inline fmiStatus runStep(SlaveInstance& instance,
+                                                fmiReal currentCommunicationPoint,
+                                                fmiReal communicationStepSize) {
+    if (communicationStepSize == 0.0) {
+        return fmiOK;
+    }
+    const fmiReal substepSize = substepSizeOf(communicationStepSize);
+    if (modelDefinition.quietSubsteps != nullptr) {
+        return modelDefinition.quietSubsteps(instance, currentCommunicationPoint, substepSize);
+    }
+    return runEverySubstep(instance, currentCommunicationPoint, substepSize);
+}
+
+// A step with logging on. Out of line, so that a step with logging off keeps
+// nothing alive across a logger call and saves no registers for one.
+[[gnu::noinline]] fmiStatus runTracedStep(SlaveInstance& instance,
+                                          fmiReal currentCommunicationPoint,
+                                          fmiReal communicationStepSize, fmiBoolean newStep) {
+    logTrace(instance,
+             "fmiDoStep: currentCommunicationPoint = %g, communicationStepSize = %g, "
+             "newStep = fmi%s",
+             currentCommunicationPoint, communicationStepSize,
+             newStep != fmiFalse ? "True" : "False");
+    return runStep(instance, currentCommunicationPoint, communicationStepSize);
 }
 
 // Fixed refusals that need no instance state: the slave never steps
@@ -79,35 +137,10 @@ SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiDoStep)(fmiComponent c, fmiReal current
     if (instance == nullptr) {
         return fmiError;
     }
-    logTrace(*instance,
-             "fmiDoStep: currentCommunicationPoint = %g, communicationStepSize = %g, "
-             "newStep = fmi%s",
-             currentCommunicationPoint, communicationStepSize,
-             newStep != fmiFalse ? "True" : "False");
-    if (communicationStepSize == 0.0) {
-        return fmiOK;
+    if (instance->loggingFlag != fmiFalse) {
+        return runTracedStep(*instance, currentCommunicationPoint, communicationStepSize, newStep);
     }
-    const fmiReal substepSize = substepSizeOf(communicationStepSize);
-    const fmiEventInfo& events = instance->eventRecord;
-    // The time is the running sum of the substeps, each addition rounded on
-    // its own; it always starts from the master's communication point.
-    fmiReal time = currentCommunicationPoint;
-    for (int substep = 0; substep < kSubstepCount; ++substep) {
-        time += substepSize;
-        instance->currentTime = time;
-        // Strictly after the event time; a NaN time never fires.
-        if (events.upcomingTimeEvent != fmiFalse && time > events.nextEventTime) {
-            logTrace(*instance, "fmiDoStep: time event detected at %g", time);
-            modelDefinition.updateAtEvent(*instance);
-        }
-        if (events.terminateSimulation != fmiFalse) {
-            instance->callbacks.logger(instance, instance->instanceNameCopy, fmiOK, category::kLog,
-                                       "fmiDoStep: model requested termination at t=%g",
-                                       instance->currentTime);
-            return fmiError;
-        }
-    }
-    return fmiOK;
+    return runStep(*instance, currentCommunicationPoint, communicationStepSize);
 }
 
 SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiCancelStep)(fmiComponent c) {

@@ -1,5 +1,7 @@
 // Writing and reading values by value reference. A value reference is the
 // index into the instance's array of its type; there is no lookup table.
+#include <type_traits>
+
 #include "ModelDefinition.h"
 #include "SlaveInstance.h"
 
@@ -13,6 +15,23 @@ struct AccessCall {
     // The "nvr = %d" trace of the Set functions; Get functions write none.
     fmiString nvrTrace;
 };
+
+// Whether an element's trace may be due: with logging off when the elements
+// begin, it stays off to the end of the call, since nothing in the loop calls
+// out but a refusal, and a refusal ends the call. The loop then spares each
+// element the test of the flag.
+using MayTrace = std::true_type;
+using NeverTraces = std::false_type;
+
+template <typename Tracing, typename AccessElement>
+fmiStatus accessElements(SlaveInstance& instance, std::size_t nvr, AccessElement accessElement) {
+    for (std::size_t i = 0; i < nvr; ++i) {
+        if (!accessElement(instance, i, Tracing{})) {
+            return fmiError;
+        }
+    }
+    return fmiOK;
+}
 
 // The sequence that all eight functions share. accessElement handles element
 // i (value reference check included) and yields false when the call must end;
@@ -38,12 +57,10 @@ fmiStatus accessValues(fmiComponent c, const AccessCall& call, const fmiValueRef
     if (call.nvrTrace != nullptr) {
         logTrace(*instance, call.nvrTrace, static_cast<int>(nvr));
     }
-    for (std::size_t i = 0; i < nvr; ++i) {
-        if (!accessElement(*instance, i)) {
-            return fmiError;
-        }
+    if (instance->loggingFlag == fmiFalse) {
+        return accessElements<NeverTraces>(*instance, nvr, accessElement);
     }
-    return fmiOK;
+    return accessElements<MayTrace>(*instance, nvr, accessElement);
 }
 
 // The integer, boolean and string variables: no model has any, so with a
@@ -52,26 +69,28 @@ template <typename Value>
 fmiStatus setUntraced(fmiComponent c, const AccessCall& call, const fmiValueReference* vr,
                       std::size_t nvr, const Value* value, Value* SlaveInstance::*values,
                       std::uint32_t count) {
-    return accessValues(c, call, vr, nvr, value, [&](SlaveInstance& instance, std::size_t i) {
+    const auto setElement = [&](SlaveInstance& instance, std::size_t i, auto /*tracing*/) {
         if (!checkValueReference(instance, call.functionName, vr[i], count)) {
             return false;
         }
         (instance.*values)[vr[i]] = value[i];
         return true;
-    });
+    };
+    return accessValues(c, call, vr, nvr, value, setElement);
 }
 
 template <typename Value>
 fmiStatus getUntraced(fmiComponent c, const AccessCall& call, const fmiValueReference* vr,
                       std::size_t nvr, Value* value, Value* SlaveInstance::*values,
                       std::uint32_t count) {
-    return accessValues(c, call, vr, nvr, value, [&](SlaveInstance& instance, std::size_t i) {
+    const auto getElement = [&](SlaveInstance& instance, std::size_t i, auto /*tracing*/) {
         if (!checkValueReference(instance, call.functionName, vr[i], count)) {
             return false;
         }
         value[i] = (instance.*values)[vr[i]];
         return true;
-    });
+    };
+    return accessValues(c, call, vr, nvr, value, getElement);
 }
 
 }  // namespace
@@ -82,30 +101,36 @@ SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiSetReal)(fmiComponent c, const fmiValue
                                                   std::size_t nvr, const fmiReal value[]) {
     static constexpr AccessCall call{"fmiSetReal", Direction::Set, "fmiSetReal: nvr = %d"};
     const std::uint32_t count = modelDefinition.realCount;
-    return accessValues(c, call, vr, nvr, value, [&](SlaveInstance& instance, std::size_t i) {
+    const auto setElement = [&](SlaveInstance& instance, std::size_t i, auto tracing) {
         if (!checkValueReference(instance, call.functionName, vr[i], count)) {
             return false;
         }
         // Traced before the store, so a logger sees the value that is coming.
-        logTrace(instance, "fmiSetReal: #r%d# = %.16g", vr[i], value[i]);
+        if constexpr (decltype(tracing)::value) {
+            logTrace(instance, "fmiSetReal: #r%d# = %.16g", vr[i], value[i]);
+        }
         instance.realValues[vr[i]] = value[i];
         return true;
-    });
+    };
+    return accessValues(c, call, vr, nvr, value, setElement);
 }
 
 SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiGetReal)(fmiComponent c, const fmiValueReference vr[],
                                                   std::size_t nvr, fmiReal value[]) {
     static constexpr AccessCall call{"fmiGetReal", Direction::Get, nullptr};
     const std::uint32_t count = modelDefinition.realCount;
-    return accessValues(c, call, vr, nvr, value, [&](SlaveInstance& instance, std::size_t i) {
+    const auto getElement = [&](SlaveInstance& instance, std::size_t i, auto tracing) {
         if (!checkValueReference(instance, call.functionName, vr[i], count)) {
             return false;
         }
         value[i] = instance.realValues[vr[i]];
         // Traced after the copy: the trace shows what the master received.
-        logTrace(instance, "fmiGetReal: #r%u# = %.16g", vr[i], value[i]);
+        if constexpr (decltype(tracing)::value) {
+            logTrace(instance, "fmiGetReal: #r%u# = %.16g", vr[i], value[i]);
+        }
         return true;
-    });
+    };
+    return accessValues(c, call, vr, nvr, value, getElement);
 }
 
 SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiSetInteger)(fmiComponent c, const fmiValueReference vr[],

@@ -28,11 +28,14 @@ void applyStartValues(SlaveInstance& instance) {
     writeStartValues(instance, kVariables, kRealCount);
 }
 
-void updateAtEvent(SlaveInstance& instance) {
-    fmiReal* const r = instance.realValues;
+void updateForces(fmiReal* r) {
     const fmiReal force = (r[kSecondEndDisplacement] - r[kFirstEndDisplacement]) * r[kRate];
     r[kFirstForce] = force;
     r[kSecondForce] = negated(force);
+}
+
+void updateAtEvent(SlaveInstance& instance) {
+    updateForces(instance.realValues);
 }
 
 }  // namespace
@@ -40,6 +43,9 @@ void updateAtEvent(SlaveInstance& instance) {
 extern const ModelDefinition modelDefinition{
     "Halvorn",
     "{df6d0958-156a-469d-81e9-7eeddeec2de4}",
+    "AntiRollBar",
+    "One anti-roll bar: two opposite forces proportional to the difference of the displacements of "
+    "its two ends",
     kRealCount,
     0,
     0,
@@ -49,4 +55,5 @@ extern const ModelDefinition modelDefinition{
     SubstepRule::DivideByTen,
     applyStartValues,
     updateAtEvent,
+    quietSubsteps<updateForces>,
 };

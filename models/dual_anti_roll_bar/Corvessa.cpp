@@ -42,8 +42,7 @@ void applyStartValues(SlaveInstance& instance) {
     writeStartValues(instance, kVariables, kRealCount);
 }
 
-void updateAtEvent(SlaveInstance& instance) {
-    fmiReal* const r = instance.realValues;
+void updateForces(fmiReal* r) {
     // Every operand is read before any force is written.
     const fmiReal firstRate = r[kFirstBarRate];
     const fmiReal secondRate = r[kSecondBarRate];
@@ -61,11 +60,18 @@ void updateAtEvent(SlaveInstance& instance) {
     r[kSecondBarSecondForce] = negated(secondForce);
 }
 
+void updateAtEvent(SlaveInstance& instance) {
+    updateForces(instance.realValues);
+}
+
 }  // namespace
 
 extern const ModelDefinition modelDefinition{
     "Corvessa",
     "{1a52f68c-d976-4fba-9cb9-51e50b2bb078}",
+    "DualAntiRollBar",
+    "Two independent anti-roll bars, each with two opposite forces proportional to the difference "
+    "of the displacements of its two ends",
     kRealCount,
     0,
     0,
@@ -75,4 +81,5 @@ extern const ModelDefinition modelDefinition{
     SubstepRule::DivideByTen,
     applyStartValues,
     updateAtEvent,
+    quietSubsteps<updateForces>,
 };

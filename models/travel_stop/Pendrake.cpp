@@ -33,8 +33,7 @@ void applyStartValues(SlaveInstance& instance) {
 // the band, and a NaN on either side of a comparison makes it false, so a NaN
 // displacement gives no force. The lower side is tested first, which settles
 // inverted limits.
-void updateAtEvent(SlaveInstance& instance) {
-    fmiReal* const r = instance.realValues;
+void updateForces(fmiReal* r) {
     r[kForce] = +0.0;
     if (r[kDisplacement] < r[kLowerLimit]) {
         r[kForce] = (r[kLowerLimit] - r[kDisplacement]) * r[kLowerRate];
@@ -43,11 +42,18 @@ void updateAtEvent(SlaveInstance& instance) {
     }
 }
 
+void updateAtEvent(SlaveInstance& instance) {
+    updateForces(instance.realValues);
+}
+
 }  // namespace
 
 extern const ModelDefinition modelDefinition{
     "Pendrake",
     "{893cb1e7-47fa-43c9-bb60-4aaabffe8056}",
+    "TravelStop",
+    "A travel stop: no force inside a free band between two limits, a linear spring force back "
+    "toward the band beyond either limit",
     kRealCount,
     0,
     0,
@@ -57,4 +63,5 @@ extern const ModelDefinition modelDefinition{
     SubstepRule::MultiplyByOneTenth,
     applyStartValues,
     updateAtEvent,
+    quietSubsteps<updateForces>,
 };
