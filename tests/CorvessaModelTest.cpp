@@ -450,7 +450,7 @@ TEST_F(CorvessaModel, ForcesMatchTheEquationsOverRandomOperands) {
         const Operands operands = source.next();
         setOperands(c, operands);
         step(c);
-        if (auto same = sameBits(predicted(operands), realValues(c)); !same) {
+        if (auto same = sameValues(predicted(operands), realValues(c)); !same) {
             ADD_FAILURE() << "case " << k << ", operands:" << describe(operands) << "\n"
                           << same.message();
             break;

@@ -1,6 +1,7 @@
 #include "SlaveTest.h"
 
 #include <cinttypes>
+#include <cmath>
 #include <sstream>
 
 TestContext& testContext() {
@@ -41,6 +42,20 @@ std::string hexBits(fmiReal value) {
         }
     }
     return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult sameValues(const std::vector<fmiReal>& expected,
+                                      const std::vector<fmiReal>& actual) {
+    if (expected.size() != actual.size()) {
+        return sameBits(expected, actual);
+    }
+    std::vector<fmiReal> comparable = actual;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (std::isnan(expected[i]) && std::isnan(actual[i])) {
+            comparable[i] = expected[i];
+        }
+    }
+    return sameBits(expected, comparable);
 }
 
 namespace {

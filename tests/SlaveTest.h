@@ -45,6 +45,11 @@ inline double fromBits(std::uint64_t bits) {
 ::testing::AssertionResult sameBits(const std::vector<fmiReal>& expected,
                                     const std::vector<fmiReal>& actual);
 ::testing::AssertionResult sameBits(fmiReal expected, fmiReal actual);
+// As sameBits, but any NaN matches any NaN: where two NaNs meet in one
+// operation, which payload comes out depends on the order in which the
+// compiler placed the operands of a commutative operation.
+::testing::AssertionResult sameValues(const std::vector<fmiReal>& expected,
+                                      const std::vector<fmiReal>& actual);
 
 // One argument that a logger call is expected to carry.
 struct Expected {

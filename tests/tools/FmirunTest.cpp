@@ -1,0 +1,678 @@
+// The command-line master, run as a user runs it: its results against the
+// force equations bit for bit, its messages and output, and its refusal of
+// every kind of bad input with a message and the exit status of that kind.
+#include <gtest/gtest.h>
+#include <zip.h>
+#include <pugixml.hpp>
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ModelFacts.h"
+#include "Process.h"
+#include "ToolTest.h"
+
+#if !defined(TOOL_TEST_FMIRUN) || !defined(TOOL_TEST_TERMINUS)
+#error "TOOL_TEST_FMIRUN and TOOL_TEST_TERMINUS must name the master and the test-only model"
+#endif
+
+namespace {
+
+enum Exit { kSuccess = 0, kSlaveFailed = 1, kUsage = 2, kInputFile = 3, kModel = 4, kOutput = 5 };
+
+std::string text(double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+struct Csv {
+    std::vector<std::string> header;
+    std::vector<std::vector<double>> rows;
+};
+
+Csv parseCsv(const std::string& contents) {
+    Csv csv;
+    std::istringstream lines(contents);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> cells;
+        std::istringstream fields(line);
+        std::string cell;
+        while (std::getline(fields, cell, ',')) {
+            cells.push_back(cell);
+        }
+        if (csv.header.empty()) {
+            csv.header = cells;
+            continue;
+        }
+        std::vector<double> row;
+        for (const std::string& value : cells) {
+            row.push_back(std::strtod(value.c_str(), nullptr));
+        }
+        csv.rows.push_back(row);
+    }
+    return csv;
+}
+
+// Bit for bit; a NaN, whose payload a decimal text cannot carry, matches any NaN.
+::testing::AssertionResult same(double expected, double actual) {
+    if (bitsOf(expected) == bitsOf(actual) || (std::isnan(expected) && std::isnan(actual))) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "expected " << text(expected) << ", got " << text(actual);
+}
+
+struct DescribedVariable {
+    std::string name;
+    std::string causality;
+};
+
+std::vector<DescribedVariable> describedVariables(const std::string& model) {
+    pugi::xml_document document;
+    document.load_file((binaryDir() + "/fmu/" + model + "/modelDescription.xml").c_str());
+    std::vector<DescribedVariable> variables;
+    for (const pugi::xml_node& scalar :
+         document.document_element().child("ModelVariables").children("ScalarVariable")) {
+        variables.push_back(
+            {scalar.attribute("name").value(), scalar.attribute("causality").value()});
+    }
+    return variables;
+}
+
+void writeZip(const std::string& path, const std::map<std::string, std::string>& entries) {
+    int code = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    ASSERT_NE(archive, nullptr);
+    for (const auto& [name, contents] : entries) {
+        zip_source_t* source = zip_source_buffer(archive, contents.data(), contents.size(), 0);
+        ASSERT_GE(zip_file_add(archive, name.c_str(), source, 0), 0);
+    }
+    ASSERT_EQ(zip_close(archive), 0);
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+class Fmirun : public ::testing::Test {
+  protected:
+    Finished run(const std::vector<std::string>& arguments) const {
+        return runProgram(TOOL_TEST_FMIRUN, arguments, directory_.path());
+    }
+
+    std::string file(const std::string& name, const std::string& contents) const {
+        const std::string path = directory_ / name;
+        EXPECT_TRUE(writeFile(path, contents));
+        return path;
+    }
+
+    static std::string archive(const std::string& model) {
+        return binaryDir() + "/" + model + ".fmu";
+    }
+    static std::string library(const std::string& model) {
+        return binaryDir() + "/" + model + ".so";
+    }
+    static std::string description(const std::string& model) {
+        return readFile(binaryDir() + "/fmu/" + model + "/modelDescription.xml");
+    }
+
+    // A refusal: the status of its kind, one message naming the problem, and
+    // no results.
+    void expectRefusal(const std::vector<std::string>& arguments, int status,
+                       const std::vector<std::string>& messageParts) const {
+        const Finished finished = run(arguments);
+        EXPECT_EQ(finished.status, status) << finished.err;
+        for (const std::string& part : messageParts) {
+            EXPECT_NE(finished.err.find(part), std::string::npos)
+                << "'" << part << "' not in: " << finished.err;
+        }
+        EXPECT_EQ(finished.out, "");
+    }
+
+    TemporaryDirectory directory_;
+};
+
+class FmirunModel : public Fmirun, public ::testing::WithParamInterface<std::string> {};
+
+}  // namespace
+
+TEST_P(FmirunModel, RunsTheDefaultScenario) {
+    const std::string& model = GetParam();
+    const Finished finished = run({archive(model), "--output", "result.csv"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    EXPECT_EQ(finished.err, "") << "nothing to say on success, and no progress off a terminal";
+    EXPECT_EQ(finished.out, "");
+    const Csv csv = parseCsv(readFile(directory_ / "result.csv"));
+    std::vector<std::string> header = {"time"};
+    for (const DescribedVariable& variable : describedVariables(model)) {
+        if (variable.causality == "output") {
+            header.push_back(variable.name);
+        }
+    }
+    EXPECT_EQ(csv.header, header);
+    ASSERT_EQ(csv.rows.size(), 401U) << "from 0 to 4 every 0.01, both ends included";
+    EXPECT_EQ(csv.rows[94][0], 0.94) << "communication points are the decimals of the interval";
+    EXPECT_EQ(csv.rows.back()[0], 4.0);
+    double peak = 0.0;
+    for (const auto& row : csv.rows) {
+        for (std::size_t i = 1; i < row.size(); ++i) {
+            peak = std::max(peak, std::fabs(row[i]));
+        }
+    }
+    EXPECT_GT(peak, 1000.0) << "the scenario loads every model well beyond rest";
+}
+
+TEST_P(FmirunModel, SummarisesThePeaks) {
+    const std::string& model = GetParam();
+    const Finished finished = run({archive(model), "-o", "result.csv", "--summary"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    EXPECT_NE(finished.err.find(model + " ("), std::string::npos) << finished.err;
+    EXPECT_NE(finished.err.find("result.csv"), std::string::npos) << finished.err;
+    for (const DescribedVariable& variable : describedVariables(model)) {
+        if (variable.causality == "output") {
+            EXPECT_NE(finished.err.find("  " + variable.name + " "), std::string::npos);
+        }
+    }
+    EXPECT_NE(finished.err.find("peak"), std::string::npos);
+}
+
+// Every row after the first holds the outputs of one step: the force
+// equations of the parameters and of the inputs at the step's start. The
+// inputs sit exactly on the communication points, so no interpolation enters.
+TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
+    const std::string& model = GetParam();
+    const ModelFacts* facts = findModelFacts(model);
+    ASSERT_NE(facts, nullptr);
+    const std::vector<DescribedVariable> variables = describedVariables(model);
+    ASSERT_EQ(variables.size(), facts->realCount());
+
+    std::mt19937_64 engine(0xF0A5ULL + variables.size());
+    const double specials[] = {0.0,
+                               -0.0,
+                               std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN(),
+                               0.01,
+                               0.03,
+                               -0.055,
+                               0.09,
+                               std::nextafter(0.09, 1.0),
+                               std::nextafter(-0.055, -1.0),
+                               1e200,
+                               -3e250};
+    auto draw = [&]() -> double {
+        switch (engine() % 4) {
+            case 0:
+                return specials[engine() % std::size(specials)];
+            case 1:
+                return static_cast<double>(static_cast<int>(engine() % 4001) - 2000) / 1000.0;
+            default: {
+                // Any double between 2^-10 and 2^20 in size, either sign.
+                const std::uint64_t bits = (engine() % 2) << 63 | (1013 + engine() % 31) << 52 |
+                                           (engine() & ((std::uint64_t{1} << 52) - 1));
+                double value;
+                std::memcpy(&value, &bits, sizeof value);
+                return value;
+            }
+        }
+    };
+
+    std::vector<std::string> arguments = {archive(model), "-o", "result.csv"};
+    std::vector<fmiReal> values(variables.size(), 0.0);
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+        if (variables[i].causality == "internal") {
+            values[i] = draw();
+            arguments.insert(arguments.end(),
+                             {"--start-value", variables[i].name, text(values[i])});
+        }
+    }
+    constexpr int kRows = 60;
+    std::string inputs = "time";
+    for (const DescribedVariable& variable : variables) {
+        if (variable.causality == "input") {
+            inputs += "," + variable.name;
+        }
+    }
+    inputs += "\n";
+    std::vector<std::vector<fmiReal>> expected;  // the outputs after each step
+    for (int k = 0; k < kRows; ++k) {
+        inputs += text(0.5 * k);
+        for (std::size_t i = 0; i < variables.size(); ++i) {
+            if (variables[i].causality == "input") {
+                values[i] = draw();
+                inputs += "," + text(values[i]);
+            }
+        }
+        inputs += "\n";
+        std::vector<fmiReal> after = values;
+        facts->equation(after);
+        expected.push_back(after);
+    }
+    file("inputs.csv", inputs);
+    arguments.insert(arguments.end(), {"--input", "inputs.csv", "--interval", "0.5", "--start-time",
+                                       "0", "--stop-time", text(0.5 * (kRows - 1))});
+    const Finished finished = run(arguments);
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+
+    const Csv csv = parseCsv(readFile(directory_ / "result.csv"));
+    ASSERT_EQ(csv.rows.size(), static_cast<std::size_t>(kRows));
+    for (std::size_t row = 0; row < csv.rows.size(); ++row) {
+        SCOPED_TRACE("row " + std::to_string(row));
+        EXPECT_TRUE(same(0.5 * static_cast<double>(row), csv.rows[row][0]));
+        std::size_t column = 1;
+        for (std::size_t i = 0; i < variables.size(); ++i) {
+            if (variables[i].causality != "output") {
+                continue;
+            }
+            // Before the first step the outputs hold zero: the slave
+            // computes only inside a step.
+            const double want = row == 0 ? 0.0 : expected[row - 1][i];
+            EXPECT_TRUE(same(want, csv.rows[row][column])) << variables[i].name;
+            ++column;
+        }
+    }
+}
+
+TEST_P(FmirunModel, RunsALibraryWithItsDescriptionAsTheArchive) {
+    const std::string& model = GetParam();
+    const std::string xml = file("modelDescription.xml", description(model));
+    const Finished fromLibrary = run({library(model), "--model-description", xml});
+    ASSERT_EQ(fromLibrary.status, kSuccess) << fromLibrary.err;
+    const Finished fromArchive = run({archive(model)});
+    ASSERT_EQ(fromArchive.status, kSuccess) << fromArchive.err;
+    EXPECT_EQ(fromLibrary.out, fromArchive.out) << "results go to standard output by default";
+    EXPECT_EQ(fromArchive.out.rfind("time,", 0), 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, FmirunModel, ::testing::ValuesIn(builtModels()),
+                         [](const auto& model) { return model.param; });
+
+TEST_F(Fmirun, InterpolatesInputsLinearlyAndHoldsTheEnds) {
+    file("inputs.csv",
+         "time,displacement1,displacement2\n"
+         "1,0,0.1\n"
+         "2,0.5,-0.3\n");
+    const Finished finished = run({archive("Halvorn"), "-i", "inputs.csv", "--start-time", "0",
+                                   "--stop-time", "3", "--interval", "0.25", "-s", "rate", "1000"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    const Csv csv = parseCsv(finished.out);
+    ASSERT_EQ(csv.rows.size(), 13U);
+    for (std::size_t row = 1; row < csv.rows.size(); ++row) {
+        const double t = 0.25 * static_cast<double>(row - 1);  // where the step began
+        double d1 = 0.0;
+        double d2 = 0.1;
+        if (t >= 2.0) {
+            d1 = 0.5;
+            d2 = -0.3;
+        } else if (t > 1.0) {
+            const double fraction = (t - 1.0) / (2.0 - 1.0);
+            d1 = 0.0 + (0.5 - 0.0) * fraction;
+            d2 = 0.1 + (-0.3 - 0.1) * fraction;
+        }
+        SCOPED_TRACE("t = " + text(t));
+        EXPECT_TRUE(same((d2 - d1) * 1000.0, csv.rows[row][1]));
+        EXPECT_TRUE(same(-((d2 - d1) * 1000.0), csv.rows[row][2]));
+    }
+}
+
+TEST_F(Fmirun, LastStepEndsAtTheStopTime) {
+    const Finished finished = run({archive("Pendrake"), "--stop-time", "0.025"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    const Csv csv = parseCsv(finished.out);
+    ASSERT_EQ(csv.rows.size(), 4U);
+    EXPECT_EQ(csv.rows[1][0], 0.01);
+    EXPECT_EQ(csv.rows[2][0], 0.02);
+    EXPECT_EQ(csv.rows[3][0], 0.025);
+}
+
+namespace {
+
+// Long enough to outlast the half second after which progress shows.
+std::vector<std::string> longRun(const std::string& archive) {
+    return {archive, "--stop-time", "600", "--interval", "0.001", "-o", "result.csv"};
+}
+
+}  // namespace
+
+TEST_F(Fmirun, ShowsProgressOfLongRunsOnATerminal) {
+    const Finished finished =
+        runOnTerminal(TOOL_TEST_FMIRUN, longRun(archive("Halvorn")), directory_.path());
+    ASSERT_EQ(finished.status, kSuccess) << finished.out;
+    EXPECT_NE(finished.out.find("\r\033[Kfmirun: t = "), std::string::npos) << finished.out;
+    EXPECT_NE(finished.out.find(" of 600 ("), std::string::npos) << finished.out;
+    // The last thing on the terminal: the progress line erased.
+    ASSERT_GE(finished.out.size(), 4U);
+    EXPECT_EQ(finished.out.substr(finished.out.size() - 4), "\r\033[K");
+}
+
+TEST_F(Fmirun, ShowsNoProgressElsewhere) {
+    const Finished finished = run(longRun(archive("Halvorn")));
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    EXPECT_EQ(finished.err, "");
+}
+
+TEST_F(Fmirun, ShowsTheSlavesMessagesWithStatusAndCategory) {
+    const Finished finished = run({archive("Halvorn"), "--stop-time", "0.01", "--log"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    for (const char* line :
+         {"Halvorn [fmiOK, log] fmiInstantiateSlave: GUID={df6d0958-156a-469d-81e9-7eeddeec2de4}\n",
+          "Halvorn [fmiOK, log] fmiInitializeSlave: toleranceControlled=0 relativeTolerance=0\n",
+          // The slave names variables by value reference; the master puts in their names.
+          "Halvorn [fmiOK, log] fmiSetReal: displacement1 = 0\n",
+          "Halvorn [fmiOK, log] fmiDoStep: currentCommunicationPoint = 0, communicationStepSize = "
+          "0.01, newStep = fmiTrue\n",
+          "Halvorn [fmiOK, log] fmiDoStep: time event detected at 0.01\n",
+          "Halvorn [fmiOK, log] fmiFreeSlaveInstance\n"}) {
+        EXPECT_NE(finished.err.find(line), std::string::npos) << line << "not in:\n"
+                                                              << finished.err;
+    }
+}
+
+TEST_F(Fmirun, PrintsEveryFmiCall) {
+    const Finished finished =
+        run({archive("Corvessa"), "--stop-time", "0.01", "-s", "rate2", "2e4", "--log-fmi-calls"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    const std::string expected[] = {
+        "fmi: Corvessa_fmiGetVersion() -> \"1.0\"\n",
+        "fmi: Corvessa_fmiGetTypesPlatform() -> \"standard32\"\n",
+        "fmi: Corvessa_fmiInstantiateSlave(instanceName=\"Corvessa\", "
+        "fmuGUID=\"{1a52f68c-d976-4fba-9cb9-51e50b2bb078}\", fmuLocation=\"file:///",
+        "fmi: Corvessa_fmiSetReal(c, vr={1}, nvr=1, value={20000}) -> fmiOK\n",
+        "fmi: Corvessa_fmiInitializeSlave(c, tStart=0, StopTimeDefined=fmiTrue, tStop=0.01) -> "
+        "fmiOK\n",
+        "fmi: Corvessa_fmiGetReal(c, vr={6, 7, 8, 9}, nvr=4, value) -> fmiOK, value={0, 0, 0, 0}\n",
+        "fmi: Corvessa_fmiDoStep(c, currentCommunicationPoint=0, communicationStepSize=0.01, "
+        "newStep=fmiTrue) -> fmiOK\n",
+        "fmi: Corvessa_fmiTerminateSlave(c) -> fmiOK\n",
+        "fmi: Corvessa_fmiFreeSlaveInstance(c)\n",
+    };
+    std::size_t from = 0;
+    for (const std::string& line : expected) {
+        const std::size_t at = finished.err.find(line, from);
+        EXPECT_NE(at, std::string::npos) << line << "not in order in:\n" << finished.err;
+        from = at == std::string::npos ? from : at;
+    }
+}
+
+TEST_F(Fmirun, ListsTheVariables) {
+    const Finished finished = run({archive("Pendrake"), "--list-variables"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    for (const char* part : {"Pendrake (TravelStop)", "lower_limit", "parameter", "start -0.055",
+                             "displacement", "input", "force", "output"}) {
+        EXPECT_NE(finished.out.find(part), std::string::npos) << part;
+    }
+}
+
+TEST_F(Fmirun, StopsWhenTheSlaveFailsAndShowsItsMessages) {
+    // The test-only model requests termination once its input is non-zero,
+    // and its step then returns fmiError.
+    const std::string xml = file("terminus.xml", R"(<?xml version="1.0" encoding="UTF-8"?>
+<fmiModelDescription fmiVersion="1.0" modelName="Terminus" modelIdentifier="Terminus"
+  guid="{00000000-0000-4000-8000-000000000000}" numberOfContinuousStates="0"
+  numberOfEventIndicators="0">
+  <ModelVariables>
+    <ScalarVariable name="request_termination" valueReference="0" causality="input">
+      <Real start="0"/>
+    </ScalarVariable>
+    <ScalarVariable name="event_count" valueReference="1" causality="output"><Real/></ScalarVariable>
+  </ModelVariables>
+  <Implementation><CoSimulation_StandAlone><Capabilities/></CoSimulation_StandAlone></Implementation>
+</fmiModelDescription>
+)");
+    file("inputs.csv", "time,request_termination\n0,0\n0.05,0\n0.06,1\n");
+    const Finished finished = run({TOOL_TEST_TERMINUS, "-d", xml, "-i", "inputs.csv", "--stop-time",
+                                   "1", "-o", "result.csv"});
+    EXPECT_EQ(finished.status, kSlaveFailed);
+    EXPECT_NE(finished.err.find("Terminus [fmiOK, log] fmiDoStep: model requested termination at "
+                                "t=0.061\n"),
+              std::string::npos)
+        << finished.err;
+    // The step size is 0.07 - 0.06, a little more than 0.01.
+    EXPECT_NE(finished.err.find("fmirun: Terminus_fmiDoStep(c, currentCommunicationPoint=0.06, "
+                                "communicationStepSize=0.010000000000000009, newStep=fmiTrue) "
+                                "returned fmiError in the step from t = 0.06; the run stops "
+                                "there\n"),
+              std::string::npos)
+        << finished.err;
+    // The rows up to the failed step stay.
+    const Csv csv = parseCsv(readFile(directory_ / "result.csv"));
+    ASSERT_EQ(csv.rows.size(), 7U);
+    EXPECT_EQ(csv.rows.back()[0], 0.06);
+    EXPECT_EQ(csv.rows.back()[1], 60.0) << "ten time events in each of six steps";
+}
+
+// The archive.
+
+TEST_F(Fmirun, RefusesAMissingArchive) {
+    expectRefusal({"missing.fmu"}, kModel, {"fmirun: cannot open missing.fmu: no such file\n"});
+}
+
+TEST_F(Fmirun, RefusesAFileThatIsNoArchive) {
+    file("garbage.fmu", "this is not a zip archive at all\n");
+    expectRefusal({"garbage.fmu"}, kModel,
+                  {"fmirun: garbage.fmu is not a valid FMU archive (a zip file): "});
+}
+
+TEST_F(Fmirun, RefusesATruncatedArchive) {
+    const std::string whole = readFile(archive("Halvorn"));
+    file("truncated.fmu", whole.substr(0, whole.size() / 2));
+    expectRefusal({"truncated.fmu"}, kModel, {"truncated.fmu is not a valid FMU archive"});
+}
+
+TEST_F(Fmirun, RefusesAnArchiveWithDamagedContents) {
+    // A byte in the middle of the model description's compressed data.
+    std::string damaged = readFile(archive("Halvorn"));
+    damaged[30 + std::string("modelDescription.xml").size() + 200] ^= 0x55;
+    file("damaged.fmu", damaged);
+    expectRefusal({"damaged.fmu"}, kModel,
+                  {"fmirun: damaged.fmu is corrupt: cannot read modelDescription.xml"});
+}
+
+TEST_F(Fmirun, RefusesAnArchiveWithoutModelDescription) {
+    writeZip(directory_ / "bare.fmu",
+             {{"binaries/linux64/Halvorn.so", readFile(library("Halvorn"))}});
+    expectRefusal({"bare.fmu"}, kModel,
+                  {"fmirun: bare.fmu has no modelDescription.xml at its root\n"});
+}
+
+TEST_F(Fmirun, RefusesAnArchiveWithoutALibraryForThisPlatform) {
+    writeZip(directory_ / "windows.fmu", {{"modelDescription.xml", description("Halvorn")},
+                                          {"binaries/win64/Halvorn.dll", "MZ"}});
+    expectRefusal({"windows.fmu"}, kModel,
+                  {"fmirun: windows.fmu has no library for linux64 "
+                   "(binaries/linux64/Halvorn.so)\n"});
+}
+
+TEST_F(Fmirun, RefusesAnArchiveEntryOutsideTheArchive) {
+    writeZip(directory_ / "escape.fmu",
+             {{"modelDescription.xml", description("Halvorn")}, {"../escaped.txt", "x"}});
+    expectRefusal({"escape.fmu"}, kModel,
+                  {"escape.fmu has an entry named \"../escaped.txt\", which would land outside"});
+}
+
+// The model description against the library.
+
+TEST_F(Fmirun, RefusesAModelDescriptionThatIsNotXml) {
+    const std::string xml = file("broken.xml", "<?xml version=\"1.0\"?>\n<fmiModelDescription\n");
+    expectRefusal(
+        {library("Halvorn"), "-d", xml}, kModel,
+        {"fmirun: " + xml + ":2:21: not well-formed XML: Error parsing start element tag\n"});
+}
+
+TEST_F(Fmirun, RefusesAModelDescriptionOfAnotherVersion) {
+    const std::string xml = file(
+        "v2.xml", replaced(description("Halvorn"), "fmiVersion=\"1.0\"", "fmiVersion=\"2.0\""));
+    expectRefusal({library("Halvorn"), "-d", xml}, kModel,
+                  {"fmiVersion is \"2.0\"; this master runs FMI 1.0 slaves only"});
+}
+
+TEST_F(Fmirun, RefusesTheDescriptionOfAnotherModel) {
+    const std::string xml = file("corvessa.xml", description("Corvessa"));
+    expectRefusal({library("Halvorn"), "-d", xml}, kModel,
+                  {"does not export Corvessa_fmiGetVersion: the model description's "
+                   "modelIdentifier \"Corvessa\" is not the library's\n"});
+}
+
+TEST_F(Fmirun, RefusesADescriptionWithAnotherGuidAndShowsTheSlavesMessage) {
+    const std::string guid = "{df6d0958-156a-469d-81e9-7eeddeec2de5}";
+    const std::string xml =
+        file("guid.xml",
+             replaced(description("Halvorn"), "{df6d0958-156a-469d-81e9-7eeddeec2de4}", guid));
+    expectRefusal({library("Halvorn"), "-d", xml}, kModel,
+                  {"Halvorn [fmiError, error] fmiInstantiateSlave: Wrong GUID " + guid +
+                       ". Expected {df6d0958-156a-469d-81e9-7eeddeec2de4}.\n",
+                   "fmirun: the library refused to instantiate the slave of the model "
+                   "description (GUID " +
+                       guid + ")\n"});
+}
+
+TEST_F(Fmirun, RefusesADescriptionWithMoreVariablesThanTheLibrary) {
+    const std::string xml = file(
+        "extra.xml",
+        replaced(description("Halvorn"), "  </ModelVariables>",
+                 "    <ScalarVariable name=\"force3\" valueReference=\"5\" causality=\"output\">"
+                 "<Real/></ScalarVariable>\n  </ModelVariables>"));
+    expectRefusal({library("Halvorn"), "-d", xml}, kModel,
+                  {"Halvorn [fmiError, error] fmiGetReal: Illegal value reference 5.",
+                   "fmirun: the library refuses value references that the model description "
+                   "declares: they do not belong together\n"});
+}
+
+TEST_F(Fmirun, RefusesADescriptionWithOtherStartValues) {
+    const std::string xml =
+        file("start.xml", replaced(description("Halvorn"), "start=\"15000\"", "start=\"16000\""));
+    expectRefusal({library("Halvorn"), "-d", xml}, kModel,
+                  {"fmirun: the start value of rate is 16000 in the model description but 15000 "
+                   "in the library: they do not belong together\n"});
+}
+
+TEST_F(Fmirun, RefusesAMissingLibrary) {
+    const std::string xml = file("modelDescription.xml", description("Halvorn"));
+    expectRefusal({"missing.so", "-d", xml}, kModel,
+                  {"fmirun: cannot open missing.so: no such file\n"});
+}
+
+// The command line.
+
+TEST_F(Fmirun, RefusesUnknownVariableNames) {
+    expectRefusal({archive("Halvorn"), "--start-value", "rat", "1"}, kUsage,
+                  {"fmirun: --start-value: Halvorn has no variable \"rat\"; its parameters are: "
+                   "rate; its inputs: displacement1, displacement2\n"});
+}
+
+TEST_F(Fmirun, RefusesToSetAnOutput) {
+    expectRefusal({archive("Halvorn"), "-s", "force1", "1"}, kUsage,
+                  {"fmirun: --start-value: force1 is an output; only parameters and inputs can "
+                   "be set\n"});
+}
+
+TEST_F(Fmirun, RefusesAStartValueThatIsNoNumber) {
+    expectRefusal({archive("Halvorn"), "-s", "rate", "fast"}, kUsage,
+                  {"fmirun: --start-value rate: \"fast\" is not a number\n"});
+}
+
+TEST_F(Fmirun, RefusesAStartValueForAnInputThatIsDriven) {
+    expectRefusal({archive("Halvorn"), "-s", "displacement1", "0.1"}, kUsage,
+                  {"fmirun: --start-value displacement1: the roll manoeuvre sets this input at "
+                   "every step\n"});
+}
+
+TEST_F(Fmirun, RefusesANonPositiveInterval) {
+    for (const char* interval : {"0", "-0.01", "-0"}) {
+        SCOPED_TRACE(interval);
+        expectRefusal({archive("Halvorn"), "--interval", interval}, kUsage,
+                      {"fmirun: --interval must be positive, not " + std::string(interval) + "\n"});
+    }
+    expectRefusal({archive("Halvorn"), "--interval", "often"}, kUsage,
+                  {"fmirun: --interval needs a finite number, not \"often\"\n"});
+}
+
+TEST_F(Fmirun, RefusesAStopTimeNotAfterTheStart) {
+    expectRefusal({archive("Halvorn"), "--start-time", "2", "--stop-time", "2"}, kUsage,
+                  {"fmirun: the stop time 2 is not after the start time 2\n"});
+}
+
+TEST_F(Fmirun, RefusesUnknownOptions) {
+    expectRefusal({archive("Halvorn"), "--stepsize", "1"}, kUsage,
+                  {"fmirun: ", "--stepsize", "Run fmirun --help for the options.\n"});
+}
+
+TEST_F(Fmirun, RefusesAnOutputItCannotWrite) {
+    expectRefusal({archive("Halvorn"), "-o", "missing/result.csv"}, kOutput,
+                  {"fmirun: cannot write missing/result.csv: No such file or directory\n"});
+}
+
+// The input file, each problem named by file, line and column.
+
+TEST_F(Fmirun, RefusesAMissingInputFile) {
+    expectRefusal({archive("Halvorn"), "-i", "missing.csv"}, kInputFile,
+                  {"fmirun: missing.csv: cannot read the input file: No such file or "
+                   "directory\n"});
+}
+
+TEST_F(Fmirun, RefusesMalformedInputFiles) {
+    struct Case {
+        const char* contents;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"", "inputs.csv: empty; expected a header \"time,<input>,...\" and rows of numbers"},
+        {"time,displacement1\n", "inputs.csv: no rows of values after the header"},
+        {"t,displacement1\n0,0\n", "inputs.csv:1:1: the first column must be \"time\", not \"t\""},
+        {"time,displacement1,bogus\n0,0,0\n",
+         "inputs.csv:1:3: unknown variable \"bogus\"; the inputs of Halvorn are: displacement1, "
+         "displacement2"},
+        {"time,rate\n0,1\n",
+         "inputs.csv:1:2: \"rate\" is a parameter; set it with --start-value; the inputs are: "
+         "displacement1, displacement2"},
+        {"time,force1\n0,1\n",
+         "inputs.csv:1:2: \"force1\" is an output, not an input; the inputs are: displacement1, "
+         "displacement2"},
+        {"time,displacement1,displacement1\n0,0,0\n",
+         "inputs.csv:1:3: column \"displacement1\" appears twice"},
+        {"time,displacement1\n0,0\n1,0.5x\n", "inputs.csv:3:2: \"0.5x\" is not a number"},
+        {"time,displacement1\n0,0\n1,\n", "inputs.csv:3:2: empty field"},
+        {"time,displacement1\n0,0\n1\n", "inputs.csv:3:2: 1 fields, but the header has 2 columns"},
+        {"time,displacement1\n0,0\n1,2,3\n",
+         "inputs.csv:3:3: 3 fields, but the header has 2 columns"},
+        {"time,displacement1\n0,0\n\n1,0\n1,1\n",
+         "inputs.csv:5:1: time 1 does not increase (the row before has 1)"},
+        {"time,displacement1\n0,0\n1,0\n0.5,1\n",
+         "inputs.csv:4:1: time 0.5 does not increase (the row before has 1)"},
+        {"time,displacement1\nnan,0\n", "inputs.csv:2:1: time nan is not a finite number"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.contents);
+        file("inputs.csv", test.contents);
+        expectRefusal({archive("Halvorn"), "-i", "inputs.csv"}, kInputFile,
+                      {"fmirun: " + std::string(test.message) + "\n"});
+    }
+}
+
+TEST_F(Fmirun, AcceptsSpreadsheetHabitsInInputFiles) {
+    // Quoted names, spaces, CRLF line ends, blank lines, a leading "+".
+    file("inputs.csv", "\"time\", \"displacement2\"\r\n\r\n0, +0.5\r\n1, 1e-1\r\n");
+    const Finished finished =
+        run({archive("Halvorn"), "-i", "inputs.csv", "--stop-time", "1", "--interval", "1"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    const Csv csv = parseCsv(finished.out);
+    ASSERT_EQ(csv.rows.size(), 2U);
+    EXPECT_TRUE(same(0.5 * 15000.0, csv.rows[1][1]));
+}

@@ -1,0 +1,40 @@
+// Where the inputs come from at each communication point: an input file, or a
+// built-in scenario of the model.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ModelDescription.h"
+
+struct Inputs {
+    std::vector<const Variable*> variables;
+    // The values of `variables`, in their order, at a time.
+    std::function<std::vector<fmiReal>(double time)> at;
+    std::string origin;  // for messages: the file, or the scenario's name
+};
+
+// A table of input values over time, linearly interpolated in between its
+// rows and held constant before the first and after the last. At a row's own
+// time it gives that row's values exactly.
+class InputTable {
+  public:
+    InputTable(std::vector<double> times, std::vector<std::vector<fmiReal>> rows);
+    std::vector<fmiReal> at(double time) const;
+
+  private:
+    std::vector<double> times_;
+    std::vector<std::vector<fmiReal>> rows_;
+};
+
+// Reads an input CSV file: a header "time,<input name>,..." and one row per
+// time, times strictly increasing. Every column after the first names an
+// input of the model. Throws Failure (kExitInputFile) naming the file, line
+// and column of the first problem.
+Inputs readInputFile(const std::string& path, const ModelDescription& model);
+
+// The built-in scenario of a model: a roll manoeuvre for the anti-roll bars
+// and a sweep through both limits for the travel stop. Throws Failure
+// (kExitUsage) for a model without one.
+Inputs defaultScenario(const ModelDescription& model);

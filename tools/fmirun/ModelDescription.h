@@ -1,0 +1,42 @@
+// What the master needs from an FMI 1.0 model description: the identity of
+// the model, its real variables and its default experiment.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "FmiTypes.h"
+
+enum class Causality { Parameter, Input, Output, Other };
+
+struct Variable {
+    std::string name;
+    fmiValueReference valueReference = 0;
+    Causality causality = Causality::Other;
+    std::optional<fmiReal> start;
+    std::string description;
+};
+
+struct ModelDescription {
+    std::string modelIdentifier;
+    std::string modelName;
+    std::string guid;
+    std::string description;
+    std::optional<double> defaultStartTime;
+    std::optional<double> defaultStopTime;
+    std::vector<Variable> variables;  // in the order of the description
+
+    const Variable* find(const std::string& name) const;
+    std::vector<const Variable*> withCausality(Causality causality) const;
+    // Lists names for messages: "a, b, c" (or "none").
+    static std::string names(const std::vector<const Variable*>& variables);
+};
+
+// Reads a model description from text; `origin` names it in messages. Throws
+// Failure (kExitModel) when the text is not a description that this master
+// can run: not well-formed, not FMI 1.0, not for co-simulation, variables of
+// another type than Real, duplicate names or value references.
+ModelDescription parseModelDescription(const std::string& text, const std::string& origin);
+
+const char* causalityName(Causality causality);
