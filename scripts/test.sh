@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: formatting, the host build, the
 # host build under AddressSanitizer and UndefinedBehaviorSanitizer, the 32-bit
-# build as a native 32-bit program, and the Windows build under Wine.
+# build as a native 32-bit program, the Windows build under Wine, then the
+# thread test under ThreadSanitizer, the host suite under valgrind and a
+# minute of fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -30,6 +32,20 @@ for preset in host host-sanitize linux32 win64; do
     passed=$((passed + total - bad))
     failed=$((failed + bad))
 done
+
+# Hardening: the thread test under ThreadSanitizer (one per model), the host
+# suite under valgrind's memcheck (one per library), and a short bounded fuzz
+# run; each script fails on the first finding.
+echo "== thread test under ThreadSanitizer"
+scripts/threads.sh
+passed=$((passed + 3))
+echo "== host suite under valgrind memcheck"
+scripts/memcheck.sh
+passed=$((passed + 4))
+echo "== fuzzing, 60 seconds"
+scripts/fuzz.sh 60
+passed=$((passed + 1))
+
 echo
 echo "total: $passed passed, $failed failed"
 [[ $failed -eq 0 ]]
