@@ -374,7 +374,7 @@ void checkMessage(const ExpectedMessage& expected, const LogRecord& actual, std:
     }
     for (std::size_t i = 0; i < expected.arguments.size(); ++i) {
         if (!argumentMatches(expected.arguments[i], actual.arguments[i])) {
-            mismatch("argument " + std::to_string(i) + " (\"" + actual.arguments[i].specification +
+            mismatch("argument " + std::to_string(i) + " (\"" + actual.arguments[i].directive +
                      "\") differs");
         }
     }

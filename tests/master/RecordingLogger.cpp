@@ -281,22 +281,22 @@ void formatMessage(LogRecord& record, const char* format, va_list& ap) {
                 conversion == '\0' ? "truncated conversion \"" + std::string(start) + "\""
                                    : "unsupported conversion \"" + std::string(start, p + 1) + "\"";
             for (std::size_t i = firstArgument; i < record.arguments.size(); ++i) {
-                record.arguments[i].specification = std::string(start, p);
+                record.arguments[i].directive = std::string(start, p);
             }
             out += start;
             return;
         }
         ++p;
 
-        const std::string specification(start, p);
+        const std::string directive(start, p);
         for (std::size_t i = firstArgument; i < record.arguments.size(); ++i) {
-            record.arguments[i].specification = specification;
+            record.arguments[i].directive = directive;
         }
         const std::string prefix = "%" + flags + width + precision;
 
         LogArgument argument;
         argument.conversion = conversion;
-        argument.specification = specification;
+        argument.directive = directive;
         bool rendered = true;
 
         if (isOneOf(conversion, "di")) {
@@ -398,7 +398,7 @@ void formatMessage(LogRecord& record, const char* format, va_list& ap) {
         } else if (conversion == 'n') {
             argument.pointer = va_arg(ap, void*);
             if (record.formatProblem.empty()) {
-                record.formatProblem = "\"" + specification + "\" would write into the master";
+                record.formatProblem = "\"" + directive + "\" would write into the master";
             }
         } else if (length == Length::L) {
             const long double value = va_arg(ap, long double);
@@ -412,7 +412,7 @@ void formatMessage(LogRecord& record, const char* format, va_list& ap) {
         }
 
         if (!rendered && record.formatProblem.empty()) {
-            record.formatProblem = "cannot render \"" + specification + "\"";
+            record.formatProblem = "cannot render \"" + directive + "\"";
         }
         record.arguments.push_back(std::move(argument));
     }

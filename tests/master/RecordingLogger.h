@@ -18,7 +18,7 @@ struct LogArgument {
     // 'e', 'E', 'g', 'G', 'a' or 'A'; '*' for a width or precision taken from the arguments.
     char conversion = 0;
     // The whole directive as written in the format, e.g. "%.16g" or "%-8s".
-    std::string specification;
+    std::string directive;
     long long integer = 0;                   // d, i, c and '*' (after any hh/h narrowing)
     unsigned long long unsignedInteger = 0;  // u, o, x, X (after any hh/h narrowing)
     double real = 0.0;                       // f, F, e, E, g, G, a, A
