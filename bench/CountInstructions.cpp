@@ -87,9 +87,7 @@ int run(const std::string& subject, long calls) {
     const std::string prefix = std::string(Model::kIdentifier) + "_";
     fmiReal time = 0.0;
     if (subject == "floor") {
-        bench::FloorSlave<Model> floor;
-        const std::vector<fmiReal> start = bench::allValues<Model>(fmi, c);
-        std::copy(start.begin(), start.end(), floor.r);
+        bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Model>(fmi, c);
         for (long i = 0; i < calls; ++i) {
             FloorFunction<Model>::kFunction(floor, time, bench::kStepSize);
             time += bench::kStepSize;

@@ -5,6 +5,7 @@
 // floor computes what the slave computes, bit for bit.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -127,6 +128,15 @@ std::vector<fmiReal> allValues(const FmiFunctions& fmi, fmiComponent c) {
     return values;
 }
 
+// A floor that starts from the values the slave holds now.
+template <typename Model>
+FloorSlave<Model> floorHoldingValuesOf(const FmiFunctions& fmi, fmiComponent c) {
+    FloorSlave<Model> floor;
+    const std::vector<fmiReal> values = allValues<Model>(fmi, c);
+    std::copy(values.begin(), values.end(), floor.r);
+    return floor;
+}
+
 inline bool sameBits(fmiReal a, fmiReal b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
@@ -159,9 +169,7 @@ std::string differencesFromFloor(const FmiFunctions& fmi, fmiComponent c) {
                 operands[i] = samples[(pattern + 5 * i) % kSampleCount];
             }
             fmi.setReal(c, Model::kOperands, std::size(operands), operands);
-            FloorSlave<Model> floor;
-            const std::vector<fmiReal> before = allValues<Model>(fmi, c);
-            std::memcpy(floor.r, before.data(), sizeof floor.r);
+            FloorSlave<Model> floor = floorHoldingValuesOf<Model>(fmi, c);
 
             const fmiStatus status = fmi.doStep(c, step.time, step.stepSize, fmiTrue);
             floorStep(floor, step.time, step.stepSize);

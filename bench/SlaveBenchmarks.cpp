@@ -60,9 +60,7 @@ void floorStep(benchmark::State& state) {
         return;
     }
     bench::setOperatingPoint<Model>(fmi, c);
-    bench::FloorSlave<Model> floor;
-    const std::vector<fmiReal> start = bench::allValues<Model>(fmi, c);
-    std::copy(start.begin(), start.end(), floor.r);
+    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Model>(fmi, c);
 
     fmiReal time = 0.0;
     for (auto _ : state) {
@@ -95,9 +93,7 @@ void doStep(benchmark::State& state) {
         return;
     }
     // What the floor computes from the operating point, once.
-    bench::FloorSlave<Model> floor;
-    const std::vector<fmiReal> values = bench::allValues<Model>(fmi, c);
-    std::copy(values.begin(), values.end(), floor.r);
+    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Model>(fmi, c);
     bench::floorStep(floor, 0.0, kStepSize);
     requireFloorResults(state, fmi, c, floor);
 }
@@ -124,9 +120,7 @@ void pairedSteps(benchmark::State& state) {
         return;
     }
     bench::setOperatingPoint<Model>(fmi, c);
-    bench::FloorSlave<Model> floor;
-    const std::vector<fmiReal> start = bench::allValues<Model>(fmi, c);
-    std::copy(start.begin(), start.end(), floor.r);
+    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Model>(fmi, c);
 
     std::vector<fmiReal> floorTimes;
     std::vector<fmiReal> stepTimes;

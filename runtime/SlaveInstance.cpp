@@ -1,9 +1,8 @@
 #include "SlaveInstance.h"
 
-bool refuseCallSequence(SlaveInstance& instance, fmiString functionName) {
+void refuseCallSequence(SlaveInstance& instance, fmiString functionName) {
     instance.slaveState = Error;
     logError(instance, "%s: Illegal call sequence.", functionName);
-    return false;
 }
 
 void refuseNullArgument(SlaveInstance& instance, fmiString functionName, fmiString argumentName) {

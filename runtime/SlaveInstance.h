@@ -73,7 +73,7 @@ inline void logError(SlaveInstance& instance, fmiString format, Arguments... arg
 
 // Refuses a call made in a state outside mask; the instance is in Error
 // before the logger hears of it.
-bool refuseCallSequence(SlaveInstance& instance, fmiString functionName);
+void refuseCallSequence(SlaveInstance& instance, fmiString functionName);
 
 // The refusal is a dead end rather than a result to test, so that a caller
 // keeps nothing alive across it and its accepted path stays free of register
