@@ -18,4 +18,26 @@ if ((${#missing[@]} > 0)); then
     [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
     "${sudo_cmd[@]}" apt-get update -q
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+    updated=1
+fi
+
+# The 32-bit test programs need QEMU's user-mode emulator where this kernel
+# runs no 32-bit x86 program, or where SLAVE_EMULATE_32BIT=1 asks for it.
+runs_32bit_natively() {
+    local probe
+    probe=$(mktemp -d)
+    printf 'int main(void) { return 0; }\n' >"$probe/runs.c"
+    local status=0
+    { gcc -m32 "$probe/runs.c" -o "$probe/runs" && "$probe/runs"; } >/dev/null 2>&1 || status=1
+    rm -rf "$probe"
+    return $status
+}
+if [[ ${SLAVE_EMULATE_32BIT:-} == 1 ]] || ! runs_32bit_natively; then
+    if ! dpkg-query -W -f='${Status}' qemu-user 2>/dev/null | grep -q "install ok installed"; then
+        echo "Installing: qemu-user (32-bit x86 programs run under user-mode emulation here)"
+        sudo_cmd=()
+        [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+        [[ -n ${updated:-} ]] || "${sudo_cmd[@]}" apt-get update -q
+        DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q qemu-user
+    fi
 fi

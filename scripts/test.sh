@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: formatting, the host build, the
 # host build under AddressSanitizer and UndefinedBehaviorSanitizer, the 32-bit
-# build as a native 32-bit program, the Windows build under Wine, then the
+# build as a 32-bit program (natively, or under QEMU where the kernel runs
+# none), the Windows build under Wine, then the
 # thread test under ThreadSanitizer, the host suite under valgrind and a
 # minute of fuzzing.
 set -euo pipefail
@@ -18,6 +19,9 @@ for preset in host host-sanitize linux32 win64; do
     echo "== $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
+    if [[ -f build/$preset/linux32-route.txt ]]; then
+        cat "build/$preset/linux32-route.txt"
+    fi
     log=$(mktemp)
     status=0
     ctest --preset "$preset" 2>&1 | tee "$log" || status=$?
