@@ -53,15 +53,14 @@ function(add_fmu_archives)
 
   foreach(model IN LISTS models)
     # The description comes from the model's own sources: the generator is
-    # compiled with them, and with the runtime that their stepping loop
-    # stands on.
+    # compiled with them and the runtime's version-independent core.
     set(sources)
     foreach(source IN LISTS SLAVE_MODEL_SOURCES_${model})
       cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${PROJECT_SOURCE_DIR})
       list(APPEND sources ${source})
     endforeach()
-    add_executable(describe_${model} ${FMU_DESCRIBE_SOURCE} ${sources} ${SLAVE_RUNTIME_SOURCES})
-    target_include_directories(describe_${model} PRIVATE ${SLAVE_RUNTIME_DIR})
+    add_executable(describe_${model} ${FMU_DESCRIBE_SOURCE} ${sources})
+    target_include_directories(describe_${model} PRIVATE ${SLAVE_RUNTIME_DIR}/core)
     target_compile_definitions(describe_${model} PRIVATE MODEL_IDENTIFIER=${model})
     target_compile_options(describe_${model} PRIVATE ${SLAVE_WARNINGS})
     set_target_properties(describe_${model} PROPERTIES

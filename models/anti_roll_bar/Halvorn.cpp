@@ -4,7 +4,7 @@
 
 namespace {
 
-enum ValueReference : fmiValueReference {
+enum VariableIndex : ValueReference {
     kRate = 0,
     kFirstEndDisplacement = 1,
     kSecondEndDisplacement = 2,
@@ -12,30 +12,41 @@ enum ValueReference : fmiValueReference {
     kSecondForce = 4,
 };
 
+constexpr ValueReferenceSet kForceOperands =
+    referenceSet({kRate, kFirstEndDisplacement, kSecondEndDisplacement});
+
 constexpr RealVariable kVariables[] = {
     {"rate", "Bar rate: force per unit of displacement difference", Causality::Parameter, true,
      15000.0},
     {"displacement1", "Displacement of the first end", Causality::Input, false, 0.0},
     {"displacement2", "Displacement of the second end", Causality::Input, false, 0.0},
     {"force1", "First force: rate times (displacement2 - displacement1)", Causality::Output, false,
-     0.0},
-    {"force2", "Second force: the first force negated", Causality::Output, false, 0.0},
+     0.0, kForceOperands},
+    {"force2", "Second force: the first force negated", Causality::Output, false, 0.0,
+     kForceOperands},
 };
 
 constexpr auto kRealCount = static_cast<std::uint32_t>(sizeof kVariables / sizeof kVariables[0]);
 
-void applyStartValues(SlaveInstance& instance) {
-    writeStartValues(instance, kVariables, kRealCount);
-}
-
-void updateForces(fmiReal* r) {
-    const fmiReal force = (r[kSecondEndDisplacement] - r[kFirstEndDisplacement]) * r[kRate];
+void updateForces(Real* r) {
+    const Real force = (r[kSecondEndDisplacement] - r[kFirstEndDisplacement]) * r[kRate];
     r[kFirstForce] = force;
     r[kSecondForce] = negated(force);
 }
 
-void updateAtEvent(SlaveInstance& instance) {
-    updateForces(instance.realValues);
+// The exact partial derivatives of the forces: the first force is linear in
+// each known when the other two are held, the second is its negation.
+void derivativeOfForces(const Real* r, ValueReference unknown, ValueReference known,
+                        Real* derivative) {
+    Real firstForceDerivative = 0.0;
+    if (known == kRate) {
+        firstForceDerivative = r[kSecondEndDisplacement] - r[kFirstEndDisplacement];
+    } else if (known == kFirstEndDisplacement) {
+        firstForceDerivative = negated(r[kRate]);
+    } else if (known == kSecondEndDisplacement) {
+        firstForceDerivative = r[kRate];
+    }
+    *derivative = unknown == kFirstForce ? firstForceDerivative : negated(firstForceDerivative);
 }
 
 }  // namespace
@@ -53,7 +64,8 @@ extern const ModelDefinition modelDefinition{
     0,
     kVariables,
     SubstepRule::DivideByTen,
-    applyStartValues,
-    updateAtEvent,
+    FloatingPointMode::Inherited,
+    updateOnly<updateForces>,
     quietSubsteps<updateForces>,
+    derivativeOfForces,
 };

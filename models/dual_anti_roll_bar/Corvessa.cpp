@@ -4,7 +4,7 @@
 
 namespace {
 
-enum ValueReference : fmiValueReference {
+enum VariableIndex : ValueReference {
     kFirstBarRate = 0,
     kSecondBarRate = 1,
     kFirstBarFirstEnd = 2,
@@ -16,6 +16,11 @@ enum ValueReference : fmiValueReference {
     kSecondBarFirstForce = 8,
     kSecondBarSecondForce = 9,
 };
+
+constexpr ValueReferenceSet kFirstBarOperands =
+    referenceSet({kFirstBarRate, kFirstBarFirstEnd, kFirstBarSecondEnd});
+constexpr ValueReferenceSet kSecondBarOperands =
+    referenceSet({kSecondBarRate, kSecondBarFirstEnd, kSecondBarSecondEnd});
 
 constexpr RealVariable kVariables[] = {
     {"rate1", "Rate of the first bar", Causality::Parameter, true, 15000.0},
@@ -29,30 +34,28 @@ constexpr RealVariable kVariables[] = {
     {"bar2_displacement2", "Second bar: displacement of its second end", Causality::Input, false,
      0.0},
     {"bar1_force1", "First bar: rate1 times (bar1_displacement2 - bar1_displacement1)",
-     Causality::Output, false, 0.0},
-    {"bar1_force2", "First bar: bar1_force1 negated", Causality::Output, false, 0.0},
+     Causality::Output, false, 0.0, kFirstBarOperands},
+    {"bar1_force2", "First bar: bar1_force1 negated", Causality::Output, false, 0.0,
+     kFirstBarOperands},
     {"bar2_force1", "Second bar: rate2 times (bar2_displacement2 - bar2_displacement1)",
-     Causality::Output, false, 0.0},
-    {"bar2_force2", "Second bar: bar2_force1 negated", Causality::Output, false, 0.0},
+     Causality::Output, false, 0.0, kSecondBarOperands},
+    {"bar2_force2", "Second bar: bar2_force1 negated", Causality::Output, false, 0.0,
+     kSecondBarOperands},
 };
 
 constexpr auto kRealCount = static_cast<std::uint32_t>(sizeof kVariables / sizeof kVariables[0]);
 
-void applyStartValues(SlaveInstance& instance) {
-    writeStartValues(instance, kVariables, kRealCount);
-}
-
-void updateForces(fmiReal* r) {
+void updateForces(Real* r) {
     // Every operand is read before any force is written.
-    const fmiReal firstRate = r[kFirstBarRate];
-    const fmiReal secondRate = r[kSecondBarRate];
-    const fmiReal firstBarFirstEnd = r[kFirstBarFirstEnd];
-    const fmiReal firstBarSecondEnd = r[kFirstBarSecondEnd];
-    const fmiReal secondBarFirstEnd = r[kSecondBarFirstEnd];
-    const fmiReal secondBarSecondEnd = r[kSecondBarSecondEnd];
+    const Real firstRate = r[kFirstBarRate];
+    const Real secondRate = r[kSecondBarRate];
+    const Real firstBarFirstEnd = r[kFirstBarFirstEnd];
+    const Real firstBarSecondEnd = r[kFirstBarSecondEnd];
+    const Real secondBarFirstEnd = r[kSecondBarFirstEnd];
+    const Real secondBarSecondEnd = r[kSecondBarSecondEnd];
 
-    const fmiReal firstForce = (firstBarSecondEnd - firstBarFirstEnd) * firstRate;
-    const fmiReal secondForce = (secondBarSecondEnd - secondBarFirstEnd) * secondRate;
+    const Real firstForce = (firstBarSecondEnd - firstBarFirstEnd) * firstRate;
+    const Real secondForce = (secondBarSecondEnd - secondBarFirstEnd) * secondRate;
 
     r[kFirstBarFirstForce] = firstForce;
     r[kFirstBarSecondForce] = negated(firstForce);
@@ -60,8 +63,25 @@ void updateForces(fmiReal* r) {
     r[kSecondBarSecondForce] = negated(secondForce);
 }
 
-void updateAtEvent(SlaveInstance& instance) {
-    updateForces(instance.realValues);
+// The exact partial derivatives of the forces: each bar's first force is
+// linear in its own rate and end displacements and independent of the other
+// bar; each second force is the negation of its first.
+void derivativeOfForces(const Real* r, ValueReference unknown, ValueReference known,
+                        Real* derivative) {
+    const bool firstBar = unknown == kFirstBarFirstForce || unknown == kFirstBarSecondForce;
+    const ValueReference rate = firstBar ? kFirstBarRate : kSecondBarRate;
+    const ValueReference firstEnd = firstBar ? kFirstBarFirstEnd : kSecondBarFirstEnd;
+    const ValueReference secondEnd = firstBar ? kFirstBarSecondEnd : kSecondBarSecondEnd;
+    Real firstForceDerivative = 0.0;
+    if (known == rate) {
+        firstForceDerivative = r[secondEnd] - r[firstEnd];
+    } else if (known == firstEnd) {
+        firstForceDerivative = negated(r[rate]);
+    } else if (known == secondEnd) {
+        firstForceDerivative = r[rate];
+    }
+    const bool secondForce = unknown == kFirstBarSecondForce || unknown == kSecondBarSecondForce;
+    *derivative = secondForce ? negated(firstForceDerivative) : firstForceDerivative;
 }
 
 }  // namespace
@@ -79,7 +99,8 @@ extern const ModelDefinition modelDefinition{
     0,
     kVariables,
     SubstepRule::DivideByTen,
-    applyStartValues,
-    updateAtEvent,
+    FloatingPointMode::Inherited,
+    updateOnly<updateForces>,
     quietSubsteps<updateForces>,
+    derivativeOfForces,
 };

@@ -5,7 +5,7 @@
 
 namespace {
 
-enum ValueReference : fmiValueReference {
+enum VariableIndex : ValueReference {
     kLowerLimit = 0,
     kLowerRate = 1,
     kUpperLimit = 2,
@@ -20,20 +20,17 @@ constexpr RealVariable kVariables[] = {
     {"upper_limit", "Upper limit of the free band", Causality::Parameter, true, 0.09},
     {"upper_rate", "Rate above the upper limit", Causality::Parameter, true, 50000.0},
     {"displacement", "Displacement", Causality::Input, false, 0.0},
-    {"force", "Force of the stop, toward the free band", Causality::Output, false, 0.0},
+    {"force", "Force of the stop, toward the free band", Causality::Output, false, 0.0,
+     referenceSet({kLowerLimit, kLowerRate, kUpperLimit, kUpperRate, kDisplacement})},
 };
 
 constexpr auto kRealCount = static_cast<std::uint32_t>(sizeof kVariables / sizeof kVariables[0]);
-
-void applyStartValues(SlaveInstance& instance) {
-    writeStartValues(instance, kVariables, kRealCount);
-}
 
 // Both comparisons are strict and ordered: a displacement on a limit is inside
 // the band, and a NaN on either side of a comparison makes it false, so a NaN
 // displacement gives no force. The lower side is tested first, which settles
 // inverted limits.
-void updateForces(fmiReal* r) {
+void updateForces(Real* r) {
     r[kForce] = +0.0;
     if (r[kDisplacement] < r[kLowerLimit]) {
         r[kForce] = (r[kLowerLimit] - r[kDisplacement]) * r[kLowerRate];
@@ -42,8 +39,29 @@ void updateForces(fmiReal* r) {
     }
 }
 
-void updateAtEvent(SlaveInstance& instance) {
-    updateForces(instance.realValues);
+// The exact partial derivatives of the force in the branch that the equation
+// takes at these values: those of the active spring beyond a limit, zero in
+// the free band (its limits included) and for a NaN displacement.
+void derivativeOfForce(const Real* r, ValueReference /*unknown*/, ValueReference known,
+                       Real* derivative) {
+    *derivative = 0.0;
+    if (r[kDisplacement] < r[kLowerLimit]) {
+        if (known == kLowerLimit) {
+            *derivative = r[kLowerRate];
+        } else if (known == kLowerRate) {
+            *derivative = r[kLowerLimit] - r[kDisplacement];
+        } else if (known == kDisplacement) {
+            *derivative = negated(r[kLowerRate]);
+        }
+    } else if (r[kDisplacement] > r[kUpperLimit]) {
+        if (known == kUpperLimit) {
+            *derivative = r[kUpperRate];
+        } else if (known == kUpperRate) {
+            *derivative = r[kUpperLimit] - r[kDisplacement];
+        } else if (known == kDisplacement) {
+            *derivative = negated(r[kUpperRate]);
+        }
+    }
 }
 
 }  // namespace
@@ -61,7 +79,9 @@ extern const ModelDefinition modelDefinition{
     0,
     kVariables,
     SubstepRule::MultiplyByOneTenth,
-    applyStartValues,
-    updateAtEvent,
+    // Validated under flush-to-zero and denormals-are-zero.
+    FloatingPointMode::FlushToZero,
+    updateOnly<updateForces>,
     quietSubsteps<updateForces>,
+    derivativeOfForce,
 };

@@ -57,7 +57,7 @@ std::string escaped(std::string_view text) {
 
 // The shortest decimal that reads back as the same double, so that a master
 // parsing the description gets the library's start values bit for bit.
-std::string decimal(fmiReal value) {
+std::string decimal(Real value) {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, result.ptr);
@@ -100,7 +100,7 @@ const char* roleName(Causality causality) {
     return "parameter";
 }
 
-void writeVariable(std::ostream& out, fmiValueReference vr, const RealVariable& variable) {
+void writeVariable(std::ostream& out, ValueReference vr, const RealVariable& variable) {
     const bool parameter = variable.causality == Causality::Parameter;
     out << "    <ScalarVariable name=\"" << escaped(variable.name) << "\" valueReference=\"" << vr
         << "\" description=\"" << escaped(variable.description) << "\" variability=\""
@@ -140,7 +140,7 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
     out << "  <DefaultExperiment startTime=\"" << kDefaultStartTime << "\" stopTime=\""
         << kDefaultStopTime << "\"/>\n";
     out << "  <ModelVariables>\n";
-    for (fmiValueReference vr = 0; vr < model.realCount; ++vr) {
+    for (ValueReference vr = 0; vr < model.realCount; ++vr) {
         writeVariable(out, vr, model.realVariables[vr]);
     }
     out << "  </ModelVariables>\n";
@@ -188,7 +188,7 @@ void writeDocumentation(std::ostream& out, const ModelDefinition& model) {
         << "<h2>Variables</h2>\n<table>\n"
         << "<tr><th>Value reference</th><th>Name</th><th>Role</th><th>Start value</th>"
         << "<th>Description</th></tr>\n";
-    for (fmiValueReference vr = 0; vr < model.realCount; ++vr) {
+    for (ValueReference vr = 0; vr < model.realCount; ++vr) {
         const RealVariable& variable = model.realVariables[vr];
         std::string start = "none";
         if (variable.causality == Causality::Parameter) {

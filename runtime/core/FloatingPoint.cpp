@@ -1,10 +1,7 @@
-// Loading the travel stop switches the loading thread's SSE unit to
-// flush-to-zero, and to denormals-are-zero where the processor supports it.
-// The model was validated with these settings; nothing undoes them.
+#include "FloatingPoint.h"
+
 #include <cpuid.h>
 #include <x86intrin.h>
-
-#include <cstdint>
 
 namespace {
 
@@ -15,7 +12,6 @@ constexpr std::uint32_t kMxcsrDaz = 1U << 6;
 constexpr std::uint32_t kMxcsrFtz = 1U << 15;
 
 constexpr unsigned kFxsaveAreaSize = 512;
-constexpr unsigned kFxsaveMxcsrOffset = 24;
 constexpr unsigned kFxsaveMxcsrMaskOffset = 28;
 
 // CPUID exists when the ID flag of EFLAGS can be toggled.
@@ -34,27 +30,25 @@ std::uint32_t readLittleEndian32(const unsigned char* bytes) {
 
 // FXSAVE reports in MXCSR_MASK which MXCSR bits the processor supports; the
 // field is cleared first because processors that predate it leave it alone.
-std::uint32_t mxcsrWithSupportedDaz() {
+bool dazSupported() {
     alignas(16) unsigned char area[kFxsaveAreaSize];
     for (unsigned i = 0; i < 4; ++i) {
         area[kFxsaveMxcsrMaskOffset + i] = 0;
     }
     __asm__ __volatile__("fxsave %0" : "+m"(area));
-    std::uint32_t mxcsr = readLittleEndian32(area + kFxsaveMxcsrOffset);
-    if ((readLittleEndian32(area + kFxsaveMxcsrMaskOffset) & kMxcsrDaz) != 0) {
-        mxcsr |= kMxcsrDaz;
-    }
-    return mxcsr;
+    return (readLittleEndian32(area + kFxsaveMxcsrMaskOffset) & kMxcsrDaz) != 0;
 }
 
+}  // namespace
+
 // FXSAVE needs its area 16-byte aligned; the stack is realigned on entry so
-// that a master that loads the library from a misaligned stack still works.
-// The three early returns are for processors older than any that can run the
-// tests (all x86-64 processors have CPUID, its leaf 1 and SSE), so coverage
-// leaves their lines out.
-__attribute__((constructor, force_align_arg_pointer)) void setUpFloatingPoint() {
+// that a master that calls from a misaligned stack still works. The three
+// early returns are for processors older than any that can run the tests
+// (all x86-64 processors have CPUID, its leaf 1 and SSE), so coverage leaves
+// their lines out.
+__attribute__((force_align_arg_pointer)) std::uint32_t flushToZeroBits() {
     if (!cpuidAvailable()) {
-        return;  // LCOV_EXCL_LINE
+        return 0;  // LCOV_EXCL_LINE
     }
     unsigned eax = 0;
     unsigned ebx = 0;
@@ -62,14 +56,12 @@ __attribute__((constructor, force_align_arg_pointer)) void setUpFloatingPoint() 
     unsigned edx = 0;
     __cpuid(0, eax, ebx, ecx, edx);
     if (eax == 0) {
-        return;  // LCOV_EXCL_LINE
+        return 0;  // LCOV_EXCL_LINE
     }
     __cpuid(1, eax, ebx, ecx, edx);
     if ((edx & kEdxSse) == 0) {
-        return;  // LCOV_EXCL_LINE
+        return 0;  // LCOV_EXCL_LINE
     }
-    const std::uint32_t mxcsr = (edx & kEdxFxsr) != 0 ? mxcsrWithSupportedDaz() : _mm_getcsr();
-    _mm_setcsr(mxcsr | kMxcsrFtz);
+    const bool daz = (edx & kEdxFxsr) != 0 && dazSupported();
+    return kMxcsrFtz | (daz ? kMxcsrDaz : 0U);
 }
-
-}  // namespace

@@ -114,7 +114,7 @@ SLAVE_API fmiComponent SLAVE_EXPORT_NAME(fmiInstantiateSlave)(
     record->loggingFlag = loggingOn;
     record->slaveState = Instantiated;
     record->callbacks = functions;
-    modelDefinition.applyStartValues(*record);
+    writeStartValues(record->realValues, modelDefinition);
     return record;
 }
 
@@ -171,7 +171,7 @@ SLAVE_API fmiStatus SLAVE_EXPORT_NAME(fmiResetSlave)(fmiComponent c) {
     }
     logTrace(*instance, "fmiResetSlave");
     instance->slaveState = Instantiated;
-    modelDefinition.applyStartValues(*instance);
+    writeStartValues(instance->realValues, modelDefinition);
     return fmiOK;
 }
 

@@ -5,19 +5,9 @@
 
 namespace {
 
-// Always inlined: on 32-bit x86 a double returned across a real call travels
-// through the x87 unit, which this library must never use.
-[[gnu::always_inline]] inline fmiReal substepSizeOf(fmiReal communicationStepSize) {
-    return modelDefinition.substepRule == SubstepRule::MultiplyByOneTenth
-               ? communicationStepSize * 0.1
-               : communicationStepSize / 10.0;
-}
-
-}  // namespace
-
-// Every substep reads the event record, the logging flag and the termination
-// request afresh, since a trace hands control to the master's logger and the
-// model's update may change any of them.
+// The general loop: every substep reads the event record, the logging flag
+// and the termination request afresh, since a trace hands control to the
+// master's logger and the model's update may change any of them.
 fmiStatus runEverySubstep(SlaveInstance& instance, fmiReal currentCommunicationPoint,
                           fmiReal substepSize) {
     const fmiEventInfo& events = instance.eventRecord;
@@ -30,7 +20,10 @@ fmiStatus runEverySubstep(SlaveInstance& instance, fmiReal currentCommunicationP
         // Strictly after the event time; a NaN time never fires.
         if (events.upcomingTimeEvent != fmiFalse && time > events.nextEventTime) {
             logTrace(instance, "fmiDoStep: time event detected at %g", time);
-            modelDefinition.updateAtEvent(instance);
+            if (modelDefinition.updateAtEvent(instance.realValues) ==
+                UpdateOutcome::RequestTermination) {
+                instance.eventRecord.terminateSimulation = fmiTrue;
+            }
         }
         if (events.terminateSimulation != fmiFalse) {
             // Written whatever the logging flag says; the step ends here.
@@ -43,8 +36,6 @@ fmiStatus runEverySubstep(SlaveInstance& instance, fmiReal currentCommunicationP
     return fmiOK;
 }
 
-namespace {
-
 // An accepted step after its trace: a zero step ends at once, any other runs
 // the ten substeps, through the model's quiet loop where it has one.
 [[gnu::always_inline]] inline fmiStatus runStep(SlaveInstance& instance,
@@ -53,9 +44,19 @@ namespace {
     if (communicationStepSize == 0.0) {
         return fmiOK;
     }
-    const fmiReal substepSize = substepSizeOf(communicationStepSize);
-    if (modelDefinition.quietSubsteps != nullptr) {
-        return modelDefinition.quietSubsteps(instance, currentCommunicationPoint, substepSize);
+    const fmiReal substepSize = substepSizeOf(modelDefinition, communicationStepSize);
+    // A step that begins with logging off, the time event armed and no
+    // termination requested is quiet, for a model whose update touches
+    // nothing but the real values: no trace hands control to the master and
+    // the update cannot change the event record or the logging flag, so every
+    // substep would read the same event time and flags, and they are read
+    // once. Any other step takes the general loop.
+    const fmiEventInfo& events = instance.eventRecord;
+    if (modelDefinition.quietSubsteps != nullptr && instance.loggingFlag == fmiFalse &&
+        events.upcomingTimeEvent != fmiFalse && events.terminateSimulation == fmiFalse) {
+        modelDefinition.quietSubsteps(instance.realValues, instance.currentTime,
+                                      currentCommunicationPoint, substepSize, events.nextEventTime);
+        return fmiOK;
     }
     return runEverySubstep(instance, currentCommunicationPoint, substepSize);
 }

@@ -1,0 +1,137 @@
+// The contract between the slave runtime and a model. Each library is the
+// runtime of one FMI version built together with exactly one model, and that
+// model provides the one `modelDefinition` below; everything that differs
+// between models is data in it. Nothing here belongs to an FMI version: every
+// version's front-end reads the same definition.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "ModelTypes.h"
+#include "SubstepLoop.h"
+
+// How a step is split into its ten substeps. The two rules differ in the
+// last bit for some step sizes (1.6 / 10 is 0.16, while 1.6 * 0.1 is
+// 0.16000000000000003), so a model keeps the one it was validated with.
+enum class SubstepRule : std::uint8_t {
+    DivideByTen,
+    MultiplyByOneTenth,
+};
+
+// The floating-point environment a model's arithmetic was validated in.
+// FlushToZero: subnormal results are flushed to zero, and subnormal operands
+// read as zero where the processor supports that.
+enum class FloatingPointMode : std::uint8_t {
+    Inherited,
+    FlushToZero,
+};
+
+enum class Causality : std::uint8_t {
+    Parameter,
+    Input,
+    Output,
+};
+
+// A set of value references, one bit each: a model has at most 32 reals.
+using ValueReferenceSet = std::uint32_t;
+
+constexpr ValueReferenceSet referenceSet(std::initializer_list<ValueReference> references) {
+    ValueReferenceSet set = 0;
+    for (const ValueReference vr : references) {
+        set |= ValueReferenceSet{1} << vr;
+    }
+    return set;
+}
+
+constexpr bool contains(ValueReferenceSet set, ValueReference vr) {
+    return vr < 32 && ((set >> vr) & 1U) != 0;
+}
+
+// One real variable; its value reference is its index in the model's table.
+// The table is the one source of the start values and of what a model
+// description tells a master about the variable.
+struct RealVariable {
+    const char* name;
+    const char* description;
+    Causality causality;
+    bool hasStartValue;
+    Real startValue;
+    // For an output: the parameters and inputs its equation reads, which the
+    // model's partial derivatives can be non-zero for.
+    ValueReferenceSet dependsOn = 0;
+};
+
+// What a model's update at a time event asks of the runtime.
+enum class UpdateOutcome : std::uint8_t {
+    Continue,
+    RequestTermination,
+};
+
+using EventUpdate = UpdateOutcome (*)(Real* realValues);
+
+// Writes the partial derivative of output `unknown` with respect to the
+// parameter or input `known`, at the real values given: exactly the
+// derivative of the branch that the model's equations take there. Written
+// through a pointer, not returned: on 32-bit x86 a double returned across a
+// real call travels through the x87 unit, which these libraries never use.
+using PartialDerivative = void (*)(const Real* realValues, ValueReference unknown,
+                                   ValueReference known, Real* derivative);
+
+struct ModelDefinition {
+    const char* modelIdentifier;
+    const char* modelGuid;
+    // What a model description tells a user about the model as a whole; the
+    // runtime never reads these two.
+    const char* modelName;
+    const char* description;
+    std::uint32_t realCount;
+    std::uint32_t integerCount;
+    std::uint32_t booleanCount;
+    std::uint32_t stringCount;
+    std::uint32_t auxFlagCount;
+    const RealVariable* realVariables;  // realCount entries
+    SubstepRule substepRule;
+    FloatingPointMode floatingPoint;
+    // Recomputes the outputs from parameters and inputs at a time event.
+    EventUpdate updateAtEvent;
+    // For a model whose update touches nothing but the real values and never
+    // asks for termination: the quiet loop compiled with that update,
+    // quietSubsteps<update>. Null for any other model.
+    QuietSubsteps quietSubsteps;
+    // Null for a model that states no derivatives.
+    PartialDerivative partialDerivative;
+};
+
+extern const ModelDefinition modelDefinition;
+
+// The update of a model that never asks for termination, as an EventUpdate.
+template <RealValuesUpdate update>
+UpdateOutcome updateOnly(Real* realValues) {
+    update(realValues);
+    return UpdateOutcome::Continue;
+}
+
+// Writes the start value of every variable that has one, in table order, and
+// leaves every other variable as it stands.
+inline void writeStartValues(Real* realValues, const ModelDefinition& model) {
+    for (std::uint32_t vr = 0; vr < model.realCount; ++vr) {
+        if (model.realVariables[vr].hasStartValue) {
+            realValues[vr] = model.realVariables[vr].startValue;
+        }
+    }
+}
+
+// Always inlined: on 32-bit x86 a double returned across a real call travels
+// through the x87 unit, which these libraries must never use.
+[[gnu::always_inline]] inline Real substepSizeOf(const ModelDefinition& model,
+                                                 Real communicationStepSize) {
+    return model.substepRule == SubstepRule::MultiplyByOneTenth ? communicationStepSize * 0.1
+                                                                : communicationStepSize / 10.0;
+}
+
+// Negation by flipping the sign bit, never 0 - x: -(+0.0) is -0.0 and a NaN
+// keeps its payload.
+[[gnu::always_inline]] inline Real negated(Real x) {
+    return -x;
+}
