@@ -37,12 +37,8 @@ set(FMU_FOREIGN_PLATFORMS linux32 win64)
 set(FMU_SUFFIX_linux32 .so)
 set(FMU_SUFFIX_win64 .dll)
 
-# Per FMI version: the archive's name after the identifier, the stage
-# directory's, the documentation page, and the binaries folders in the order
-# of the builds that fill them (linux32, this build, win64).
-set(FMU_ARCHIVE_SUFFIX_1 "")
-set(FMU_ARCHIVE_SUFFIX_2 "-fmi2")
-set(FMU_ARCHIVE_SUFFIX_3 "-fmi3")
+# Per FMI version: the documentation page, and the binaries folders in the
+# order of the builds that fill them (linux32, this build, win64).
 set(FMU_DOCUMENTATION_1 documentation/_main.html)
 set(FMU_DOCUMENTATION_2 documentation/index.html)
 set(FMU_DOCUMENTATION_3 documentation/index.html)
@@ -93,6 +89,23 @@ function(add_fmu_describer model)
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 endfunction()
 
+# What the names of a model's archive and stage directory of an FMI version
+# add to its identifier: nothing for 1.0, -fmi<version> otherwise. Callable
+# from any directory, as the tests of the archives are elsewhere.
+function(fmu_archive_suffix out version)
+  if(version STREQUAL "1")
+    set(${out} "" PARENT_SCOPE)
+  else()
+    set(${out} -fmi${version} PARENT_SCOPE)
+  endif()
+endfunction()
+
+# The file name of a model's archive of an FMI version.
+function(fmu_archive_name out model version)
+  fmu_archive_suffix(suffix ${version})
+  set(${out} ${model}${suffix}.fmu PARENT_SCOPE)
+endfunction()
+
 # The name of a per-version target of a model: <model>_<kind> for FMI 1.0,
 # <model>_fmi<version>_<kind> for a later version.
 function(fmu_version_target out model version kind)
@@ -105,7 +118,8 @@ endfunction()
 
 # Writes the description and page of one version into its stage directory.
 function(add_fmu_description model version)
-  set(stage ${CMAKE_BINARY_DIR}/fmu/${model}${FMU_ARCHIVE_SUFFIX_${version}})
+  fmu_archive_suffix(suffix ${version})
+  set(stage ${CMAKE_BINARY_DIR}/fmu/${model}${suffix})
   set(description ${stage}/modelDescription.xml)
   set(documentation ${stage}/${FMU_DOCUMENTATION_${version}})
   add_custom_command(
@@ -122,7 +136,7 @@ endfunction()
 
 # Packs the stage of one version with the libraries of the three builds.
 function(add_fmu_archive model version)
-  set(suffix ${FMU_ARCHIVE_SUFFIX_${version}})
+  fmu_archive_suffix(suffix ${version})
   set(stage ${CMAKE_BINARY_DIR}/fmu/${model}${suffix})
   set(documentation ${FMU_DOCUMENTATION_${version}})
   fmi_slave_target(library ${model} ${version})
@@ -136,7 +150,8 @@ function(add_fmu_archive model version)
   set(win64_entry binaries/${win64_folder}/${model}.dll)
 
   set(entries modelDescription.xml ${documentation} ${linux32_entry} ${linux64_entry} ${win64_entry})
-  set(archive ${CMAKE_BINARY_DIR}/${model}${suffix}.fmu)
+  fmu_archive_name(archive_name ${model} ${version})
+  set(archive ${CMAKE_BINARY_DIR}/${archive_name})
   add_custom_command(
     OUTPUT ${archive}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/binaries/${linux32_folder}
@@ -149,7 +164,7 @@ function(add_fmu_archive model version)
     COMMAND fmupack ${archive} ${stage} ${entries}
     DEPENDS fmupack ${stage}/modelDescription.xml ${stage}/${documentation} ${library}
             ${linux32_library} ${win64_library} slaves_linux32 slaves_win64
-    COMMENT "Packing ${model}${suffix}.fmu"
+    COMMENT "Packing ${archive_name}"
     VERBATIM)
   fmu_version_target(target ${model} ${version} fmu)
   add_custom_target(${target} ALL DEPENDS ${archive})
