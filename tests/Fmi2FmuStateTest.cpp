@@ -21,9 +21,21 @@ class Fmi2FmuState : public Fmi2SlaveTest {
     // Bytes in the library's format written for another identity.
     std::vector<char> bytesOf(const char* identifier, const char* guid, const char* fmiVersion) {
         std::vector<fmi2Real> values = model().freshValues();
-        const ModelDefinition other{identifier, guid, "", "", model().realCount(), 0, 0, 0, 0,
-                                    nullptr, SubstepRule::DivideByTen,
-                                    FloatingPointMode::Inherited, nullptr, nullptr, nullptr};
+        const ModelDefinition other{identifier,
+                                    guid,
+                                    "",
+                                    "",
+                                    model().realCount(),
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    nullptr,
+                                    SubstepRule::DivideByTen,
+                                    FloatingPointMode::Inherited,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr};
         std::vector<char> bytes(serializedFmuStateSize(other, fmiVersion));
         serializeFmuState(other, fmiVersion, {4, 0.0, values.data()},
                           reinterpret_cast<unsigned char*>(bytes.data()));
@@ -127,15 +139,17 @@ TEST_F(Fmi2FmuState, FMUstatesOfAnotherInstanceAndNullsAreRefused) {
     clearLogs();
     EXPECT_EQ(fmi2().setFMUstate(second, state), fmi2Error);
     ASSERT_EQ(logs().size(), 1U);
-    EXPECT_EQ(logs()[0].format, "%s: FMUstate %p is no FMU state of this instance, or it was freed.");
+    EXPECT_EQ(logs()[0].format,
+              "%s: FMUstate %p is no FMU state of this instance, or it was freed.");
     const fmi2Component third = stepComplete();
     EXPECT_EQ(fmi2().getFMUstate(third, nullptr), fmi2Error);
-    EXPECT_EQ(fmi2().setFMUstate(stepComplete(), nullptr), fmi2Error);
+    const fmi2Component fourth = stepComplete();
+    EXPECT_EQ(fmi2().setFMUstate(fourth, nullptr), fmi2Error);
     std::size_t size = 0;
     EXPECT_EQ(fmi2().serializedFMUstateSize(first, state, &size), fmi2OK);
     std::vector<char> small(size - 1);
     EXPECT_EQ(fmi2().serializeFMUstate(first, state, small.data(), small.size()), fmi2Error);
-    for (const fmi2Component c : {first, second, third}) {
+    for (const fmi2Component c : {first, second, third, fourth}) {
         fmi2().freeInstance(c);
     }
 }
@@ -158,11 +172,15 @@ TEST_F(Fmi2DirectionalDerivative, ExactPartialDerivativesSummedInTheOrderOfTheKn
             if (model().flushesToZero) {
                 _mm_setcsr(saved | kFlushToZeroBits);
             }
+            // Each partial times a seed of one, as the library computes it
+            // for a single known.
             std::vector<fmi2Real> partials;
             fmi2Real expected = 0.0;
+            const volatile fmi2Real unit = 1.0;
             for (std::size_t j = 0; j < knowns.size(); ++j) {
-                partials.push_back(model().partial(values, unknown, knowns[j]));
-                const fmi2Real product = partials.back() * seeds[j];
+                const fmi2Real partial = model().partial(values, unknown, knowns[j]);
+                partials.push_back(partial * unit);
+                const fmi2Real product = partial * seeds[j];
                 expected = j == 0 ? product : expected + product;
             }
             __asm__ volatile("" : "+x"(expected));
