@@ -5,7 +5,6 @@
 //     fuzz_seeds <directory>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -16,12 +15,6 @@ namespace {
 
 enum Model { kHalvorn, kPendrake, kCorvessa, kTerminus };
 constexpr int kRealCounts[kModelCount] = {5, 6, 10, 2};
-
-std::uint64_t bitsOf(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
 
 struct InstantiateOptions {
     std::uint8_t name = 0;  // NameKind

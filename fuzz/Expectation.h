@@ -1,0 +1,73 @@
+// What the master expects of one call, built by the rules before the call is
+// made: the status, every logger call with its typed arguments, and the
+// blocks the call must free, in order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CallEncoding.h"
+#include "FmiTypes.h"
+
+struct ExpectedArgument {
+    enum class Kind { Integer, Unsigned, Real, Text, AnyText } kind = Kind::Integer;
+    long long integer = 0;
+    unsigned long long unsignedInteger = 0;
+    std::uint64_t realBits = 0;
+    std::string text;
+};
+
+inline ExpectedArgument integerArgument(long long value) {
+    ExpectedArgument argument;
+    argument.integer = value;
+    return argument;
+}
+
+inline ExpectedArgument unsignedArgument(unsigned long long value) {
+    ExpectedArgument argument;
+    argument.kind = ExpectedArgument::Kind::Unsigned;
+    argument.unsignedInteger = value;
+    return argument;
+}
+
+inline ExpectedArgument realArgument(double value) {
+    ExpectedArgument argument;
+    argument.kind = ExpectedArgument::Kind::Real;
+    argument.realBits = bitsOf(value);
+    return argument;
+}
+
+inline ExpectedArgument textArgument(std::string value) {
+    ExpectedArgument argument;
+    argument.kind = ExpectedArgument::Kind::Text;
+    argument.text = std::move(value);
+    return argument;
+}
+
+// The name a status query traces for a kind without a name is left open.
+inline ExpectedArgument anyTextArgument() {
+    ExpectedArgument argument;
+    argument.kind = ExpectedArgument::Kind::AnyText;
+    return argument;
+}
+
+struct ExpectedMessage {
+    fmiComponent component = nullptr;
+    bool nameIsNull = false;
+    std::string name;
+    fmiStatus status = fmiOK;
+    const char* category = "";
+    const char* format = "";
+    std::vector<ExpectedArgument> arguments;
+    // The instance's state when the logger hears of it; 0 for a message
+    // with a null component.
+    std::int32_t stateAtLog = 0;
+};
+
+struct Expectation {
+    fmiStatus status = fmiOK;
+    std::vector<ExpectedMessage> messages;
+    std::vector<void*> frees;
+};
