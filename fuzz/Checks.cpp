@@ -139,16 +139,33 @@ void violated(const std::string& what) {
     std::abort();
 }
 
+void hearLogger(const LogRecord& record) {
+    Instance* s = record.component != nullptr && currentWorld != nullptr
+                      ? findLoggingInstance(*currentWorld, record.component)
+                      : nullptr;
+    statesAtLog.push_back(s != nullptr ? s->rules->stateInRecord(*s) : 0);
+    if (s == nullptr || s->armed == kReentryNone) {
+        return;
+    }
+    const ReentryAction action = s->armed;
+    s->armed = kReentryNone;
+    const std::size_t before = logRecorder().size();
+    nestedActual.happened = true;
+    s->rules->callBack(*s, action);
+    // The messages of the nested call did not pass through this hook.
+    statesAtLog.insert(statesAtLog.end(), logRecorder().size() - before, 0);
+}
+
 void checkAllInstances(World& world) {
     for (auto& model : world.slots) {
         for (auto& slot : model) {
             if (slot) {
-                slot->checkRecord(*slot);
+                slot->rules->checkRecord(*slot);
             }
         }
     }
     for (Instance& s : world.inError) {
-        s.checkRecord(s);
+        s.rules->checkRecord(s);
     }
 }
 

@@ -15,6 +15,7 @@
 #include "Expectation.h"
 #include "Master.h"
 #include "RecordingAllocator.h"
+#include "RecordingLogger.h"
 
 // A call as the report of a violated invariant names it.
 struct CallNote {
@@ -47,6 +48,10 @@ constexpr StatusSet statusSet(std::initializer_list<fmiStatus> statuses) {
     }
     return set;
 }
+
+// The master's logger after it recorded a message: notes the state the
+// instance was in and, when the instance is armed, calls back into it.
+void hearLogger(const LogRecord& record);
 
 void checkAllInstances(World& world);
 

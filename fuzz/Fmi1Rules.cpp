@@ -346,46 +346,37 @@ struct StatusValues {
     fmiString string = "untouched";
 };
 
-}  // namespace
-
-void callBackFromLogger(const LogRecord& record) {
-    statesAtLog.push_back(record.component != nullptr
-                              ? static_cast<const SlaveInstance*>(record.component)->slaveState
-                              : 0);
-    if (record.component == nullptr || currentWorld == nullptr) {
-        return;
-    }
-    Instance* s = findInstance(*currentWorld, record.component);
-    if (s == nullptr || s->armed == kReentryNone) {
-        return;
-    }
-    const ReentryAction action = s->armed;
-    s->armed = kReentryNone;
-    const FmiFunctions& f = loadedModels[s->model].library.fmi();
-    const std::size_t before = logRecorder().size();
-    nestedActual.happened = true;
-    fmiValueReference vr = s->reentryReference;
+// The logger's side of a call back into the instance.
+void callBack(Instance& s, ReentryAction action) {
+    const FmiFunctions& f = loadedModels[s.model].library.fmi();
+    fmiValueReference vr = s.reentryReference;
     switch (action) {
         case kReentrySetDebugLogging:
-            nestedActual.status = f.setDebugLogging(s->c, s->reentryFlag);
+            nestedActual.status = f.setDebugLogging(s.c, s.reentryFlag);
             break;
         case kReentrySetReal: {
-            const fmiReal value = s->reentryValue;
-            nestedActual.status = f.setReal(s->c, &vr, 1, &value);
+            const fmiReal value = s.reentryValue;
+            nestedActual.status = f.setReal(s.c, &vr, 1, &value);
             break;
         }
         case kReentryGetReal: {
             fmiReal value = realFromBits(kUntouchedBits);
-            nestedActual.status = f.getReal(s->c, &vr, 1, &value);
+            nestedActual.status = f.getReal(s.c, &vr, 1, &value);
             nestedActual.valueBits = bitsOf(value);
             break;
         }
         default:
             break;
     }
-    // The messages of the nested call did not pass through this hook.
-    statesAtLog.insert(statesAtLog.end(), logRecorder().size() - before, 0);
 }
+
+std::int32_t stateInRecord(const Instance& s) {
+    return static_cast<const SlaveInstance*>(s.c)->slaveState;
+}
+
+constexpr InstanceRules kInstanceRules = {checkRecord, stateInRecord, callBack};
+
+}  // namespace
 
 void callInitialize(World& world, int model, int slot, Instance* s, fmiReal tStart,
                     fmiBoolean stopTimeDefined, fmiReal tStop) {
@@ -891,7 +882,8 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
     s.name = nameText;
     s.guid = guidAddress;
     s.callbacks = functions;
-    s.checkRecord = checkRecord;
+    s.rules = &kInstanceRules;
+    s.logComponent = c;
     s.state = Instantiated;
     s.logging = a.loggingOn;
     s.reals = facts.freshValues();

@@ -11,7 +11,6 @@
 #include "CallEncoding.h"
 #include "FmiTypes.h"
 #include "Master.h"
-#include "RecordingLogger.h"
 
 namespace fmi1 {
 
@@ -65,10 +64,6 @@ void callVersion(World& world, Operation operation, int model);
 // Brings an instance that is not in Error through terminate to free; one in
 // Error stays with the others in Error for good.
 void retire(World& world, int model, int slot);
-
-// The master's logger after it recorded a message: notes the state the
-// instance was in and, when the instance is armed, calls back into it.
-void callBackFromLogger(const LogRecord& record);
 
 // Reads one call of `operation` and its arguments from the input, and makes it.
 void runCall(World& world, Input& in, Operation operation);

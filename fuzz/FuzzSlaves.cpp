@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
         }
     }
     _mm_setcsr(defaultMxcsr);
-    logRecorder().setHook(fmi1::callBackFromLogger);
+    logRecorder().setHook(hearLogger);
     std::atexit(releaseAtExit);
     return 0;
 }

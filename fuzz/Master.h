@@ -23,15 +23,26 @@
 constexpr std::uint64_t kUntouchedBits = 0x7ff4dead0000beefULL;
 
 struct Instance;
-// Reads the record of a live instance in place against the master's records;
-// each FMI version lays out its record its own way.
-using RecordCheck = void (*)(Instance&);
+
+// What differs between the FMI versions for an instance the master holds:
+// each version lays out its record and calls back into it its own way.
+struct InstanceRules {
+    // Reads the record in place against the master's records.
+    void (*checkRecord)(Instance& s);
+    // The state in the record, for the logger to note.
+    std::int32_t (*stateInRecord)(const Instance& s);
+    // The logger's call back into the instance in the middle of a call.
+    void (*callBack)(Instance& s, ReentryAction action);
+};
 
 // What the master knows of one live instance: all that the slave must hold.
 struct Instance {
     int model = 0;
     fmiComponent c = nullptr;
-    RecordCheck checkRecord = nullptr;
+    const InstanceRules* rules = nullptr;
+    // What the slave passes its logger first: the component itself in FMI
+    // 1.0, the master's environment for the instance from 2.0 on.
+    void* logComponent = nullptr;
     std::string name;
     std::uintptr_t guid = 0;
     fmiCallbackFunctions callbacks{};
@@ -108,16 +119,17 @@ inline fmiComponent componentOf(const Instance* s) {
     return s != nullptr ? s->c : nullptr;
 }
 
-inline Instance* findInstance(World& world, fmiComponent c) {
+// The instance whose messages carry this first argument of the logger.
+inline Instance* findLoggingInstance(World& world, void* logComponent) {
     for (auto& model : world.slots) {
         for (auto& slot : model) {
-            if (slot && slot->c == c) {
+            if (slot && slot->logComponent == logComponent) {
                 return &*slot;
             }
         }
     }
     for (Instance& s : world.inError) {
-        if (s.c == c) {
+        if (s.logComponent == logComponent) {
             return &s;
         }
     }
