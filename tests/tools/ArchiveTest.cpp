@@ -79,12 +79,45 @@ bool isPe64(const std::string& bytes) {
            littleEndian(bytes, pe + 4, 2) == 0x8664 && littleEndian(bytes, pe + 24, 2) == 0x20b;
 }
 
-class Archive : public ::testing::TestWithParam<std::string> {
+// What an archive of each FMI version holds besides its description: the
+// documentation page, and the binaries folders of the libraries built for
+// 32-bit Linux, by this build (64-bit Linux) and for 64-bit Windows.
+struct ArchiveLayout {
+    std::string documentation;
+    std::string linux32;
+    std::string linux64;
+    std::string win64;
+};
+
+const std::map<int, ArchiveLayout> kLayouts = {
+    {1, {"documentation/_main.html", "linux32", "linux64", "win64"}},
+    {2, {"documentation/index.html", "linux32", "linux64", "win64"}},
+    {3, {"documentation/index.html", "x86-linux", "x86_64-linux", "x86_64-windows"}},
+};
+
+class Archive : public ::testing::TestWithParam<ModelVersion> {
   protected:
     void SetUp() override {
+        if (!GetParam().packed()) {
+            GTEST_SKIP() << "this build has no FMI " << GetParam().fmiVersion << " library of "
+                         << GetParam().model;
+        }
         std::string error;
-        entries_ = readArchive(binaryDir() + "/" + GetParam() + ".fmu", error);
+        entries_ = readArchive(binaryDir() + "/" + GetParam().archiveName(), error);
         ASSERT_EQ(error, "");
+    }
+
+    const ArchiveLayout& layout() const {
+        return kLayouts.at(GetParam().fmiVersion);
+    }
+    std::string linux32Entry() const {
+        return "binaries/" + layout().linux32 + "/" + GetParam().model + ".so";
+    }
+    std::string linux64Entry() const {
+        return "binaries/" + layout().linux64 + "/" + GetParam().model + ".so";
+    }
+    std::string win64Entry() const {
+        return "binaries/" + layout().win64 + "/" + GetParam().model + ".dll";
     }
 
     std::string entry(const std::string& name) const {
@@ -98,27 +131,24 @@ class Archive : public ::testing::TestWithParam<std::string> {
 }  // namespace
 
 TEST_P(Archive, HasExactlyTheExpectedEntries) {
-    const std::string& model = GetParam();
     std::set<std::string> names;
     for (const auto& [name, contents] : entries_) {
         names.insert(name);
     }
-    EXPECT_EQ(names, (std::set<std::string>{"modelDescription.xml", "documentation/_main.html",
-                                            "binaries/linux32/" + model + ".so",
-                                            "binaries/linux64/" + model + ".so",
-                                            "binaries/win64/" + model + ".dll"}));
+    EXPECT_EQ(names, (std::set<std::string>{"modelDescription.xml", layout().documentation,
+                                            linux32Entry(), linux64Entry(), win64Entry()}));
 }
 
 TEST_P(Archive, EntriesHoldWhatTheBuildMade) {
-    const std::string& model = GetParam();
-    const std::string stage = binaryDir() + "/fmu/" + model;
+    const ModelVersion& packed = GetParam();
+    const std::string stage = packed.stageDir();
     const std::string platforms = binaryDir() + "/platforms/";
     const std::map<std::string, std::string> sources = {
         {"modelDescription.xml", stage + "/modelDescription.xml"},
-        {"documentation/_main.html", stage + "/documentation/_main.html"},
-        {"binaries/linux32/" + model + ".so", platforms + "linux32/" + model + ".so"},
-        {"binaries/linux64/" + model + ".so", binaryDir() + "/" + model + ".so"},
-        {"binaries/win64/" + model + ".dll", platforms + "win64/" + model + ".dll"},
+        {layout().documentation, stage + "/" + layout().documentation},
+        {linux32Entry(), packed.libraryIn(platforms + "linux32", ".so")},
+        {linux64Entry(), packed.libraryIn(binaryDir(), ".so")},
+        {win64Entry(), packed.libraryIn(platforms + "win64", ".dll")},
     };
     for (const auto& [name, source] : sources) {
         SCOPED_TRACE(name);
@@ -129,11 +159,10 @@ TEST_P(Archive, EntriesHoldWhatTheBuildMade) {
 }
 
 TEST_P(Archive, BinariesAreForTheirPlatforms) {
-    const std::string& model = GetParam();
-    EXPECT_TRUE(isElf(entry("binaries/linux32/" + model + ".so"), 1, 3));
-    EXPECT_TRUE(isElf(entry("binaries/linux64/" + model + ".so"), 2, 62));
-    EXPECT_TRUE(isPe64(entry("binaries/win64/" + model + ".dll")));
+    EXPECT_TRUE(isElf(entry(linux32Entry()), 1, 3));
+    EXPECT_TRUE(isElf(entry(linux64Entry()), 2, 62));
+    EXPECT_TRUE(isPe64(entry(win64Entry())));
 }
 
-INSTANTIATE_TEST_SUITE_P(Models, Archive, ::testing::ValuesIn(builtModels()),
-                         [](const auto& model) { return model.param; });
+INSTANTIATE_TEST_SUITE_P(Models, Archive, ::testing::ValuesIn(builtModelVersions({1, 2, 3})),
+                         [](const auto& packed) { return nameOf(packed.param); });

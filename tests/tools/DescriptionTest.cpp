@@ -1,6 +1,6 @@
-// The model descriptions: well-formed FMI 1.0 co-simulation descriptions that
-// importers accept, and in agreement with the libraries they describe and
-// with what the tests know of each model independently.
+// The model descriptions of every FMI version: well-formed co-simulation
+// descriptions that importers accept, and in agreement with the libraries
+// they describe and with what the tests know of each model independently.
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
@@ -8,12 +8,15 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "FmiTypes.h"
+#include "LogCategories.h"
 #include "ModelFacts.h"
 #include "SlaveLibrary.h"
 #include "ToolTest.h"
@@ -54,8 +57,153 @@ struct Variable {
     fmiValueReference valueReference;
     std::string causality;
     std::string variability;
+    std::string initial;
     std::optional<double> start;
     std::string fixed;
+};
+
+enum class Role { Parameter, Input, Output };
+
+// What a variable of each role looks like in a version's description.
+struct RoleAttributes {
+    std::string causality;
+    std::string variability;
+    std::string initial;
+    std::string fixed;
+};
+
+using Attributes = std::map<std::string, std::string>;
+
+// What differs between the FMI versions' descriptions.
+struct VersionFacts {
+    std::string fmiVersion;
+    std::string tokenAttribute;
+    std::set<std::string> rootAttributes;
+    std::vector<std::string> rootChildren;
+    std::vector<std::string> capabilitiesPath;
+    Attributes capabilities;  // all of them but modelIdentifier
+    Attributes defaultExperiment;
+    std::map<Role, RoleAttributes> roles;
+    std::set<std::string> variableAttributes;  // of the element that holds the start value
+    std::string documentationPage;
+    std::string doStep;
+};
+
+const std::set<std::string> kFmi1RealAttributes = {
+    "declaredType", "quantity", "unit",    "displayUnit", "relativeQuantity",
+    "min",          "max",      "nominal", "start",       "fixed"};
+
+// The attributes of the element around a 1.0 or 2.0 variable's type.
+const std::map<int, std::set<std::string>> kScalarVariableAttributes = {
+    {1, {"name", "valueReference", "description", "variability", "causality", "alias"}},
+    {2,
+     {"name", "valueReference", "description", "causality", "variability", "initial",
+      "canHandleMultipleSetPerTimeInstant"}},
+};
+
+const std::map<Role, RoleAttributes> kLaterRoles = {
+    {Role::Parameter, {"parameter", "tunable", "exact", ""}},
+    {Role::Input, {"input", "continuous", "", ""}},
+    {Role::Output, {"output", "continuous", "calculated", ""}},
+};
+
+const std::map<int, VersionFacts> kVersions = {
+    {1,
+     {"1.0",
+      "guid",
+      {"fmiVersion", "modelName", "modelIdentifier", "guid", "description", "author", "version",
+       "generationTool", "generationDateAndTime", "variableNamingConvention",
+       "numberOfContinuousStates", "numberOfEventIndicators"},
+      {"DefaultExperiment", "ModelVariables", "Implementation"},
+      {"Implementation", "CoSimulation_StandAlone", "Capabilities"},
+      // canSignalEvents is left out: a widely used checker rejects it whatever its value.
+      {{"canHandleVariableCommunicationStepSize", "true"},
+       {"canHandleEvents", "true"},
+       {"canRejectSteps", "false"},
+       {"canInterpolateInputs", "false"},
+       {"maxOutputDerivativeOrder", "0"},
+       {"canRunAsynchronuously", "false"},
+       {"canBeInstantiatedOnlyOncePerProcess", "false"},
+       {"canNotUseMemoryManagementFunctions", "false"}},
+      {{"startTime", "0"}, {"stopTime", "4"}},
+      {{Role::Parameter, {"internal", "parameter", "", "true"}},
+       {Role::Input, {"input", "continuous", "", ""}},
+       {Role::Output, {"output", "continuous", "", ""}}},
+      kFmi1RealAttributes,
+      "documentation/_main.html",
+      "fmiDoStep"}},
+    {2,
+     {"2.0",
+      "guid",
+      {"fmiVersion", "modelName", "guid", "description", "author", "version", "copyright",
+       "license", "generationTool", "generationDateAndTime", "variableNamingConvention",
+       "numberOfEventIndicators"},
+      {"CoSimulation", "LogCategories", "DefaultExperiment", "ModelVariables", "ModelStructure"},
+      {"CoSimulation"},
+      {{"needsExecutionTool", "false"},
+       {"canHandleVariableCommunicationStepSize", "true"},
+       {"canInterpolateInputs", "false"},
+       {"maxOutputDerivativeOrder", "0"},
+       {"canRunAsynchronuously", "false"},
+       {"canBeInstantiatedOnlyOncePerProcess", "false"},
+       {"canNotUseMemoryManagementFunctions", "false"},
+       {"canGetAndSetFMUstate", "true"},
+       {"canSerializeFMUstate", "true"},
+       {"providesDirectionalDerivative", "true"}},
+      {{"startTime", "0"}, {"stopTime", "4"}, {"stepSize", "0.01"}},
+      kLaterRoles,
+      {"declaredType", "quantity", "unit", "displayUnit", "relativeQuantity", "min", "max",
+       "nominal", "unbounded", "start", "derivative", "reinit"},
+      "documentation/index.html",
+      "fmi2DoStep"}},
+    {3,
+     {"3.0",
+      "instantiationToken",
+      {"fmiVersion", "modelName", "instantiationToken", "description", "author", "version",
+       "copyright", "license", "generationTool", "generationDateAndTime",
+       "variableNamingConvention"},
+      {"CoSimulation", "LogCategories", "DefaultExperiment", "ModelVariables", "ModelStructure"},
+      {"CoSimulation"},
+      {{"needsExecutionTool", "false"},
+       {"canBeInstantiatedOnlyOncePerProcess", "false"},
+       {"canGetAndSetFMUState", "true"},
+       {"canSerializeFMUState", "true"},
+       {"providesDirectionalDerivatives", "true"},
+       {"providesAdjointDerivatives", "true"},
+       {"providesPerElementDependencies", "false"},
+       {"canHandleVariableCommunicationStepSize", "true"},
+       {"maxOutputDerivativeOrder", "0"},
+       {"providesIntermediateUpdate", "false"},
+       {"mightReturnEarlyFromDoStep", "false"},
+       {"canReturnEarlyAfterIntermediateUpdate", "false"},
+       {"hasEventMode", "false"},
+       {"providesEvaluateDiscreteStates", "false"}},
+      {{"startTime", "0"}, {"stopTime", "4"}, {"stepSize", "0.01"}},
+      kLaterRoles,
+      {"name",
+       "valueReference",
+       "description",
+       "causality",
+       "variability",
+       "canHandleMultipleSetPerTimeInstant",
+       "intermediateUpdate",
+       "previous",
+       "clocks",
+       "declaredType",
+       "initial",
+       "quantity",
+       "unit",
+       "displayUnit",
+       "relativeQuantity",
+       "unbounded",
+       "min",
+       "max",
+       "nominal",
+       "start",
+       "derivative",
+       "reinit"},
+      "documentation/index.html",
+      "fmi3DoStep"}},
 };
 
 std::set<std::string> attributeNames(const pugi::xml_node& node) {
@@ -76,12 +224,20 @@ std::vector<std::string> childNames(const pugi::xml_node& node) {
     return names;
 }
 
+Attributes attributesOf(const pugi::xml_node& node) {
+    Attributes attributes;
+    for (const pugi::xml_attribute& attribute : node.attributes()) {
+        attributes.emplace(attribute.name(), attribute.value());
+    }
+    return attributes;
+}
+
 ::testing::AssertionResult onlyKnownAttributes(const pugi::xml_node& node,
                                                const std::set<std::string>& allowed) {
     for (const std::string& name : attributeNames(node)) {
         if (allowed.count(name) == 0) {
             return ::testing::AssertionFailure() << "<" << node.name() << "> has attribute " << name
-                                                 << ", which FMI 1.0 does not define there";
+                                                 << ", which its FMI version does not define there";
         }
     }
     return ::testing::AssertionSuccess();
@@ -145,28 +301,92 @@ bool isIdentifier(const std::string& text) {
     return true;
 }
 
-class ModelDescription : public ::testing::TestWithParam<std::string> {
+// The knowns each output of a model depends on, found from the force
+// equations alone: one known at a time is changed at many random points, in
+// and out of every branch, and an output that changes depends on it.
+std::vector<std::set<fmiValueReference>> observedDependencies(const ModelFacts& facts,
+                                                              const std::vector<bool>& isOutput) {
+    std::vector<std::set<fmiValueReference>> dependencies(facts.realCount());
+    std::mt19937 random(20240611);
+    std::uniform_real_distribution<double> anyValue(-1.0, 1.0);
+    for (int point = 0; point < 1000; ++point) {
+        std::vector<fmiReal> base(facts.realCount());
+        for (fmiReal& value : base) {
+            value = anyValue(random);
+        }
+        std::vector<fmiReal> baseOutputs = base;
+        facts.equation(baseOutputs);
+        for (fmiValueReference known = 0; known < facts.realCount(); ++known) {
+            if (isOutput[known]) {
+                continue;
+            }
+            std::vector<fmiReal> changed = base;
+            changed[known] += 0.5;
+            facts.equation(changed);
+            for (fmiValueReference output = 0; output < facts.realCount(); ++output) {
+                if (isOutput[output] && bitsOf(changed[output]) != bitsOf(baseOutputs[output])) {
+                    dependencies[output].insert(known);
+                }
+            }
+        }
+    }
+    return dependencies;
+}
+
+std::vector<fmiValueReference> numberList(const std::string& text) {
+    std::vector<fmiValueReference> numbers;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t used = 0;
+        numbers.push_back(static_cast<fmiValueReference>(std::stoul(text.substr(at), &used)));
+        at += used;
+        while (at < text.size() && text[at] == ' ') {
+            ++at;
+        }
+    }
+    return numbers;
+}
+
+std::vector<std::string> wordList(const std::string& text) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t space = std::min(text.find(' ', at), text.size());
+        words.push_back(text.substr(at, space - at));
+        at = space + 1;
+    }
+    return words;
+}
+
+class ModelDescription : public ::testing::TestWithParam<ModelVersion> {
   protected:
     void SetUp() override {
-        const std::string path = binaryDir() + "/fmu/" + GetParam() + "/modelDescription.xml";
+        const std::string path = GetParam().stageDir() + "/modelDescription.xml";
         const pugi::xml_parse_result parsed = document_.load_file(path.c_str());
         ASSERT_TRUE(parsed) << path << ": " << parsed.description() << " at byte " << parsed.offset;
         root_ = document_.document_element();
-        for (const pugi::xml_node& scalar : root_.child("ModelVariables").children()) {
-            if (scalar.type() != pugi::node_element) {
+        for (const pugi::xml_node& element : root_.child("ModelVariables").children()) {
+            if (element.type() != pugi::node_element) {
                 continue;
             }
-            const pugi::xml_node real = scalar.child("Real");
-            Variable variable{scalar.attribute("name").value(),
-                              scalar.attribute("valueReference").as_uint(),
-                              scalar.attribute("causality").value(),
-                              scalar.attribute("variability").value(),
+            if (std::string(element.attribute("causality").value()) == "independent") {
+                independents_.push_back(element);
+                continue;
+            }
+            // 3.0 puts the type's attributes on the variable itself.
+            const pugi::xml_node typed = fmiVersion() == 3 ? element : element.child("Real");
+            Variable variable{element.attribute("name").value(),
+                              element.attribute("valueReference").as_uint(),
+                              element.attribute("causality").value(),
+                              element.attribute("variability").value(),
+                              element.attribute("initial").value(),
                               std::nullopt,
-                              real.attribute("fixed").value()};
-            if (const pugi::xml_attribute start = real.attribute("start")) {
+                              typed.attribute("fixed").value()};
+            if (const pugi::xml_attribute start = typed.attribute("start")) {
                 variable.start = parsedDouble(start.value());
             }
             variables_.push_back(variable);
+            elements_.push_back(element);
         }
         loggedMessages.clear();
     }
@@ -178,98 +398,206 @@ class ModelDescription : public ::testing::TestWithParam<std::string> {
         liveBlocks.clear();
     }
 
-    std::string libraryPath() const {
-        return binaryDir() + "/" + GetParam() + ".so";
+    int fmiVersion() const {
+        return GetParam().fmiVersion;
+    }
+    const VersionFacts& version() const {
+        return kVersions.at(fmiVersion());
+    }
+    const std::string& model() const {
+        return GetParam().model;
+    }
+
+    std::optional<Role> roleOf(const Variable& variable) const {
+        for (const auto& [role, attributes] : version().roles) {
+            if (attributes.causality == variable.causality) {
+                return role;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::vector<bool> outputFlags() const {
+        std::vector<bool> flags;
+        for (const Variable& variable : variables_) {
+            flags.push_back(roleOf(variable) == Role::Output);
+        }
+        return flags;
+    }
+
+    pugi::xml_node capabilities() const {
+        pugi::xml_node node = root_;
+        for (const std::string& name : version().capabilitiesPath) {
+            node = node.child(name.c_str());
+        }
+        return node;
     }
 
     pugi::xml_document document_;
     pugi::xml_node root_;
     std::vector<Variable> variables_;
+    std::vector<pugi::xml_node> elements_;
+    std::vector<pugi::xml_node> independents_;
+};
+
+// The tests that load the FMI 1.0 library the description goes with.
+class Fmi1ModelDescription : public ModelDescription {
+  protected:
+    std::string libraryPath() const {
+        return binaryDir() + "/" + model() + ".so";
+    }
+};
+
+// The parts that FMI 2.0 and 3.0 add: log categories and the structure of
+// the outputs' dependencies.
+class LaterModelDescription : public ModelDescription {
+  protected:
+    // The dependencies of each output listed under `listName` (2.0) or as
+    // `elementName` elements (3.0), by value reference, in document order.
+    std::vector<std::pair<fmiValueReference, std::vector<fmiValueReference>>> unknowns(
+        const char* listName, const char* elementName) const {
+        std::vector<std::pair<fmiValueReference, std::vector<fmiValueReference>>> found;
+        const pugi::xml_node structure = root_.child("ModelStructure");
+        const bool byIndex = fmiVersion() == 2;
+        const pugi::xml_node list = byIndex ? structure.child(listName) : structure;
+        for (const pugi::xml_node& unknown : list.children(byIndex ? "Unknown" : elementName)) {
+            std::vector<fmiValueReference> knowns =
+                numberList(unknown.attribute("dependencies").value());
+            const std::vector<std::string> kinds =
+                wordList(unknown.attribute("dependenciesKind").value());
+            EXPECT_EQ(kinds, std::vector<std::string>(knowns.size(), "dependent"));
+            fmiValueReference subject = unknown.attribute("valueReference").as_uint();
+            if (byIndex) {
+                subject = referenceAtIndex(unknown.attribute("index").as_uint());
+                for (fmiValueReference& known : knowns) {
+                    known = referenceAtIndex(known);
+                }
+            }
+            found.emplace_back(subject, knowns);
+        }
+        return found;
+    }
+
+    // 2.0 names a variable by its 1-based position among the variables.
+    fmiValueReference referenceAtIndex(unsigned index) const {
+        EXPECT_TRUE(index >= 1 && index <= variables_.size()) << "index " << index;
+        return index >= 1 && index <= variables_.size() ? variables_[index - 1].valueReference
+                                                        : ~fmiValueReference{0};
+    }
+
+    // What the description must list: each output, in order, with the
+    // knowns of the roles given that its equation reads.
+    std::vector<std::pair<fmiValueReference, std::vector<fmiValueReference>>> expectedUnknowns(
+        const std::set<Role>& knownRoles) const {
+        const ModelFacts* facts = findModelFacts(model());
+        EXPECT_NE(facts, nullptr);
+        std::vector<std::pair<fmiValueReference, std::vector<fmiValueReference>>> expected;
+        if (facts == nullptr || facts->realCount() != variables_.size()) {
+            return expected;
+        }
+        const std::vector<std::set<fmiValueReference>> dependencies =
+            observedDependencies(*facts, outputFlags());
+        for (const Variable& output : variables_) {
+            if (roleOf(output) != Role::Output) {
+                continue;
+            }
+            std::vector<fmiValueReference> knowns;
+            for (const fmiValueReference known : dependencies[output.valueReference]) {
+                if (knownRoles.count(*roleOf(variables_[known])) != 0) {
+                    knowns.push_back(known);
+                }
+            }
+            expected.emplace_back(output.valueReference, knowns);
+        }
+        return expected;
+    }
 };
 
 }  // namespace
 
-TEST_P(ModelDescription, IsAnFmi10CoSimulationDescription) {
+TEST_P(ModelDescription, IsACoSimulationDescriptionOfItsVersion) {
     EXPECT_STREQ(root_.name(), "fmiModelDescription");
-    EXPECT_TRUE(onlyKnownAttributes(
-        root_, {"fmiVersion", "modelName", "modelIdentifier", "guid", "description", "author",
-                "version", "generationTool", "generationDateAndTime", "variableNamingConvention",
-                "numberOfContinuousStates", "numberOfEventIndicators"}));
-    EXPECT_STREQ(root_.attribute("fmiVersion").value(), "1.0");
-    EXPECT_STREQ(root_.attribute("modelIdentifier").value(), GetParam().c_str());
+    EXPECT_TRUE(onlyKnownAttributes(root_, version().rootAttributes));
+    EXPECT_EQ(root_.attribute("fmiVersion").value(), version().fmiVersion);
     EXPECT_STRNE(root_.attribute("modelName").value(), "");
     EXPECT_STRNE(root_.attribute("description").value(), "");
     EXPECT_STRNE(root_.attribute("generationTool").value(), "");
-    EXPECT_STREQ(root_.attribute("numberOfContinuousStates").value(), "0");
-    EXPECT_STREQ(root_.attribute("numberOfEventIndicators").value(), "0");
+    EXPECT_STREQ(root_.attribute("variableNamingConvention").value(), "flat");
+    if (fmiVersion() < 3) {
+        EXPECT_STREQ(root_.attribute("numberOfEventIndicators").value(), "0");
+    }
+    if (fmiVersion() == 1) {
+        EXPECT_STREQ(root_.attribute("numberOfContinuousStates").value(), "0");
+    }
     EXPECT_TRUE(isDateTime(root_.attribute("generationDateAndTime").value()))
         << root_.attribute("generationDateAndTime").value();
 
     // The schema's order, and nothing else at this level.
-    EXPECT_EQ(childNames(root_),
-              (std::vector<std::string>{"DefaultExperiment", "ModelVariables", "Implementation"}));
-    const pugi::xml_node experiment = root_.child("DefaultExperiment");
-    EXPECT_TRUE(onlyKnownAttributes(experiment, {"startTime", "stopTime", "tolerance"}));
-    EXPECT_LT(experiment.attribute("startTime").as_double(),
-              experiment.attribute("stopTime").as_double());
+    EXPECT_EQ(childNames(root_), version().rootChildren);
+    EXPECT_EQ(attributesOf(root_.child("DefaultExperiment")), version().defaultExperiment);
+}
 
-    const pugi::xml_node implementation = root_.child("Implementation");
-    EXPECT_EQ(childNames(implementation), std::vector<std::string>{"CoSimulation_StandAlone"});
-    const pugi::xml_node standAlone = implementation.child("CoSimulation_StandAlone");
-    EXPECT_EQ(childNames(standAlone), std::vector<std::string>{"Capabilities"});
-    const pugi::xml_node capabilities = standAlone.child("Capabilities");
-    // canSignalEvents is left out: a widely used checker rejects it whatever its value.
-    EXPECT_EQ(attributeNames(capabilities),
-              (std::set<std::string>{
-                  "canHandleVariableCommunicationStepSize", "canHandleEvents", "canRejectSteps",
-                  "canInterpolateInputs", "maxOutputDerivativeOrder", "canRunAsynchronuously",
-                  "canBeInstantiatedOnlyOncePerProcess", "canNotUseMemoryManagementFunctions"}));
-    EXPECT_STREQ(capabilities.attribute("canHandleVariableCommunicationStepSize").value(), "true");
-    EXPECT_STREQ(capabilities.attribute("canRejectSteps").value(), "false");
-    EXPECT_STREQ(capabilities.attribute("canInterpolateInputs").value(), "false");
-    EXPECT_STREQ(capabilities.attribute("maxOutputDerivativeOrder").value(), "0");
-    EXPECT_STREQ(capabilities.attribute("canRunAsynchronuously").value(), "false");
-    EXPECT_STREQ(capabilities.attribute("canBeInstantiatedOnlyOncePerProcess").value(), "false");
-    EXPECT_STREQ(capabilities.attribute("canNotUseMemoryManagementFunctions").value(), "false");
+TEST_P(ModelDescription, DeclaresWhatTheSlaveCan) {
+    const pugi::xml_node node = capabilities();
+    ASSERT_TRUE(node) << "no capabilities";
+    Attributes declared = attributesOf(node);
+    // 1.0 names the library on the root, later versions with the capabilities.
+    const pugi::xml_node named = fmiVersion() == 1 ? root_ : node;
+    EXPECT_STREQ(named.attribute("modelIdentifier").value(), model().c_str());
+    declared.erase("modelIdentifier");
+    EXPECT_EQ(declared, version().capabilities);
+    EXPECT_EQ(childNames(node), std::vector<std::string>{});
 }
 
 TEST_P(ModelDescription, VariablesFollowTheirRoles) {
     ASSERT_FALSE(variables_.empty());
     std::set<std::string> names;
-    for (const pugi::xml_node& scalar : root_.child("ModelVariables").children()) {
-        SCOPED_TRACE(scalar.attribute("name").value());
-        EXPECT_STREQ(scalar.name(), "ScalarVariable");
-        EXPECT_TRUE(onlyKnownAttributes(scalar, {"name", "valueReference", "description",
-                                                 "variability", "causality", "alias"}));
-        EXPECT_EQ(childNames(scalar), std::vector<std::string>{"Real"});
-        EXPECT_TRUE(onlyKnownAttributes(
-            scalar.child("Real"), {"declaredType", "quantity", "unit", "displayUnit",
-                                   "relativeQuantity", "min", "max", "nominal", "start", "fixed"}));
-        EXPECT_STRNE(scalar.attribute("description").value(), "");
-    }
     for (std::size_t i = 0; i < variables_.size(); ++i) {
         const Variable& variable = variables_[i];
         SCOPED_TRACE(variable.name);
+        const pugi::xml_node element = elements_[i];
+        EXPECT_STREQ(element.name(), fmiVersion() == 3 ? "Float64" : "ScalarVariable");
+        const pugi::xml_node typed = fmiVersion() == 3 ? element : element.child("Real");
+        if (fmiVersion() != 3) {
+            EXPECT_EQ(childNames(element), std::vector<std::string>{"Real"});
+            EXPECT_TRUE(onlyKnownAttributes(element, kScalarVariableAttributes.at(fmiVersion())));
+        }
+        EXPECT_TRUE(onlyKnownAttributes(typed, version().variableAttributes));
+        EXPECT_STRNE(element.attribute("description").value(), "");
         EXPECT_TRUE(isIdentifier(variable.name));
         EXPECT_TRUE(names.insert(variable.name).second) << "name used twice";
         EXPECT_EQ(variable.valueReference, i) << "value references are dense and in order";
-        if (variable.causality == "internal") {
-            EXPECT_EQ(variable.variability, "parameter");
-            EXPECT_TRUE(variable.start.has_value());
-            EXPECT_EQ(variable.fixed, "true");
-        } else if (variable.causality == "input") {
-            EXPECT_EQ(variable.variability, "continuous");
-            ASSERT_TRUE(variable.start.has_value()) << "an input without a start value";
+
+        const std::optional<Role> role = roleOf(variable);
+        ASSERT_TRUE(role.has_value()) << "causality " << variable.causality;
+        const RoleAttributes& expected = version().roles.at(*role);
+        EXPECT_EQ(variable.variability, expected.variability);
+        EXPECT_EQ(variable.initial, expected.initial);
+        EXPECT_EQ(variable.fixed, expected.fixed);
+        EXPECT_EQ(variable.start.has_value(), *role != Role::Output);
+        if (*role == Role::Input && variable.start.has_value()) {
             EXPECT_EQ(bitsOf(*variable.start), bitsOf(0.0));
-        } else {
-            EXPECT_EQ(variable.causality, "output");
-            EXPECT_EQ(variable.variability, "continuous");
-            EXPECT_FALSE(variable.start.has_value());
         }
     }
 }
 
-TEST_P(ModelDescription, AgreesWithTheLoadedLibrary) {
+TEST_P(ModelDescription, NamesTimeAsTheIndependentVariableFrom30On) {
+    if (fmiVersion() < 3) {
+        EXPECT_TRUE(independents_.empty());
+        return;
+    }
+    ASSERT_EQ(independents_.size(), 1U);
+    const pugi::xml_node time = independents_.front();
+    EXPECT_STREQ(time.name(), "Float64");
+    EXPECT_STREQ(time.attribute("name").value(), "time");
+    EXPECT_STREQ(time.attribute("variability").value(), "continuous");
+    EXPECT_FALSE(time.attribute("start"));
+    EXPECT_FALSE(time.attribute("initial"));
+    EXPECT_EQ(time.attribute("valueReference").as_uint(), variables_.size())
+        << "the value reference after the model's reals";
+}
+
+TEST_P(Fmi1ModelDescription, AgreesWithTheLoadedLibrary) {
     SlaveLibrary library;
     std::string error;
     ASSERT_TRUE(library.load(libraryPath(), error)) << error;
@@ -313,14 +641,14 @@ TEST_P(ModelDescription, AgreesWithTheLoadedLibrary) {
 }
 
 TEST_P(ModelDescription, AgreesWithWhatTheTestsKnow) {
-    const ModelFacts* facts = findModelFacts(GetParam());
+    const ModelFacts* facts = findModelFacts(model());
     ASSERT_NE(facts, nullptr);
-    EXPECT_EQ(root_.attribute("guid").value(), facts->guid);
+    EXPECT_EQ(root_.attribute(version().tokenAttribute.c_str()).value(), facts->guid);
     ASSERT_EQ(variables_.size(), facts->realCount());
     for (std::size_t i = 0; i < variables_.size(); ++i) {
         SCOPED_TRACE(variables_[i].name);
         const std::optional<fmiReal>& start = facts->startValues[i];
-        if (variables_[i].causality == "internal") {
+        if (roleOf(variables_[i]) == Role::Parameter) {
             ASSERT_TRUE(start.has_value());
             EXPECT_EQ(bitsOf(*start), bitsOf(*variables_[i].start));
         } else {
@@ -336,20 +664,68 @@ TEST_P(ModelDescription, AgreesWithWhatTheTestsKnow) {
     facts->equation(after);
     for (std::size_t i = 0; i < variables_.size(); ++i) {
         SCOPED_TRACE(variables_[i].name);
-        EXPECT_EQ(bitsOf(before[i]) != bitsOf(after[i]), variables_[i].causality == "output");
+        EXPECT_EQ(bitsOf(before[i]) != bitsOf(after[i]), roleOf(variables_[i]) == Role::Output);
     }
 }
 
 TEST_P(ModelDescription, DocumentationNamesEveryVariable) {
-    const std::string page =
-        readFile(binaryDir() + "/fmu/" + GetParam() + "/documentation/_main.html");
+    const std::string page = readFile(GetParam().stageDir() + "/" + version().documentationPage);
     ASSERT_FALSE(page.empty());
-    EXPECT_NE(page.find(root_.attribute("guid").value()), std::string::npos);
+    EXPECT_NE(page.find(root_.attribute(version().tokenAttribute.c_str()).value()),
+              std::string::npos);
+    EXPECT_NE(page.find("<code>" + version().doStep + "</code>"), std::string::npos);
     for (const Variable& variable : variables_) {
         EXPECT_NE(page.find("<code>" + variable.name + "</code>"), std::string::npos)
             << variable.name;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Models, ModelDescription, ::testing::ValuesIn(builtModels()),
-                         [](const auto& model) { return model.param; });
+TEST_P(LaterModelDescription, DeclaresTheLibrarysLogCategories) {
+    const pugi::xml_node categories = root_.child("LogCategories");
+    std::vector<Attributes> declared;
+    for (const pugi::xml_node& category : categories.children()) {
+        EXPECT_STREQ(category.name(), "Category");
+        declared.push_back(attributesOf(category));
+    }
+    std::vector<Attributes> expected;
+    for (const LogCategory& category : kLogCategories) {
+        expected.push_back({{"name", category.name}, {"description", category.description}});
+    }
+    EXPECT_EQ(declared, expected);
+}
+
+TEST_P(LaterModelDescription, OutputsDependOnTheInputsTheirEquationsRead) {
+    // While stepping, parameters are no knowns: they change only between steps.
+    EXPECT_EQ(unknowns("Outputs", "Output"), expectedUnknowns({Role::Input}));
+}
+
+TEST_P(LaterModelDescription, InitialOutputsDependOnTheParametersAndInputsTheirEquationsRead) {
+    EXPECT_EQ(unknowns("InitialUnknowns", "InitialUnknown"),
+              expectedUnknowns({Role::Parameter, Role::Input}));
+}
+
+TEST_P(LaterModelDescription, ModelStructureHasOnlyOutputsAndInitialUnknowns) {
+    const std::vector<std::string> children = childNames(root_.child("ModelStructure"));
+    if (fmiVersion() == 2) {
+        EXPECT_EQ(children, (std::vector<std::string>{"Outputs", "InitialUnknowns"}));
+        return;
+    }
+    std::vector<std::string> expected;
+    for (const char* element : {"Output", "InitialUnknown"}) {
+        for (const Variable& variable : variables_) {
+            if (roleOf(variable) == Role::Output) {
+                expected.emplace_back(element);
+            }
+        }
+    }
+    EXPECT_EQ(children, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, ModelDescription,
+                         ::testing::ValuesIn(builtModelVersions({1, 2, 3})),
+                         [](const auto& described) { return nameOf(described.param); });
+INSTANTIATE_TEST_SUITE_P(Models, Fmi1ModelDescription, ::testing::ValuesIn(builtModelVersions({1})),
+                         [](const auto& described) { return nameOf(described.param); });
+INSTANTIATE_TEST_SUITE_P(Models, LaterModelDescription,
+                         ::testing::ValuesIn(builtModelVersions({2, 3})),
+                         [](const auto& described) { return nameOf(described.param); });

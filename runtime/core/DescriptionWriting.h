@@ -1,0 +1,92 @@
+// What the model-description writers of every FMI version share: the text
+// forms of names and numbers, the generation time, the run a description
+// proposes, and the page that documents a model's variables. Only the
+// description generator is built from this; no slave library contains it.
+#pragma once
+
+#include <initializer_list>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ModelDefinition.h"
+
+namespace description {
+
+constexpr const char* kGenerationTool = "describe (chassis force slaves)";
+
+// The run that the command-line master makes when asked for none in
+// particular: its default scenarios last this long, one communication point
+// every hundredth of a second.
+constexpr const char* kDefaultStartTime = "0";
+constexpr const char* kDefaultStopTime = "4";
+constexpr const char* kDefaultStepSize = "0.01";
+
+// Text for an XML or HTML attribute or element, with the five markup
+// characters escaped.
+std::string escaped(std::string_view text);
+
+// The shortest decimal that reads back as the same double, so that a master
+// parsing the description gets the library's start values bit for bit.
+std::string decimal(Real value);
+
+// An xs:dateTime in UTC: SOURCE_DATE_EPOCH when that is set, for
+// reproducible archives, and the current time otherwise.
+std::string generationDateAndTime();
+
+// A fresh instance holds zero in every variable without a start value;
+// importers want to know what an unconnected input holds.
+Real inputStartValue(const RealVariable& variable);
+
+// The value references in `set` whose variables have one of the causalities
+// given, in increasing order.
+std::vector<ValueReference> referencesOf(const ModelDefinition& model, ValueReferenceSet set,
+                                         std::initializer_list<Causality> causalities);
+
+// The causality, variability and initial attributes of a variable in FMI
+// 2.0 and 3.0. A parameter may be set again between steps, and the next step
+// computes with it; inputs and outputs change with time. An output is
+// computed by the slave, so it has no start value of its own.
+const char* roleAttributes(Causality causality);
+
+// The <LogCategories> of FMI 2.0 and 3.0, the same in both.
+void writeLogCategories(std::ostream& out);
+
+// The numbers separated by single spaces, as XML lists are written.
+std::string spaceSeparated(const std::vector<ValueReference>& numbers);
+
+// `word` `count` times, separated by single spaces.
+std::string repeated(std::string_view word, std::size_t count);
+
+// What the documentation page says differently for each FMI version.
+struct DocumentationVersion {
+    // HTML: what kind of FMU this is, up to the name of its token.
+    const char* kind;
+    // What the version calls the string a master hands to instantiation.
+    const char* tokenName;
+    // The platform folders of the binaries in every archive.
+    const char* platforms[3];
+    const char* doStep;
+};
+
+void writeDocumentation(std::ostream& out, const ModelDefinition& model,
+                        const DocumentationVersion& version);
+
+}  // namespace description
+
+// One writer per FMI version, each in that version's part of the runtime.
+namespace fmi1 {
+void writeModelDescription(std::ostream& out, const ModelDefinition& model);
+void writeDocumentation(std::ostream& out, const ModelDefinition& model);
+}  // namespace fmi1
+
+namespace fmi2 {
+void writeModelDescription(std::ostream& out, const ModelDefinition& model);
+void writeDocumentation(std::ostream& out, const ModelDefinition& model);
+}  // namespace fmi2
+
+namespace fmi3 {
+void writeModelDescription(std::ostream& out, const ModelDefinition& model);
+void writeDocumentation(std::ostream& out, const ModelDefinition& model);
+}  // namespace fmi3

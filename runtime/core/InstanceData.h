@@ -1,0 +1,32 @@
+// The part of a slave instance that every FMI version from 2.0 on keeps
+// alike: the real values, the time the last step reached, and the MXCSR bits
+// that the model's arithmetic runs under.
+#pragma once
+
+#include <cstdint>
+
+#include "FloatingPoint.h"
+#include "ModelDefinition.h"
+
+struct InstanceData {
+    Real* realValues;  // realCount entries
+    Real time;
+    // OR-ed into the caller's MXCSR for the model's arithmetic; 0 for a
+    // model that computes in the caller's environment.
+    std::uint32_t flushToZeroBits;
+};
+
+// The values of a fresh or reset instance: the start value where a variable
+// has one, 0.0 elsewhere, so that nothing depends on what the master's
+// allocator left in the block.
+inline void writeInitialValues(Real* realValues, const ModelDefinition& model) {
+    for (std::uint32_t vr = 0; vr < model.realCount; ++vr) {
+        realValues[vr] = 0.0;
+    }
+    writeStartValues(realValues, model);
+}
+
+// Asked once per instance: the processor's answer does not change.
+inline std::uint32_t floatingPointBitsOf(const ModelDefinition& model) {
+    return model.floatingPoint == FloatingPointMode::FlushToZero ? flushToZeroBits() : 0U;
+}

@@ -1,0 +1,156 @@
+// The record behind every fmi2Component, its states of the call sequence,
+// the argument checks and the two ways the runtime talks to the master's
+// logger.
+#pragma once
+
+#include <cstdint>
+
+#include "Fmi2Types.h"
+#include "InstanceData.h"
+#include "LogCategories.h"
+
+#if defined(_WIN32)
+#define SLAVE_API __declspec(dllexport)
+#else
+#define SLAVE_API __attribute__((visibility("default")))
+#endif
+
+// One bit per state, so that the set of states a call is allowed in is a
+// mask. A slave that never steps asynchronously has no step in progress,
+// failed or cancelled.
+enum MachineState : std::uint32_t {
+    Instantiated = 1,
+    InitializationMode = 2,
+    StepComplete = 4,
+    Terminated = 8,
+    Error = 16,
+    // No call of this slave ends in Fatal: no failure of one instance
+    // corrupts another. The state exists so that a restored FMU state can
+    // never claim it.
+    Fatal = 32,
+};
+
+using StateMask = std::uint32_t;
+
+constexpr StateMask kLiveStates =
+    Instantiated | InitializationMode | StepComplete | Terminated | Error;
+constexpr StateMask kValuesReadable = InitializationMode | StepComplete | Terminated | Error;
+constexpr StateMask kValuesWritable = Instantiated | InitializationMode | StepComplete;
+constexpr StateMask kStepQueries = StepComplete | Terminated;
+
+// An FMU state as it lives in memory: one block from the master's
+// allocateMemory, the values behind the record. Each instance keeps its FMU
+// states in a list, so that it knows its own and frees what is left of them
+// with itself.
+struct SavedFmuState {
+    SavedFmuState* next;
+    std::uint32_t machineState;
+    Real time;
+    Real* realValues;
+};
+
+struct Fmi2Instance {
+    InstanceData data;
+    MachineState state;
+    // One bit per entry of kLogCategories: debug logging on for it.
+    std::uint32_t debugLogging;
+    // The parameters and inputs: what fmi2SetReal may write.
+    ValueReferenceSet settableReals;
+    fmi2CallbackFunctions callbacks;
+    const char* instanceName;
+    SavedFmuState* fmuStates;
+};
+
+constexpr bool sameText(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+constexpr std::uint32_t categoryBit(const char* name) {
+    std::uint32_t index = 0;
+    while (!sameText(kLogCategories[index].name, name)) {
+        ++index;
+    }
+    return std::uint32_t{1} << index;
+}
+
+constexpr std::uint32_t kCallsCategory = categoryBit(logCategory::kCalls.name);
+constexpr std::uint32_t kAllCategories =
+    (std::uint32_t{1} << (sizeof kLogCategories / sizeof kLogCategories[0])) - 1;
+
+inline bool tracesCalls(const Fmi2Instance& instance) {
+    return (instance.debugLogging & kCallsCategory) != 0;
+}
+
+// A trace: only while debug logging is on for logCalls, read afresh each time.
+template <typename... Arguments>
+inline void logCall(const Fmi2Instance& instance, fmi2String format, Arguments... arguments) {
+    if (tracesCalls(instance)) {
+        instance.callbacks.logger(instance.callbacks.componentEnvironment, instance.instanceName,
+                                  fmi2OK, logCategory::kCalls.name, format, arguments...);
+    }
+}
+
+// A refusal: the instance is in Error before the logger hears of it, and the
+// message goes out whatever debug logging says.
+template <typename... Arguments>
+inline void refuse(Fmi2Instance& instance, fmi2String format, Arguments... arguments) {
+    instance.state = Error;
+    instance.callbacks.logger(instance.callbacks.componentEnvironment, instance.instanceName,
+                              fmi2Error, logCategory::kError.name, format, arguments...);
+}
+
+const char* machineStateName(std::uint32_t state);
+
+// The refusals behind the checks below, out of line: the checks run at every
+// call and every element, the refusals at most once per call.
+void refuseCallSequence(Fmi2Instance& instance, fmi2String functionName);
+void refuseNullArgument(Fmi2Instance& instance, fmi2String functionName, fmi2String argumentName);
+void refuseValueReference(Fmi2Instance& instance, fmi2String functionName, fmi2ValueReference vr);
+
+inline bool checkNotNull(Fmi2Instance& instance, fmi2String functionName, fmi2String argumentName,
+                         const void* pointer) {
+    if (pointer != nullptr) {
+        return true;
+    }
+    refuseNullArgument(instance, functionName, argumentName);
+    return false;
+}
+
+// Compared unsigned, so every reference at or above count fails.
+inline bool checkValueReference(Fmi2Instance& instance, fmi2String functionName,
+                                fmi2ValueReference vr, std::uint32_t count) {
+    if (vr < count) {
+        return true;
+    }
+    refuseValueReference(instance, functionName, vr);
+    return false;
+}
+
+// The opening of every exported call that takes a component: a null
+// component is refused silently (there is no logger to tell), then the state
+// is checked. Yields the instance, or null when the call must return
+// fmi2Error.
+inline Fmi2Instance* acceptCall(fmi2Component c, fmi2String functionName, StateMask mask) {
+    if (c == nullptr) {
+        return nullptr;
+    }
+    Fmi2Instance& instance = *static_cast<Fmi2Instance*>(c);
+    if ((instance.state & mask) != 0) {
+        return &instance;
+    }
+    refuseCallSequence(instance, functionName);
+    return nullptr;
+}
+
+// Neither infinite nor NaN: only then is x - x zero.
+inline bool isFinite(fmi2Real x) {
+    return x - x == 0.0;
+}
+
+// The model's update at a time event, under the model's floating-point
+// environment; false after a refusal because the model asked to terminate.
+bool updateOutputs(Fmi2Instance& instance, fmi2String functionName);
