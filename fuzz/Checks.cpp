@@ -47,6 +47,8 @@ bool argumentMatches(const ExpectedArgument& expected, const LogArgument& actual
             return actual.conversion == 's' && !actual.isNullString && actual.text == expected.text;
         case ExpectedArgument::Kind::AnyText:
             return actual.conversion == 's' && !actual.isNullString;
+        case ExpectedArgument::Kind::Pointer:
+            return actual.conversion == 'p' && actual.pointer == expected.pointer;
     }
     return false;
 }
@@ -134,7 +136,7 @@ void violated(const std::string& what) {
             continue;
         }
         const CallNote& note = history[(callNumber + 1 - i) % kHistoryLength];
-        std::fprintf(stderr, "***   %s_%s, slot %d\n", note.library, note.function, note.slot);
+        std::fprintf(stderr, "***   %s: %s, slot %d\n", note.library, note.function, note.slot);
     }
     std::abort();
 }
@@ -190,7 +192,7 @@ CheckedCall::~CheckedCall() {
     _mm_setcsr(defaultMxcsr);
 }
 
-void CheckedCall::check(fmiStatus actual, const Expectation& expected) const {
+void CheckedCall::check(int actual, const Expectation& expected, bool mayAllocate) const {
     const bool known = actual >= 0 && actual < 32;
     require(known && (mayReturn_ >> actual & 1U) != 0, [&] {
         return std::string(std::string(note_.function) + " returned " + std::to_string(actual) +
@@ -200,7 +202,7 @@ void CheckedCall::check(fmiStatus actual, const Expectation& expected) const {
         return std::string(std::string(note_.function) + " returned " + std::to_string(actual) +
                            " instead of " + std::to_string(expected.status));
     });
-    checkEffects(expected, false);
+    checkEffects(expected, mayAllocate);
 }
 
 void CheckedCall::checkEffects(const Expectation& expected, bool mayAllocate) const {

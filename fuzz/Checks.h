@@ -65,8 +65,8 @@ class CheckedCall {
     CheckedCall(const CheckedCall&) = delete;
     CheckedCall& operator=(const CheckedCall&) = delete;
 
-    // For the calls that return a status.
-    void check(fmiStatus actual, const Expectation& expected) const;
+    // For the calls that return a status; a status of any version.
+    void check(int actual, const Expectation& expected, bool mayAllocate = false) const;
     // For a call that returns nothing, and for instantiation, the one call
     // that may request memory.
     void checkEffects(const Expectation& expected, bool mayAllocate) const;

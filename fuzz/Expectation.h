@@ -12,11 +12,12 @@
 #include "FmiTypes.h"
 
 struct ExpectedArgument {
-    enum class Kind { Integer, Unsigned, Real, Text, AnyText } kind = Kind::Integer;
+    enum class Kind { Integer, Unsigned, Real, Text, AnyText, Pointer } kind = Kind::Integer;
     long long integer = 0;
     unsigned long long unsignedInteger = 0;
     std::uint64_t realBits = 0;
     std::string text;
+    const void* pointer = nullptr;
 };
 
 inline ExpectedArgument integerArgument(long long value) {
@@ -50,6 +51,13 @@ inline ExpectedArgument textArgument(std::string value) {
 inline ExpectedArgument anyTextArgument() {
     ExpectedArgument argument;
     argument.kind = ExpectedArgument::Kind::AnyText;
+    return argument;
+}
+
+inline ExpectedArgument pointerArgument(const void* value) {
+    ExpectedArgument argument;
+    argument.kind = ExpectedArgument::Kind::Pointer;
+    argument.pointer = value;
     return argument;
 }
 

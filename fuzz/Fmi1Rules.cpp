@@ -4,7 +4,6 @@
 // of a call.
 #include "Fmi1Rules.h"
 
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -56,7 +55,7 @@ const char* operationName(Operation operation) {
         "fmiGetTypesPlatform",
         "(logger call back armed)",
     };
-    static_assert(std::size(names) == kOperationCount);
+    static_assert(std::size(names) == static_cast<std::size_t>(kFirstFmi2Operation));
     const auto index = static_cast<std::size_t>(operation);
     return index < std::size(names) ? names[index] : "?";
 }
@@ -739,39 +738,8 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
     const ModelFacts& facts = factsOf(model);
     const AllocationPlan plan(a.allocation);
 
-    std::unique_ptr<char[]> name;
-    switch (a.nameKind) {
-        case kNameGenerated:
-            name = masterString("instance" + std::to_string(++world.generatedNames));
-            break;
-        case kNameFromInput:
-            name = masterString(a.inputName);
-            break;
-        case kNameEmpty:
-            name = masterString("");
-            break;
-        default:
-            break;
-    }
-    std::unique_ptr<char[]> guid;
-    switch (a.guidKind) {
-        case kGuidOwn:
-            guid = masterString(facts.guid);
-            break;
-        case kGuidUpperCase: {
-            std::string upper = facts.guid;
-            for (char& ch : upper) {
-                ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-            }
-            guid = masterString(upper);
-            break;
-        }
-        case kGuidOtherModel:
-            guid = masterString(factsOf((model + 1) % kModelCount).guid);
-            break;
-        default:
-            break;
-    }
+    std::unique_ptr<char[]> name = masterName(world, a.nameKind, a.inputName);
+    std::unique_ptr<char[]> guid = masterGuid(a.guidKind, model);
     fmiCallbackFunctions functions = recordingCallbacks();
     if (a.callbacks >= kCallbacksTampered) {
         if ((a.callbacks & kNoLogger) != 0) {

@@ -10,6 +10,7 @@
 
 #include "CallEncoding.h"
 #include "FmiTypes.h"
+#include "Input.h"
 #include "Master.h"
 
 namespace fmi1 {

@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,7 +42,9 @@
 #include "CallEncoding.h"
 #include "Callbacks.h"
 #include "Checks.h"
+#include "Decoding.h"
 #include "Fmi1Rules.h"
+#include "Fmi2Rules.h"
 #include "Input.h"
 #include "Master.h"
 #include "RecordingAllocator.h"
@@ -55,26 +58,41 @@ void releaseAtExit() {
                  totalInputs);
 }
 
+[[noreturn]] void cannotLoad(const std::string& why) {
+    std::fprintf(stderr, "fuzz_slaves: %s\n", why.c_str());
+    std::exit(2);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     defaultMxcsr = _mm_getcsr();
-    for (int model = 0; model < kModelCount; ++model) {
-        LoadedModel& loaded = loadedModels[model];
+    static_assert(std::size(kSlaveLibraryPaths) == kLibraryCount);
+    for (int library = 0; library < kLibraryCount; ++library) {
+        LoadedModel& loaded = loadedModels[library];
+        const std::string path = kSlaveLibraryPaths[library];
         std::string error;
         _mm_setcsr(defaultMxcsr);
-        if (!loaded.library.load(kSlaveLibraryPaths[model], error)) {
-            std::fprintf(stderr, "fuzz_slaves: %s\n", error.c_str());
-            std::exit(2);
+        if (!loaded.library.load(path, error)) {
+            cannotLoad(error);
         }
-        // Whatever loading did to this thread (the travel stop sets
-        // flush-to-zero) is what that model's master runs with; the others
-        // run with the process default.
+        // Whatever loading a 1.0 library did to this thread (the travel stop
+        // sets flush-to-zero) is what that model's master runs with; the
+        // others run with the process default. A 2.0 library leaves the
+        // thread's floating-point environment alone.
         loaded.mxcsr = _mm_getcsr();
+        if (library >= kModelCount) {
+            if (loaded.mxcsr != defaultMxcsr) {
+                cannotLoad("loading " + path + " changed MXCSR");
+            }
+            if (loaded.library.fmiVersion() != 2 ||
+                !resolveFmi2Functions(loaded.library, loaded.fmi2, error)) {
+                cannotLoad(path + " is no FMI 2.0 library: " + error);
+            }
+        }
         loaded.facts = findModelFacts(loaded.library.identifier());
         if (loaded.facts == nullptr) {
-            std::fprintf(stderr, "fuzz_slaves: no facts for %s\n", kSlaveLibraryPaths[model]);
-            std::exit(2);
+            cannotLoad("no facts for " + path);
         }
     }
     _mm_setcsr(defaultMxcsr);
@@ -98,11 +116,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input in(data, size);
     while (!in.empty() && world.calls < kMaxCallsPerInput) {
         const auto operation = static_cast<Operation>(in.byte() % kOperationCount);
-        fmi1::runCall(world, in, operation);
+        if (operation == Operation::ArmReentry) {
+            readReentry(world, in);
+        } else if (operation == Operation::CallerEnvironment) {
+            world.callerEnvironment =
+                kCallerEnvironments[in.byte() % std::size(kCallerEnvironments)];
+        } else if (isFmi2(operation)) {
+            fmi2::runCall(world, in, operation);
+        } else {
+            fmi1::runCall(world, in, operation);
+        }
     }
     for (int model = 0; model < kModelCount; ++model) {
         for (int slot = 0; slot < kSlotsPerModel; ++slot) {
             fmi1::retire(world, model, slot);
+            fmi2::retire(world, model, slot);
         }
     }
 

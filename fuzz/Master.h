@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -13,8 +14,9 @@
 #include <vector>
 
 #include "CallEncoding.h"
+#include "Fmi2Functions.h"
+#include "Fmi2Types.h"
 #include "FmiTypes.h"
-#include "Input.h"
 #include "ModelFacts.h"
 #include "SlaveLibrary.h"
 
@@ -23,6 +25,15 @@
 constexpr std::uint64_t kUntouchedBits = 0x7ff4dead0000beefULL;
 
 struct Instance;
+
+// An FMU state that the master knows an FMI 2.0 instance to hold, and what
+// it holds.
+struct KnownFmuState {
+    void* handle = nullptr;
+    std::uint32_t state = 0;
+    fmiReal time = 0.0;
+    std::vector<fmiReal> reals;
+};
 
 // What differs between the FMI versions for an instance the master holds:
 // each version lays out its record and calls back into it its own way.
@@ -38,6 +49,7 @@ struct InstanceRules {
 // What the master knows of one live instance: all that the slave must hold.
 struct Instance {
     int model = 0;
+    int library = 0;
     fmiComponent c = nullptr;
     const InstanceRules* rules = nullptr;
     // What the slave passes its logger first: the component itself in FMI
@@ -68,6 +80,12 @@ struct Instance {
     fmiBoolean reentryFlag = fmiFalse;
     fmiValueReference reentryReference = 0;
     fmiReal reentryValue = 0.0;
+    // From FMI 2.0 on: the callbacks as given, the log categories with debug
+    // logging on (one bit each, in the library's order) and the FMU states,
+    // the newest first.
+    fmi2CallbackFunctions callbacks2{};
+    std::uint32_t debugCategories = 0;
+    std::vector<KnownFmuState> fmuStates;
 };
 
 // The one call back into an instance that a logger call may make during a
@@ -80,15 +98,16 @@ struct NestedCall {
 
 struct LoadedModel {
     SlaveLibrary library;
+    Fmi2Functions fmi2;
     const ModelFacts* facts = nullptr;
     // The thread's MXCSR as a master would have it while the model runs:
     // the travel stop's own setup for it, the process default for the rest.
     std::uint32_t mxcsr = 0;
 };
 
-// Several instances of every model side by side; an empty slot stands for a
-// null component.
-using SlotTable = std::array<std::array<std::optional<Instance>, kSlotsPerModel>, kModelCount>;
+// Several instances of every library side by side; an empty slot stands for
+// a null component.
+using SlotTable = std::array<std::array<std::optional<Instance>, kSlotsPerModel>, kLibraryCount>;
 
 struct World {
     SlotTable slots;
@@ -96,9 +115,19 @@ struct World {
     std::vector<Instance> inError;
     std::size_t calls = 0;
     unsigned generatedNames = 0;
+    // FMU states freed so far, which a master may still pass by mistake, and
+    // the bytes a slave serialized last.
+    std::vector<void*> freedFmuStates;
+    std::vector<char> serialized;
+    // The MXCSR bits the master adds to the default for its 2.0 calls.
+    std::uint32_t callerEnvironment = 0;
 };
 
-inline LoadedModel loadedModels[kModelCount];
+// The environment the master hands each 2.0 instance it creates in a slot,
+// which the slave passes its logger with every message.
+inline char environments[kLibraryCount][kSlotsPerModel];
+
+inline LoadedModel loadedModels[kLibraryCount];
 inline std::uint32_t defaultMxcsr = 0;
 
 // The input being run, for the logger, which learns of nothing else.
@@ -136,25 +165,6 @@ inline Instance* findLoggingInstance(World& world, void* logComponent) {
     return nullptr;
 }
 
-// The model and slot a call is made on, and the instance there: null for an
-// empty slot and for the slot that stands for a null component.
-struct Target {
-    int model;
-    int slot;
-    Instance* instance;
-};
-
-inline Target readTarget(SlotTable& slots, Input& in) {
-    const std::uint8_t b = in.byte();
-    const int model = modelOfTarget(b);
-    const int slot = slotOfTarget(b);
-    Instance* instance = nullptr;
-    if (slot != kNullSlot && slots[model][slot]) {
-        instance = &*slots[model][slot];
-    }
-    return {model, slot, instance};
-}
-
 template <typename Value>
 std::unique_ptr<Value[]> masterArray(std::size_t n, Value fill) {
     std::unique_ptr<Value[]> array(new Value[n]);
@@ -169,4 +179,40 @@ inline std::unique_ptr<char[]> masterString(const std::string& text) {
     std::memcpy(copy.get(), text.data(), text.size());
     copy[text.size()] = '\0';
     return copy;
+}
+
+// The instance name a master passes: generated, from the input or empty, in
+// a block of its own; null for none.
+inline std::unique_ptr<char[]> masterName(World& world, NameKind kind,
+                                          const std::string& inputName) {
+    switch (kind) {
+        case kNameGenerated:
+            return masterString("instance" + std::to_string(++world.generatedNames));
+        case kNameFromInput:
+            return masterString(inputName);
+        case kNameEmpty:
+            return masterString("");
+        default:
+            return nullptr;
+    }
+}
+
+// The GUID a master passes for a model: its own, its own in upper case,
+// another model's, or none.
+inline std::unique_ptr<char[]> masterGuid(GuidKind kind, int model) {
+    switch (kind) {
+        case kGuidOwn:
+            return masterString(factsOf(model).guid);
+        case kGuidUpperCase: {
+            std::string upper = factsOf(model).guid;
+            for (char& ch : upper) {
+                ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            }
+            return masterString(upper);
+        }
+        case kGuidOtherModel:
+            return masterString(factsOf((model + 1) % kModelCount).guid);
+        default:
+            return nullptr;
+    }
 }
