@@ -10,6 +10,7 @@
 
 #include "CallEncoding.h"
 #include "FmiTypes.h"
+#include "Master.h"
 
 struct ExpectedArgument {
     enum class Kind { Integer, Unsigned, Real, Text, AnyText, Pointer } kind = Kind::Integer;
@@ -79,3 +80,25 @@ struct Expectation {
     std::vector<ExpectedMessage> messages;
     std::vector<void*> frees;
 };
+
+// A message with an instance as the logger's first argument: the logger may
+// call back into the instance right there, before the slave goes on, and the
+// call back is a call like any other, made at that point of the outer call.
+// The logger hook cannot note the state for the messages of the nested call,
+// so they are not checked for it.
+inline void emit(Instance& s, Expectation& e, ExpectedMessage message) {
+    e.messages.push_back(std::move(message));
+    if (s.reentry == kReentryNone) {
+        return;
+    }
+    const ReentryAction action = s.reentry;
+    s.reentry = kReentryNone;
+    nestedExpected.happened = true;
+    Expectation nested;
+    s.rules->expectCallBack(s, action, nested);
+    nestedExpected.status = nested.status;
+    for (ExpectedMessage& nestedMessage : nested.messages) {
+        nestedMessage.stateAtLog = 0;
+        e.messages.push_back(std::move(nestedMessage));
+    }
+}

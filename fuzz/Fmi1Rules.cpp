@@ -157,17 +157,6 @@ ExpectedMessage refusalMessage(const Instance& s, const char* category, const ch
     return {nullptr, false, s.name, fmiError, category, format, std::move(arguments), 0};
 }
 
-void simulateReentry(Instance& s, Expectation& e);
-
-// A message with the instance as its component: the logger may call back
-// into the instance right there, before the slave goes on.
-void emit(Instance& s, Expectation& e, ExpectedMessage message) {
-    e.messages.push_back(std::move(message));
-    if (s.reentry != kReentryNone) {
-        simulateReentry(s, e);
-    }
-}
-
 void trace(Instance& s, Expectation& e, const char* format,
            std::vector<ExpectedArgument> arguments = {}) {
     if (s.logging != fmiFalse) {
@@ -209,15 +198,8 @@ void refuseReference(Instance& s, Expectation& e, const char* function, fmiValue
     e.status = fmiError;
 }
 
-// The call back from the logger, as the master expects it: a call like any
-// other, made at that point of the outer call. The logger hook cannot note
-// the state for the messages of the nested call, so they are not checked
-// for it.
-void simulateReentry(Instance& s, Expectation& e) {
-    const ReentryAction action = s.reentry;
-    s.reentry = kReentryNone;
-    nestedExpected.happened = true;
-    Expectation nested;
+// The call back from the logger, as the master expects it.
+void expectCallBack(Instance& s, ReentryAction action, Expectation& nested) {
     const fmiValueReference vr = s.reentryReference;
     switch (action) {
         case kReentrySetDebugLogging:
@@ -252,11 +234,6 @@ void simulateReentry(Instance& s, Expectation& e) {
             break;
         default:
             break;
-    }
-    nestedExpected.status = nested.status;
-    for (ExpectedMessage& message : nested.messages) {
-        message.stateAtLog = 0;
-        e.messages.push_back(std::move(message));
     }
 }
 
@@ -373,7 +350,7 @@ std::int32_t stateInRecord(const Instance& s) {
     return static_cast<const SlaveInstance*>(s.c)->slaveState;
 }
 
-constexpr InstanceRules kInstanceRules = {checkRecord, stateInRecord, callBack};
+constexpr InstanceRules kInstanceRules = {checkRecord, stateInRecord, expectCallBack, callBack};
 
 }  // namespace
 
@@ -741,17 +718,7 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
     std::unique_ptr<char[]> name = masterName(world, a.nameKind, a.inputName);
     std::unique_ptr<char[]> guid = masterGuid(a.guidKind, model);
     fmiCallbackFunctions functions = recordingCallbacks();
-    if (a.callbacks >= kCallbacksTampered) {
-        if ((a.callbacks & kNoLogger) != 0) {
-            functions.logger = nullptr;
-        }
-        if ((a.callbacks & kNoAllocate) != 0) {
-            functions.allocateMemory = nullptr;
-        }
-        if ((a.callbacks & kNoFree) != 0) {
-            functions.freeMemory = nullptr;
-        }
-    }
+    leaveOutCallbacks(functions, a.callbacks);
     if ((a.callbacks & kNoStepFinished) != 0) {
         functions.stepFinished = nullptr;
     }

@@ -241,15 +241,6 @@ std::int32_t stateInRecord(const Instance& s) {
 
 // ------------------------------------------------------------ the messages
 
-void simulateReentry(Instance& s, Expectation& e);
-
-void emit(Instance& s, Expectation& e, ExpectedMessage message) {
-    e.messages.push_back(std::move(message));
-    if (s.reentry != kReentryNone) {
-        simulateReentry(s, e);
-    }
-}
-
 void trace(Instance& s, Expectation& e, const char* format,
            std::vector<ExpectedArgument> arguments = {}) {
     if ((s.debugCategories & kCallsBit) != 0) {
@@ -361,11 +352,7 @@ bool getOne(Instance& s, Expectation& e, std::uint32_t vr, std::uint64_t& bits) 
 
 // ------------------------------------------------------------ the logger's call back
 
-void simulateReentry(Instance& s, Expectation& e) {
-    const ReentryAction action = s.reentry;
-    s.reentry = kReentryNone;
-    nestedExpected.happened = true;
-    Expectation nested;
+void expectCallBack(Instance& s, ReentryAction action, Expectation& nested) {
     const std::uint32_t vr = s.reentryReference;
     switch (action) {
         case kReentrySetDebugLogging:
@@ -390,11 +377,6 @@ void simulateReentry(Instance& s, Expectation& e) {
             break;
         default:
             break;
-    }
-    nestedExpected.status = nested.status;
-    for (ExpectedMessage& message : nested.messages) {
-        message.stateAtLog = 0;
-        e.messages.push_back(std::move(message));
     }
 }
 
@@ -422,7 +404,7 @@ void callBack(Instance& s, ReentryAction action) {
     }
 }
 
-constexpr InstanceRules kInstanceRules = {checkRecord, stateInRecord, callBack};
+constexpr InstanceRules kInstanceRules = {checkRecord, stateInRecord, expectCallBack, callBack};
 
 // ------------------------------------------------------------ FMU states
 
@@ -567,17 +549,7 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
     std::unique_ptr<fmi2CallbackFunctions> functions(
         new fmi2CallbackFunctions(recordingCallbacks2()));
     functions->componentEnvironment = &environments[library][slot];
-    if (a.callbacks >= kCallbacksTampered) {
-        if ((a.callbacks & kNoLogger) != 0) {
-            functions->logger = nullptr;
-        }
-        if ((a.callbacks & kNoAllocate) != 0) {
-            functions->allocateMemory = nullptr;
-        }
-        if ((a.callbacks & kNoFree) != 0) {
-            functions->freeMemory = nullptr;
-        }
-    }
+    leaveOutCallbacks(*functions, a.callbacks);
     if ((a.callbacks & kNoStepFinished) != 0) {
         // A master may hand one; the slave never steps asynchronously.
         functions->stepFinished = countStepFinished;

@@ -25,6 +25,7 @@
 constexpr std::uint64_t kUntouchedBits = 0x7ff4dead0000beefULL;
 
 struct Instance;
+struct Expectation;
 
 // An FMU state that the master knows an FMI 2.0 instance to hold, and what
 // it holds.
@@ -42,7 +43,9 @@ struct InstanceRules {
     void (*checkRecord)(Instance& s);
     // The state in the record, for the logger to note.
     std::int32_t (*stateInRecord)(const Instance& s);
-    // The logger's call back into the instance in the middle of a call.
+    // The logger's call back into the instance in the middle of a call, as
+    // the master expects it, and as the logger makes it.
+    void (*expectCallBack)(Instance& s, ReentryAction action, Expectation& nested);
     void (*callBack)(Instance& s, ReentryAction action);
 };
 
@@ -214,5 +217,22 @@ inline std::unique_ptr<char[]> masterGuid(GuidKind kind, int model) {
             return masterString(factsOf((model + 1) % kModelCount).guid);
         default:
             return nullptr;
+    }
+}
+
+// Leaves out the callbacks that a tampered callbacks byte says.
+template <typename Callbacks>
+void leaveOutCallbacks(Callbacks& functions, std::uint8_t callbacks) {
+    if (callbacks < kCallbacksTampered) {
+        return;
+    }
+    if ((callbacks & kNoLogger) != 0) {
+        functions.logger = nullptr;
+    }
+    if ((callbacks & kNoAllocate) != 0) {
+        functions.allocateMemory = nullptr;
+    }
+    if ((callbacks & kNoFree) != 0) {
+        functions.freeMemory = nullptr;
     }
 }
