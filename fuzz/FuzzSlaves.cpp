@@ -1,33 +1,36 @@
 // The fuzz target: turns its input into a sequence of FMI calls on several
-// instances of every model, each model loaded as its own library the way a
-// master loads it, and after every call checks all that a master can observe
-// against what the slave must do:
+// instances of every model, each model loaded as its FMI 1.0 and as its FMI
+// 2.0 library the way a master loads them, and after every call checks all
+// that a master can observe against what the slave must do:
 // - the returned status, first against the set the function may return at
 //   all, then against the one this call must return;
-// - every logger call: component, instance name, status, category, format
-//   and each typed argument, and the state the instance was in when it
-//   logged;
+// - every logger call: component (or, from 2.0 on, the master's
+//   environment), instance name, status, category, format and each typed
+//   argument, and the state the instance was in when it logged;
 // - every allocation request and every free, so that a block is freed only
-//   by fmiFreeSlaveInstance (or by a failed instantiation), exactly once, and
-//   in the fixed order;
-// - the record of every live instance, read in place: state (Error stays
-//   Error), flags, time, event record and every value bit for bit;
+//   by the call that frees it (or by a failed instantiation or reading of an
+//   FMU state), exactly once, and in the fixed order;
+// - the record of every live instance, read in place: state (in 1.0, Error
+//   stays Error), flags, time, event record or FMU states, and every value
+//   bit for bit, the forces against the models' equations;
 // - what the master's arrays hold afterwards, written or left alone;
 // - the thread's floating-point control, which no call may change.
 // The logger may be armed to call back into an instance at its next message,
 // in the middle of a call, as a master's logger may. The test model that
 // requests termination runs beside the deliverables; it also has one variable
 // of each other type.
-// At the end of an input every instance not in Error is terminated and freed,
-// and exactly the blocks of the instances in Error must remain. AddressSanitizer
-// catches any block touched after it was freed, including the instance name
-// and GUID strings, which the master releases right after instantiation.
+// At the end of an input every instance that can be is freed, and exactly the
+// blocks of the 1.0 instances in Error must remain. AddressSanitizer catches
+// any block touched after it was freed, including the instance name, GUID
+// and callback structure, which the master releases right after
+// instantiation.
 //
 // This file is the driver: it loads the libraries and runs each input. How
-// an input encodes calls is in CallEncoding.h and Input.h, the master's
-// records in Master.h, what a call must do in Expectation.h and in the rules
-// of each FMI version (Fmi1Rules.cpp, read from the input by
-// Fmi1Decoding.cpp), and the checks after every call in Checks.cpp.
+// an input encodes calls is in CallEncoding.h, Input.h and Decoding.h, the
+// master's records in Master.h, what a call must do in Expectation.h and in
+// the rules of each FMI version (Fmi1Rules.cpp and Fmi2Rules.cpp, each read
+// from the input by its Fmi<n>Decoding.cpp), and the checks after every call
+// in Checks.cpp.
 #include <xmmintrin.h>
 
 #include <cstddef>
