@@ -188,6 +188,10 @@ CheckedCall::CheckedCall(World& world, const CallNote& note, StatusSet mayReturn
     _mm_setcsr(mxcsr_);
 }
 
+void CheckedCall::clearFlags() const {
+    _mm_setcsr(mxcsr_);
+}
+
 CheckedCall::~CheckedCall() {
     _mm_setcsr(defaultMxcsr);
 }
@@ -212,6 +216,10 @@ void CheckedCall::checkEffects(const Expectation& expected, bool mayAllocate) co
     const std::uint32_t mxcsr = _mm_getcsr();
     require((mxcsr & ~kExceptionFlags) == (mxcsr_ & ~kExceptionFlags),
             [&] { return "MXCSR changed to " + std::to_string(mxcsr); });
+    require(!flagsKept_ || mxcsr == mxcsr_ || logRecorder().size() != 0, [&] {
+        return "MXCSR status flags " + std::to_string(mxcsr & kExceptionFlags) +
+               " set in the caller's environment";
+    });
     checkMessages(expected);
     RecordingAllocator& allocator = recordingAllocator();
     require(mayAllocate || allocator.requestCount() == requestsBefore_,

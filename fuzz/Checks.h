@@ -71,11 +71,22 @@ class CheckedCall {
     // that may request memory.
     void checkEffects(const Expectation& expected, bool mayAllocate) const;
 
+    // For a library that computes in an environment of its own: a call must
+    // then leave the status flags alone too. Only a call that logged nothing
+    // tells, since the master's logger computes in the caller's environment.
+    void requireFlagsKept() {
+        flagsKept_ = true;
+    }
+    // Sets the thread's MXCSR afresh right before the call, so that any flag
+    // set afterwards was set by the call.
+    void clearFlags() const;
+
   private:
     World& world_;
     CallNote note_;
     StatusSet mayReturn_;
     std::uint32_t mxcsr_;
+    bool flagsKept_ = false;
     std::size_t requestsBefore_ = 0;
     std::size_t freesBefore_ = 0;
 };

@@ -124,9 +124,15 @@ class Call : public CheckedCall {
     Call(World& world, Operation operation, int model, int slot)
         : CheckedCall(world, {kLibraryNames[model], operationName(operation), slot},
                       statusesOf(operation), defaultMxcsr | world.callerEnvironment),
-          model_(model) {}
+          model_(model) {
+        if (factsOf(model).flushesToZero) {
+            requireFlagsKept();
+        }
+    }
 
+    // The library's functions, about to be called.
     const Fmi2Functions& fmi() const {
+        clearFlags();
         return loadedModels[libraryOf(kVersion, model_)].fmi2;
     }
 
@@ -724,7 +730,6 @@ void callSetupExperiment(World& world, int model, int slot, Instance* s,
 void callPlain(World& world, Operation operation, int model, int slot, Instance* s) {
     const char* const function = operationName(operation);
     Call call(world, operation, model, slot);
-    const Fmi2Functions& f = call.fmi();
     const fmi2Component c = componentOf(s);
     Expectation e;
     fmi2Status status = fmi2OK;
@@ -734,7 +739,7 @@ void callPlain(World& world, Operation operation, int model, int slot, Instance*
                 trace(*s, e, function);
                 s->state = InitializationMode;
             }
-            status = f.enterInitializationMode(c);
+            status = call.fmi().enterInitializationMode(c);
             break;
         case Operation::Fmi2ExitInitializationMode:
             if (opens(s, function, InitializationMode, e)) {
@@ -746,14 +751,14 @@ void callPlain(World& world, Operation operation, int model, int slot, Instance*
                     s->state = StepComplete;
                 }
             }
-            status = f.exitInitializationMode(c);
+            status = call.fmi().exitInitializationMode(c);
             break;
         case Operation::Fmi2Terminate:
             if (opens(s, function, StepComplete, e)) {
                 trace(*s, e, function);
                 s->state = Terminated;
             }
-            status = f.terminate(c);
+            status = call.fmi().terminate(c);
             break;
         case Operation::Fmi2Reset:
             // Debug logging and the FMU states stay as they are.
@@ -761,12 +766,12 @@ void callPlain(World& world, Operation operation, int model, int slot, Instance*
                 trace(*s, e, function);
                 writeFreshValues(*s);
             }
-            status = f.reset(c);
+            status = call.fmi().reset(c);
             break;
         default:
             // There is never a step in progress to cancel.
             opens(s, function, 0, e);
-            status = f.cancelStep(c);
+            status = call.fmi().cancelStep(c);
             break;
     }
     call.check(status, e);

@@ -14,7 +14,9 @@
 //   stays Error), flags, time, event record or FMU states, and every value
 //   bit for bit, the forces against the models' equations;
 // - what the master's arrays hold afterwards, written or left alone;
-// - the thread's floating-point control, which no call may change.
+// - the thread's floating-point control, which no call may change, and for
+//   a 2.0 library that computes in an environment of its own, the status
+//   flags too.
 // The logger may be armed to call back into an instance at its next message,
 // in the middle of a call, as a master's logger may. The test model that
 // requests termination runs beside the deliverables; it also has one variable
