@@ -20,6 +20,15 @@ struct ModelFacts {
     void (*equation)(std::vector<fmiReal>& r);
     // A model built only to exercise the runtime runs its own suite alone.
     bool onlyOwnSuites = false;
+    // The outputs are the value references from here on; before them, the
+    // parameters (with start values) and the inputs (without).
+    fmiValueReference firstOutput = 0;
+    // Computes under flush-to-zero and denormals-are-zero.
+    bool flushesToZero = false;
+    // The partial derivative of output `unknown` with respect to `known` in
+    // the branch the equation takes at these values.
+    fmiReal (*partial)(const std::vector<fmiReal>& r, fmiValueReference unknown,
+                       fmiValueReference known) = nullptr;
 
     std::uint32_t realCount() const {
         return static_cast<std::uint32_t>(startValues.size());

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Callbacks.h"
+#include "Fmi2Functions.h"
 #include "FmiTypes.h"
 #include "ModelFacts.h"
 #include "RecordingAllocator.h"
@@ -22,6 +23,7 @@
 
 struct TestContext {
     SlaveLibrary library;
+    Fmi2Functions fmi2;  // resolved for an FMI 2.0 library only
     const ModelFacts* facts = nullptr;
     std::uint32_t mxcsrBeforeLoad = 0;
     std::uint32_t mxcsrAfterLoad = 0;

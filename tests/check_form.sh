@@ -3,10 +3,14 @@
 # it: file class and machine, the libraries it needs, the names it exports,
 # and optionally that no x87 instruction appears in it.
 #
-#   check_form.sh elf64|elf32|pe64 <library> <model identifier> <objdump> [readelf] [--no-x87]
+#   check_form.sh elf64|elf32|pe64 <library> <model identifier> <objdump> [readelf] [--no-x87] [1|2]
+#
+# The last argument is the FMI version (1.0 by default): a 1.0 library
+# exports its 25 functions with the model identifier in front and vrStates,
+# a 2.0 library its 34 co-simulation functions under their own names.
 set -euo pipefail
 
-format=$1 library=$2 identifier=$3 objdump=$4 readelf=${5:-readelf} no_x87=${6:-}
+format=$1 library=$2 identifier=$3 objdump=$4 readelf=${5:-readelf} no_x87=${6:-} fmi_version=${7:-1}
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -16,11 +20,24 @@ fmiSetReal fmiSetInteger fmiSetBoolean fmiSetString fmiGetReal fmiGetInteger fmi
 fmiGetString fmiDoStep fmiCancelStep fmiGetStatus fmiGetRealStatus fmiGetIntegerStatus
 fmiGetBooleanStatus fmiGetStringStatus fmiSetRealInputDerivatives fmiGetRealOutputDerivatives"
 expected_exports=$({ for f in $functions; do echo "${identifier}_$f"; done; echo vrStates; } | sort)
+export_description="the 25 prefixed functions and vrStates"
+if [[ $fmi_version == 2 ]]; then
+    fmi2_functions="fmi2GetTypesPlatform fmi2GetVersion fmi2SetDebugLogging fmi2Instantiate
+fmi2FreeInstance fmi2SetupExperiment fmi2EnterInitializationMode fmi2ExitInitializationMode
+fmi2Terminate fmi2Reset fmi2GetReal fmi2GetInteger fmi2GetBoolean fmi2GetString fmi2SetReal
+fmi2SetInteger fmi2SetBoolean fmi2SetString fmi2GetFMUstate fmi2SetFMUstate fmi2FreeFMUstate
+fmi2SerializedFMUstateSize fmi2SerializeFMUstate fmi2DeSerializeFMUstate
+fmi2GetDirectionalDerivative fmi2SetRealInputDerivatives fmi2GetRealOutputDerivatives
+fmi2DoStep fmi2CancelStep fmi2GetStatus fmi2GetRealStatus fmi2GetIntegerStatus
+fmi2GetBooleanStatus fmi2GetStringStatus"
+    expected_exports=$(for f in $fmi2_functions; do echo "$f"; done | sort)
+    export_description="the 34 FMI 2.0 co-simulation functions"
+fi
 
 compare_exports() {
     local actual=$1
     if [[ "$actual" != "$expected_exports" ]]; then
-        fail "exports differ from the 25 prefixed functions and vrStates:"
+        fail "exports differ from $export_description:"
         diff <(echo "$expected_exports") <(echo "$actual") || true
     fi
 }

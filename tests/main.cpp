@@ -2,6 +2,8 @@
 //
 // The library is loaded once, by path, as a real master loads it. Suites named
 // after another model are left out; every other suite applies to every model.
+// An FMI 2.0 library (one that exports fmi2GetVersion) runs the suites named
+// Fmi2..., a 1.0 library all others.
 #include <gtest/gtest.h>
 #include <xmmintrin.h>
 
@@ -12,16 +14,21 @@
 
 namespace {
 
-void leaveOutOtherModels(const ModelFacts& facts) {
+void leaveOutOtherModels(const ModelFacts& facts, int fmiVersion) {
     const std::string& identifier = facts.identifier;
+    if (fmiVersion == 2) {
+        const std::string filter = ::testing::GTEST_FLAG(filter);
+        ::testing::GTEST_FLAG(filter) = filter == "*" ? "Fmi2*" : filter;
+        return;
+    }
     if (facts.onlyOwnSuites) {
         ::testing::GTEST_FLAG(filter) = identifier + "*";
         return;
     }
-    std::string others;
+    std::string others = "Fmi2*";
     for (const char* model : {"Halvorn", "Pendrake", "Corvessa", "Terminus"}) {
         if (identifier != model) {
-            others += (others.empty() ? "" : ":") + std::string(model) + "*";
+            others += ":" + std::string(model) + "*";
         }
     }
     std::string filter = ::testing::GTEST_FLAG(filter);
@@ -54,6 +61,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no facts known for model %s\n", context.library.identifier().c_str());
         return 2;
     }
-    leaveOutOtherModels(*context.facts);
+    if (context.library.fmiVersion() == 2 &&
+        !resolveFmi2Functions(context.library, context.fmi2, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    leaveOutOtherModels(*context.facts, context.library.fmiVersion());
     return RUN_ALL_TESTS();
 }

@@ -86,6 +86,7 @@ void SlaveLibrary::unload() {
     functions_ = FmiFunctions{};
     identifier_.clear();
     path_.clear();
+    fmiVersion_ = 1;
 }
 
 void* SlaveLibrary::symbol(const char* name) const {
@@ -133,6 +134,10 @@ bool SlaveLibrary::load(const std::string& path, std::string& error) {
 #endif
     identifier_ = identifier;
     path_ = path;
+    if (symbol("fmi2GetVersion") != nullptr) {
+        fmiVersion_ = 2;
+        return true;
+    }
 
     std::string missing;
     auto resolve = [&](auto& target, const char* fmiName) {

@@ -102,7 +102,9 @@ class SlaveLibrary {
     SlaveLibrary(const SlaveLibrary&) = delete;
     SlaveLibrary& operator=(const SlaveLibrary&) = delete;
 
-    // Opens the library and resolves all 25 functions as <identifier>_fmi<Name>. On failure
+    // Opens the library and resolves all 25 functions as <identifier>_fmi<Name>; a library that
+    // exports fmi2GetVersion is an FMI 2.0 library, whose functions resolveFmi2Functions()
+    // resolves, and none of the 1.0 functions is looked for. On failure
     // returns false, leaves nothing loaded and explains why in `error` (naming the missing
     // symbol when one is missing). Loading again first unloads the current library.
     bool load(const std::string& path, std::string& error);
@@ -120,6 +122,10 @@ class SlaveLibrary {
     const FmiFunctions& fmi() const {
         return functions_;
     }
+    // 1 or 2: the FMI version of the loaded library.
+    int fmiVersion() const {
+        return fmiVersion_;
+    }
     const std::string& identifier() const {
         return identifier_;
     }
@@ -136,4 +142,5 @@ class SlaveLibrary {
     FmiFunctions functions_;
     std::string identifier_;
     std::string path_;
+    int fmiVersion_ = 1;
 };

@@ -1,0 +1,383 @@
+// FMI 2.0: every call in every state, refusals of fmi2Instantiate, the
+// master's memory, and debug logging by category.
+#include <functional>
+#include <string>
+
+#include "Fmi2SlaveTest.h"
+
+namespace {
+
+// The states of the call sequence, one bit each, as the tests know them.
+enum MachineState : unsigned {
+    Instantiated = 1,
+    InitializationMode = 2,
+    StepComplete = 4,
+    Terminated = 8,
+    Error = 16,
+};
+using StateMask = unsigned;
+constexpr StateMask kLiveStates =
+    Instantiated | InitializationMode | StepComplete | Terminated | Error;
+constexpr StateMask kValuesReadable = InitializationMode | StepComplete | Terminated | Error;
+constexpr StateMask kValuesWritable = Instantiated | InitializationMode | StepComplete;
+constexpr StateMask kStepQueries = StepComplete | Terminated;
+
+using F2 = const Fmi2Functions&;
+using C2 = fmi2Component;
+
+const char* machineStateNameForTest(MachineState state) {
+    switch (state) {
+        case Instantiated:
+            return "instantiated";
+        case InitializationMode:
+            return "initialization mode";
+        case StepComplete:
+            return "step complete";
+        case Terminated:
+            return "terminated";
+        default:
+            return "error";
+    }
+}
+
+struct Call {
+    const char* name;
+    StateMask allowedIn;
+    std::function<fmi2Status(const Fmi2Functions&, fmi2Component)> invoke;
+};
+
+// Each call with arguments that an allowed call accepts: no elements for the
+// array calls, a known status kind with a place for its answer.
+const std::vector<Call>& componentCalls() {
+    using F = const Fmi2Functions&;
+    using C = fmi2Component;
+    static fmi2Status status;
+    static fmi2Real real;
+    static fmi2Integer integer;
+    static fmi2Boolean boolean;
+    static fmi2String text;
+    static const std::vector<Call> calls = {
+        {"fmi2SetDebugLogging", kLiveStates,
+         [](F f, C c) { return f.setDebugLogging(c, fmi2False, 0, nullptr); }},
+        {"fmi2SetupExperiment", Instantiated,
+         [](F f, C c) { return f.setupExperiment(c, fmi2False, 0.0, 0.0, fmi2False, 0.0); }},
+        {"fmi2EnterInitializationMode", Instantiated,
+         [](F f, C c) { return f.enterInitializationMode(c); }},
+        {"fmi2ExitInitializationMode", InitializationMode,
+         [](F f, C c) { return f.exitInitializationMode(c); }},
+        {"fmi2Terminate", StepComplete, [](F f, C c) { return f.terminate(c); }},
+        {"fmi2Reset", kLiveStates, [](F f, C c) { return f.reset(c); }},
+        {"fmi2SetReal", kValuesWritable,
+         [](F f, C c) { return f.setReal(c, nullptr, 0, nullptr); }},
+        {"fmi2SetInteger", kValuesWritable,
+         [](F f, C c) { return f.setInteger(c, nullptr, 0, nullptr); }},
+        {"fmi2SetBoolean", kValuesWritable,
+         [](F f, C c) { return f.setBoolean(c, nullptr, 0, nullptr); }},
+        {"fmi2SetString", kValuesWritable,
+         [](F f, C c) { return f.setString(c, nullptr, 0, nullptr); }},
+        {"fmi2GetReal", kValuesReadable,
+         [](F f, C c) { return f.getReal(c, nullptr, 0, nullptr); }},
+        {"fmi2GetInteger", kValuesReadable,
+         [](F f, C c) { return f.getInteger(c, nullptr, 0, nullptr); }},
+        {"fmi2GetBoolean", kValuesReadable,
+         [](F f, C c) { return f.getBoolean(c, nullptr, 0, nullptr); }},
+        {"fmi2GetString", kValuesReadable,
+         [](F f, C c) { return f.getString(c, nullptr, 0, nullptr); }},
+        {"fmi2GetDirectionalDerivative", kValuesReadable,
+         [](F f, C c) {
+             return f.getDirectionalDerivative(c, nullptr, 0, nullptr, 0, nullptr, nullptr);
+         }},
+        {"fmi2SetRealInputDerivatives", kValuesWritable,
+         [](F f, C c) { return f.setRealInputDerivatives(c, nullptr, 0, nullptr, nullptr); }},
+        {"fmi2GetRealOutputDerivatives", StepComplete | Terminated | Error,
+         [](F f, C c) { return f.getRealOutputDerivatives(c, nullptr, 0, nullptr, nullptr); }},
+        {"fmi2DoStep", StepComplete, [](F f, C c) { return f.doStep(c, 0.0, 0.5, fmi2True); }},
+        {"fmi2CancelStep", 0, [](F f, C c) { return f.cancelStep(c); }},
+        {"fmi2GetStatus", kStepQueries,
+         [](F f, C c) { return f.getStatus(c, fmi2DoStepStatus, &status); }},
+        {"fmi2GetRealStatus", kStepQueries,
+         [](F f, C c) { return f.getRealStatus(c, fmi2LastSuccessfulTime, &real); }},
+        {"fmi2GetIntegerStatus", kStepQueries,
+         [](F f, C c) { return f.getIntegerStatus(c, fmi2DoStepStatus, &integer); }},
+        {"fmi2GetBooleanStatus", kStepQueries,
+         [](F f, C c) { return f.getBooleanStatus(c, fmi2Terminated, &boolean); }},
+        {"fmi2GetStringStatus", kStepQueries,
+         [](F f, C c) { return f.getStringStatus(c, fmi2PendingStatus, &text); }},
+        {"fmi2GetFMUstate", kLiveStates,
+         [](F f, C c) {
+             fmi2FMUstate state = nullptr;
+             const fmi2Status result = f.getFMUstate(c, &state);
+             f.freeFMUstate(c, &state);
+             return result;
+         }},
+        {"fmi2FreeFMUstate", kLiveStates,
+         [](F f, C c) {
+             fmi2FMUstate state = nullptr;
+             return f.freeFMUstate(c, &state);
+         }},
+        {"fmi2FreeInstance", kLiveStates,
+         [](F f, C c) {
+             f.freeInstance(c);
+             return fmi2OK;  // returns nothing; a refusal shows in the log
+         }},
+    };
+    return calls;
+}
+
+constexpr MachineState kStates[] = {Instantiated, InitializationMode, StepComplete, Terminated,
+                                    Error};
+
+class Fmi2StateMachine : public Fmi2SlaveTest {
+  protected:
+    fmi2Component inState(MachineState state) {
+        const fmi2Component c = instantiate2();
+        if (state == Error) {
+            EXPECT_EQ(fmi2().doStep(c, 0.0, 1.0, fmi2True), fmi2Error);
+            return c;
+        }
+        if (state != Instantiated) {
+            EXPECT_EQ(fmi2().enterInitializationMode(c), fmi2OK);
+        }
+        if (state == StepComplete || state == Terminated) {
+            EXPECT_EQ(fmi2().exitInitializationMode(c), fmi2OK);
+        }
+        if (state == Terminated) {
+            EXPECT_EQ(fmi2().terminate(c), fmi2OK);
+        }
+        return c;
+    }
+};
+
+}  // namespace
+
+TEST_F(Fmi2StateMachine, EveryCallInEveryState) {
+    for (const MachineState state : kStates) {
+        for (const Call& call : componentCalls()) {
+            SCOPED_TRACE(std::string(call.name) + " in state " + std::to_string(state));
+            const fmi2Component c = inState(state);
+            clearLogs();
+            const fmi2Status status = call.invoke(fmi2(), c);
+            const bool returnsNothing = std::string(call.name) == "fmi2FreeInstance";
+            if ((state & call.allowedIn) != 0) {
+                // Accepted; a status query it cannot answer is discarded.
+                EXPECT_TRUE(status == fmi2OK || status == fmi2Discard);
+                for (const auto& record : logs()) {
+                    EXPECT_EQ(record.status, status == fmi2OK ? fmiOK : fmiDiscard);
+                }
+            } else {
+                EXPECT_EQ(status, returnsNothing ? fmi2OK : fmi2Error);
+                EXPECT_TRUE(matchAll({{&fmi2Environment,
+                                       kName,
+                                       fmiError,
+                                       "logStatusError",
+                                       "%s: Illegal call sequence: not allowed in state %s.",
+                                       {arg(call.name), arg(machineStateNameForTest(state))}}},
+                                     logs()));
+                // Refused calls leave the instance in Error.
+                EXPECT_EQ(fmi2().doStep(c, 0.0, 1.0, fmi2True), fmi2Error);
+            }
+            if (!returnsNothing || (state & call.allowedIn) == 0) {
+                fmi2().freeInstance(c);
+            }
+        }
+    }
+}
+
+TEST_F(Fmi2StateMachine, NullComponentIsRefusedSilently) {
+    for (const Call& call : componentCalls()) {
+        SCOPED_TRACE(call.name);
+        const bool returnsNothing = std::string(call.name) == "fmi2FreeInstance";
+        EXPECT_EQ(call.invoke(fmi2(), nullptr), returnsNothing ? fmi2OK : fmi2Error);
+    }
+    EXPECT_TRUE(logs().empty());
+}
+
+TEST_F(Fmi2StateMachine, ResetGivesAFreshInstanceFromAnyState) {
+    for (const MachineState state : kStates) {
+        const fmi2Component c = inState(state);
+        EXPECT_EQ(fmi2().reset(c), fmi2OK);
+        EXPECT_EQ(fmi2().enterInitializationMode(c), fmi2OK);
+        EXPECT_TRUE(sameBits(model().freshValues(), values2(c)));
+        fmi2().freeInstance(c);
+    }
+}
+
+TEST_F(Fmi2StateMachine, NullArraysAndUnknownValueReferencesAreRefused) {
+    const fmi2ValueReference unknown = model().realCount();
+    const fmi2ValueReference output = model().firstOutput;
+    const fmi2Real value = 1.0;
+    fmi2Real read = 0.0;
+    fmi2Integer readInteger = 0;
+    struct Case {
+        std::function<fmi2Status(const Fmi2Functions&, fmi2Component)> call;
+        std::string format;
+    };
+    const std::vector<Case> cases = {
+        {[&](F2 f, C2 c) { return f.setReal(c, nullptr, 1, &value); },
+         "%s: Invalid argument %s = NULL."},
+        {[&](F2 f, C2 c) { return f.getReal(c, &output, 1, nullptr); },
+         "%s: Invalid argument %s = NULL."},
+        {[&](F2 f, C2 c) { return f.setReal(c, &unknown, 1, &value); },
+         "%s: Illegal value reference %u."},
+        {[&](F2 f, C2 c) { return f.getReal(c, &unknown, 1, &read); },
+         "%s: Illegal value reference %u."},
+        {[&](F2 f, C2 c) { return f.setReal(c, &output, 1, &value); },
+         "%s: Variable %u is an output; only parameters and inputs can be set."},
+        {[&](F2 f, C2 c) { return f.getInteger(c, &output, 1, &readInteger); },
+         "%s: Illegal value reference %u."},
+        {[&](F2 f, C2 c) { return f.setRealInputDerivatives(c, &output, 1, nullptr, &value); },
+         "%s: %s"},
+        {[&](F2 f, C2 c) { return f.getRealOutputDerivatives(c, &output, 1, nullptr, &read); },
+         "%s: %s"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.format);
+        const fmi2Component c = stepComplete();
+        clearLogs();
+        EXPECT_EQ(test.call(fmi2(), c), fmi2Error);
+        ASSERT_EQ(logs().size(), 1U);
+        EXPECT_EQ(logs()[0].format, test.format);
+        EXPECT_EQ(logs()[0].status, fmiError);
+        EXPECT_EQ(logs()[0].category, "logStatusError");
+        EXPECT_EQ(fmi2().doStep(c, 0.0, 1.0, fmi2True), fmi2Error);
+        fmi2().freeInstance(c);
+    }
+}
+
+TEST_F(Fmi2StateMachine, StatusQueries) {
+    const fmi2Component c = stepComplete();
+    ASSERT_EQ(fmi2().doStep(c, 0.0, 0.5, fmi2False), fmi2OK);
+    fmi2Status status = fmi2Fatal;
+    fmi2Real time = 0.0;
+    fmi2Boolean terminated = fmi2True;
+    fmi2String text = nullptr;
+    EXPECT_EQ(fmi2().getStatus(c, fmi2DoStepStatus, &status), fmi2OK);
+    EXPECT_EQ(status, fmi2OK);
+    EXPECT_EQ(fmi2().getRealStatus(c, fmi2LastSuccessfulTime, &time), fmi2OK);
+    fmi2Real expected = 0.0;
+    for (int i = 0; i < 10; ++i) {
+        expected += model().substep(0.5);
+    }
+    EXPECT_TRUE(sameBits(expected, time));
+    EXPECT_EQ(fmi2().getBooleanStatus(c, fmi2Terminated, &terminated), fmi2OK);
+    EXPECT_EQ(terminated, fmi2False);
+    clearLogs();
+    EXPECT_EQ(fmi2().getStringStatus(c, fmi2PendingStatus, &text), fmi2Discard);
+    EXPECT_EQ(fmi2().getRealStatus(c, fmi2DoStepStatus, &time), fmi2Discard);
+    ASSERT_EQ(logs().size(), 2U);
+    EXPECT_EQ(logs()[0].status, fmiDiscard);
+    // A discarded query leaves the instance as it was.
+    EXPECT_EQ(fmi2().doStep(c, 0.5, 0.5, fmi2False), fmi2OK);
+    fmi2().freeInstance(c);
+}
+
+TEST_F(Fmi2StateMachine, InstantiationRefusals) {
+    const std::string guid = model().guid;
+    const fmi2CallbackFunctions good = recordingCallbacks2();
+    fmi2CallbackFunctions noLogger = good;
+    noLogger.logger = nullptr;
+    fmi2CallbackFunctions noFree = good;
+    noFree.freeMemory = nullptr;
+    EXPECT_EQ(fmi2().instantiate(kName, fmi2CoSimulation, guid.c_str(), nullptr, nullptr, fmi2False,
+                                 fmi2False),
+              nullptr);
+    EXPECT_EQ(fmi2().instantiate(kName, fmi2CoSimulation, guid.c_str(), nullptr, &noLogger,
+                                 fmi2False, fmi2False),
+              nullptr);
+    EXPECT_TRUE(logs().empty());
+    struct Case {
+        const char* name;
+        fmi2Type type;
+        const char* guid;
+        const fmi2CallbackFunctions* functions;
+        std::string format;
+    };
+    const std::vector<Case> cases = {
+        {kName, fmi2CoSimulation, guid.c_str(), &noFree,
+         "%s: Missing callback function: allocateMemory and freeMemory are required."},
+        {nullptr, fmi2CoSimulation, guid.c_str(), &good, "%s: Missing instance name."},
+        {"", fmi2CoSimulation, guid.c_str(), &good, "%s: Missing instance name."},
+        {kName, fmi2ModelExchange, guid.c_str(), &good,
+         "%s: fmuType %d is not supported: %s is a co-simulation FMU (fmi2CoSimulation = 1)."},
+        {kName, fmi2CoSimulation, nullptr, &good, "%s: Invalid argument %s = NULL."},
+        {kName, fmi2CoSimulation, "{00000000-0000-0000-0000-000000000000}", &good,
+         "%s: Wrong GUID %s. Expected %s."},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.format);
+        clearLogs();
+        EXPECT_EQ(fmi2().instantiate(test.name, test.type, test.guid, nullptr, test.functions,
+                                     fmi2False, fmi2True),
+                  nullptr);
+        ASSERT_EQ(logs().size(), 1U);
+        EXPECT_EQ(logs()[0].format, test.format);
+        EXPECT_EQ(logs()[0].component, &fmi2Environment);
+        EXPECT_EQ(logs()[0].status, fmiError);
+    }
+    EXPECT_EQ(recordingAllocator().requestCount(), 0U);
+}
+
+TEST_F(Fmi2StateMachine, OneBlockPerInstanceAndNothingMoreUntilFMUstates) {
+    recordingAllocator().failRequest(1);
+    const fmi2CallbackFunctions callbacks = recordingCallbacks2();
+    EXPECT_EQ(fmi2().instantiate(kName, fmi2CoSimulation, model().guid.c_str(), nullptr, &callbacks,
+                                 fmi2False, fmi2False),
+              nullptr);
+    ASSERT_EQ(logs().size(), 1U);
+    EXPECT_EQ(logs()[0].format, "%s: Out of memory.");
+
+    const fmi2Component c = stepComplete(randomKnowns(1));
+    const std::size_t requests = recordingAllocator().requestCount();
+    EXPECT_EQ(requests, 2U);
+    for (int step = 0; step < 5; ++step) {
+        EXPECT_EQ(fmi2().doStep(c, 0.1 * step, 0.1, fmi2True), fmi2OK);
+        values2(c);
+    }
+    EXPECT_EQ(fmi2().terminate(c), fmi2OK);
+    EXPECT_EQ(recordingAllocator().requestCount(), requests);
+
+    // An FMU state the master cannot give memory for is refused.
+    recordingAllocator().failRequest(requests + 1);
+    fmi2FMUstate state = nullptr;
+    clearLogs();
+    EXPECT_EQ(fmi2().getFMUstate(c, &state), fmi2Error);
+    EXPECT_EQ(state, nullptr);
+    ASSERT_EQ(logs().size(), 1U);
+    EXPECT_EQ(logs()[0].format, "%s: Out of memory.");
+    fmi2().freeInstance(c);
+}
+
+TEST_F(Fmi2StateMachine, DebugLoggingByCategory) {
+    const fmi2Component c = stepComplete();
+    const auto traced = [&]() {
+        clearLogs();
+        EXPECT_EQ(fmi2().doStep(c, 0.0, 0.1, fmi2True), fmi2OK);
+        return !logs().empty();
+    };
+    EXPECT_FALSE(traced());
+    const fmi2String calls[] = {"logCalls"};
+    const fmi2String errors[] = {"logStatusError"};
+    const fmi2String unknown[] = {"logCalls", "logEverything"};
+    EXPECT_EQ(fmi2().setDebugLogging(c, fmi2True, 1, errors), fmi2OK);
+    EXPECT_FALSE(traced());
+    EXPECT_EQ(fmi2().setDebugLogging(c, fmi2True, 1, calls), fmi2OK);
+    EXPECT_TRUE(traced());
+    EXPECT_EQ(logs()[0].category, "logCalls");
+    EXPECT_EQ(logs()[0].component, &fmi2Environment);
+    EXPECT_EQ(fmi2().setDebugLogging(c, fmi2False, 0, nullptr), fmi2OK);
+    EXPECT_FALSE(traced());
+    EXPECT_EQ(fmi2().setDebugLogging(c, fmi2True, 0, nullptr), fmi2OK);
+    EXPECT_TRUE(traced());
+    clearLogs();
+    EXPECT_EQ(fmi2().setDebugLogging(c, fmi2False, 2, unknown), fmi2Error);
+    ASSERT_FALSE(logs().empty());
+    EXPECT_TRUE(matches({&fmi2Environment,
+                         kName,
+                         fmiError,
+                         "logStatusError",
+                         "%s: Unknown log category %s.",
+                         {arg("fmi2SetDebugLogging"), arg("logEverything")}},
+                        logs().back()));
+    EXPECT_EQ(fmi2().setDebugLogging(c, fmi2False, 1, nullptr), fmi2Error);
+    fmi2().freeInstance(c);
+}

@@ -1,0 +1,70 @@
+// The fixture of the FMI 2.0 suites: the 2.0 functions of the library under
+// test and short forms of the calls a 2.0 master makes. The end-of-test
+// checks of SlaveTest (leaks, frees, nulls handed to "%s") apply unchanged.
+#pragma once
+
+#include <xmmintrin.h>
+
+#include <vector>
+
+#include "SlaveTest.h"
+
+class Fmi2SlaveTest : public SlaveTest {
+  protected:
+    static constexpr unsigned kFlushToZeroBits = 0x8040;
+
+    const Fmi2Functions& fmi2() const {
+        return testContext().fmi2;
+    }
+
+    fmi2Component instantiate2(fmi2Boolean loggingOn = fmi2False) {
+        const fmi2CallbackFunctions callbacks = recordingCallbacks2();
+        const fmi2Component c = fmi2().instantiate(kName, fmi2CoSimulation, model().guid.c_str(),
+                                                   nullptr, &callbacks, fmi2False, loggingOn);
+        EXPECT_NE(c, nullptr);
+        return c;
+    }
+
+    // Through initialization with the values given for the parameters and
+    // inputs (all start values and zeros by default).
+    fmi2Component stepComplete(const std::vector<fmi2Real>& values = {}) {
+        const fmi2Component c = instantiate2();
+        EXPECT_EQ(fmi2().enterInitializationMode(c), fmi2OK);
+        if (!values.empty()) {
+            setKnowns(c, values);
+        }
+        EXPECT_EQ(fmi2().exitInitializationMode(c), fmi2OK);
+        return c;
+    }
+
+    std::vector<fmi2Real> values2(fmi2Component c) {
+        std::vector<fmi2ValueReference> vr(model().realCount());
+        for (fmi2ValueReference i = 0; i < vr.size(); ++i) {
+            vr[i] = i;
+        }
+        std::vector<fmi2Real> values(vr.size());
+        EXPECT_EQ(fmi2().getReal(c, vr.data(), vr.size(), values.data()), fmi2OK);
+        return values;
+    }
+
+    // Sets every parameter and input to its entry in values.
+    void setKnowns(fmi2Component c, const std::vector<fmi2Real>& values) {
+        for (fmi2ValueReference vr = 0; vr < model().firstOutput; ++vr) {
+            EXPECT_EQ(fmi2().setReal(c, &vr, 1, &values[vr]), fmi2OK);
+        }
+    }
+
+    // The values with the outputs of the model's equation, computed in the
+    // floating-point environment the model was validated in.
+    std::vector<fmi2Real> withForces(std::vector<fmi2Real> values) const {
+        const unsigned saved = _mm_getcsr();
+        if (model().flushesToZero) {
+            _mm_setcsr(saved | kFlushToZeroBits);
+        }
+        model().equation(values);
+        _mm_setcsr(saved);
+        return values;
+    }
+
+    std::vector<fmi2Real> randomKnowns(unsigned seed) const;
+};
