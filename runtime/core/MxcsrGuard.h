@@ -30,3 +30,14 @@ class MxcsrGuard {
     std::uint32_t bits_;
     std::uint32_t saved_ = 0;
 };
+
+// A value as seen inside the guard. The compiler moves arithmetic on values
+// held in registers freely across MXCSR writes; passing an argument through
+// here after the guard is in place keeps everything computed from it after
+// the switch. (Values read from memory and results written to memory stay
+// on their side of the switch on their own.)
+template <typename Value>
+[[gnu::always_inline]] inline Value insideGuard(Value value) {
+    __asm__ volatile("" : "+x"(value));
+    return value;
+}

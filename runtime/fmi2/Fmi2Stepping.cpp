@@ -36,8 +36,8 @@ fmi2Status runEverySubstep(Fmi2Instance& instance, fmi2Real currentCommunication
     bool terminationRequested = false;
     {
         const MxcsrGuard floatingPoint(instance.data.flushToZeroBits);
-        const Real substepSize = substepSizeOf(modelDefinition, communicationStepSize);
-        Real time = currentCommunicationPoint;
+        const Real substepSize = substepSizeOf(modelDefinition, insideGuard(communicationStepSize));
+        Real time = insideGuard(currentCommunicationPoint);
         for (int substep = 0; substep < kSubstepCount && !terminationRequested; ++substep) {
             time += substepSize;
             instance.data.time = time;
@@ -63,8 +63,9 @@ fmi2Status runEverySubstep(Fmi2Instance& instance, fmi2Real currentCommunication
         return runEverySubstep(instance, currentCommunicationPoint, communicationStepSize);
     }
     const MxcsrGuard floatingPoint(instance.data.flushToZeroBits);
-    quietSubsteps(instance.data.realValues, instance.data.time, currentCommunicationPoint,
-                  substepSizeOf(modelDefinition, communicationStepSize), kNoEventTime);
+    quietSubsteps(instance.data.realValues, instance.data.time,
+                  insideGuard(currentCommunicationPoint),
+                  substepSizeOf(modelDefinition, insideGuard(communicationStepSize)), kNoEventTime);
     return fmi2OK;
 }
 

@@ -1,0 +1,226 @@
+// FMI 2.0: FMU states taken, restored, serialized and read back; bytes of
+// another model, another FMI version or damaged bytes refused; directional
+// derivatives against the equations.
+#include <cstring>
+
+#include "Fmi2SlaveTest.h"
+#include "SerializedFmuState.h"
+
+namespace {
+
+class Fmi2FmuState : public Fmi2SlaveTest {
+  protected:
+    std::vector<char> serialized(fmi2Component c, fmi2FMUstate state) {
+        std::size_t size = 0;
+        EXPECT_EQ(fmi2().serializedFMUstateSize(c, state, &size), fmi2OK);
+        std::vector<char> bytes(size);
+        EXPECT_EQ(fmi2().serializeFMUstate(c, state, bytes.data(), size), fmi2OK);
+        return bytes;
+    }
+
+    // Bytes in the library's format written for another identity.
+    std::vector<char> bytesOf(const char* identifier, const char* guid, const char* fmiVersion) {
+        std::vector<fmi2Real> values = model().freshValues();
+        const ModelDefinition other{identifier,
+                                    guid,
+                                    "",
+                                    "",
+                                    model().realCount(),
+                                    0,
+                                    0,
+                                    0,
+                                    0,
+                                    nullptr,
+                                    SubstepRule::DivideByTen,
+                                    FloatingPointMode::Inherited,
+                                    nullptr,
+                                    nullptr,
+                                    nullptr};
+        std::vector<char> bytes(serializedFmuStateSize(other, fmiVersion));
+        serializeFmuState(other, fmiVersion, {4, 0.0, values.data()},
+                          reinterpret_cast<unsigned char*>(bytes.data()));
+        return bytes;
+    }
+
+    void expectRefused(const std::vector<char>& bytes, const std::string& format) {
+        const fmi2Component c = stepComplete();
+        clearLogs();
+        fmi2FMUstate state = nullptr;
+        EXPECT_EQ(fmi2().deSerializeFMUstate(c, bytes.data(), bytes.size(), &state), fmi2Error);
+        EXPECT_EQ(state, nullptr);
+        ASSERT_EQ(logs().size(), 1U);
+        EXPECT_EQ(logs()[0].format, format);
+        EXPECT_EQ(logs()[0].status, fmiError);
+        fmi2().freeInstance(c);
+    }
+};
+
+class Fmi2DirectionalDerivative : public Fmi2SlaveTest {};
+
+}  // namespace
+
+TEST_F(Fmi2FmuState, RestoredStateContinuesAsTheFirstTime) {
+    const fmi2Component c = stepComplete(randomKnowns(4));
+    ASSERT_EQ(fmi2().doStep(c, 0.0, 0.1, fmi2False), fmi2OK);
+    fmi2FMUstate state = nullptr;
+    ASSERT_EQ(fmi2().getFMUstate(c, &state), fmi2OK);
+    const std::vector<fmi2Real> saved = values2(c);
+    setKnowns(c, randomKnowns(5));
+    ASSERT_EQ(fmi2().doStep(c, 0.1, 0.2, fmi2False), fmi2OK);
+    const std::vector<fmi2Real> first = values2(c);
+    ASSERT_EQ(fmi2().setFMUstate(c, state), fmi2OK);
+    EXPECT_TRUE(sameBits(saved, values2(c)));
+    setKnowns(c, randomKnowns(5));
+    ASSERT_EQ(fmi2().doStep(c, 0.1, 0.2, fmi2False), fmi2OK);
+    EXPECT_TRUE(sameBits(first, values2(c)));
+    // Overwritten in place, then freed; one left for fmi2FreeInstance.
+    ASSERT_EQ(fmi2().getFMUstate(c, &state), fmi2OK);
+    fmi2FMUstate second = nullptr;
+    ASSERT_EQ(fmi2().getFMUstate(c, &second), fmi2OK);
+    ASSERT_EQ(fmi2().freeFMUstate(c, &state), fmi2OK);
+    EXPECT_EQ(state, nullptr);
+    fmi2().freeInstance(c);
+}
+
+TEST_F(Fmi2FmuState, SerializedStateRestoresEveryBitAndTheTimeAndRescuesFromError) {
+    const fmi2Component c = stepComplete(randomKnowns(6));
+    ASSERT_EQ(fmi2().doStep(c, 1.0, 0.3, fmi2False), fmi2OK);
+    fmi2FMUstate state = nullptr;
+    ASSERT_EQ(fmi2().getFMUstate(c, &state), fmi2OK);
+    const std::vector<char> bytes = serialized(c, state);
+    const std::vector<fmi2Real> saved = values2(c);
+    fmi2Real savedTime = 0.0;
+    ASSERT_EQ(fmi2().getRealStatus(c, fmi2LastSuccessfulTime, &savedTime), fmi2OK);
+    ASSERT_EQ(fmi2().freeFMUstate(c, &state), fmi2OK);
+    EXPECT_EQ(fmi2().doStep(c, 0.0, -1.0, fmi2False), fmi2Error);
+
+    fmi2FMUstate restored = nullptr;
+    ASSERT_EQ(fmi2().deSerializeFMUstate(c, bytes.data(), bytes.size(), &restored), fmi2OK);
+    ASSERT_EQ(fmi2().setFMUstate(c, restored), fmi2OK);
+    EXPECT_TRUE(sameBits(saved, values2(c)));
+    fmi2Real time = 0.0;
+    EXPECT_EQ(fmi2().getRealStatus(c, fmi2LastSuccessfulTime, &time), fmi2OK);
+    EXPECT_TRUE(sameBits(savedTime, time));
+    EXPECT_EQ(fmi2().doStep(c, time, 0.1, fmi2False), fmi2OK);
+    EXPECT_EQ(serialized(c, restored), bytes);
+    fmi2().freeInstance(c);
+}
+
+TEST_F(Fmi2FmuState, BytesOfAnotherModelVersionOrDamagedAreRefused) {
+    const std::string identifier = model().identifier;
+    const std::string guid = model().guid;
+    expectRefused(bytesOf("Elsewhere", guid.c_str(), "2.0"),
+                  "%s: The serialized FMU state is of model %s, not %s.");
+    expectRefused(bytesOf(identifier.c_str(), "{other}", "2.0"),
+                  "%s: The serialized FMU state is of GUID %s, not %s.");
+    expectRefused(bytesOf(identifier.c_str(), guid.c_str(), "3.0"),
+                  "%s: The serialized FMU state is of FMI version %s, not %s.");
+    std::vector<char> damaged = bytesOf(identifier.c_str(), guid.c_str(), "2.0");
+    damaged[damaged.size() / 2] ^= 1;
+    expectRefused(damaged,
+                  "%s: The serialized FMU state is damaged: its checksum, length or contents do "
+                  "not match.");
+    std::vector<char> truncated = bytesOf(identifier.c_str(), guid.c_str(), "2.0");
+    truncated.pop_back();
+    expectRefused(truncated,
+                  "%s: The serialized FMU state is damaged: its checksum, length or contents do "
+                  "not match.");
+    expectRefused(std::vector<char>(64, 'x'),
+                  "%s: The bytes are no serialized FMU state of this library (%s).");
+    expectRefused(std::vector<char>(3, 'x'),
+                  "%s: The bytes are no serialized FMU state of this library (%s).");
+}
+
+TEST_F(Fmi2FmuState, FMUstatesOfAnotherInstanceAndNullsAreRefused) {
+    const fmi2Component first = stepComplete();
+    const fmi2Component second = stepComplete();
+    fmi2FMUstate state = nullptr;
+    ASSERT_EQ(fmi2().getFMUstate(first, &state), fmi2OK);
+    clearLogs();
+    EXPECT_EQ(fmi2().setFMUstate(second, state), fmi2Error);
+    ASSERT_EQ(logs().size(), 1U);
+    EXPECT_EQ(logs()[0].format,
+              "%s: FMUstate %p is no FMU state of this instance, or it was freed.");
+    const fmi2Component third = stepComplete();
+    EXPECT_EQ(fmi2().getFMUstate(third, nullptr), fmi2Error);
+    const fmi2Component fourth = stepComplete();
+    EXPECT_EQ(fmi2().setFMUstate(fourth, nullptr), fmi2Error);
+    std::size_t size = 0;
+    EXPECT_EQ(fmi2().serializedFMUstateSize(first, state, &size), fmi2OK);
+    std::vector<char> small(size - 1);
+    EXPECT_EQ(fmi2().serializeFMUstate(first, state, small.data(), small.size()), fmi2Error);
+    for (const fmi2Component c : {first, second, third, fourth}) {
+        fmi2().freeInstance(c);
+    }
+}
+
+TEST_F(Fmi2DirectionalDerivative, ExactPartialDerivativesSummedInTheOrderOfTheKnowns) {
+    std::vector<fmi2ValueReference> knowns;
+    for (fmi2ValueReference vr = 0; vr < model().firstOutput; ++vr) {
+        knowns.push_back(vr);
+    }
+    for (unsigned seed = 10; seed < 40; ++seed) {
+        const std::vector<fmi2Real> values = randomKnowns(seed);
+        const fmi2Component c = stepComplete(values);
+        std::vector<fmi2Real> seeds(knowns.size());
+        for (std::size_t j = 0; j < seeds.size(); ++j) {
+            seeds[j] = 0.25 * static_cast<double>(j + seed % 3) - 0.5;
+        }
+        for (fmi2ValueReference unknown = model().firstOutput; unknown < model().realCount();
+             ++unknown) {
+            const unsigned saved = _mm_getcsr();
+            if (model().flushesToZero) {
+                _mm_setcsr(saved | kFlushToZeroBits);
+            }
+            // Each partial times a seed of one, as the library computes it
+            // for a single known.
+            std::vector<fmi2Real> partials;
+            fmi2Real expected = 0.0;
+            const volatile fmi2Real unit = 1.0;
+            for (std::size_t j = 0; j < knowns.size(); ++j) {
+                const fmi2Real partial = model().partial(values, unknown, knowns[j]);
+                partials.push_back(partial * unit);
+                const fmi2Real product = partial * seeds[j];
+                expected = j == 0 ? product : expected + product;
+            }
+            __asm__ volatile("" : "+x"(expected));
+            _mm_setcsr(saved);
+            fmi2Real derivative = 0.0;
+            ASSERT_EQ(fmi2().getDirectionalDerivative(c, &unknown, 1, knowns.data(), knowns.size(),
+                                                      seeds.data(), &derivative),
+                      fmi2OK);
+            EXPECT_TRUE(sameBits(expected, derivative)) << "output " << unknown;
+            for (std::size_t j = 0; j < knowns.size(); ++j) {
+                const fmi2Real one = 1.0;
+                ASSERT_EQ(fmi2().getDirectionalDerivative(c, &unknown, 1, &knowns[j], 1, &one,
+                                                          &derivative),
+                          fmi2OK);
+                EXPECT_TRUE(sameBits(partials[j], derivative))
+                    << "d " << unknown << " / d " << knowns[j];
+            }
+        }
+        fmi2().freeInstance(c);
+    }
+}
+
+TEST_F(Fmi2DirectionalDerivative, OnlyOutputsByParametersAndInputs) {
+    const fmi2ValueReference output = model().firstOutput;
+    const fmi2ValueReference parameter = 0;
+    const fmi2Real one = 1.0;
+    fmi2Real result = 0.0;
+    const std::pair<fmi2ValueReference, fmi2ValueReference> wrong[] = {
+        {parameter, parameter}, {output, output}, {output, model().realCount()}};
+    for (const auto& [unknown, known] : wrong) {
+        const fmi2Component c = stepComplete();
+        clearLogs();
+        EXPECT_EQ(fmi2().getDirectionalDerivative(c, &unknown, 1, &known, 1, &one, &result),
+                  fmi2Error);
+        ASSERT_EQ(logs().size(), 1U);
+        EXPECT_EQ(logs()[0].format, "%s: Value reference %u is no %s.");
+        fmi2().freeInstance(c);
+    }
+    const fmi2Component c = stepComplete();
+    EXPECT_EQ(fmi2().getDirectionalDerivative(c, &output, 1, &parameter, 1, nullptr, &result),
+              fmi2Error);
+    fmi2().freeInstance(c);
+}
