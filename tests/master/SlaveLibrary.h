@@ -117,6 +117,11 @@ class SlaveLibrary {
         return handle_ != nullptr;
     }
 
+    // The loader's handle of the library (an HMODULE on Windows); null when not loaded.
+    void* nativeHandle() const {
+        return handle_;
+    }
+
     // Raw lookup of any exported symbol (function or data); null when absent or not loaded.
     void* symbol(const char* name) const;
 
