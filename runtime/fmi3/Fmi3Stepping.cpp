@@ -60,8 +60,8 @@ fmi3Status runEverySubstep(Fmi3Instance& instance, fmi3Float64 currentCommunicat
     bool terminationRequested = false;
     {
         const MxcsrGuard floatingPoint(instance.data.flushToZeroBits);
-        const Real substepSize = substepSizeOf(modelDefinition, communicationStepSize);
-        Real time = currentCommunicationPoint;
+        const Real substepSize = substepSizeOf(modelDefinition, insideGuard(communicationStepSize));
+        Real time = insideGuard(currentCommunicationPoint);
         for (int substep = 0; substep < kSubstepCount && !terminationRequested; ++substep) {
             time += substepSize;
             instance.data.time = time;
@@ -91,8 +91,11 @@ fmi3Status runEverySubstep(Fmi3Instance& instance, fmi3Float64 currentCommunicat
         }
     } else {
         const MxcsrGuard floatingPoint(instance.data.flushToZeroBits);
-        quietSubsteps(instance.data.realValues, instance.data.time, currentCommunicationPoint,
-                      substepSizeOf(modelDefinition, communicationStepSize), kNoEventTime);
+        // The arguments pass into the guard, so that the substep size is
+        // computed in the model's environment.
+        quietSubsteps(
+            instance.data.realValues, instance.data.time, insideGuard(currentCommunicationPoint),
+            substepSizeOf(modelDefinition, insideGuard(communicationStepSize)), kNoEventTime);
     }
     *results.eventHandlingNeeded = fmi3False;
     *results.terminateSimulation = fmi3False;
