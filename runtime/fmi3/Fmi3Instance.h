@@ -10,6 +10,7 @@
 #include "Fmi3Types.h"
 #include "InstanceData.h"
 #include "LogCategories.h"
+#include "RealBits.h"
 
 #if defined(_WIN32)
 #define SLAVE_API __declspec(dllexport)
@@ -147,11 +148,6 @@ inline Fmi3Instance* acceptCall(fmi3Instance instance, fmi3String functionName, 
     }
     refuseCallSequence(own, functionName);
     return nullptr;
-}
-
-// Neither infinite nor NaN: only then is x - x zero.
-inline bool isFinite(fmi3Float64 x) {
-    return x - x == 0.0;
 }
 
 // The model's update at a time event, under the model's floating-point

@@ -18,8 +18,7 @@ constexpr Real kNoEventTime = -std::numeric_limits<Real>::infinity();
 // restored FMU state.
 inline bool isStepAccepted(fmi3Float64 currentCommunicationPoint,
                            fmi3Float64 communicationStepSize) {
-    return communicationStepSize > 0.0 && isFinite(communicationStepSize) &&
-           isFinite(currentCommunicationPoint);
+    return isPositiveFinite(communicationStepSize) && isFinite(currentCommunicationPoint);
 }
 
 [[gnu::noinline]] fmi3Status refuseStep(Fmi3Instance& instance,
