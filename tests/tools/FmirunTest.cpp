@@ -686,7 +686,7 @@ TEST_F(Fmirun, RefusesAnIntervalTooSmallToAdvanceTime) {
                    "1.00000000000000016e17", "--interval", "1"},
                   kUsage,
                   {"fmirun: --interval 1 is too small to advance time: doubles near t = "
-                   "100000000000000016 are 16 apart"});
+                   "100000000000000020 are 16 apart"});
 }
 
 // Loading the travel stop sets flush-to-zero in the thread; the master's own
@@ -810,22 +810,18 @@ bool waitForRows(const std::string& result) {
 TEST_F(Fmirun, LeavesNothingInTheTemporaryFolderWhenEndedBySignal) {
     const std::string scratch = directory_ / "tmp";
     ASSERT_TRUE(std::filesystem::create_directory(scratch));
+    const std::string result = directory_ / "result.csv";
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
-        const int pid = startProgram(TOOL_TEST_FMIRUN, longRun(archive("Corvessa")),
-                                     directory_.path(), {"TMPDIR=" + scratch});
-        ASSERT_GT(pid, 0);
-        const std::string result = directory_ / "result.csv";
-        const int second = startProgram(
+        const int pid = startProgram(
             TOOL_TEST_FMIRUN,
             {archive("Corvessa"), "--stop-time", "1e3", "--interval", "1e-4", "-o", result},
             directory_.path(), {"TMPDIR=" + scratch});
+        ASSERT_GT(pid, 0);
         ASSERT_TRUE(waitForRows(result));
         EXPECT_TRUE(isEmptyFolder(scratch)) << "already gone while the run steps";
         kill(pid, signal);
-        kill(second, signal);
         EXPECT_EQ(waitForProgram(pid), 128 + signal);
-        EXPECT_EQ(waitForProgram(second), 128 + signal);
         EXPECT_TRUE(isEmptyFolder(scratch));
         std::filesystem::remove(result);
     }

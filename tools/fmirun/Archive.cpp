@@ -44,7 +44,9 @@ std::string zipErrorText(zip_error_t* error) {
 struct OpenedFile {
     zip_file_t* file;
     ~OpenedFile() {
-        zip_fclose(file);
+        if (file != nullptr) {
+            zip_fclose(file);
+        }
     }
 };
 

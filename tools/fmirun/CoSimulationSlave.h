@@ -29,6 +29,15 @@ class CoSimulationSlave {
                          fmiReal* values) = 0;
     virtual void initialize(fmiReal startTime, fmiReal stopTime) = 0;
     virtual void doStep(fmiReal communicationPoint, fmiReal stepSize) = 0;
+    // Where each step() takes its inputs from and puts its outputs: arrays
+    // that outlive the steps, given once so that a step passes only times.
+    virtual void prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
+                              std::size_t inputCount, const fmiValueReference* outputReferences,
+                              fmiReal* outputs, std::size_t outputCount) = 0;
+    // The calls of one communication step, made together so that the master
+    // switches to the slave's floating-point controls once for them: the
+    // inputs set (unless there are none), the step, the outputs read.
+    virtual void step(fmiReal communicationPoint, fmiReal stepSize) = 0;
     virtual void terminate() = 0;
     virtual void freeInstance() = 0;
 };

@@ -67,44 +67,42 @@ double roll(double time, double start, double period) {
 }  // namespace
 
 InputTable::InputTable(std::vector<double> times, std::vector<std::vector<fmiReal>> rows)
-    : times_(std::move(times)), rows_(std::move(rows)) {}
+    : times_(std::move(times)), columns_(rows.front().size()) {
+    for (const std::vector<fmiReal>& row : rows) {
+        values_.insert(values_.end(), row.begin(), row.end());
+    }
+}
 
-std::size_t InputTable::rowBefore(double time) const {
-    const std::size_t last = times_.size() - 1;
-    if (cursor_ < last && times_[cursor_] <= time && time < times_[cursor_ + 1]) {
-        return cursor_;
-    }
-    if (cursor_ + 1 < last && times_[cursor_ + 1] <= time && time < times_[cursor_ + 2]) {
-        return ++cursor_;
-    }
+std::size_t InputTable::searchRowBefore(double time) const {
     const auto after = std::upper_bound(times_.begin(), times_.end(), time);
-    cursor_ = after == times_.begin()
-                  ? 0
-                  : static_cast<std::size_t>(std::distance(times_.begin(), after)) - 1;
+    cursor_ = static_cast<std::size_t>(std::distance(times_.begin(), after)) - 1;
     return cursor_;
 }
 
 void InputTable::at(double time, fmiReal* values) const {
-    const std::vector<fmiReal>* held = nullptr;
+    const fmiReal* held = nullptr;
     if (!(time > times_.front())) {
-        held = &rows_.front();
+        held = values_.data();
     } else if (time >= times_.back()) {
-        held = &rows_.back();
+        held = values_.data() + (times_.size() - 1) * columns_;
+    } else {
+        // Here times_.front() < time < times_.back(): a row before and after.
+        const std::size_t row = rowBefore(time);
+        const fmiReal* before = values_.data() + row * columns_;
+        if (times_[row] == time) {
+            held = before;
+        } else {
+            const fmiReal* after = before + columns_;
+            const double t0 = times_[row];
+            const double fraction = (time - t0) / (times_[row + 1] - t0);
+            for (std::size_t i = 0; i < columns_; ++i) {
+                values[i] = before[i] + (after[i] - before[i]) * fraction;
+            }
+            return;
+        }
     }
-    const std::size_t row = held == nullptr ? rowBefore(time) : 0;
-    if (held == nullptr && times_[row] == time) {
-        held = &rows_[row];
-    }
-    if (held != nullptr) {
-        std::copy(held->begin(), held->end(), values);
-        return;
-    }
-    const double t0 = times_[row];
-    const double fraction = (time - t0) / (times_[row + 1] - t0);
-    const std::vector<fmiReal>& before = rows_[row];
-    const std::vector<fmiReal>& after = rows_[row + 1];
-    for (std::size_t i = 0; i < before.size(); ++i) {
-        values[i] = before[i] + (after[i] - before[i]) * fraction;
+    for (std::size_t i = 0; i < columns_; ++i) {
+        values[i] = held[i];
     }
 }
 

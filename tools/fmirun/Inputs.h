@@ -27,10 +27,18 @@ class InputTable {
     void at(double time, fmiReal* values) const;
 
   private:
-    std::size_t rowBefore(double time) const;
+    std::size_t rowBefore(double time) const {
+        const std::size_t row = cursor_;
+        if (times_[row] <= time && time < times_[row + 1]) {
+            return row;
+        }
+        return searchRowBefore(time);
+    }
+    std::size_t searchRowBefore(double time) const;
 
     std::vector<double> times_;
-    std::vector<std::vector<fmiReal>> rows_;
+    std::vector<fmiReal> values_;  // the rows one after another
+    std::size_t columns_;
     // Where the last lookup ended: a run asks for times in order, so the row
     // is almost always this one or the next.
     mutable std::size_t cursor_ = 0;

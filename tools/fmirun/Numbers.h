@@ -34,3 +34,7 @@ struct ExactDecimal {
 // 53 bits and whose scale is at most 22 (so 10^scale is a double too); nothing
 // otherwise ("1e-320", "0.1234567890123456789", "nan").
 std::optional<ExactDecimal> parseExactDecimal(std::string_view text);
+
+// digits / 10^scale, 0 <= scale <= 19, as a decimal ("-12.5") at `buffer`;
+// returns its end. It reads back as the double nearest to that decimal.
+char* formatDecimal(std::int64_t digits, int scale, char* buffer);

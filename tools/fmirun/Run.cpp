@@ -101,8 +101,9 @@ void CsvOutput::header(const std::vector<const Variable*>& outputs) {
     }
 }
 
-void CsvOutput::writeRow(double time, const fmiReal* values, std::size_t count) {
-    char* at = formatReal(time, buffer_.data() + used_);
+void CsvOutput::writeRow(const TimeGrid& grid, std::size_t k, const fmiReal* values,
+                         std::size_t count) {
+    char* at = grid.format(k, buffer_.data() + used_);
     for (std::size_t i = 0; i < count; ++i) {
         *at++ = ',';
         at = formatReal(values[i], at);
@@ -138,46 +139,51 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
     std::vector<fmiReal> inputValues(inputReferences.size());
     std::vector<fmiReal> outputValues(outputReferences.size());
     const std::size_t outputCount = outputValues.size();
-
-    auto record = [&](double time) {
-        if (outputCount > 0) {
-            slave.getReal(outputReferences.data(), outputCount, outputValues.data());
-        }
-        track(result.ranges, time, outputValues.data());
-        if (rows != nullptr) {
-            rows->row(time, outputValues.data(), outputCount);
-        }
-    };
+    fmiReal* const outputs = outputValues.data();
+    fmiReal* const inputsAtStep = inputValues.data();
+    const bool driven = !inputReferences.empty();
+    slave.prepareSteps(inputReferences.data(), inputsAtStep, inputReferences.size(),
+                       outputReferences.data(), outputs, outputCount);
 
     for (const auto& [variable, value] : settings.startValues) {
         slave.setReal(&variable->valueReference, 1, &value);
     }
     slave.initialize(grid.start(), grid.stop());
-    record(grid.start());
+    if (outputCount > 0) {
+        slave.getReal(outputReferences.data(), outputCount, outputs);
+    }
+    track(result.ranges, grid.start(), outputs);
+    if (rows != nullptr) {
+        rows->row(grid, 0, outputs, outputCount);
+    }
 
     Progress progress(settings.showProgress, grid.start(), grid.stop());
     double time = grid.start();
     const std::size_t steps = grid.steps();
-    for (std::size_t k = 1; k <= steps; ++k) {
-        const double next = grid.at(k);
-        try {
-            if (!inputReferences.empty()) {
-                inputs.at(time, inputValues.data());
-                slave.setReal(inputReferences.data(), inputReferences.size(), inputValues.data());
+    std::size_t k = 1;
+    try {
+        for (; k <= steps; ++k) {
+            const double next = grid.at(k);
+            if (driven) {
+                inputs.at(time, inputsAtStep);
             }
-            slave.doStep(time, next - time);
-        } catch (const Failure& failure) {
-            if (failure.status() != kExitSlaveFailed) {
-                throw;
+            slave.step(time, next - time);
+            time = next;
+            track(result.ranges, time, outputs);
+            if (rows != nullptr) {
+                rows->row(grid, k, outputs, outputCount);
             }
-            throw Failure(kExitSlaveFailed, std::string(failure.what()) + " in the step from t = " +
-                                                formatReal(time) + "; the run stops there");
+            progress.update(k, time);
         }
-        time = next;
-        record(time);
-        ++result.steps;
-        progress.update(k, time);
+    } catch (const Failure& failure) {
+        result.steps = k - 1;
+        if (failure.status() != kExitSlaveFailed) {
+            throw;
+        }
+        throw Failure(kExitSlaveFailed, std::string(failure.what()) + " in the step from t = " +
+                                            formatReal(time) + "; the run stops there");
     }
+    result.steps = steps;
     slave.terminate();
     slave.freeInstance();
 }

@@ -29,11 +29,12 @@ class CsvOutput {
         return name_;
     }
     void header(const std::vector<const Variable*>& outputs);
-    void row(double time, const fmiReal* values, std::size_t count) {
+    // The row of the grid's k-th point.
+    void row(const TimeGrid& grid, std::size_t k, const fmiReal* values, std::size_t count) {
         if (capacity_ - used_ < (count + 1) * kRowBytesPerValue) {
             flush();
         }
-        writeRow(time, values, count);
+        writeRow(grid, k, values, count);
     }
     // Everything written so far to the file, and the file flushed.
     void finish();
@@ -41,7 +42,7 @@ class CsvOutput {
   private:
     static constexpr std::size_t kRowBytesPerValue = 33;  // a number and its separator
 
-    void writeRow(double time, const fmiReal* values, std::size_t count);
+    void writeRow(const TimeGrid& grid, std::size_t k, const fmiReal* values, std::size_t count);
     void flush();
 
     std::FILE* file_;

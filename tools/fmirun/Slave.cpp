@@ -159,6 +159,7 @@ Slave::Slave(const std::string& libraryPath, const ModelDescription& model, Slav
       // A slave starts from the master's controls and keeps what it sets.
       controls_(currentFloatingPointControls()),
       prefix_(model.modelIdentifier + "_") {
+    attention_ = options_.logCalls;
     std::error_code error;
     if (!std::filesystem::is_regular_file(libraryPath, error)) {
         throw Failure(kExitModel, "cannot open " + libraryPath + ": no such file");
@@ -261,6 +262,7 @@ void Slave::receive(fmiStatus status, const char* instanceName, const char* cate
         console::line(line);
     } else {
         messages_.push_back(line);
+        attention_ = true;
     }
 }
 
@@ -270,6 +272,7 @@ void Slave::settle(fmiStatus status, const std::string& call, const std::string&
     }
     if (status == fmiOK || status == fmiWarning) {
         messages_.clear();
+        attention_ = options_.logCalls;
         return;
     }
     // The messages of a failed call explain it, whatever their own status.
@@ -277,6 +280,7 @@ void Slave::settle(fmiStatus status, const std::string& call, const std::string&
         console::line(message);
     }
     messages_.clear();
+    attention_ = options_.logCalls;
     throw Failure(kExitSlaveFailed, call + " returned " + statusName(status));
 }
 
@@ -316,30 +320,66 @@ void Slave::instantiate(const std::string& fmuLocation) {
 }
 
 void Slave::setReal(const fmiValueReference* references, std::size_t count, const fmiReal* values) {
-    fmiStatus status;
-    {
-        const InSlaveControls inSlave(controls_);
-        status = functions_->setReal(component_, references, count, values);
-    }
-    if (needsSettling(status)) {
-        settle(status, prefix_ + "fmiSetReal(c, vr=" + list(references, count) + ", nvr=" +
-                           std::to_string(count) + ", value=" + list(values, count) + ")");
-    }
+    const InSlaveControls inSlave(controls_);
+    setRealHere(references, count, values);
 }
 
 void Slave::getReal(const fmiValueReference* references, std::size_t count, fmiReal* values) {
-    fmiStatus status;
-    {
-        const InSlaveControls inSlave(controls_);
-        status = functions_->getReal(component_, references, count, values);
+    const InSlaveControls inSlave(controls_);
+    getRealHere(references, count, values);
+}
+
+void Slave::doStep(fmiReal communicationPoint, fmiReal stepSize) {
+    const InSlaveControls inSlave(controls_);
+    doStepHere(communicationPoint, stepSize);
+}
+
+void Slave::prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
+                         std::size_t inputCount, const fmiValueReference* outputReferences,
+                         fmiReal* outputs, std::size_t outputCount) {
+    stepArrays_ = {inputReferences, inputs, inputCount, outputReferences, outputs, outputCount};
+}
+
+void Slave::step(fmiReal communicationPoint, fmiReal stepSize) {
+    const InSlaveControls inSlave(controls_);
+    const StepArrays& arrays = stepArrays_;
+    if (arrays.inputCount > 0) {
+        setRealHere(arrays.inputReferences, arrays.inputCount, arrays.inputs);
     }
+    doStepHere(communicationPoint, stepSize);
+    if (arrays.outputCount > 0) {
+        getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
+    }
+}
+
+void Slave::setRealHere(const fmiValueReference* references, std::size_t count,
+                        const fmiReal* values) {
+    const fmiStatus status = functions_->setReal(component_, references, count, values);
     if (needsSettling(status)) {
-        const bool answered = status == fmiOK || status == fmiWarning;
-        settle(status,
-               prefix_ + "fmiGetReal(c, vr=" + list(references, count) +
-                   ", nvr=" + std::to_string(count) + ", value)",
-               answered ? ", value=" + list(values, count) : std::string());
+        settleSetReal(status, references, count, values);
     }
+}
+
+void Slave::settleSetReal(fmiStatus status, const fmiValueReference* references, std::size_t count,
+                          const fmiReal* values) {
+    settle(status, prefix_ + "fmiSetReal(c, vr=" + list(references, count) +
+                       ", nvr=" + std::to_string(count) + ", value=" + list(values, count) + ")");
+}
+
+void Slave::getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values) {
+    const fmiStatus status = functions_->getReal(component_, references, count, values);
+    if (needsSettling(status)) {
+        settleGetReal(status, references, count, values);
+    }
+}
+
+void Slave::settleGetReal(fmiStatus status, const fmiValueReference* references, std::size_t count,
+                          const fmiReal* values) {
+    const bool answered = status == fmiOK || status == fmiWarning;
+    settle(status,
+           prefix_ + "fmiGetReal(c, vr=" + list(references, count) +
+               ", nvr=" + std::to_string(count) + ", value)",
+           answered ? ", value=" + list(values, count) : std::string());
 }
 
 void Slave::initialize(fmiReal startTime, fmiReal stopTime) {
@@ -354,18 +394,17 @@ void Slave::initialize(fmiReal startTime, fmiReal stopTime) {
     }
 }
 
-void Slave::doStep(fmiReal communicationPoint, fmiReal stepSize) {
-    fmiStatus status;
-    {
-        const InSlaveControls inSlave(controls_);
-        status = functions_->doStep(component_, communicationPoint, stepSize, fmiTrue);
-    }
+void Slave::doStepHere(fmiReal communicationPoint, fmiReal stepSize) {
+    const fmiStatus status = functions_->doStep(component_, communicationPoint, stepSize, fmiTrue);
     if (needsSettling(status)) {
-        settle(status,
-               prefix_ +
-                   "fmiDoStep(c, currentCommunicationPoint=" + formatReal(communicationPoint) +
-                   ", communicationStepSize=" + formatReal(stepSize) + ", newStep=fmiTrue)");
+        settleDoStep(status, communicationPoint, stepSize);
     }
+}
+
+void Slave::settleDoStep(fmiStatus status, fmiReal communicationPoint, fmiReal stepSize) {
+    settle(status, prefix_ +
+                       "fmiDoStep(c, currentCommunicationPoint=" + formatReal(communicationPoint) +
+                       ", communicationStepSize=" + formatReal(stepSize) + ", newStep=fmiTrue)");
 }
 
 void Slave::terminate() {

@@ -32,11 +32,16 @@ class Slave final : public CoSimulationSlave {
 
     void instantiate(const std::string& fmuLocation) override;
     void checkAgainstDescription() override;
+
     void setReal(const fmiValueReference* references, std::size_t count,
                  const fmiReal* values) override;
     void getReal(const fmiValueReference* references, std::size_t count, fmiReal* values) override;
     void initialize(fmiReal startTime, fmiReal stopTime) override;
     void doStep(fmiReal communicationPoint, fmiReal stepSize) override;
+    void prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
+                      std::size_t inputCount, const fmiValueReference* outputReferences,
+                      fmiReal* outputs, std::size_t outputCount) override;
+    void step(fmiReal communicationPoint, fmiReal stepSize) override;
     void terminate() override;
     void freeInstance() override;
 
@@ -47,12 +52,26 @@ class Slave final : public CoSimulationSlave {
   private:
     struct Functions;
 
+    // The calls themselves, in the controls in force.
+    void setRealHere(const fmiValueReference* references, std::size_t count, const fmiReal* values);
+    void getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values);
+    void doStepHere(fmiReal communicationPoint, fmiReal stepSize);
+
     // A call needs more than its status checked when it failed, when calls
     // are printed, or when it left messages; only then is its text built.
     bool needsSettling(fmiStatus status) const {
-        return options_.logCalls || !(status == fmiOK || status == fmiWarning) ||
-               !messages_.empty();
+        return attention_ || static_cast<unsigned>(status) > fmiWarning;
     }
+    // The slow side of each call, out of line so that the call itself stays
+    // small: the call's text built, printed, its failure reported.
+    [[gnu::cold, gnu::noinline]] void settleSetReal(fmiStatus status,
+                                                    const fmiValueReference* references,
+                                                    std::size_t count, const fmiReal* values);
+    [[gnu::cold, gnu::noinline]] void settleGetReal(fmiStatus status,
+                                                    const fmiValueReference* references,
+                                                    std::size_t count, const fmiReal* values);
+    [[gnu::cold, gnu::noinline]] void settleDoStep(fmiStatus status, fmiReal communicationPoint,
+                                                   fmiReal stepSize);
     // `results` follows the status when calls are printed.
     void settle(fmiStatus status, const std::string& call, const std::string& results = {});
     std::string variableName(char type, fmiValueReference reference) const;
@@ -65,4 +84,13 @@ class Slave final : public CoSimulationSlave {
     fmiComponent component_ = nullptr;
     std::string prefix_;
     std::vector<std::string> messages_;  // of the current call, when not shown at once
+    bool attention_ = false;             // calls are printed, or messages wait
+    struct StepArrays {
+        const fmiValueReference* inputReferences = nullptr;
+        const fmiReal* inputs = nullptr;
+        std::size_t inputCount = 0;
+        const fmiValueReference* outputReferences = nullptr;
+        fmiReal* outputs = nullptr;
+        std::size_t outputCount = 0;
+    } stepArrays_;
 };

@@ -80,6 +80,7 @@ TimeGrid::TimeGrid(const GivenTime& start, const GivenTime& stop, const GivenTim
             startDigits_ = *startDigits;
             intervalDigits_ = *intervalDigits;
             divisor_ = static_cast<double>(powerOfTen(scale));
+            scale_ = scale;
         }
     }
     while (last > 0 && !(gridPoint(last) < stop_)) {
@@ -91,12 +92,15 @@ TimeGrid::TimeGrid(const GivenTime& start, const GivenTime& stop, const GivenTim
     lastGridPoint_ = last;
 }
 
-double TimeGrid::gridPoint(std::size_t k) const {
-    if (exact_) {
-        const std::int64_t numerator =
-            startDigits_ + static_cast<std::int64_t>(k) * intervalDigits_;
-        return static_cast<double>(numerator) / divisor_;
-    }
+double TimeGrid::slowGridPoint(std::size_t k) const {
     // One rounding of start + k * interval; k is below 2^53, so exact.
     return std::fma(static_cast<double>(k), interval_, start_);
+}
+
+char* TimeGrid::format(std::size_t k, char* buffer) const {
+    if (exact_ && k <= lastGridPoint_) {
+        return formatDecimal(startDigits_ + static_cast<std::int64_t>(k) * intervalDigits_, scale_,
+                             buffer);
+    }
+    return formatReal(at(k), buffer);
 }
