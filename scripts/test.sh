@@ -2,8 +2,8 @@
 # Builds every target and runs every test: formatting, the host build, the
 # host build under AddressSanitizer and UndefinedBehaviorSanitizer, the 32-bit
 # build as a native 32-bit program, the Windows build under Wine, then the
-# thread test under ThreadSanitizer, the host suite under valgrind and a
-# minute of fuzzing.
+# thread test under ThreadSanitizer, the host suite under valgrind, a minute
+# of fuzzing the slaves and a minute of fuzzing fmirun's readers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -45,6 +45,9 @@ passed=$((passed + 4))
 echo "== fuzzing, 60 seconds"
 scripts/fuzz.sh 60
 passed=$((passed + 1))
+echo "== fuzzing fmirun's readers, 20 seconds each"
+scripts/fuzz-fmirun.sh 20
+passed=$((passed + 3))
 
 echo
 echo "total: $passed passed, $failed failed"
