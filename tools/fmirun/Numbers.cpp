@@ -71,32 +71,29 @@ int digitCount(std::uint64_t number) {
     return guess + (number >= kPowersOfTen[guess] ? 1 : 0);
 }
 
-void writeFourDigits(std::uint32_t number, char* at) {
+[[gnu::always_inline]] inline void writeFourDigits(std::uint32_t number, char* at) {
     std::memcpy(at, kDigitPairs + 2 * (number / 100), 2);
     std::memcpy(at + 2, kDigitPairs + 2 * (number % 100), 2);
 }
 
-// Writes the eight digits of `number` < 10^8 at `at`, in 32-bit arithmetic.
-void writeEightDigits(std::uint32_t number, char* at) {
-    writeFourDigits(number / 10000, at);
-    writeFourDigits(number % 10000, at + 4);
-}
-
 // Writes the `count` digits of `number` ending at `end`: eight at a time,
-// then two at a time.
-void writeDigits(std::uint64_t number, int count, char* end) {
+// then in 32-bit arithmetic, two at a time.
+[[gnu::always_inline]] inline void writeDigits(std::uint64_t number, int count, char* end) {
     for (; count >= 8; count -= 8) {
         end -= 8;
-        writeEightDigits(static_cast<std::uint32_t>(number % 100000000), end);
+        const auto low = static_cast<std::uint32_t>(number % 100000000);
         number /= 100000000;
+        writeFourDigits(low / 10000, end);
+        writeFourDigits(low % 10000, end + 4);
     }
+    auto rest = static_cast<std::uint32_t>(number);
     for (; count >= 2; count -= 2) {
         end -= 2;
-        std::memcpy(end, kDigitPairs + 2 * (number % 100), 2);
-        number /= 100;
+        std::memcpy(end, kDigitPairs + 2 * (rest % 100), 2);
+        rest /= 100;
     }
     if (count == 1) {
-        *--end = static_cast<char>('0' + number);
+        *--end = static_cast<char>('0' + rest);
     }
 }
 
@@ -166,11 +163,12 @@ char* formatReal(double value, char* buffer) {
             return at + digits;
         }
         if (point < digits) {
-            // The digits before and after the point, each written in place.
-            const std::uint64_t unit = kPowersOfTen[digits - point];
-            writeDigits(decimal.significand / unit, point, at + point);
+            // All digits one place on, then those before the point back.
+            writeDigits(decimal.significand, digits, at + digits + 1);
+            for (int i = 0; i < point; ++i) {
+                at[i] = at[i + 1];
+            }
             at[point] = '.';
-            writeDigits(decimal.significand % unit, digits - point, at + digits + 1);
             return at + digits + 1;
         }
         writeDigits(decimal.significand, digits, at + digits);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "Console.h"
 #include "Failure.h"
@@ -62,25 +63,6 @@ class Progress {
     Clock::time_point next_;
 };
 
-void track(std::vector<OutputRange>& ranges, double time, const fmiReal* values) {
-    for (std::size_t i = 0; i < ranges.size(); ++i) {
-        const double value = values[i];
-        OutputRange& range = ranges[i];
-        if (std::isnan(value)) {
-            continue;
-        }
-        if (!range.seen || value < range.min) {
-            range.min = value;
-            range.minTime = time;
-        }
-        if (!range.seen || value > range.max) {
-            range.max = value;
-            range.maxTime = time;
-        }
-        range.seen = true;
-    }
-}
-
 }  // namespace
 
 CsvOutput::CsvOutput(std::FILE* file, std::string name)
@@ -129,6 +111,75 @@ void CsvOutput::finish() {
 
 namespace {
 
+// The extremes of every output, in arrays of their own so that the loop keeps
+// them close; a NaN fails every comparison and so is left out by itself.
+class Peaks {
+  public:
+    Peaks(std::size_t outputs, double start)
+        : min_(outputs, std::numeric_limits<double>::infinity()),
+          max_(outputs, -std::numeric_limits<double>::infinity()),
+          minTime_(outputs, start),
+          maxTime_(outputs, start) {}
+
+    void track(double time, const fmiReal* values) {
+        const std::size_t count = min_.size();
+        double* const min = min_.data();
+        double* const max = max_.data();
+        for (std::size_t i = 0; i < count; ++i) {
+            const double value = values[i];
+            if (value < min[i]) {
+                min[i] = value;
+                minTime_[i] = time;
+            }
+            if (value > max[i]) {
+                max[i] = value;
+                maxTime_[i] = time;
+            }
+        }
+    }
+
+    void into(std::vector<OutputRange>& ranges) const {
+        for (std::size_t i = 0; i < ranges.size(); ++i) {
+            OutputRange& range = ranges[i];
+            range.seen = min_[i] <= max_[i];
+            range.min = min_[i];
+            range.max = max_[i];
+            range.minTime = minTime_[i];
+            range.maxTime = maxTime_[i];
+        }
+    }
+
+  private:
+    std::vector<double> min_;
+    std::vector<double> max_;
+    std::vector<double> minTime_;
+    std::vector<double> maxTime_;
+};
+
+// The loop of a run, compiled once with rows and once without, so that a
+// run asked only for its summary carries nothing of the rows.
+template <bool kWritesRows>
+std::size_t stepThrough(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& grid,
+                        bool driven, fmiReal* inputValues, const fmiReal* outputs,
+                        std::size_t outputCount, CsvOutput* rows, Peaks& peaks, Progress& progress,
+                        double& time) {
+    const std::size_t steps = grid.steps();
+    for (std::size_t k = 1; k <= steps; ++k) {
+        const double next = grid.at(k);
+        if (driven) {
+            inputs.at(time, inputValues);
+        }
+        slave.step(time, next - time);
+        time = next;
+        peaks.track(time, outputs);
+        if constexpr (kWritesRows) {
+            rows->row(grid, k, outputs, outputCount);
+        }
+        progress.update(k, time);
+    }
+    return steps;
+}
+
 void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& grid,
               const RunSettings& settings, const std::vector<fmiValueReference>& outputReferences,
               CsvOutput* rows, RunResult& result) {
@@ -140,9 +191,8 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
     std::vector<fmiReal> outputValues(outputReferences.size());
     const std::size_t outputCount = outputValues.size();
     fmiReal* const outputs = outputValues.data();
-    fmiReal* const inputsAtStep = inputValues.data();
     const bool driven = !inputReferences.empty();
-    slave.prepareSteps(inputReferences.data(), inputsAtStep, inputReferences.size(),
+    slave.prepareSteps(inputReferences.data(), inputValues.data(), inputReferences.size(),
                        outputReferences.data(), outputs, outputCount);
 
     for (const auto& [variable, value] : settings.startValues) {
@@ -152,38 +202,29 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
     if (outputCount > 0) {
         slave.getReal(outputReferences.data(), outputCount, outputs);
     }
-    track(result.ranges, grid.start(), outputs);
+    Peaks peaks(outputCount, grid.start());
+    peaks.track(grid.start(), outputs);
     if (rows != nullptr) {
         rows->row(grid, 0, outputs, outputCount);
     }
 
     Progress progress(settings.showProgress, grid.start(), grid.stop());
     double time = grid.start();
-    const std::size_t steps = grid.steps();
-    std::size_t k = 1;
     try {
-        for (; k <= steps; ++k) {
-            const double next = grid.at(k);
-            if (driven) {
-                inputs.at(time, inputsAtStep);
-            }
-            slave.step(time, next - time);
-            time = next;
-            track(result.ranges, time, outputs);
-            if (rows != nullptr) {
-                rows->row(grid, k, outputs, outputCount);
-            }
-            progress.update(k, time);
-        }
+        result.steps = rows != nullptr
+                           ? stepThrough<true>(slave, inputs, grid, driven, inputValues.data(),
+                                               outputs, outputCount, rows, peaks, progress, time)
+                           : stepThrough<false>(slave, inputs, grid, driven, inputValues.data(),
+                                                outputs, outputCount, rows, peaks, progress, time);
     } catch (const Failure& failure) {
-        result.steps = k - 1;
+        peaks.into(result.ranges);
         if (failure.status() != kExitSlaveFailed) {
             throw;
         }
         throw Failure(kExitSlaveFailed, std::string(failure.what()) + " in the step from t = " +
                                             formatReal(time) + "; the run stops there");
     }
-    result.steps = steps;
+    peaks.into(result.ranges);
     slave.terminate();
     slave.freeInstance();
 }
