@@ -2,9 +2,9 @@
 # Builds every target and runs every test: formatting, the host build, the
 # host build under AddressSanitizer and UndefinedBehaviorSanitizer, the 32-bit
 # build as a 32-bit program (natively, or under QEMU where the kernel runs
-# none), the Windows build under Wine, then the
-# thread test under ThreadSanitizer, the host suite under valgrind and a
-# minute of fuzzing.
+# none), the Windows build under Wine, then the thread test under
+# ThreadSanitizer, the host suite under valgrind, a minute of fuzzing the
+# slaves and a minute of fuzzing fmirun's readers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -49,6 +49,9 @@ passed=$((passed + 7))
 echo "== fuzzing, 60 seconds"
 scripts/fuzz.sh 60
 passed=$((passed + 1))
+echo "== fuzzing fmirun's readers, 20 seconds each"
+scripts/fuzz-fmirun.sh 20
+passed=$((passed + 3))
 
 echo
 echo "total: $passed passed, $failed failed"

@@ -5,11 +5,14 @@
 #include <zip.h>
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <optional>
@@ -17,6 +20,9 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "ModelFacts.h"
 #include "Process.h"
@@ -204,11 +210,12 @@ TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
     ASSERT_EQ(variables.size(), facts->realCount());
 
     std::mt19937_64 engine(0xF0A5ULL + variables.size());
+    // Finite only: fmirun refuses NaN and infinity wherever it reads a
+    // number. The largest still drive the forces to infinity.
     const double specials[] = {0.0,
                                -0.0,
-                               std::numeric_limits<double>::infinity(),
-                               -std::numeric_limits<double>::infinity(),
-                               std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::max(),
+                               std::numeric_limits<double>::denorm_min(),
                                0.01,
                                0.03,
                                -0.055,
@@ -346,7 +353,7 @@ namespace {
 
 // Long enough to outlast the half second after which progress shows.
 std::vector<std::string> longRun(const std::string& archive) {
-    return {archive, "--stop-time", "600", "--interval", "0.001", "-o", "result.csv"};
+    return {archive, "--stop-time", "20000", "--interval", "0.001", "-o", "/dev/null"};
 }
 
 }  // namespace
@@ -356,10 +363,20 @@ TEST_F(Fmirun, ShowsProgressOfLongRunsOnATerminal) {
         runOnTerminal(TOOL_TEST_FMIRUN, longRun(archive("Halvorn")), directory_.path());
     ASSERT_EQ(finished.status, kSuccess) << finished.out;
     EXPECT_NE(finished.out.find("\r\033[Kfmirun: t = "), std::string::npos) << finished.out;
-    EXPECT_NE(finished.out.find(" of 600 ("), std::string::npos) << finished.out;
+    EXPECT_NE(finished.out.find(" of 20000 ("), std::string::npos) << finished.out;
     // The last thing on the terminal: the progress line erased.
     ASSERT_GE(finished.out.size(), 4U);
     EXPECT_EQ(finished.out.substr(finished.out.size() - 4), "\r\033[K");
+}
+
+TEST_F(Fmirun, NeverMixesProgressWithResultsOnTheSameTerminal) {
+    const Finished finished = runOnTerminal(
+        TOOL_TEST_FMIRUN, {archive("Halvorn"), "--stop-time", "200", "--interval", "1e-4"},
+        directory_.path());
+    ASSERT_EQ(finished.status, kSuccess);
+    EXPECT_EQ(finished.out.find("fmirun: t = "), std::string::npos);
+    EXPECT_EQ(finished.out.find('\033'), std::string::npos);
+    EXPECT_NE(finished.out.find("\r\n200,"), std::string::npos) << "every row arrived";
 }
 
 TEST_F(Fmirun, ShowsNoProgressElsewhere) {
@@ -585,7 +602,28 @@ TEST_F(Fmirun, RefusesToSetAnOutput) {
 
 TEST_F(Fmirun, RefusesAStartValueThatIsNoNumber) {
     expectRefusal({archive("Halvorn"), "-s", "rate", "fast"}, kUsage,
-                  {"fmirun: --start-value rate: \"fast\" is not a number\n"});
+                  {"fmirun: --start-value rate: \"fast\" is not a finite number\n"});
+}
+
+// One rule for every number fmirun reads: finite, or refused.
+TEST_F(Fmirun, RefusesNumbersThatAreNotFiniteEverywhere) {
+    for (const char* value : {"nan", "inf", "-infinity", "1e999"}) {
+        SCOPED_TRACE(value);
+        const std::string quoted = "\"" + std::string(value) + "\" is not a finite number";
+        expectRefusal({archive("Halvorn"), "-s", "rate", value}, kUsage,
+                      {"fmirun: --start-value rate: " + quoted + "\n"});
+        expectRefusal({archive("Halvorn"), "--stop-time", value}, kUsage,
+                      {"fmirun: --stop-time needs a finite number, not \"" + std::string(value)});
+        file("inputs.csv", "time,displacement1\n0," + std::string(value) + "\n");
+        expectRefusal({archive("Halvorn"), "-i", "inputs.csv"}, kInputFile,
+                      {"fmirun: inputs.csv:2:2: " + quoted + "\n"});
+        const std::string xml =
+            file("start.xml", replaced(description("Halvorn"), "start=\"15000\"",
+                                       "start=\"" + std::string(value) + "\""));
+        expectRefusal(
+            {library("Halvorn"), "-d", xml}, kModel,
+            {"<Real> attribute start=\"" + std::string(value) + "\" is not a finite number"});
+    }
 }
 
 TEST_F(Fmirun, RefusesAStartValueForAnInputThatIsDriven) {
@@ -606,7 +644,70 @@ TEST_F(Fmirun, RefusesANonPositiveInterval) {
 
 TEST_F(Fmirun, RefusesAStopTimeNotAfterTheStart) {
     expectRefusal({archive("Halvorn"), "--start-time", "2", "--stop-time", "2"}, kUsage,
-                  {"fmirun: the stop time 2 is not after the start time 2\n"});
+                  {"fmirun: the stop time 2 (--stop-time) is not after the start time 2 "
+                   "(--start-time)\n"});
+    expectRefusal({archive("Halvorn"), "--start-time", "5"}, kUsage,
+                  {"fmirun: the stop time 4 (" + archive("Halvorn") +
+                   ":modelDescription.xml's DefaultExperiment) is not after the start time 5 "
+                   "(--start-time)\n"});
+}
+
+// A description is the model's: a bad default experiment is a bad model.
+TEST_F(Fmirun, RefusesABadDefaultExperimentAsABadModel) {
+    const std::string before = "<DefaultExperiment startTime=\"0\" stopTime=\"4\"/>";
+    ASSERT_NE(description("Halvorn").find(before), std::string::npos);
+    for (const auto& [experiment, message] : std::map<std::string, std::string>{
+             {"<DefaultExperiment startTime=\"5\" stopTime=\"4\"/>",
+              "<DefaultExperiment> stopTime=\"4\" is not after its start time 5"},
+             {"<DefaultExperiment stopTime=\"-1\"/>",
+              "<DefaultExperiment> stopTime=\"-1\" is not after its start time 0"},
+             {"<DefaultExperiment startTime=\"0\" stopTime=\"inf\"/>",
+              "<DefaultExperiment> attribute stopTime=\"inf\" is not a finite number"}}) {
+        SCOPED_TRACE(experiment);
+        const std::string xml =
+            file("experiment.xml", replaced(description("Halvorn"), before, experiment));
+        expectRefusal({library("Halvorn"), "-d", xml}, kModel,
+                      {"fmirun: " + xml + ": " + message + "\n"});
+    }
+}
+
+// The README's rule, exactly: the start plus whole intervals, then the stop.
+TEST_F(Fmirun, KeepsTheLastShortStepBeforeTheStopTime) {
+    const Finished finished = run({archive("Halvorn"), "--stop-time", "1000.0000005", "--interval",
+                                   ".001", "-o", "result.csv"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    const std::string rows = readFile(directory_ / "result.csv");
+    EXPECT_NE(rows.find("\n999.999,0,-0\n1000,0,-0\n1000.0000005,0,-0\n"), std::string::npos)
+        << rows.substr(rows.size() - std::min<std::size_t>(rows.size(), 200));
+}
+
+TEST_F(Fmirun, RefusesAnIntervalTooSmallToAdvanceTime) {
+    expectRefusal({archive("Halvorn"), "--start-time", "1e17", "--stop-time",
+                   "1.00000000000000016e17", "--interval", "1"},
+                  kUsage,
+                  {"fmirun: --interval 1 is too small to advance time: doubles near t = "
+                   "100000000000000020 are 16 apart"});
+}
+
+// Loading the travel stop sets flush-to-zero in the thread; the master's own
+// arithmetic must not follow it.
+TEST_F(Fmirun, KeepsItsTimeGridWhateverTheSlaveDoesToFloatingPoint) {
+    std::vector<std::string> times;
+    for (const char* model : {"Halvorn", "Pendrake"}) {
+        SCOPED_TRACE(model);
+        const Finished finished =
+            run({archive(model), "--stop-time", "1e-318", "--interval", "1e-320"});
+        ASSERT_EQ(finished.status, kSuccess) << finished.err;
+        std::string column;
+        std::istringstream lines(finished.out);
+        for (std::string line; std::getline(lines, line);) {
+            column += line.substr(0, line.find(',')) + "\n";
+        }
+        times.push_back(column);
+    }
+    EXPECT_EQ(times[0], times[1]);
+    EXPECT_EQ(std::count(times[1].begin(), times[1].end(), '\n'), 103);
+    EXPECT_NE(times[1].find("\n1e-320\n2e-320\n"), std::string::npos) << times[1];
 }
 
 TEST_F(Fmirun, RefusesUnknownOptions) {
@@ -647,7 +748,7 @@ TEST_F(Fmirun, RefusesMalformedInputFiles) {
          "displacement2"},
         {"time,displacement1,displacement1\n0,0,0\n",
          "inputs.csv:1:3: column \"displacement1\" appears twice"},
-        {"time,displacement1\n0,0\n1,0.5x\n", "inputs.csv:3:2: \"0.5x\" is not a number"},
+        {"time,displacement1\n0,0\n1,0.5x\n", "inputs.csv:3:2: \"0.5x\" is not a finite number"},
         {"time,displacement1\n0,0\n1,\n", "inputs.csv:3:2: empty field"},
         {"time,displacement1\n0,0\n1\n", "inputs.csv:3:2: 1 fields, but the header has 2 columns"},
         {"time,displacement1\n0,0\n1,2,3\n",
@@ -656,7 +757,10 @@ TEST_F(Fmirun, RefusesMalformedInputFiles) {
          "inputs.csv:5:1: time 1 does not increase (the row before has 1)"},
         {"time,displacement1\n0,0\n1,0\n0.5,1\n",
          "inputs.csv:4:1: time 0.5 does not increase (the row before has 1)"},
-        {"time,displacement1\nnan,0\n", "inputs.csv:2:1: time nan is not a finite number"},
+        {"time,displacement1\nnan,0\n", "inputs.csv:2:1: \"nan\" is not a finite number"},
+        {"time,displacement1\n0,\"0\n", "inputs.csv:2:2: a quoted field is not closed"},
+        {"time,displacement1\n0,\"0\"1\n",
+         "inputs.csv:2:2: text after the closing quote of a quoted field"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.contents);
@@ -667,12 +771,155 @@ TEST_F(Fmirun, RefusesMalformedInputFiles) {
 }
 
 TEST_F(Fmirun, AcceptsSpreadsheetHabitsInInputFiles) {
-    // Quoted names, spaces, CRLF line ends, blank lines, a leading "+".
-    file("inputs.csv", "\"time\", \"displacement2\"\r\n\r\n0, +0.5\r\n1, 1e-1\r\n");
+    // A byte-order mark, quoted names and numbers, spaces, CRLF line ends,
+    // blank lines, a leading "+".
+    file("inputs.csv",
+         "\xEF\xBB\xBF\"time\", \"displacement2\"\r\n\r\n\"0\", \"+0.5\"\r\n1, 1e-1\r\n");
     const Finished finished =
         run({archive("Halvorn"), "-i", "inputs.csv", "--stop-time", "1", "--interval", "1"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
     const Csv csv = parseCsv(finished.out);
     ASSERT_EQ(csv.rows.size(), 2U);
     EXPECT_TRUE(same(0.5 * 15000.0, csv.rows[1][1]));
+}
+
+// Nothing of a run outlives it: the unpacked library and description go as
+// soon as the slave has started, and with the run when a signal ends it.
+
+namespace {
+
+bool isEmptyFolder(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_empty(path, error) && !error;
+}
+
+// Waits until the run has written a row to `result`: it is then stepping.
+bool waitForRows(const std::string& result) {
+    for (int i = 0; i < 1000; ++i) {
+        std::error_code error;
+        if (std::filesystem::file_size(result, error) > 100 && !error) {
+            return true;
+        }
+        usleep(10000);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_F(Fmirun, LeavesNothingInTheTemporaryFolderWhenEndedBySignal) {
+    const std::string scratch = directory_ / "tmp";
+    ASSERT_TRUE(std::filesystem::create_directory(scratch));
+    const std::string result = directory_ / "result.csv";
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        const int pid = startProgram(
+            TOOL_TEST_FMIRUN,
+            {archive("Corvessa"), "--stop-time", "1e3", "--interval", "1e-4", "-o", result},
+            directory_.path(), {"TMPDIR=" + scratch});
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(waitForRows(result));
+        EXPECT_TRUE(isEmptyFolder(scratch)) << "already gone while the run steps";
+        kill(pid, signal);
+        EXPECT_EQ(waitForProgram(pid), 128 + signal);
+        EXPECT_TRUE(isEmptyFolder(scratch));
+        std::filesystem::remove(result);
+    }
+}
+
+TEST_F(Fmirun, LeavesNothingInTheTemporaryFolderWhenItsReaderGoes) {
+    const std::string scratch = directory_ / "tmp";
+    ASSERT_TRUE(std::filesystem::create_directory(scratch));
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);  // the program holds no read end
+    const int pid = startProgram(TOOL_TEST_FMIRUN, {archive("Halvorn"), "--stop-time", "1e4"},
+                                 directory_.path(), {"TMPDIR=" + scratch}, ends[1]);
+    close(ends[1]);
+    char line[64];
+    EXPECT_GT(read(ends[0], line, sizeof line), 0);  // as `| head -1` reads
+    close(ends[0]);
+    EXPECT_EQ(waitForProgram(pid), 128 + SIGPIPE);
+    EXPECT_TRUE(isEmptyFolder(scratch));
+}
+
+TEST_F(Fmirun, UnpacksOnlyWhatTheRunNeeds) {
+    // An entry the run does not need is not read, however damaged or large:
+    // only the description and this platform's library are.
+    const std::string library = readFile(Fmirun::library("Halvorn"));
+    const std::string zeros(std::size_t{64} << 20, '\0');
+    writeZip(directory_ / "extra.fmu", {{"modelDescription.xml", description("Halvorn")},
+                                        {"binaries/linux64/Halvorn.so", library},
+                                        {"documentation/a.bin", std::string(4096, 'x')},
+                                        {"resources/zeros.bin", zeros}});
+    std::string damaged = readFile(directory_ / "extra.fmu");
+    const std::size_t data = damaged.find("documentation/a.bin") + 19;
+    ASSERT_NE(data, std::string::npos + 19);
+    damaged[data + 10] ^= 0x55;
+    file("extra.fmu", damaged);
+    const Finished finished = run({"extra.fmu", "--stop-time", "0.1", "--summary-only"});
+    EXPECT_EQ(finished.status, kSuccess) << finished.err;
+}
+
+TEST_F(Fmirun, LeavesAnExistingOutputAsItWasWhenRefused) {
+    const std::string guid = "{df6d0958-156a-469d-81e9-7eeddeec2de5}";
+    const std::string xml =
+        file("guid.xml",
+             replaced(description("Halvorn"), "{df6d0958-156a-469d-81e9-7eeddeec2de4}", guid));
+    file("bad.csv", "time,bogus\n0,0\n");
+    const std::vector<std::vector<std::string>> refused = {
+        {library("Halvorn"), "-d", xml},
+        {archive("Halvorn"), "-i", "bad.csv"},
+        {archive("Halvorn"), "--interval", "-1"},
+        {archive("Halvorn"), "-s", "rate", "nan"},
+    };
+    for (std::vector<std::string> arguments : refused) {
+        SCOPED_TRACE(arguments[1]);
+        file("keep.csv", "time,force1,force2\n0,1,2\n");
+        arguments.insert(arguments.end(), {"--output", "keep.csv"});
+        const Finished finished = run(arguments);
+        EXPECT_NE(finished.status, kSuccess);
+        EXPECT_EQ(readFile(directory_ / "keep.csv"), "time,force1,force2\n0,1,2\n");
+    }
+}
+
+TEST_F(Fmirun, SaysThatALibraryNeedsItsModelDescription) {
+    expectRefusal({library("Corvessa")}, kUsage,
+                  {"fmirun: " + library("Corvessa") +
+                   " is a slave library, not an .fmu archive: give its model description too, "
+                   "with --model-description modelDescription.xml\n"});
+}
+
+TEST_F(Fmirun, GivesTheSlaveAnAbsoluteLocationForADescriptionWithoutFolder) {
+    file("modelDescription.xml", description("Halvorn"));
+    const Finished finished = run({library("Halvorn"), "-d", "modelDescription.xml", "--stop-time",
+                                   "0.01", "--log-fmi-calls"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    const std::string folder = std::filesystem::canonical(directory_.path()).string();
+    EXPECT_NE(finished.err.find("fmuLocation=\"file://" + folder + "\""), std::string::npos)
+        << finished.err;
+}
+
+TEST_F(Fmirun, SaysItsVersionAndExplainsItselfInItsHelp) {
+    const Finished version = run({"--version"});
+    EXPECT_EQ(version.status, kSuccess);
+    EXPECT_EQ(version.out.rfind("fmirun ", 0), 0U) << version.out;
+    const Finished help = run({"--help"});
+    EXPECT_EQ(help.status, kSuccess);
+    for (const char* part :
+         {"--summary-only", "--version", "Exit statuses:", "  0  the run completed",
+          "  5  the output file cannot be written", "time,<input>,<input>,...", "byte-order mark",
+          "NaN and infinity are refused"}) {
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
+    }
+}
+
+TEST_F(Fmirun, WritesNoRowsForASummaryOnly) {
+    const Finished finished = run({archive("Pendrake"), "--summary-only"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    EXPECT_EQ(finished.out, "");
+    EXPECT_NE(finished.err.find("Pendrake (sweep through both limits): 400 steps from t = 0 to 4, "
+                                "outputs not written\n"),
+              std::string::npos)
+        << finished.err;
+    EXPECT_NE(finished.err.find("  force "), std::string::npos) << finished.err;
 }

@@ -2,13 +2,9 @@
 
 #include <zip.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
-#include <vector>
 
 #include "Failure.h"
 
@@ -16,16 +12,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Far beyond any model description or slave library: an entry that claims
-// more is damaged, or a zip bomb.
-constexpr zip_uint64_t kLargestEntry = zip_uint64_t{1} << 30;
+constexpr std::size_t kPieceSize = 64 * 1024;
 
 [[noreturn]] void refuse(const std::string& message) {
     throw Failure(kExitModel, message);
 }
 
 // Entry names are relative, "/"-separated paths; anything that could climb
-// out of the directory, or that names it as a whole, is refused.
+// out of the folder an archive is unpacked into, or that names it as a whole,
+// marks the archive as hostile, whether or not the run needs that entry.
 bool isSafeEntryName(const std::string& name) {
     if (name.empty() || name.front() == '/' || name.find('\\') != std::string::npos ||
         name.find(':') != std::string::npos) {
@@ -34,8 +29,7 @@ bool isSafeEntryName(const std::string& name) {
     std::size_t start = 0;
     while (start <= name.size()) {
         const std::size_t slash = std::min(name.find('/', start), name.size());
-        const std::string part = name.substr(start, slash - start);
-        if (part == "..") {
+        if (name.compare(start, slash - start, "..") == 0) {
             return false;
         }
         start = slash + 1;
@@ -43,41 +37,29 @@ bool isSafeEntryName(const std::string& name) {
     return true;
 }
 
-std::string zipErrorText(int code) {
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    std::string text = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    return text;
+std::string zipErrorText(zip_error_t* error) {
+    return zip_error_strerror(error);
 }
 
-class OpenArchive {
-  public:
-    explicit OpenArchive(const std::string& path) {
-        int code = 0;
-        // No consistency check of the headers beyond what reading needs:
-        // some zip writers leave harmless differences between local and
-        // central headers. Every entry's checksum is still tested.
-        archive_ = zip_open(path.c_str(), ZIP_RDONLY, &code);
-        if (archive_ == nullptr) {
-            refuse(path + " is not a valid FMU archive (a zip file): " + zipErrorText(code));
+struct OpenedFile {
+    zip_file_t* file;
+    ~OpenedFile() {
+        if (file != nullptr) {
+            zip_fclose(file);
         }
     }
-    ~OpenArchive() {
-        zip_discard(archive_);
-    }
-    OpenArchive(const OpenArchive&) = delete;
-    OpenArchive& operator=(const OpenArchive&) = delete;
-
-    zip_t* get() const {
-        return archive_;
-    }
-
-  private:
-    zip_t* archive_;
 };
 
 }  // namespace
+
+struct FmuArchive::Handle {
+    zip_t* archive = nullptr;
+    ~Handle() {
+        if (archive != nullptr) {
+            zip_discard(archive);
+        }
+    }
+};
 
 const char* platformName() {
 #if defined(__linux__) && defined(__x86_64__)
@@ -93,85 +75,114 @@ const char* librarySuffix() {
     return ".so";
 }
 
-TemporaryDirectory::TemporaryDirectory() {
-    std::error_code error;
-    fs::path base = fs::temp_directory_path(error);
-    if (error) {
-        base = "/tmp";
-    }
-    std::string pattern = (base / "fmirun.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw Failure(kExitModel, "cannot make a temporary directory in " + base.string() + ": " +
-                                      std::strerror(errno));
-    }
-    path_ = pattern;
-}
+namespace {
 
-TemporaryDirectory::~TemporaryDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
-
-std::string unpackArchive(const std::string& archivePath, const std::string& directory) {
-    std::error_code error;
-    if (!fs::is_regular_file(archivePath, error)) {
-        refuse("cannot open " + archivePath + ": " +
-               (fs::exists(archivePath, error) ? "not a file" : "no such file"));
+// Opens the archive from `source`, which it then owns, and checks the entry
+// names of its central directory (no entry is unpacked for that).
+zip_t* openArchive(zip_source_t* source, const std::string& name) {
+    zip_error_t error;
+    zip_error_init(&error);
+    // No consistency check of the headers beyond what reading needs: some zip
+    // writers leave harmless differences between local and central headers.
+    // Every entry that is read has its checksum tested.
+    zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+    if (archive == nullptr) {
+        const std::string text = zipErrorText(&error);
+        zip_error_fini(&error);
+        zip_source_free(source);
+        refuse(name + " is not a valid FMU archive (a zip file): " + text);
     }
-    const OpenArchive archive(archivePath);
-    std::string modelDescription;
-    bool hasModelDescription = false;
-    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+    zip_error_fini(&error);
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
-        const auto index = static_cast<zip_uint64_t>(i);
-        zip_stat_t stat;
-        if (zip_stat_index(archive.get(), index, 0, &stat) != 0) {
-            refuse(archivePath + " is corrupt: " + zip_strerror(archive.get()));
-        }
-        const std::string name = stat.name;
-        if (!isSafeEntryName(name)) {
-            refuse(archivePath + " has an entry named \"" + name +
+        const char* entry = zip_get_name(archive, static_cast<zip_uint64_t>(i), 0);
+        if (entry == nullptr || !isSafeEntryName(entry)) {
+            const std::string shown = entry == nullptr ? "" : entry;
+            zip_discard(archive);
+            refuse(name + " has an entry named \"" + shown +
                    "\", which would land outside the unpacked archive");
         }
-        const fs::path target = fs::path(directory) / name;
-        if (name.back() == '/') {
-            fs::create_directories(target, error);
-            continue;
-        }
-        if (stat.size > kLargestEntry) {
-            refuse(archivePath + " is corrupt or not an FMU: entry " + name + " would unpack to " +
-                   std::to_string(stat.size) + " bytes");
-        }
-        fs::create_directories(target.parent_path(), error);
-        std::vector<char> contents(stat.size);
-        zip_file_t* file = zip_fopen_index(archive.get(), index, 0);
-        if (file == nullptr) {
-            refuse(archivePath + " is corrupt: cannot read " + name + ": " +
-                   zip_strerror(archive.get()));
-        }
-        const zip_int64_t read = zip_fread(file, contents.data(), contents.size());
-        // The checksum is tested when the end is reached, which takes one
-        // more read.
-        char beyond = 0;
-        const zip_int64_t end = read < 0 ? -1 : zip_fread(file, &beyond, 1);
-        const std::string fileError = zip_file_strerror(file);
-        zip_fclose(file);
-        if (read < 0 || static_cast<zip_uint64_t>(read) != stat.size || end != 0) {
-            refuse(archivePath + " is corrupt: cannot read " + name + ": " + fileError);
-        }
-        std::ofstream out(target, std::ios::binary);
-        out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-        out.close();
-        if (!out) {
-            refuse("cannot unpack " + name + " of " + archivePath + " into " + directory);
-        }
-        if (name == "modelDescription.xml") {
-            modelDescription.assign(contents.begin(), contents.end());
-            hasModelDescription = true;
-        }
     }
-    if (!hasModelDescription) {
-        refuse(archivePath + " has no modelDescription.xml at its root");
+    return archive;
+}
+
+}  // namespace
+
+FmuArchive::FmuArchive(const std::string& path) : name_(path), handle_(std::make_unique<Handle>()) {
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        refuse("cannot open " + path + ": " +
+               (fs::exists(path, error) ? "not a file" : "no such file"));
     }
-    return modelDescription;
+    zip_error_t zipError;
+    zip_error_init(&zipError);
+    zip_source_t* source = zip_source_file_create(path.c_str(), 0, -1, &zipError);
+    if (source == nullptr) {
+        const std::string text = zipErrorText(&zipError);
+        zip_error_fini(&zipError);
+        refuse("cannot open " + path + ": " + text);
+    }
+    zip_error_fini(&zipError);
+    handle_->archive = openArchive(source, name_);
+}
+
+FmuArchive::FmuArchive(const void* data, std::size_t size, const std::string& name)
+    : name_(name), handle_(std::make_unique<Handle>()) {
+    zip_error_t zipError;
+    zip_error_init(&zipError);
+    zip_source_t* source = zip_source_buffer_create(data, size, 0, &zipError);
+    zip_error_fini(&zipError);
+    if (source == nullptr) {
+        refuse("cannot read " + name + " from memory");
+    }
+    handle_->archive = openArchive(source, name_);
+}
+
+FmuArchive::~FmuArchive() = default;
+
+bool FmuArchive::contains(const std::string& entry) const {
+    return zip_name_locate(handle_->archive, entry.c_str(), 0) >= 0;
+}
+
+void FmuArchive::unpack(const std::string& entry, std::size_t largest,
+                        const std::function<void(const char*, std::size_t)>& sink) const {
+    const zip_int64_t index = zip_name_locate(handle_->archive, entry.c_str(), 0);
+    if (index < 0) {
+        refuse(name_ + " has no " + entry);
+    }
+    const OpenedFile opened{zip_fopen_index(handle_->archive, static_cast<zip_uint64_t>(index), 0)};
+    if (opened.file == nullptr) {
+        refuse(name_ + " is corrupt: cannot read " + entry + ": " + zip_strerror(handle_->archive));
+    }
+    // The size in the headers may lie: what counts is what unpacks. The
+    // checksum is tested when the end is reached.
+    char piece[kPieceSize];
+    std::size_t total = 0;
+    for (;;) {
+        const zip_int64_t read = zip_fread(opened.file, piece, sizeof piece);
+        if (read < 0) {
+            refuse(name_ + " is corrupt: cannot read " + entry + ": " +
+                   zip_file_strerror(opened.file));
+        }
+        if (read == 0) {
+            return;
+        }
+        total += static_cast<std::size_t>(read);
+        if (total > largest) {
+            refuse(name_ + " is corrupt or not an FMU: " + entry + " unpacks to more than " +
+                   std::to_string(largest) + " bytes");
+        }
+        sink(piece, static_cast<std::size_t>(read));
+    }
+}
+
+std::string FmuArchive::modelDescription() const {
+    const std::string entry = "modelDescription.xml";
+    if (!contains(entry)) {
+        refuse(name_ + " has no modelDescription.xml at its root");
+    }
+    std::string text;
+    unpack(entry, kLargestModelDescription,
+           [&text](const char* bytes, std::size_t size) { text.append(bytes, size); });
+    return text;
 }

@@ -1,7 +1,11 @@
-// An .fmu archive, unpacked into a directory of its own that goes away with
-// the object, and the parts of it that the master uses.
+// What a run needs of an .fmu archive: the text of its model description and
+// the one library for this platform, read entry by entry as they are needed,
+// streamed, with bounds on what they may unpack to. No other entry is read.
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
 
 // The binaries directory of the platform this master runs on.
@@ -10,23 +14,39 @@ const char* platformName();
 // The library's file name suffix on this platform.
 const char* librarySuffix();
 
-class TemporaryDirectory {
-  public:
-    TemporaryDirectory();
-    ~TemporaryDirectory();
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+// Far beyond any model description or slave library: an entry that unpacks
+// to more is damaged, or a zip bomb. Together they bound what a run unpacks.
+constexpr std::size_t kLargestModelDescription = std::size_t{64} << 20;
+constexpr std::size_t kLargestLibrary = std::size_t{512} << 20;
 
-    const std::string& path() const {
-        return path_;
-    }
+class FmuArchive {
+  public:
+    // Throws Failure (kExitModel) for a missing, unreadable or corrupt
+    // archive, and for one with an entry whose name would land outside the
+    // folder it is unpacked into.
+    explicit FmuArchive(const std::string& path);
+    // The same for an archive in memory, which must outlive the object;
+    // `name` names it in messages.
+    FmuArchive(const void* data, std::size_t size, const std::string& name);
+    ~FmuArchive();
+    FmuArchive(const FmuArchive&) = delete;
+    FmuArchive& operator=(const FmuArchive&) = delete;
+
+    // The model description at the archive's root. Throws Failure
+    // (kExitModel) when there is none, it is damaged or larger than
+    // kLargestModelDescription.
+    std::string modelDescription() const;
+
+    bool contains(const std::string& entry) const;
+
+    // Hands the entry's bytes to `sink` in pieces as they are unpacked.
+    // Throws Failure (kExitModel) when it is damaged or unpacks to more than
+    // `largest` bytes, possibly after some pieces went to the sink.
+    void unpack(const std::string& entry, std::size_t largest,
+                const std::function<void(const char*, std::size_t)>& sink) const;
 
   private:
-    std::string path_;
+    struct Handle;
+    std::string name_;
+    std::unique_ptr<Handle> handle_;
 };
-
-// Unpacks every entry of the archive into `directory` and returns the text of
-// its model description. Throws Failure (kExitModel) for a missing, unreadable
-// or corrupt archive, an entry that would land outside the directory, and an
-// archive without a model description at its root.
-std::string unpackArchive(const std::string& archivePath, const std::string& directory);

@@ -11,40 +11,11 @@
 #include <set>
 #include <utility>
 
+#include "Csv.h"
 #include "Failure.h"
 #include "Numbers.h"
 
 namespace {
-
-std::string trimmed(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    const std::size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = line.find(',', start);
-        result.push_back(trimmed(line.substr(start, comma - start)));
-        if (comma == std::string::npos) {
-            return result;
-        }
-        start = comma + 1;
-    }
-}
-
-// Column names as spreadsheets write them may be quoted.
-std::string unquoted(const std::string& text) {
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
-        return text.substr(1, text.size() - 2);
-    }
-    return text;
-}
 
 bool equalIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -96,126 +67,151 @@ double roll(double time, double start, double period) {
 }  // namespace
 
 InputTable::InputTable(std::vector<double> times, std::vector<std::vector<fmiReal>> rows)
-    : times_(std::move(times)), rows_(std::move(rows)) {}
-
-std::vector<fmiReal> InputTable::at(double time) const {
-    const auto after = std::upper_bound(times_.begin(), times_.end(), time);
-    if (after == times_.begin()) {
-        return rows_.front();
+    : times_(std::move(times)), columns_(rows.front().size()) {
+    for (const std::vector<fmiReal>& row : rows) {
+        values_.insert(values_.end(), row.begin(), row.end());
     }
-    const auto row = static_cast<std::size_t>(std::distance(times_.begin(), after)) - 1;
-    if (after == times_.end() || times_[row] == time) {
-        return rows_[row];
-    }
-    const double t0 = times_[row];
-    const double fraction = (time - t0) / (times_[row + 1] - t0);
-    std::vector<fmiReal> values(rows_[row].size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const fmiReal v0 = rows_[row][i];
-        values[i] = v0 + (rows_[row + 1][i] - v0) * fraction;
-    }
-    return values;
 }
 
-Inputs readInputFile(const std::string& path, const ModelDescription& model) {
-    const Location location(path);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        location.refuse(std::string("cannot read the input file: ") + std::strerror(errno));
+std::size_t InputTable::searchRowBefore(double time) const {
+    const auto after = std::upper_bound(times_.begin(), times_.end(), time);
+    cursor_ = static_cast<std::size_t>(std::distance(times_.begin(), after)) - 1;
+    return cursor_;
+}
+
+void InputTable::at(double time, fmiReal* values) const {
+    const fmiReal* held = nullptr;
+    if (!(time > times_.front())) {
+        held = values_.data();
+    } else if (time >= times_.back()) {
+        held = values_.data() + (times_.size() - 1) * columns_;
+    } else {
+        // Here times_.front() < time < times_.back(): a row before and after.
+        const std::size_t row = rowBefore(time);
+        const fmiReal* before = values_.data() + row * columns_;
+        if (times_[row] == time) {
+            held = before;
+        } else {
+            const fmiReal* after = before + columns_;
+            const double t0 = times_[row];
+            const double fraction = (time - t0) / (times_[row + 1] - t0);
+            for (std::size_t i = 0; i < columns_; ++i) {
+                values[i] = before[i] + (after[i] - before[i]) * fraction;
+            }
+            return;
+        }
     }
+    for (std::size_t i = 0; i < columns_; ++i) {
+        values[i] = held[i];
+    }
+}
+
+namespace {
+
+// The header: "time", then names of inputs of the model, each once.
+std::vector<const Variable*> inputColumns(const CsvRecord& header, const Location& location,
+                                          const ModelDescription& model) {
+    if (!equalIgnoringCase(header.fields[0], "time")) {
+        location.refuse(header.line, 1,
+                        "the first column must be \"time\", not \"" + header.fields[0] + "\"");
+    }
+    const std::string inputNames = ModelDescription::names(model.withCausality(Causality::Input));
+    std::vector<const Variable*> variables;
+    std::set<std::string> seen;
+    for (std::size_t c = 1; c < header.fields.size(); ++c) {
+        const std::string& name = header.fields[c];
+        const Variable* variable = model.find(name);
+        if (variable == nullptr) {
+            location.refuse(header.line, c + 1,
+                            "unknown variable \"" + name + "\"; the inputs of " +
+                                model.modelIdentifier + " are: " + inputNames);
+        }
+        if (variable->causality != Causality::Input) {
+            location.refuse(header.line, c + 1,
+                            "\"" + name + "\" is " +
+                                (variable->causality == Causality::Parameter
+                                     ? "a parameter; set it with --start-value"
+                                     : std::string("an ") + causalityName(variable->causality) +
+                                           ", not an input") +
+                                "; the inputs are: " + inputNames);
+        }
+        if (!seen.insert(name).second) {
+            location.refuse(header.line, c + 1, "column \"" + name + "\" appears twice");
+        }
+        variables.push_back(variable);
+    }
+    return variables;
+}
+
+double numberIn(const CsvRecord& record, std::size_t column, const Location& location) {
+    const std::string& field = record.fields[column];
+    const std::optional<double> value = parseReal(field);
+    if (!value) {
+        location.refuse(record.line, column + 1,
+                        field.empty() ? std::string("empty field")
+                                      : "\"" + field + "\" is not a finite number");
+    }
+    return *value;
+}
+
+}  // namespace
+
+Inputs parseInputs(std::string_view text, const std::string& origin,
+                   const ModelDescription& model) {
+    const Location location(origin);
     Inputs inputs;
-    inputs.origin = path;
+    inputs.origin = origin;
     std::vector<double> times;
     std::vector<std::vector<fmiReal>> rows;
-    std::size_t columns = 0;
-    std::size_t lineNumber = 0;
-    std::string line;
-    bool headerSeen = false;
-    while (std::getline(in, line)) {
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+    CsvReader reader(text);
+    CsvRecord record;
+    try {
+        if (!reader.next(record)) {
+            location.refuse("empty; expected a header \"time,<input>,...\" and rows of numbers");
         }
-        if (trimmed(line).empty()) {
-            continue;
-        }
-        const std::vector<std::string> cells = fields(line);
-        if (!headerSeen) {
-            headerSeen = true;
-            columns = cells.size();
-            if (!equalIgnoringCase(unquoted(cells[0]), "time")) {
-                location.refuse(lineNumber, 1,
-                                "the first column must be \"time\", not \"" + cells[0] + "\"");
+        inputs.variables = inputColumns(record, location, model);
+        const std::size_t columns = record.fields.size();
+        while (reader.next(record)) {
+            const std::size_t count = record.fields.size();
+            if (count != columns) {
+                location.refuse(record.line, std::min(count, columns) + 1,
+                                std::to_string(count) + " fields, but the header has " +
+                                    std::to_string(columns) + " columns");
             }
-            std::set<std::string> seen;
-            for (std::size_t c = 1; c < cells.size(); ++c) {
-                const std::string name = unquoted(cells[c]);
-                const Variable* variable = model.find(name);
-                const std::string inputs_list =
-                    ModelDescription::names(model.withCausality(Causality::Input));
-                if (variable == nullptr) {
-                    location.refuse(lineNumber, c + 1,
-                                    "unknown variable \"" + name + "\"; the inputs of " +
-                                        model.modelIdentifier + " are: " + inputs_list);
-                }
-                if (variable->causality != Causality::Input) {
-                    location.refuse(
-                        lineNumber, c + 1,
-                        "\"" + name + "\" is " +
-                            (variable->causality == Causality::Parameter
-                                 ? "a parameter; set it with --start-value"
-                                 : std::string("an ") + causalityName(variable->causality) +
-                                       ", not an input") +
-                            "; the inputs are: " + inputs_list);
-                }
-                if (!seen.insert(name).second) {
-                    location.refuse(lineNumber, c + 1, "column \"" + name + "\" appears twice");
-                }
-                inputs.variables.push_back(variable);
-            }
-            continue;
-        }
-        if (cells.size() != columns) {
-            location.refuse(lineNumber, std::min(cells.size(), columns) + 1,
-                            std::to_string(cells.size()) + " fields, but the header has " +
-                                std::to_string(columns) + " columns");
-        }
-        std::vector<fmiReal> row;
-        for (std::size_t c = 0; c < cells.size(); ++c) {
-            const std::optional<double> value = parseReal(cells[c]);
-            if (!value) {
-                location.refuse(lineNumber, c + 1,
-                                cells[c].empty() ? std::string("empty field")
-                                                 : "\"" + cells[c] + "\" is not a number");
-            }
-            if (c > 0) {
-                row.push_back(*value);
-                continue;
-            }
-            if (!std::isfinite(*value)) {
-                location.refuse(lineNumber, 1, "time " + cells[c] + " is not a finite number");
-            }
-            if (!times.empty() && !(*value > times.back())) {
-                location.refuse(lineNumber, 1,
-                                "time " + formatReal(*value) + " does not increase (the row " +
+            const double time = numberIn(record, 0, location);
+            if (!times.empty() && !(time > times.back())) {
+                location.refuse(record.line, 1,
+                                "time " + formatReal(time) + " does not increase (the row " +
                                     "before has " + formatReal(times.back()) + ")");
             }
-            times.push_back(*value);
+            std::vector<fmiReal> row;
+            for (std::size_t c = 1; c < count; ++c) {
+                row.push_back(numberIn(record, c, location));
+            }
+            times.push_back(time);
+            rows.push_back(std::move(row));
         }
-        rows.push_back(std::move(row));
-    }
-    if (in.bad()) {
-        location.refuse(std::string("cannot read the input file: ") + std::strerror(errno));
-    }
-    if (!headerSeen) {
-        location.refuse("empty; expected a header \"time,<input>,...\" and rows of numbers");
+    } catch (const CsvError& error) {
+        location.refuse(error.line, error.field, error.message);
     }
     if (times.empty()) {
         location.refuse("no rows of values after the header");
     }
-    auto table = std::make_shared<InputTable>(std::move(times), std::move(rows));
-    inputs.at = [table](double time) { return table->at(time); };
+    auto table = std::make_shared<const InputTable>(std::move(times), std::move(rows));
+    inputs.at = [table](double time, fmiReal* values) { table->at(time, values); };
     return inputs;
+}
+
+Inputs readInputFile(const std::string& path, const ModelDescription& model) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        Location(path).refuse(std::string("cannot read the input file: ") + std::strerror(errno));
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        Location(path).refuse(std::string("cannot read the input file: ") + std::strerror(errno));
+    }
+    return parseInputs(text, path, model);
 }
 
 Inputs defaultScenario(const ModelDescription& model) {
@@ -227,9 +223,10 @@ Inputs defaultScenario(const ModelDescription& model) {
         inputs.origin = "roll manoeuvre";
         inputs.variables = {&requireInput(model, "displacement1"),
                             &requireInput(model, "displacement2")};
-        inputs.at = [](double time) {
+        inputs.at = [](double time, fmiReal* values) {
             const double travel = 0.05 * roll(time, 0.5, 2.0);
-            return std::vector<fmiReal>{travel, 0.0 - travel};
+            values[0] = travel;
+            values[1] = 0.0 - travel;
         };
     } else if (id == "Corvessa") {
         // Front and rear bars in the same manoeuvre; the rear axle follows
@@ -238,20 +235,23 @@ Inputs defaultScenario(const ModelDescription& model) {
         inputs.variables = {
             &requireInput(model, "bar1_displacement1"), &requireInput(model, "bar1_displacement2"),
             &requireInput(model, "bar2_displacement1"), &requireInput(model, "bar2_displacement2")};
-        inputs.at = [](double time) {
+        inputs.at = [](double time, fmiReal* values) {
             const double front = 0.05 * roll(time, 0.5, 2.0);
             const double rear = 0.04 * roll(time, 0.6, 2.0);
-            return std::vector<fmiReal>{front, 0.0 - front, rear, 0.0 - rear};
+            values[0] = front;
+            values[1] = 0.0 - front;
+            values[2] = rear;
+            values[3] = 0.0 - rear;
         };
     } else if (id == "Pendrake") {
         // Down through the lower limit to -100 mm, up through the upper
         // limit to 150 mm, and back to rest.
         inputs.origin = "sweep through both limits";
         inputs.variables = {&requireInput(model, "displacement")};
-        auto table = std::make_shared<InputTable>(
+        auto table = std::make_shared<const InputTable>(
             std::vector<double>{0.0, 1.0, 3.0, 4.0},
             std::vector<std::vector<fmiReal>>{{0.0}, {-0.1}, {0.15}, {0.0}});
-        inputs.at = [table](double time) { return table->at(time); };
+        inputs.at = [table](double time, fmiReal* values) { table->at(time, values); };
     } else {
         throw Failure(kExitUsage, "there is no built-in scenario for model " + id +
                                       "; give the inputs with --input");

@@ -2,16 +2,19 @@
 // built-in scenario of the model.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ModelDescription.h"
 
 struct Inputs {
     std::vector<const Variable*> variables;
-    // The values of `variables`, in their order, at a time.
-    std::function<std::vector<fmiReal>(double time)> at;
+    // Writes the values of `variables`, in their order, at a time; called
+    // with times that never decrease.
+    std::function<void(double time, fmiReal* values)> at;
     std::string origin;  // for messages: the file, or the scenario's name
 };
 
@@ -21,18 +24,34 @@ struct Inputs {
 class InputTable {
   public:
     InputTable(std::vector<double> times, std::vector<std::vector<fmiReal>> rows);
-    std::vector<fmiReal> at(double time) const;
+    void at(double time, fmiReal* values) const;
 
   private:
+    std::size_t rowBefore(double time) const {
+        const std::size_t row = cursor_;
+        if (times_[row] <= time && time < times_[row + 1]) {
+            return row;
+        }
+        return searchRowBefore(time);
+    }
+    std::size_t searchRowBefore(double time) const;
+
     std::vector<double> times_;
-    std::vector<std::vector<fmiReal>> rows_;
+    std::vector<fmiReal> values_;  // the rows one after another
+    std::size_t columns_;
+    // Where the last lookup ended: a run asks for times in order, so the row
+    // is almost always this one or the next.
+    mutable std::size_t cursor_ = 0;
 };
 
 // Reads an input CSV file: a header "time,<input name>,..." and one row per
-// time, times strictly increasing. Every column after the first names an
-// input of the model. Throws Failure (kExitInputFile) naming the file, line
-// and column of the first problem.
+// time, times strictly increasing, every number finite. Every column after the
+// first names an input of the model. Throws Failure (kExitInputFile) naming
+// the file, line and column of the first problem.
 Inputs readInputFile(const std::string& path, const ModelDescription& model);
+
+// The same for text already read; `origin` names it in messages.
+Inputs parseInputs(std::string_view text, const std::string& origin, const ModelDescription& model);
 
 // The built-in scenario of a model: a roll manoeuvre for the anti-roll bars
 // and a sweep through both limits for the travel stop. Throws Failure

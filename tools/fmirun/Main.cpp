@@ -7,8 +7,10 @@
 // model's built-in scenario), steps from a start to a stop time and writes
 // the outputs as CSV. Run it with --help for the options; the exit statuses
 // are those of Failure.h.
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -23,18 +25,18 @@
 #include <vector>
 
 #include "Archive.h"
+#include "CoSimulationSlave.h"
 #include "Console.h"
 #include "Failure.h"
 #include "Inputs.h"
 #include "ModelDescription.h"
 #include "Numbers.h"
 #include "Run.h"
+#include "ScratchFolder.h"
 #include "Slave.h"
+#include "TimeGrid.h"
 
 namespace {
-
-// More rows than anyone means to write: a mistyped interval, most likely.
-constexpr double kMaxSteps = 1e8;
 
 struct Options {
     std::string slave;
@@ -49,11 +51,12 @@ struct Options {
     bool log = false;
     bool logFmiCalls = false;
     bool summary = false;
+    bool summaryOnly = false;
 };
 
 double number(const std::string& option, const std::string& text) {
     const std::optional<double> value = parseReal(text);
-    if (!value || !std::isfinite(*value)) {
+    if (!value) {
         throw Failure(kExitUsage, option + " needs a finite number, not \"" + text + "\"");
     }
     return *value;
@@ -67,9 +70,44 @@ std::string readTextFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A file URL of an absolute path, with every byte that a URL may not carry
+// as it is percent-encoded.
 std::string fileUrl(const std::filesystem::path& directory) {
     std::error_code error;
-    return "file://" + std::filesystem::absolute(directory, error).lexically_normal().string();
+    const std::string path =
+        std::filesystem::absolute(directory, error).lexically_normal().string();
+    std::string url = "file://";
+    constexpr char kHex[] = "0123456789ABCDEF";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) != 0 || std::strchr("/-._~", c) != nullptr) {
+            url += c;
+        } else {
+            url += '%';
+            url += kHex[byte >> 4];
+            url += kHex[byte & 0xF];
+        }
+    }
+    return url;
+}
+
+// People try the README's library example without its description; the
+// archive reader would only say that a library is no zip file.
+void refuseLibraryWithoutDescription(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char magic[4] = {};
+    in.read(magic, sizeof magic);
+    const bool elf = in.gcount() == 4 && std::memcmp(magic,
+                                                     "\x7f"
+                                                     "ELF",
+                                                     4) == 0;
+    const bool windows = in.gcount() >= 2 && std::memcmp(magic, "MZ", 2) == 0;
+    if (elf || windows) {
+        throw Failure(kExitUsage, path +
+                                      " is a slave library, not an .fmu archive: give its model "
+                                      "description too, with --model-description "
+                                      "modelDescription.xml");
+    }
 }
 
 void listVariables(const ModelDescription& model) {
@@ -83,12 +121,12 @@ void listVariables(const ModelDescription& model) {
     }
 }
 
-void printSummary(const ModelDescription& model, const Inputs& inputs, const RunSettings& settings,
+void printSummary(const ModelDescription& model, const Inputs& inputs, const TimeGrid& grid,
                   const RunResult& result, const std::string& outputName) {
-    char heading[256];
-    std::snprintf(heading, sizeof heading, "%s (%s): %zu steps from t = %g to %g, outputs in %s",
-                  model.modelIdentifier.c_str(), inputs.origin.c_str(), result.steps,
-                  settings.startTime, settings.stopTime, outputName.c_str());
+    char heading[512];
+    std::snprintf(heading, sizeof heading, "%s (%s): %zu steps from t = %g to %g, outputs %s",
+                  model.modelIdentifier.c_str(), inputs.origin.c_str(), result.steps, grid.start(),
+                  grid.stop(), outputName.c_str());
     console::line(heading);
     for (const OutputRange& range : result.ranges) {
         char text[256];
@@ -104,46 +142,9 @@ void printSummary(const ModelDescription& model, const Inputs& inputs, const Run
     }
 }
 
-int runMaster(const Options& options) {
-    const double interval = number("--interval", options.interval);
-    if (!(interval > 0.0)) {
-        throw Failure(kExitUsage, "--interval must be positive, not " + options.interval);
-    }
-
-    // The model: from an archive, or a library with its description.
-    std::optional<TemporaryDirectory> unpacked;
-    std::string descriptionText;
-    std::string descriptionName;
-    std::filesystem::path location;
-    if (options.modelDescription.empty()) {
-        unpacked.emplace();
-        descriptionText = unpackArchive(options.slave, unpacked->path());
-        descriptionName = options.slave + ":modelDescription.xml";
-        location = unpacked->path();
-    } else {
-        descriptionText = readTextFile(options.modelDescription);
-        descriptionName = options.modelDescription;
-        location = std::filesystem::path(options.modelDescription).parent_path();
-    }
-    const ModelDescription model = parseModelDescription(descriptionText, descriptionName);
-    if (options.listVariables) {
-        listVariables(model);
-        return kExitSuccess;
-    }
-    std::string library = options.slave;
-    if (unpacked) {
-        const std::string entry = std::string("binaries/") + platformName() + "/" +
-                                  model.modelIdentifier + librarySuffix();
-        library = unpacked->path() + "/" + entry;
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(library, error)) {
-            throw Failure(kExitModel, options.slave + " has no library for " + platformName() +
-                                          " (" + entry + ")");
-        }
-    }
-
-    // Everything the user named must exist before anything runs.
-    RunSettings settings;
+std::vector<std::pair<const Variable*, fmiReal>> startValues(const Options& options,
+                                                             const ModelDescription& model) {
+    std::vector<std::pair<const Variable*, fmiReal>> values;
     for (const auto& [name, text] : options.startValues) {
         const Variable* variable = model.find(name);
         if (variable == nullptr) {
@@ -163,10 +164,70 @@ int runMaster(const Options& options) {
         const std::optional<double> value = parseReal(text);
         if (!value) {
             throw Failure(kExitUsage,
-                          "--start-value " + name + ": \"" + text + "\" is not a number");
+                          "--start-value " + name + ": \"" + text + "\" is not a finite number");
         }
-        settings.startValues.emplace_back(variable, *value);
+        values.emplace_back(variable, *value);
     }
+    return values;
+}
+
+// The time span and interval, from the command line or else the model
+// description. A stop not after the start is the description's fault when
+// both came from it, the command line's otherwise.
+TimeGrid timeGrid(const Options& options, const ModelDescription& model,
+                  const std::string& descriptionName) {
+    const std::string fromDescription = descriptionName + "'s DefaultExperiment";
+    GivenTime start{0.0, "0", "the default"};
+    if (!options.startTime.empty()) {
+        start = {number("--start-time", options.startTime), options.startTime, "--start-time"};
+    } else if (model.defaultStartTime) {
+        start = {*model.defaultStartTime, model.defaultStartTimeText, fromDescription};
+    }
+    GivenTime stop;
+    if (!options.stopTime.empty()) {
+        stop = {number("--stop-time", options.stopTime), options.stopTime, "--stop-time"};
+    } else if (model.defaultStopTime) {
+        stop = {*model.defaultStopTime, model.defaultStopTimeText, fromDescription};
+    } else {
+        throw Failure(kExitUsage, "the model description gives no stop time: give --stop-time");
+    }
+    const GivenTime interval{number("--interval", options.interval), options.interval,
+                             "--interval"};
+    return TimeGrid(start, stop, interval);
+}
+
+int runMaster(const Options& options) {
+    // The model: from an archive, or a library with its description.
+    std::optional<FmuArchive> archive;
+    std::string descriptionText;
+    std::string descriptionName;
+    std::filesystem::path location;
+    if (options.modelDescription.empty()) {
+        refuseLibraryWithoutDescription(options.slave);
+        archive.emplace(options.slave);
+        descriptionText = archive->modelDescription();
+        descriptionName = options.slave + ":modelDescription.xml";
+    } else {
+        descriptionText = readTextFile(options.modelDescription);
+        descriptionName = options.modelDescription;
+        std::error_code error;
+        location = std::filesystem::absolute(options.modelDescription, error).parent_path();
+    }
+    const ModelDescription model = parseModelDescription(descriptionText, descriptionName);
+    if (options.listVariables) {
+        listVariables(model);
+        return kExitSuccess;
+    }
+    const std::string libraryEntry =
+        std::string("binaries/") + platformName() + "/" + model.modelIdentifier + librarySuffix();
+    if (archive && !archive->contains(libraryEntry)) {
+        throw Failure(kExitModel, options.slave + " has no library for " + platformName() + " (" +
+                                      libraryEntry + ")");
+    }
+
+    // Everything the user named must exist before anything runs.
+    RunSettings settings;
+    settings.startValues = startValues(options, model);
     const Inputs inputs =
         options.input.empty() ? defaultScenario(model) : readInputFile(options.input, model);
     for (const auto& [variable, value] : settings.startValues) {
@@ -177,61 +238,90 @@ int runMaster(const Options& options) {
             }
         }
     }
+    const TimeGrid grid = timeGrid(options, model, descriptionName);
+    const bool rowsToTerminal =
+        !options.summaryOnly && options.output.empty() && isatty(STDOUT_FILENO) != 0;
+    settings.showProgress =
+        console::isTerminal() && !rowsToTerminal && !options.log && !options.logFmiCalls;
 
-    settings.startTime = options.startTime.empty() ? model.defaultStartTime.value_or(0.0)
-                                                   : number("--start-time", options.startTime);
-    if (!options.stopTime.empty()) {
-        settings.stopTime = number("--stop-time", options.stopTime);
-    } else if (model.defaultStopTime) {
-        settings.stopTime = *model.defaultStopTime;
-    } else {
-        throw Failure(kExitUsage, "the model description gives no stop time: give --stop-time");
+    // Only the model description and the one library are unpacked, and only
+    // for as long as the slave needs them to start.
+    std::optional<ScratchFolder> scratch;
+    std::string library = options.slave;
+    if (archive) {
+        scratch.emplace();
+        ScratchFolder::File description = scratch->create("modelDescription.xml");
+        description.append(descriptionText.data(), descriptionText.size());
+        description.close();
+        ScratchFolder::File binary = scratch->create(libraryEntry);
+        archive->unpack(
+            libraryEntry, kLargestLibrary,
+            [&binary](const char* bytes, std::size_t size) { binary.append(bytes, size); });
+        binary.close();
+        library = scratch->path() + "/" + libraryEntry;
+        location = scratch->path();
     }
-    if (!(settings.stopTime > settings.startTime)) {
-        throw Failure(kExitUsage, "the stop time " + formatReal(settings.stopTime) +
-                                      " is not after the start time " +
-                                      formatReal(settings.startTime));
+    Slave fmi1Slave(library, model, SlaveOptions{options.log, options.logFmiCalls});
+    CoSimulationSlave& slave = fmi1Slave;
+    slave.instantiate(fileUrl(location));
+    slave.checkAgainstDescription();
+    if (scratch) {
+        scratch->remove();
     }
-    if ((settings.stopTime - settings.startTime) / interval > kMaxSteps) {
-        throw Failure(kExitUsage, "--interval " + options.interval + " makes more than " +
-                                      formatReal(kMaxSteps) + " steps; choose a larger one");
-    }
-    settings.interval = interval;
-    settings.showProgress = console::isTerminal() && !options.log && !options.logFmiCalls;
 
-    Slave slave(library, model, SlaveOptions{options.log, options.logFmiCalls});
-
-    std::FILE* csv = stdout;
-    std::string csvName = "standard output";
-    if (!options.output.empty()) {
-        csv = std::fopen(options.output.c_str(), "w");
-        csvName = options.output;
-        if (csv == nullptr) {
-            throw Failure(kExitOutputFile,
-                          "cannot write " + options.output + ": " + std::strerror(errno));
-        }
-    }
-    // Closed on every path, so that the rows written before a failure stay.
+    // Opened only now, so that a refused run leaves an existing file as it was.
+    std::optional<CsvOutput> rows;
+    std::FILE* file = nullptr;
     struct Closer {
-        std::FILE* file;
+        std::FILE*& file;
         ~Closer() {
-            if (file != stdout) {
+            if (file != nullptr) {
                 std::fclose(file);
             }
         }
-    } closer{csv};
-
-    slave.instantiate(fileUrl(location));
-    slave.checkAgainstDescription();
-    const RunResult result = run(slave, model, inputs, settings, csv, csvName);
-    if (std::fflush(csv) != 0 || std::ferror(csv) != 0) {
-        throw Failure(kExitOutputFile, "cannot write " + csvName + ": " + std::strerror(errno));
+    } closer{file};
+    if (!options.summaryOnly) {
+        if (options.output.empty()) {
+            rows.emplace(stdout, "standard output");
+        } else {
+            file = std::fopen(options.output.c_str(), "w");
+            if (file == nullptr) {
+                throw Failure(kExitOutputFile,
+                              "cannot write " + options.output + ": " + std::strerror(errno));
+            }
+            rows.emplace(file, options.output);
+        }
     }
-    if (options.summary) {
-        printSummary(model, inputs, settings, result, csvName);
+    const RunResult result = run(slave, model, inputs, grid, settings, rows ? &*rows : nullptr);
+    if (options.summary || options.summaryOnly) {
+        printSummary(model, inputs, grid, result,
+                     rows ? "in " + rows->name() : std::string("not written"));
     }
     return kExitSuccess;
 }
+
+constexpr const char* kHelpFooter = R"(
+The input file (--input) is CSV as spreadsheet programs write it: a header
+"time,<input>,<input>,..." naming inputs of the model, then one row per time,
+times strictly increasing, for example:
+
+    time,displacement
+    0,0
+    1,-0.1
+
+Fields may be quoted, a UTF-8 byte-order mark is skipped. Inputs are
+interpolated linearly between rows and held outside them. Every number
+fmirun reads, here, on the command line or in a model description, must be
+finite: NaN and infinity are refused.
+
+Exit statuses:
+  0  the run completed
+  1  the slave returned fmiError, fmiFatal or fmiDiscard; the rows up to the
+     failed step stay in the output
+  2  a bad command line
+  3  a bad input file (named with line and column)
+  4  a bad model: archive, model description or library
+  5  the output file cannot be written)";
 
 }  // namespace
 
@@ -263,6 +353,8 @@ int main(int argc, char** argv) {
                    "Communication and output interval, positive (default: 0.01)");
     app.add_flag("--summary", options.summary,
                  "Prints the peak and range of every output at the end, on standard error");
+    app.add_flag("--summary-only", options.summaryOnly, "Writes no rows, only the --summary")
+        ->excludes("--output");
     app.add_flag("--log", options.log,
                  "Turns on the slave's debug logging and shows every message it sends, with "
                  "its status and category");
@@ -270,10 +362,15 @@ int main(int argc, char** argv) {
                  "Prints every FMI call with its arguments and status");
     app.add_flag("--list-variables", options.listVariables,
                  "Lists the model's variables and exits");
+    app.set_version_flag("--version",
+                         "fmirun " FMIRUN_VERSION " (runs FMI 1.0 co-simulation slaves)");
+    app.footer(kHelpFooter);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {
         return app.exit(help);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version);
     } catch (const CLI::ParseError& error) {
         std::fprintf(stderr, "fmirun: %s\nRun fmirun --help for the options.\n", error.what());
         return kExitUsage;

@@ -38,7 +38,7 @@ double realAttribute(const pugi::xml_node& node, const char* name, const std::st
     const std::optional<double> value = parseReal(node.attribute(name).value());
     if (!value) {
         refuse(origin, std::string("<") + node.name() + "> attribute " + name + "=\"" +
-                           node.attribute(name).value() + "\" is not a number");
+                           node.attribute(name).value() + "\" is not a finite number");
     }
     return *value;
 }
@@ -137,9 +137,17 @@ ModelDescription parseModelDescription(const std::string& text, const std::strin
     if (const pugi::xml_node experiment = root.child("DefaultExperiment")) {
         if (experiment.attribute("startTime")) {
             model.defaultStartTime = realAttribute(experiment, "startTime", origin);
+            model.defaultStartTimeText = experiment.attribute("startTime").value();
         }
         if (experiment.attribute("stopTime")) {
             model.defaultStopTime = realAttribute(experiment, "stopTime", origin);
+            model.defaultStopTimeText = experiment.attribute("stopTime").value();
+        }
+        if (model.defaultStopTime &&
+            !(*model.defaultStopTime > model.defaultStartTime.value_or(0.0))) {
+            refuse(origin, "<DefaultExperiment> stopTime=\"" + model.defaultStopTimeText +
+                               "\" is not after its start time " +
+                               formatReal(model.defaultStartTime.value_or(0.0)));
         }
     }
 

@@ -23,8 +23,11 @@ struct ModelDescription {
     std::string modelName;
     std::string guid;
     std::string description;
+    // The <DefaultExperiment>'s times as numbers and as written.
     std::optional<double> defaultStartTime;
     std::optional<double> defaultStopTime;
+    std::string defaultStartTimeText;
+    std::string defaultStopTimeText;
     std::vector<Variable> variables;  // in the order of the description
 
     const Variable* find(const std::string& name) const;
@@ -36,7 +39,8 @@ struct ModelDescription {
 // Reads a model description from text; `origin` names it in messages. Throws
 // Failure (kExitModel) when the text is not a description that this master
 // can run: not well-formed, not FMI 1.0, not for co-simulation, variables of
-// another type than Real, duplicate names or value references.
+// another type than Real, duplicate names or value references, a number that
+// is not finite, a default experiment whose stop is not after its start.
 ModelDescription parseModelDescription(const std::string& text, const std::string& origin);
 
 const char* causalityName(Causality causality);

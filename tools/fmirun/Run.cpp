@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "Console.h"
 #include "Failure.h"
@@ -24,21 +24,6 @@ std::string csvField(const std::string& text) {
     return quoted + "\"";
 }
 
-class CsvWriter {
-  public:
-    CsvWriter(std::FILE* file, std::string name) : file_(file), name_(std::move(name)) {}
-
-    void row(const std::string& text) {
-        if (std::fputs(text.c_str(), file_) < 0 || std::fputc('\n', file_) == EOF) {
-            throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + std::strerror(errno));
-        }
-    }
-
-  private:
-    std::FILE* file_;
-    std::string name_;
-};
-
 // Shows how far a run is, at most ten times a second and only once it has
 // taken half a second, so short runs stay quiet.
 class Progress {
@@ -51,8 +36,10 @@ class Progress {
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    void update(double time) {
-        if (!enabled_) {
+    // Called at every step; looks at the clock only now and then, since
+    // reading it costs more than a step of the master.
+    void update(std::size_t step, double time) {
+        if (!enabled_ || step % kStepsBetweenLooks != 0) {
             return;
         }
         const Clock::time_point now = Clock::now();
@@ -68,6 +55,7 @@ class Progress {
 
   private:
     using Clock = std::chrono::steady_clock;
+    static constexpr std::size_t kStepsBetweenLooks = 1024;
     bool enabled_;
     double start_;
     double stop_;
@@ -77,106 +65,195 @@ class Progress {
 
 }  // namespace
 
-CommunicationPoints::CommunicationPoints(double start, double stop, double interval)
-    : start_(start), stop_(stop), interval_(interval) {
-    const double ratio = (stop - start) / interval;
-    const double nearest = std::round(ratio);
-    // A stop time that is a whole number of intervals away, up to rounding,
-    // is reached with steps of equal length.
-    if (nearest >= 1.0 && std::fabs(ratio - nearest) <= 1e-9 * nearest) {
-        steps_ = static_cast<std::size_t>(nearest);
-    } else {
-        steps_ = static_cast<std::size_t>(std::floor(ratio)) + 1;
-    }
-}
+CsvOutput::CsvOutput(std::FILE* file, std::string name)
+    : file_(file),
+      name_(std::move(name)),
+      buffer_(std::size_t{1} << 16),
+      capacity_(buffer_.size()) {}
 
-double CommunicationPoints::at(std::size_t k) const {
-    if (k >= steps_) {
-        return stop_;
-    }
-    const double exact = start_ + static_cast<double>(k) * interval_;
-    // 94 * 0.01 is 0.9400000000000001: the point is taken as the double of
-    // its shortest decimal of 15 digits ("0.94"), which people read and plot
-    // more easily, unless that moves it noticeably.
-    char text[32];
-    std::snprintf(text, sizeof text, "%.15g", exact);
-    const double decimal = std::strtod(text, nullptr);
-    return std::fabs(decimal - exact) <= 1e-6 * interval_ ? decimal : exact;
-}
-
-RunResult run(Slave& slave, const ModelDescription& model, const Inputs& inputs,
-              const RunSettings& settings, std::FILE* csv, const std::string& csvName) {
-    const std::vector<const Variable*> outputs = model.withCausality(Causality::Output);
-    std::vector<fmiValueReference> outputReferences;
-    std::string header = "time";
-    RunResult result;
+void CsvOutput::header(const std::vector<const Variable*>& outputs) {
+    std::string text = "time";
     for (const Variable* output : outputs) {
-        outputReferences.push_back(output->valueReference);
-        header += "," + csvField(output->name);
-        result.ranges.push_back(OutputRange{output});
+        text += "," + csvField(output->name);
     }
+    text += "\n";
+    flush();
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
+        throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + std::strerror(errno));
+    }
+}
+
+void CsvOutput::writeRow(const TimeGrid& grid, std::size_t k, const fmiReal* values,
+                         std::size_t count) {
+    char* at = grid.format(k, buffer_.data() + used_);
+    for (std::size_t i = 0; i < count; ++i) {
+        *at++ = ',';
+        at = formatReal(values[i], at);
+    }
+    *at++ = '\n';
+    used_ = static_cast<std::size_t>(at - buffer_.data());
+}
+
+void CsvOutput::flush() {
+    if (used_ > 0 && std::fwrite(buffer_.data(), 1, used_, file_) != used_) {
+        used_ = 0;
+        throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + std::strerror(errno));
+    }
+    used_ = 0;
+}
+
+void CsvOutput::finish() {
+    flush();
+    if (std::fflush(file_) != 0 || std::ferror(file_) != 0) {
+        throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + std::strerror(errno));
+    }
+}
+
+namespace {
+
+// The extremes of every output, in arrays of their own so that the loop keeps
+// them close; a NaN fails every comparison and so is left out by itself.
+class Peaks {
+  public:
+    Peaks(std::size_t outputs, double start)
+        : min_(outputs, std::numeric_limits<double>::infinity()),
+          max_(outputs, -std::numeric_limits<double>::infinity()),
+          minTime_(outputs, start),
+          maxTime_(outputs, start) {}
+
+    void track(double time, const fmiReal* values) {
+        const std::size_t count = min_.size();
+        double* const min = min_.data();
+        double* const max = max_.data();
+        for (std::size_t i = 0; i < count; ++i) {
+            const double value = values[i];
+            if (value < min[i]) {
+                min[i] = value;
+                minTime_[i] = time;
+            }
+            if (value > max[i]) {
+                max[i] = value;
+                maxTime_[i] = time;
+            }
+        }
+    }
+
+    void into(std::vector<OutputRange>& ranges) const {
+        for (std::size_t i = 0; i < ranges.size(); ++i) {
+            OutputRange& range = ranges[i];
+            range.seen = min_[i] <= max_[i];
+            range.min = min_[i];
+            range.max = max_[i];
+            range.minTime = minTime_[i];
+            range.maxTime = maxTime_[i];
+        }
+    }
+
+  private:
+    std::vector<double> min_;
+    std::vector<double> max_;
+    std::vector<double> minTime_;
+    std::vector<double> maxTime_;
+};
+
+// The loop of a run, compiled once with rows and once without, so that a
+// run asked only for its summary carries nothing of the rows.
+template <bool kWritesRows>
+std::size_t stepThrough(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& grid,
+                        bool driven, fmiReal* inputValues, const fmiReal* outputs,
+                        std::size_t outputCount, CsvOutput* rows, Peaks& peaks, Progress& progress,
+                        double& time) {
+    const std::size_t steps = grid.steps();
+    for (std::size_t k = 1; k <= steps; ++k) {
+        const double next = grid.at(k);
+        if (driven) {
+            inputs.at(time, inputValues);
+        }
+        slave.step(time, next - time);
+        time = next;
+        peaks.track(time, outputs);
+        if constexpr (kWritesRows) {
+            rows->row(grid, k, outputs, outputCount);
+        }
+        progress.update(k, time);
+    }
+    return steps;
+}
+
+void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& grid,
+              const RunSettings& settings, const std::vector<fmiValueReference>& outputReferences,
+              CsvOutput* rows, RunResult& result) {
     std::vector<fmiValueReference> inputReferences;
     for (const Variable* input : inputs.variables) {
         inputReferences.push_back(input->valueReference);
     }
-
-    CsvWriter writer(csv, csvName);
-    writer.row(header);
-    auto record = [&](double time) {
-        const std::vector<fmiReal> values =
-            outputReferences.empty() ? std::vector<fmiReal>() : slave.getReal(outputReferences);
-        std::string row = formatReal(time);
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            row += "," + formatReal(values[i]);
-            OutputRange& range = result.ranges[i];
-            if (std::isnan(values[i])) {
-                continue;
-            }
-            if (!range.seen || values[i] < range.min) {
-                range.min = values[i];
-                range.minTime = time;
-            }
-            if (!range.seen || values[i] > range.max) {
-                range.max = values[i];
-                range.maxTime = time;
-            }
-            range.seen = true;
-        }
-        writer.row(row);
-    };
+    std::vector<fmiReal> inputValues(inputReferences.size());
+    std::vector<fmiReal> outputValues(outputReferences.size());
+    const std::size_t outputCount = outputValues.size();
+    fmiReal* const outputs = outputValues.data();
+    const bool driven = !inputReferences.empty();
+    slave.prepareSteps(inputReferences.data(), inputValues.data(), inputReferences.size(),
+                       outputReferences.data(), outputs, outputCount);
 
     for (const auto& [variable, value] : settings.startValues) {
-        slave.setReal({variable->valueReference}, {value});
+        slave.setReal(&variable->valueReference, 1, &value);
     }
-    slave.initialize(settings.startTime, settings.stopTime);
-    record(settings.startTime);
+    slave.initialize(grid.start(), grid.stop());
+    if (outputCount > 0) {
+        slave.getReal(outputReferences.data(), outputCount, outputs);
+    }
+    Peaks peaks(outputCount, grid.start());
+    peaks.track(grid.start(), outputs);
+    if (rows != nullptr) {
+        rows->row(grid, 0, outputs, outputCount);
+    }
 
-    const CommunicationPoints points(settings.startTime, settings.stopTime, settings.interval);
-    Progress progress(settings.showProgress, settings.startTime, settings.stopTime);
-    double time = settings.startTime;
-    for (std::size_t k = 0; k < points.steps(); ++k) {
-        const double next = points.at(k + 1);
-        if (!(next > time)) {
-            continue;  // a point that rounding put on or before its predecessor
+    Progress progress(settings.showProgress, grid.start(), grid.stop());
+    double time = grid.start();
+    try {
+        result.steps = rows != nullptr
+                           ? stepThrough<true>(slave, inputs, grid, driven, inputValues.data(),
+                                               outputs, outputCount, rows, peaks, progress, time)
+                           : stepThrough<false>(slave, inputs, grid, driven, inputValues.data(),
+                                                outputs, outputCount, rows, peaks, progress, time);
+    } catch (const Failure& failure) {
+        peaks.into(result.ranges);
+        if (failure.status() != kExitSlaveFailed) {
+            throw;
         }
-        try {
-            if (!inputReferences.empty()) {
-                slave.setReal(inputReferences, inputs.at(time));
-            }
-            slave.doStep(time, next - time);
-        } catch (const Failure& failure) {
-            if (failure.status() != kExitSlaveFailed) {
-                throw;
-            }
-            throw Failure(kExitSlaveFailed, std::string(failure.what()) + " in the step from t = " +
-                                                formatReal(time) + "; the run stops there");
-        }
-        time = next;
-        record(time);
-        ++result.steps;
-        progress.update(time);
+        throw Failure(kExitSlaveFailed, std::string(failure.what()) + " in the step from t = " +
+                                            formatReal(time) + "; the run stops there");
     }
+    peaks.into(result.ranges);
     slave.terminate();
     slave.freeInstance();
+}
+
+}  // namespace
+
+RunResult run(CoSimulationSlave& slave, const ModelDescription& model, const Inputs& inputs,
+              const TimeGrid& grid, const RunSettings& settings, CsvOutput* rows) {
+    const std::vector<const Variable*> outputs = model.withCausality(Causality::Output);
+    std::vector<fmiValueReference> outputReferences;
+    RunResult result;
+    for (const Variable* output : outputs) {
+        outputReferences.push_back(output->valueReference);
+        result.ranges.push_back(OutputRange{output});
+    }
+    if (rows != nullptr) {
+        rows->header(outputs);
+    }
+    try {
+        runSteps(slave, inputs, grid, settings, outputReferences, rows, result);
+    } catch (const Failure& failure) {
+        // The rows up to a failed step stay, for finding out what went wrong.
+        if (rows != nullptr && failure.status() == kExitSlaveFailed) {
+            rows->finish();
+        }
+        throw;
+    }
+    if (rows != nullptr) {
+        rows->finish();
+    }
     return result;
 }

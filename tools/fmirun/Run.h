@@ -1,6 +1,6 @@
-// A run of one slave from a start to a stop time: inputs set at each
-// communication point, one step to the next point, the outputs read and
-// written as a CSV row.
+// A run of one slave over a time grid: inputs set at each communication
+// point, one step to the next point, the outputs read, their peaks kept and,
+// unless only a summary is asked for, written as a CSV row.
 #pragma once
 
 #include <cstdio>
@@ -8,33 +8,48 @@
 #include <utility>
 #include <vector>
 
+#include "CoSimulationSlave.h"
 #include "Inputs.h"
 #include "ModelDescription.h"
-#include "Slave.h"
+#include "TimeGrid.h"
 
 struct RunSettings {
-    double startTime = 0.0;
-    double stopTime = 0.0;
-    double interval = 0.0;
     std::vector<std::pair<const Variable*, fmiReal>> startValues;
     bool showProgress = false;
 };
 
-// The communication points: start + k * interval while that lies before the
-// stop time, then the stop time itself (so the last step may be shorter).
-class CommunicationPoints {
+// The rows of a run as CSV: time and outputs, each number the shortest text
+// that reads back as the same double. Rows are gathered in a buffer of its
+// own and written in large pieces. Throws Failure (kExitOutputFile) when
+// the file cannot be written.
+class CsvOutput {
   public:
-    CommunicationPoints(double start, double stop, double interval);
-    std::size_t steps() const {
-        return steps_;
+    CsvOutput(std::FILE* file, std::string name);
+    const std::string& name() const {
+        return name_;
     }
-    double at(std::size_t k) const;
+    void header(const std::vector<const Variable*>& outputs);
+    // The row of the grid's k-th point.
+    void row(const TimeGrid& grid, std::size_t k, const fmiReal* values, std::size_t count) {
+        if (capacity_ - used_ < (count + 1) * kRowBytesPerValue) {
+            flush();
+        }
+        writeRow(grid, k, values, count);
+    }
+    // Everything written so far to the file, and the file flushed.
+    void finish();
 
   private:
-    double start_;
-    double stop_;
-    double interval_;
-    std::size_t steps_;
+    static constexpr std::size_t kRowBytesPerValue = 33;  // a number and its separator
+
+    void writeRow(const TimeGrid& grid, std::size_t k, const fmiReal* values, std::size_t count);
+    void flush();
+
+    std::FILE* file_;
+    std::string name_;
+    std::vector<char> buffer_;
+    std::size_t capacity_;
+    std::size_t used_ = 0;
 };
 
 // The extremes of one output over a run, NaNs left out.
@@ -52,8 +67,9 @@ struct RunResult {
     std::vector<OutputRange> ranges;
 };
 
-// Runs the slave, already instantiated, writing the CSV to `csv`. Throws
-// Failure when the slave fails (kExitSlaveFailed) or the CSV cannot be
-// written (kExitOutputFile).
-RunResult run(Slave& slave, const ModelDescription& model, const Inputs& inputs,
-              const RunSettings& settings, std::FILE* csv, const std::string& csvName);
+// Runs the slave, already instantiated, writing rows to `rows` unless it is
+// null. Throws Failure when the slave fails (kExitSlaveFailed; the rows up
+// to the failed step are written) or the rows cannot be written
+// (kExitOutputFile).
+RunResult run(CoSimulationSlave& slave, const ModelDescription& model, const Inputs& inputs,
+              const TimeGrid& grid, const RunSettings& settings, CsvOutput* rows);

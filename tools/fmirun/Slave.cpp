@@ -114,17 +114,17 @@ std::string quoted(const char* text) {
     return text == nullptr ? "NULL" : "\"" + std::string(text) + "\"";
 }
 
-std::string list(const std::vector<fmiValueReference>& references) {
+std::string list(const fmiValueReference* references, std::size_t count) {
     std::string text = "{";
-    for (std::size_t i = 0; i < references.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         text += (i == 0 ? "" : ", ") + std::to_string(references[i]);
     }
     return text + "}";
 }
 
-std::string list(const std::vector<fmiReal>& values) {
+std::string list(const fmiReal* values, std::size_t count) {
     std::string text = "{";
-    for (std::size_t i = 0; i < values.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         text += (i == 0 ? "" : ", ") + formatReal(values[i]);
     }
     return text + "}";
@@ -154,14 +154,22 @@ Function resolve(void* library, const std::string& name, const std::string& libr
 }  // namespace
 
 Slave::Slave(const std::string& libraryPath, const ModelDescription& model, SlaveOptions options)
-    : model_(model), options_(options), prefix_(model.modelIdentifier + "_") {
+    : model_(model),
+      options_(options),
+      // A slave starts from the master's controls and keeps what it sets.
+      controls_(currentFloatingPointControls()),
+      prefix_(model.modelIdentifier + "_") {
+    attention_ = options_.logCalls;
     std::error_code error;
     if (!std::filesystem::is_regular_file(libraryPath, error)) {
         throw Failure(kExitModel, "cannot open " + libraryPath + ": no such file");
     }
     // An absolute path, so that the loader never searches its own directories.
     const std::string path = std::filesystem::absolute(libraryPath, error).string();
-    library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    {
+        const InSlaveControls inSlave(controls_);
+        library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
     if (library_ == nullptr) {
         throw Failure(kExitModel, "cannot load " + libraryPath + ": " + dlerror());
     }
@@ -177,6 +185,7 @@ Slave::Slave(const std::string& libraryPath, const ModelDescription& model, Slav
         resolve<GetReal>(library_, prefix_ + "fmiGetReal", libraryPath, id),
         resolve<DoStep>(library_, prefix_ + "fmiDoStep", libraryPath, id),
     });
+    const InSlaveControls inSlave(controls_);
     const char* version = functions_->getVersion();
     if (options_.logCalls) {
         console::line("fmi: " + prefix_ + "fmiGetVersion() -> " + quoted(version));
@@ -203,6 +212,7 @@ Slave::~Slave() {
     }
     liveBlocks().clear();
     if (library_ != nullptr) {
+        const InSlaveControls inSlave(controls_);
         dlclose(library_);
     }
 }
@@ -252,15 +262,17 @@ void Slave::receive(fmiStatus status, const char* instanceName, const char* cate
         console::line(line);
     } else {
         messages_.push_back(line);
+        attention_ = true;
     }
 }
 
-void Slave::check(fmiStatus status, const std::string& call, const std::string& results) {
+void Slave::settle(fmiStatus status, const std::string& call, const std::string& results) {
     if (options_.logCalls) {
         console::line("fmi: " + call + " -> " + statusName(status) + results);
     }
     if (status == fmiOK || status == fmiWarning) {
         messages_.clear();
+        attention_ = options_.logCalls;
         return;
     }
     // The messages of a failed call explain it, whatever their own status.
@@ -268,6 +280,7 @@ void Slave::check(fmiStatus status, const std::string& call, const std::string& 
         console::line(message);
     }
     messages_.clear();
+    attention_ = options_.logCalls;
     throw Failure(kExitSlaveFailed, call + " returned " + statusName(status));
 }
 
@@ -276,9 +289,12 @@ void Slave::instantiate(const std::string& fmuLocation) {
     const char* mimeType = "application/x-fmu-sharedlibrary";
     const fmiBoolean loggingOn = options_.showAllMessages ? fmiTrue : fmiFalse;
     messages_.clear();
-    component_ = functions_->instantiateSlave(model_.modelIdentifier.c_str(), model_.guid.c_str(),
-                                              fmuLocation.c_str(), mimeType, 0.0, fmiFalse,
-                                              fmiFalse, callbacks, loggingOn);
+    {
+        const InSlaveControls inSlave(controls_);
+        component_ = functions_->instantiateSlave(
+            model_.modelIdentifier.c_str(), model_.guid.c_str(), fmuLocation.c_str(), mimeType, 0.0,
+            fmiFalse, fmiFalse, callbacks, loggingOn);
+    }
     const std::string call =
         prefix_ + "fmiInstantiateSlave(instanceName=" + quoted(model_.modelIdentifier.c_str()) +
         ", fmuGUID=" + quoted(model_.guid.c_str()) +
@@ -303,45 +319,108 @@ void Slave::instantiate(const std::string& fmuLocation) {
     messages_.clear();
 }
 
-void Slave::setReal(const std::vector<fmiValueReference>& references,
-                    const std::vector<fmiReal>& values) {
-    const fmiStatus status =
-        functions_->setReal(component_, references.data(), references.size(), values.data());
-    check(status, prefix_ + "fmiSetReal(c, vr=" + list(references) + ", nvr=" +
-                      std::to_string(references.size()) + ", value=" + list(values) + ")");
+void Slave::setReal(const fmiValueReference* references, std::size_t count, const fmiReal* values) {
+    const InSlaveControls inSlave(controls_);
+    setRealHere(references, count, values);
 }
 
-std::vector<fmiReal> Slave::getReal(const std::vector<fmiValueReference>& references) {
-    std::vector<fmiReal> values(references.size(), 0.0);
-    const fmiStatus status =
-        functions_->getReal(component_, references.data(), references.size(), values.data());
-    const bool answered = status == fmiOK || status == fmiWarning;
-    check(status,
-          prefix_ + "fmiGetReal(c, vr=" + list(references) +
-              ", nvr=" + std::to_string(references.size()) + ", value)",
-          answered ? ", value=" + list(values) : std::string());
-    return values;
-}
-
-void Slave::initialize(fmiReal startTime, fmiReal stopTime) {
-    const fmiStatus status = functions_->initializeSlave(component_, startTime, fmiTrue, stopTime);
-    check(status, prefix_ + "fmiInitializeSlave(c, tStart=" + formatReal(startTime) +
-                      ", StopTimeDefined=fmiTrue, tStop=" + formatReal(stopTime) + ")");
+void Slave::getReal(const fmiValueReference* references, std::size_t count, fmiReal* values) {
+    const InSlaveControls inSlave(controls_);
+    getRealHere(references, count, values);
 }
 
 void Slave::doStep(fmiReal communicationPoint, fmiReal stepSize) {
+    const InSlaveControls inSlave(controls_);
+    doStepHere(communicationPoint, stepSize);
+}
+
+void Slave::prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
+                         std::size_t inputCount, const fmiValueReference* outputReferences,
+                         fmiReal* outputs, std::size_t outputCount) {
+    stepArrays_ = {inputReferences, inputs, inputCount, outputReferences, outputs, outputCount};
+}
+
+void Slave::step(fmiReal communicationPoint, fmiReal stepSize) {
+    const InSlaveControls inSlave(controls_);
+    const StepArrays& arrays = stepArrays_;
+    if (arrays.inputCount > 0) {
+        setRealHere(arrays.inputReferences, arrays.inputCount, arrays.inputs);
+    }
+    doStepHere(communicationPoint, stepSize);
+    if (arrays.outputCount > 0) {
+        getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
+    }
+}
+
+void Slave::setRealHere(const fmiValueReference* references, std::size_t count,
+                        const fmiReal* values) {
+    const fmiStatus status = functions_->setReal(component_, references, count, values);
+    if (needsSettling(status)) {
+        settleSetReal(status, references, count, values);
+    }
+}
+
+void Slave::settleSetReal(fmiStatus status, const fmiValueReference* references, std::size_t count,
+                          const fmiReal* values) {
+    settle(status, prefix_ + "fmiSetReal(c, vr=" + list(references, count) +
+                       ", nvr=" + std::to_string(count) + ", value=" + list(values, count) + ")");
+}
+
+void Slave::getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values) {
+    const fmiStatus status = functions_->getReal(component_, references, count, values);
+    if (needsSettling(status)) {
+        settleGetReal(status, references, count, values);
+    }
+}
+
+void Slave::settleGetReal(fmiStatus status, const fmiValueReference* references, std::size_t count,
+                          const fmiReal* values) {
+    const bool answered = status == fmiOK || status == fmiWarning;
+    settle(status,
+           prefix_ + "fmiGetReal(c, vr=" + list(references, count) +
+               ", nvr=" + std::to_string(count) + ", value)",
+           answered ? ", value=" + list(values, count) : std::string());
+}
+
+void Slave::initialize(fmiReal startTime, fmiReal stopTime) {
+    fmiStatus status;
+    {
+        const InSlaveControls inSlave(controls_);
+        status = functions_->initializeSlave(component_, startTime, fmiTrue, stopTime);
+    }
+    if (needsSettling(status)) {
+        settle(status, prefix_ + "fmiInitializeSlave(c, tStart=" + formatReal(startTime) +
+                           ", StopTimeDefined=fmiTrue, tStop=" + formatReal(stopTime) + ")");
+    }
+}
+
+void Slave::doStepHere(fmiReal communicationPoint, fmiReal stepSize) {
     const fmiStatus status = functions_->doStep(component_, communicationPoint, stepSize, fmiTrue);
-    check(status, prefix_ +
-                      "fmiDoStep(c, currentCommunicationPoint=" + formatReal(communicationPoint) +
-                      ", communicationStepSize=" + formatReal(stepSize) + ", newStep=fmiTrue)");
+    if (needsSettling(status)) {
+        settleDoStep(status, communicationPoint, stepSize);
+    }
+}
+
+void Slave::settleDoStep(fmiStatus status, fmiReal communicationPoint, fmiReal stepSize) {
+    settle(status, prefix_ +
+                       "fmiDoStep(c, currentCommunicationPoint=" + formatReal(communicationPoint) +
+                       ", communicationStepSize=" + formatReal(stepSize) + ", newStep=fmiTrue)");
 }
 
 void Slave::terminate() {
-    check(functions_->terminateSlave(component_), prefix_ + "fmiTerminateSlave(c)");
+    fmiStatus status;
+    {
+        const InSlaveControls inSlave(controls_);
+        status = functions_->terminateSlave(component_);
+    }
+    settle(status, prefix_ + "fmiTerminateSlave(c)");
 }
 
 void Slave::freeInstance() {
-    functions_->freeSlaveInstance(component_);
+    {
+        const InSlaveControls inSlave(controls_);
+        functions_->freeSlaveInstance(component_);
+    }
     component_ = nullptr;
     if (options_.logCalls) {
         console::line("fmi: " + prefix_ + "fmiFreeSlaveInstance(c)");
@@ -354,9 +433,9 @@ void Slave::checkAgainstDescription() {
     for (const Variable& variable : model_.variables) {
         references.push_back(variable.valueReference);
     }
-    std::vector<fmiReal> values;
+    std::vector<fmiReal> values(references.size(), 0.0);
     try {
-        values = getReal(references);
+        getReal(references.data(), references.size(), values.data());
     } catch (const Failure&) {
         throw Failure(kExitModel,
                       "the library refuses value references that the model "

@@ -1,13 +1,16 @@
-// One co-simulation slave of a loaded library, driven through the FMI 1.0
+// One FMI 1.0 co-simulation slave of a loaded library, driven through the
 // functions resolved by the model identifier. Every call's status is checked:
 // fmiError, fmiFatal, fmiDiscard and fmiPending end the run (Failure with
 // kExitSlaveFailed) after the slave's messages of that call have been shown.
+// The slave runs in floating-point controls of its own (FloatingPoint.h).
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "CoSimulationSlave.h"
+#include "FloatingPoint.h"
 #include "FmiTypes.h"
 #include "ModelDescription.h"
 
@@ -16,32 +19,31 @@ struct SlaveOptions {
     bool logCalls = false;         // every FMI call printed with its arguments
 };
 
-class Slave {
+class Slave final : public CoSimulationSlave {
   public:
     // Loads the library and resolves the functions the master calls. Throws
     // Failure (kExitModel) when the library cannot be loaded, lacks one of
     // them (its identifier is not the description's) or is not an FMI 1.0
     // "standard32" library.
     Slave(const std::string& libraryPath, const ModelDescription& model, SlaveOptions options);
-    ~Slave();
+    ~Slave() override;
     Slave(const Slave&) = delete;
     Slave& operator=(const Slave&) = delete;
 
-    // Throws Failure (kExitModel) when the slave refuses: for this master's
-    // callbacks and instance name that means the GUID is not the library's.
-    void instantiate(const std::string& fmuLocation);
-    void setReal(const std::vector<fmiValueReference>& references,
-                 const std::vector<fmiReal>& values);
-    std::vector<fmiReal> getReal(const std::vector<fmiValueReference>& references);
-    void initialize(fmiReal startTime, fmiReal stopTime);
-    void doStep(fmiReal communicationPoint, fmiReal stepSize);
-    void terminate();
-    void freeInstance();
+    void instantiate(const std::string& fmuLocation) override;
+    void checkAgainstDescription() override;
 
-    // Checks that every variable of the description is one of the library's
-    // and that the library starts where the description says. Throws Failure
-    // (kExitModel) otherwise. Call right after instantiate().
-    void checkAgainstDescription();
+    void setReal(const fmiValueReference* references, std::size_t count,
+                 const fmiReal* values) override;
+    void getReal(const fmiValueReference* references, std::size_t count, fmiReal* values) override;
+    void initialize(fmiReal startTime, fmiReal stopTime) override;
+    void doStep(fmiReal communicationPoint, fmiReal stepSize) override;
+    void prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
+                      std::size_t inputCount, const fmiValueReference* outputReferences,
+                      fmiReal* outputs, std::size_t outputCount) override;
+    void step(fmiReal communicationPoint, fmiReal stepSize) override;
+    void terminate() override;
+    void freeInstance() override;
 
     // Called by the logger callback for each message of this slave.
     void receive(fmiStatus status, const char* instanceName, const char* category,
@@ -50,16 +52,45 @@ class Slave {
   private:
     struct Functions;
 
+    // The calls themselves, in the controls in force.
+    void setRealHere(const fmiValueReference* references, std::size_t count, const fmiReal* values);
+    void getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values);
+    void doStepHere(fmiReal communicationPoint, fmiReal stepSize);
+
+    // A call needs more than its status checked when it failed, when calls
+    // are printed, or when it left messages; only then is its text built.
+    bool needsSettling(fmiStatus status) const {
+        return attention_ || static_cast<unsigned>(status) > fmiWarning;
+    }
+    // The slow side of each call, out of line so that the call itself stays
+    // small: the call's text built, printed, its failure reported.
+    [[gnu::cold, gnu::noinline]] void settleSetReal(fmiStatus status,
+                                                    const fmiValueReference* references,
+                                                    std::size_t count, const fmiReal* values);
+    [[gnu::cold, gnu::noinline]] void settleGetReal(fmiStatus status,
+                                                    const fmiValueReference* references,
+                                                    std::size_t count, const fmiReal* values);
+    [[gnu::cold, gnu::noinline]] void settleDoStep(fmiStatus status, fmiReal communicationPoint,
+                                                   fmiReal stepSize);
     // `results` follows the status when calls are printed.
-    void check(fmiStatus status, const std::string& call, const std::string& results = {});
+    void settle(fmiStatus status, const std::string& call, const std::string& results = {});
     std::string variableName(char type, fmiValueReference reference) const;
 
     const ModelDescription& model_;
     SlaveOptions options_;
+    FloatingPointControls controls_;
     void* library_ = nullptr;
     std::unique_ptr<Functions> functions_;
     fmiComponent component_ = nullptr;
     std::string prefix_;
     std::vector<std::string> messages_;  // of the current call, when not shown at once
-    bool messageNeedsShowing_ = false;
+    bool attention_ = false;             // calls are printed, or messages wait
+    struct StepArrays {
+        const fmiValueReference* inputReferences = nullptr;
+        const fmiReal* inputs = nullptr;
+        std::size_t inputCount = 0;
+        const fmiValueReference* outputReferences = nullptr;
+        fmiReal* outputs = nullptr;
+        std::size_t outputCount = 0;
+    } stepArrays_;
 };

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# fmirun's cost per step against the bare FMI calls it makes (set the inputs,
+# step, get the outputs), on each model's built-in scenario: the time per
+# step (fastest of seven interleaved runs) and the instructions per step under
+# valgrind's callgrind, with the rows written to a file and with none written
+# (--summary-only). See docs/performance.md.
+#
+#   scripts/fmirun-cost.sh [steps]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+steps=${1:-40000}
+cmake --preset host >/dev/null
+cmake --build --preset host --target fmirun_cost >/dev/null
+cost=build/host/bench/fmirun_cost
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The instructions counted inside `function` and what it calls.
+instructions() {
+    local model=$1 subject=$2 function=$3 steps=$4 out=$work/callgrind.out
+    valgrind --tool=callgrind --callgrind-out-file="$out" --collect-atstart=no \
+        --toggle-collect="$function" "$cost" "$model" "$subject" "$steps" \
+        >/dev/null 2>"$work/valgrind.log" || {
+        cat "$work/valgrind.log" >&2
+        exit 1
+    }
+    sed -n 's/^summary: *\([0-9]*\).*/\1/p;s/^totals: *\([0-9]*\).*/\1/p' "$out" | head -1
+}
+
+# Per step: a run of `steps` steps less a run of one, over steps - 1, so that
+# what a run does once (initialization, the header) does not count.
+per_step() {
+    local model=$1 subject=$2 function=$3 once many
+    once=$(instructions "$model" "$subject" "$function" 1)
+    many=$(instructions "$model" "$subject" "$function" "$steps")
+    awk -v once="$once" -v many="$many" -v steps="$steps" \
+        'BEGIN { printf "%.0f", (many - once) / (steps - 1) }'
+}
+
+ratio() {
+    awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'
+}
+
+echo "fmirun against the bare calls, per step, $steps steps over each model's scenario"
+printf '\n%-9s %18s %18s %9s %18s %9s\n' model "bare (instr)" "rows (instr)" ratio \
+    "summary (instr)" ratio
+for model in Halvorn Pendrake Corvessa; do
+    bare=$(per_step "$model" bare countedBare)
+    rows=$(per_step "$model" rows countedRun)
+    summary=$(per_step "$model" summary countedRun)
+    printf '%-9s %18s %18s %8sx %18s %8sx\n' "$model" "$bare" "$rows" "$(ratio "$rows" "$bare")" \
+        "$summary" "$(ratio "$summary" "$bare")"
+done
+
+printf '\n%-9s %18s %18s %9s %18s %9s\n' model "bare (ns)" "rows (ns)" ratio "summary (ns)" ratio
+for model in Halvorn Pendrake Corvessa; do
+    read -r _ bare rows summary < <("$cost" "$model" time "$steps")
+    printf '%-9s %18s %18s %8sx %18s %8sx\n' "$model" "$bare" "$rows" "$(ratio "$rows" "$bare")" \
+        "$summary" "$(ratio "$summary" "$bare")"
+done

@@ -1,0 +1,43 @@
+// What a run needs of a co-simulation slave, whatever the FMI version of its
+// library: the calls of a run from instantiation to release, each of which
+// checks the status the slave returns. One implementation per FMI version
+// (Slave.h: FMI 1.0) keeps its own function names, types and logging.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "FmiTypes.h"
+
+class CoSimulationSlave {
+  public:
+    virtual ~CoSimulationSlave() = default;
+
+    // Throws Failure (kExitModel) when the slave refuses: for this master's
+    // callbacks and instance name that means the GUID is not the library's.
+    virtual void instantiate(const std::string& fmuLocation) = 0;
+    // Checks that every variable of the description is one of the library's
+    // and that the library starts where the description says. Throws Failure
+    // (kExitModel) otherwise. Called right after instantiate().
+    virtual void checkAgainstDescription() = 0;
+
+    // These throw Failure (kExitSlaveFailed) when the slave fails, after its
+    // messages of that call have been shown.
+    virtual void setReal(const fmiValueReference* references, std::size_t count,
+                         const fmiReal* values) = 0;
+    virtual void getReal(const fmiValueReference* references, std::size_t count,
+                         fmiReal* values) = 0;
+    virtual void initialize(fmiReal startTime, fmiReal stopTime) = 0;
+    virtual void doStep(fmiReal communicationPoint, fmiReal stepSize) = 0;
+    // Where each step() takes its inputs from and puts its outputs: arrays
+    // that outlive the steps, given once so that a step passes only times.
+    virtual void prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
+                              std::size_t inputCount, const fmiValueReference* outputReferences,
+                              fmiReal* outputs, std::size_t outputCount) = 0;
+    // The calls of one communication step, made together so that the master
+    // switches to the slave's floating-point controls once for them: the
+    // inputs set (unless there are none), the step, the outputs read.
+    virtual void step(fmiReal communicationPoint, fmiReal stepSize) = 0;
+    virtual void terminate() = 0;
+    virtual void freeInstance() = 0;
+};
