@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Runs the host test suite of every model under valgrind's memcheck: no
+# Runs the host test suite of every model's library of every FMI version
+# under valgrind's memcheck: no
 # invalid read or write, no use of uninitialised memory, no leak. The tests
 # free what they deliberately leave in Error themselves, as the master that
 # owns the allocator, so any block lost at exit is a real leak.
 #
 # valgrind's processor emulation ignores the flush-to-zero, denormals-are-zero
 # and rounding-mode bits of MXCSR, so the tests of those (suites and tests
-# named *FloatingPoint*, and CrossPlatform, which compares with results made
-# under flush-to-zero) are left out here; they run natively in every preset.
+# named *FloatingPoint*, and CrossPlatform and the 2.0 and 3.0 comparisons
+# with the 1.0 references, which were made under flush-to-zero) are left out
+# here; they run natively in every preset.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -18,9 +20,11 @@ cmake --build --preset host --target slave_tests
 # results made under flush-to-zero.
 filter_fmi1='-*FloatingPoint*:CrossPlatform.*'
 filter_fmi2='Fmi2*-*FloatingPoint*:*Fmi1Reference*'
+filter_fmi3='Fmi3*-*FloatingPoint*:*Fmi1Reference*'
 libraries=(build/host/Halvorn.so build/host/Pendrake.so build/host/Corvessa.so
            build/host/tests/Terminus.so
-           build/host/fmi2/Halvorn.so build/host/fmi2/Pendrake.so build/host/fmi2/Corvessa.so)
+           build/host/fmi2/Halvorn.so build/host/fmi2/Pendrake.so build/host/fmi2/Corvessa.so
+           build/host/fmi3/Halvorn.so build/host/fmi3/Pendrake.so build/host/fmi3/Corvessa.so)
 logs=build/host/memcheck
 mkdir -p "$logs"
 
@@ -29,6 +33,7 @@ run() {
     name=$(basename "$library" .so)
     case $library in
     */fmi2/*) name=$name-fmi2 filter=$filter_fmi2 ;;
+    */fmi3/*) name=$name-fmi3 filter=$filter_fmi3 ;;
     esac
     log=$logs/$name.log
     if valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
@@ -47,5 +52,5 @@ run() {
 
 # Two at a time: valgrind runs each program on one core.
 export -f run
-export logs filter_fmi1 filter_fmi2
+export logs filter_fmi1 filter_fmi2 filter_fmi3
 printf '%s\n' "${libraries[@]}" | xargs -P 2 -I{} bash -c 'run {}'

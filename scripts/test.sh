@@ -45,7 +45,7 @@ scripts/threads.sh
 passed=$((passed + 3))
 echo "== host suite under valgrind memcheck"
 scripts/memcheck.sh
-passed=$((passed + 7))
+passed=$((passed + 10))
 echo "== fuzzing, 60 seconds"
 scripts/fuzz.sh 60
 passed=$((passed + 1))
