@@ -78,6 +78,37 @@ enum class Operation : std::uint8_t {
     // Not an FMI call: sets the floating-point environment the master makes
     // the 2.0 calls in, by a byte into kCallerEnvironments.
     CallerEnvironment,
+    // The FMI 3.0 calls, on the 3.0 libraries of the same models; appended
+    // as well. Two operations stand for a family each: Fmi3OtherType picks
+    // one of the value-access functions of the types no model has, and
+    // Fmi3Inapplicable one of the functions that do not apply to this
+    // co-simulation FMU.
+    Fmi3InstantiateCoSimulation,
+    Fmi3InstantiateModelExchange,
+    Fmi3InstantiateScheduledExecution,
+    Fmi3FreeInstance,
+    Fmi3SetDebugLogging,
+    Fmi3EnterInitializationMode,
+    Fmi3ExitInitializationMode,
+    Fmi3Terminate,
+    Fmi3Reset,
+    Fmi3SetFloat64,
+    Fmi3GetFloat64,
+    Fmi3OtherType,
+    Fmi3GetFMUState,
+    Fmi3SetFMUState,
+    Fmi3FreeFMUState,
+    Fmi3SerializedFMUStateSize,
+    Fmi3SerializeFMUState,
+    Fmi3DeserializeFMUState,
+    Fmi3GetDirectionalDerivative,
+    Fmi3GetAdjointDerivative,
+    Fmi3GetNumberOfVariableDependencies,
+    Fmi3GetVariableDependencies,
+    Fmi3GetOutputDerivatives,
+    Fmi3DoStep,
+    Fmi3Inapplicable,
+    Fmi3GetVersion,
     Count,
 };
 
@@ -86,6 +117,11 @@ constexpr Operation kFirstFmi2Operation = Operation::Fmi2Instantiate;
 
 constexpr bool isFmi2(Operation operation) {
     return operation >= kFirstFmi2Operation && operation <= Operation::Fmi2GetTypesPlatform;
+}
+
+constexpr Operation kFirstFmi3Operation = Operation::Fmi3InstantiateCoSimulation;
+constexpr bool isFmi3(Operation operation) {
+    return operation >= kFirstFmi3Operation && operation < Operation::Count;
 }
 
 // The MXCSR bits a master's thread may run with besides the default: a 2.0
@@ -105,9 +141,9 @@ constexpr const char* kModelIdentifiers[kModelCount] = {"Halvorn", "Pendrake", "
 // model declares: none in the deliverables, one of each in the test model.
 constexpr std::uint32_t kOtherTypeCounts[kModelCount] = {0, 0, 0, 1};
 
-// Every model is loaded twice, as its FMI 1.0 library and as its FMI 2.0
-// library; the 1.0 libraries come first.
-constexpr int kFmiVersionCount = 2;
+// Every model is loaded three times, as its FMI 1.0, 2.0 and 3.0 library,
+// the libraries of each version together in that order.
+constexpr int kFmiVersionCount = 3;
 constexpr int kLibraryCount = kModelCount * kFmiVersionCount;
 constexpr int libraryOf(int fmiVersion, int model) {
     return (fmiVersion - 1) * kModelCount + model;
@@ -130,9 +166,13 @@ inline int slotOfTarget(std::uint8_t b) {
 }
 // The calls of each version address the instances of their own libraries;
 // only the arming of the logger, which is no call, takes the version from
-// bit 4 of its target byte.
+// its target byte: bit 5 for 3.0, else bit 4 for 2.0.
 constexpr std::uint8_t kFmi2TargetBit = 0x10;
+constexpr std::uint8_t kFmi3TargetBit = 0x20;
 inline int fmiVersionOfTarget(std::uint8_t b) {
+    if ((b & kFmi3TargetBit) != 0) {
+        return 3;
+    }
     return (b & kFmi2TargetBit) != 0 ? 2 : 1;
 }
 
@@ -204,6 +244,31 @@ enum Damage : std::uint8_t {
     kOtherRealCount,
     kDamageCount,
 };
+
+// FMI 3.0 instantiation: a flags byte whose bits ask for what this FMU
+// refuses or lacks: no logMessage (bit 0), eventModeUsed (bit 1),
+// earlyReturnAllowed (bit 2), required intermediate variables (bit 3, a
+// count byte follows, from kHugeNvr on with a null array), no resource path
+// (bit 4), an intermediateUpdate callback (bit 5), visible (bit 6). The
+// token kind is a GuidKind; the C runtime's calloc fails as a byte says:
+// 0 none, otherwise from the request (b % 4) on.
+constexpr std::uint8_t kFmi3NoLogMessage = 1;
+constexpr std::uint8_t kFmi3EventModeUsed = 2;
+constexpr std::uint8_t kFmi3EarlyReturnAllowed = 4;
+constexpr std::uint8_t kFmi3IntermediateVariables = 8;
+constexpr std::uint8_t kFmi3NoResourcePath = 0x10;
+constexpr std::uint8_t kFmi3IntermediateUpdate = 0x20;
+constexpr std::uint8_t kFmi3Visible = 0x40;
+
+// fmi3DoStep: a null-results byte whose low four bits from kArraysTampered on
+// leave out eventHandlingNeeded, terminateSimulation, earlyReturn and
+// lastSuccessfulTime.
+constexpr std::uint8_t kNullStepResults = 0x0F;
+
+// The count of values a 3.0 value-access or derivative call passes beside
+// its count of references: a count byte below kWrongCount keeps it equal,
+// from there it is the low bits' offset from it.
+constexpr std::uint8_t kWrongCount = 0xF8;
 
 // Allocation byte: below 0xC0 nothing fails; otherwise its low four bits k:
 // 1 to 7 fail request k, 8 fails every zero-byte request, 9 to 15 fail every

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "CallEncoding.h"
+#include "FmuStateBytes.h"
 #include "Input.h"
 #include "Master.h"
 
@@ -193,5 +195,100 @@ inline void readReentry(World& world, Input& in) {
         s->reentryFlag = flag;
         s->reentryReference = vr;
         s->reentryValue = value;
+    }
+}
+
+inline int modelOfIdentifier(const std::string& identifier) {
+    for (int model = 0; model < kModelCount; ++model) {
+        if (identifier == kModelIdentifiers[model]) {
+            return model;
+        }
+    }
+    return 0;
+}
+
+inline std::uint32_t readMachineState(Input& in) {
+    const std::uint8_t b = in.byte();
+    return b < kRawMachineState ? std::uint32_t{1} << (b % 5) : in.u32();
+}
+
+// The master's own bytes for a content it chooses, or damaged ones, for a
+// library of `reader`'s identity; a damage that names another FMI version
+// picks one of otherVersions.
+inline std::vector<char> writtenBytes(Input& in, const fmuStateBytes::Identity& reader,
+                                      const Instance* s, bool damaged,
+                                      const char* const (&otherVersions)[3]) {
+    fmuStateBytes::Identity who = reader;
+    const int model = modelOfIdentifier(reader.identifier);
+    fmuStateBytes::Content content;
+    content.state = readMachineState(in);
+    content.time = in.real();
+    content.reals = s != nullptr ? s->reals : factsOf(model).freshValues();
+    if (!damaged) {
+        return fmuStateBytes::serialized(who, content);
+    }
+    const auto damage = static_cast<Damage>(in.byte() % kDamageCount);
+    const std::uint8_t at = in.byte();
+    std::uint32_t formatVersion = fmuStateBytes::kVersion;
+    std::uint32_t realCount = who.realCount;
+    const int other = (model + 1) % kModelCount;
+    switch (damage) {
+        case kFlipByte:
+        case kTruncate:
+        case kAppendByte: {
+            std::vector<char> bytes = fmuStateBytes::serialized(who, content);
+            const std::size_t position = at * bytes.size() / 256;
+            if (damage == kFlipByte) {
+                bytes[position] = static_cast<char>(bytes[position] ^ 0xa5);
+            } else if (damage == kTruncate) {
+                bytes.resize(position);
+            } else {
+                bytes.push_back(static_cast<char>(at));
+            }
+            return bytes;
+        }
+        case kOtherFormatVersion:
+            formatVersion = in.u32();
+            break;
+        case kOtherFmiVersion:
+            who.fmiVersion = otherVersions[at % 3];
+            break;
+        case kOtherModel:
+            who.identifier = factsOf(other).identifier;
+            break;
+        case kOtherGuid:
+            who.guid = factsOf(other).guid;
+            break;
+        default:
+            realCount = at % 2 == 0 ? realCount + 1 : realCount - 1;
+            break;
+    }
+    std::vector<char> bytes = fmuStateBytes::unsummed(who, formatVersion, content, realCount);
+    fmuStateBytes::appendChecksum(bytes);
+    return bytes;
+}
+
+// The bytes a master hands to the reading of a serialized FMU state, by
+// their source byte; the bytes a slave of any version serialized last
+// included.
+inline std::vector<char> readSerializedBytes(World& world, Input& in,
+                                             const fmuStateBytes::Identity& reader,
+                                             const Instance* s,
+                                             const char* const (&otherVersions)[3]) {
+    switch (static_cast<BytesSource>(in.byte() % 4)) {
+        case kBytesWritten:
+            return writtenBytes(in, reader, s, false, otherVersions);
+        case kBytesSerialized:
+            return world.serialized;
+        case kBytesRaw: {
+            std::vector<char> bytes;
+            const std::size_t length = in.byte();
+            for (std::size_t i = 0; i < length; ++i) {
+                bytes.push_back(static_cast<char>(in.byte()));
+            }
+            return bytes;
+        }
+        default:
+            return writtenBytes(in, reader, s, true, otherVersions);
     }
 }

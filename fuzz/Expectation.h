@@ -68,7 +68,8 @@ struct ExpectedMessage {
     std::string name;
     fmiStatus status = fmiOK;
     const char* category = "";
-    const char* format = "";
+    // A 3.0 message arrives formatted: its finished text stands here.
+    std::string format;
     std::vector<ExpectedArgument> arguments;
     // The instance's state when the logger hears of it; 0 for a message
     // with a null component.

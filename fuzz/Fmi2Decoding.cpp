@@ -16,6 +16,8 @@ namespace fmi2 {
 namespace {
 
 constexpr int kVersion = 2;
+// What a damage that names another FMI version writes instead of 2.0.
+constexpr const char* kOtherFmiVersions[] = {"1.0", "3.0", ""};
 
 void runInstantiate(World& world, Input& in) {
     const NewTarget t = readNewTarget(in);
@@ -56,94 +58,15 @@ void runOtherType(World& world, Input& in, Operation operation, bool isSet) {
     callOtherType(world, operation, t.model, t.slot, t.instance, a.nvr, a.vr.get(), a.value.get());
 }
 
-std::uint32_t readMachineState(Input& in) {
-    const std::uint8_t b = in.byte();
-    return b < kRawMachineState ? std::uint32_t{1} << (b % 5) : in.u32();
-}
-
-// The master's own bytes for a content it chooses, or damaged ones.
-std::vector<char> writtenBytes(Input& in, int model, const Instance* s, bool damaged) {
-    fmuStateBytes::Identity who = identityOf(model);
-    fmuStateBytes::Content content;
-    content.state = readMachineState(in);
-    content.time = in.real();
-    content.reals = s != nullptr ? s->reals : factsOf(model).freshValues();
-    if (!damaged) {
-        return fmuStateBytes::serialized(who, content);
-    }
-    const auto damage = static_cast<Damage>(in.byte() % kDamageCount);
-    const std::uint8_t at = in.byte();
-    std::uint32_t formatVersion = fmuStateBytes::kVersion;
-    std::uint32_t realCount = who.realCount;
-    const int other = (model + 1) % kModelCount;
-    switch (damage) {
-        case kFlipByte:
-        case kTruncate:
-        case kAppendByte: {
-            std::vector<char> bytes = fmuStateBytes::serialized(who, content);
-            const std::size_t position = at * bytes.size() / 256;
-            if (damage == kFlipByte) {
-                bytes[position] = static_cast<char>(bytes[position] ^ 0xa5);
-            } else if (damage == kTruncate) {
-                bytes.resize(position);
-            } else {
-                bytes.push_back(static_cast<char>(at));
-            }
-            return bytes;
-        }
-        case kOtherFormatVersion:
-            formatVersion = in.u32();
-            break;
-        case kOtherFmiVersion: {
-            static const char* const versions[] = {"1.0", "3.0", ""};
-            who.fmiVersion = versions[at % 3];
-            break;
-        }
-        case kOtherModel:
-            who.identifier = factsOf(other).identifier;
-            break;
-        case kOtherGuid:
-            who.guid = factsOf(other).guid;
-            break;
-        default:
-            realCount = at % 2 == 0 ? realCount + 1 : realCount - 1;
-            break;
-    }
-    std::vector<char> bytes = fmuStateBytes::unsummed(who, formatVersion, content, realCount);
-    fmuStateBytes::appendChecksum(bytes);
-    return bytes;
-}
-
-BytesToRead readBytes(World& world, Input& in, int model, const Instance* s, bool null) {
-    BytesToRead bytes;
-    bytes.null = null;
-    switch (static_cast<BytesSource>(in.byte() % 4)) {
-        case kBytesWritten:
-            bytes.bytes = writtenBytes(in, model, s, false);
-            break;
-        case kBytesSerialized:
-            bytes.bytes = world.serialized;
-            break;
-        case kBytesRaw: {
-            const std::size_t length = in.byte();
-            for (std::size_t i = 0; i < length; ++i) {
-                bytes.bytes.push_back(static_cast<char>(in.byte()));
-            }
-            break;
-        }
-        default:
-            bytes.bytes = writtenBytes(in, model, s, true);
-            break;
-    }
-    return bytes;
-}
-
 void runDeSerialize(World& world, Input& in) {
     const Target t = readTarget(world, in, kVersion);
     const FmuStateChoice choice = in.byte();
     const std::uint8_t flags = in.byte();
     const std::uint8_t allocation = in.byte();
-    const BytesToRead bytes = readBytes(world, in, t.model, t.instance, (flags & kNullBytes) != 0);
+    BytesToRead bytes;
+    bytes.null = (flags & kNullBytes) != 0;
+    bytes.bytes =
+        readSerializedBytes(world, in, identityOf(t.model), t.instance, kOtherFmiVersions);
     callDeSerialize(world, t.model, t.slot, t.instance, choice, bytes, (flags & kNullPointer) != 0,
                     allocation);
 }

@@ -414,33 +414,6 @@ constexpr InstanceRules kInstanceRules = {checkRecord, stateInRecord, expectCall
 
 // ------------------------------------------------------------ FMU states
 
-// The FMU state a master passes by the choice byte: none, one of the
-// instance's own by age, one of another instance, one freed before, or an
-// address that never was one. The slave only compares them.
-void* chosenFmuState(World& world, const Instance* s, FmuStateChoice choice) {
-    const int kind = choice % 8;
-    if (kind == 0 || s == nullptr) {
-        return nullptr;
-    }
-    if (kind <= 4) {
-        const auto index = static_cast<std::size_t>(kind - 1);
-        return index < s->fmuStates.size() ? s->fmuStates[index].handle : nullptr;
-    }
-    if (kind == 5) {
-        for (int model = 0; model < kModelCount; ++model) {
-            for (auto& other : world.slots[libraryOf(kVersion, model)]) {
-                if (other && &*other != s && !other->fmuStates.empty()) {
-                    return other->fmuStates.front().handle;
-                }
-            }
-        }
-    }
-    if (kind == 6 && !world.freedFmuStates.empty()) {
-        return world.freedFmuStates.back();
-    }
-    return reinterpret_cast<void*>(std::uintptr_t{0x1000} + choice);
-}
-
 KnownFmuState* ownFmuState(Instance& s, void* handle) {
     for (KnownFmuState& known : s.fmuStates) {
         if (known.handle == handle) {
@@ -858,7 +831,7 @@ void callGetFmuState(World& world, int model, int slot, Instance* s, FmuStateCho
     constexpr const char* function = "fmi2GetFMUstate";
     const AllocationPlan plan(allocation);
     Call call(world, Operation::Fmi2GetFMUstate, model, slot);
-    void* const handle = chosenFmuState(world, s, choice);
+    void* const handle = chosenFmuState(world, s, choice, kVersion);
     fmi2FMUstate passed = handle;
     Expectation e;
     PlannedRequests requests;
@@ -903,7 +876,7 @@ void callGetFmuState(World& world, int model, int slot, Instance* s, FmuStateCho
 void callSetFmuState(World& world, int model, int slot, Instance* s, FmuStateChoice choice) {
     constexpr const char* function = "fmi2SetFMUstate";
     Call call(world, Operation::Fmi2SetFMUstate, model, slot);
-    void* const handle = chosenFmuState(world, s, choice);
+    void* const handle = chosenFmuState(world, s, choice, kVersion);
     Expectation e;
     if (opens(s, function, kAnyState, e)) {
         trace(*s, e, "%s: FMUstate %p", {textArgument(function), pointerArgument(handle)});
@@ -920,7 +893,7 @@ void callFreeFmuState(World& world, int model, int slot, Instance* s, FmuStateCh
                       bool nullPointer) {
     constexpr const char* function = "fmi2FreeFMUstate";
     Call call(world, Operation::Fmi2FreeFMUstate, model, slot);
-    void* const handle = chosenFmuState(world, s, choice);
+    void* const handle = chosenFmuState(world, s, choice, kVersion);
     fmi2FMUstate passed = handle;
     void* expectedHandle = handle;
     Expectation e;
@@ -951,7 +924,7 @@ void callSerializedSize(World& world, int model, int slot, Instance* s, FmuState
                         bool nullSize) {
     constexpr const char* function = "fmi2SerializedFMUstateSize";
     Call call(world, Operation::Fmi2SerializedFMUstateSize, model, slot);
-    void* const handle = chosenFmuState(world, s, choice);
+    void* const handle = chosenFmuState(world, s, choice, kVersion);
     constexpr std::size_t kUntouchedSize = 0x5a5a5a5a;
     std::size_t size = kUntouchedSize;
     std::size_t expectedSize = kUntouchedSize;
@@ -978,7 +951,7 @@ void callSerialize(World& world, int model, int slot, Instance* s, FmuStateChoic
                    std::uint8_t sizeKind, bool nullBytes) {
     constexpr const char* function = "fmi2SerializeFMUstate";
     Call call(world, Operation::Fmi2SerializeFMUstate, model, slot);
-    void* const handle = chosenFmuState(world, s, choice);
+    void* const handle = chosenFmuState(world, s, choice, kVersion);
     const fmuStateBytes::Identity who = identityOf(model);
     const std::size_t needed = fmuStateBytes::serializedSize(who);
     const std::size_t sizes[] = {needed, 0, needed - 1, needed + 16};
@@ -1019,7 +992,7 @@ void callDeSerialize(World& world, int model, int slot, Instance* s, FmuStateCho
     constexpr const char* function = "fmi2DeSerializeFMUstate";
     const AllocationPlan plan(allocation);
     Call call(world, Operation::Fmi2DeSerializeFMUstate, model, slot);
-    void* const handle = chosenFmuState(world, s, choice);
+    void* const handle = chosenFmuState(world, s, choice, kVersion);
     fmi2FMUstate passed = handle;
     void* expectedHandle = handle;
     Expectation e;
@@ -1192,7 +1165,7 @@ void callDoStep(World& world, int model, int slot, Instance* s, fmi2Real communi
     Call call(world, Operation::Fmi2DoStep, model, slot);
     Expectation e;
     if (opens(s, "fmi2DoStep", StepComplete, e)) {
-        if (!(stepSize > 0.0 && std::isfinite(stepSize) && std::isfinite(communicationPoint))) {
+        if (!isAcceptedStep(communicationPoint, stepSize)) {
             refuse(*s, e,
                    "fmi2DoStep: A step needs a finite communication point and a finite, positive "
                    "step size; got currentCommunicationPoint = %g, communicationStepSize = %g.",

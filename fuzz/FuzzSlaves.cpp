@@ -50,10 +50,12 @@
 #include "Decoding.h"
 #include "Fmi1Rules.h"
 #include "Fmi2Rules.h"
+#include "Fmi3Rules.h"
 #include "Input.h"
 #include "Master.h"
 #include "RecordingAllocator.h"
 #include "RecordingLogger.h"
+#include "RuntimeCalloc.h"
 #include "SlaveLibraries.h"
 
 namespace {
@@ -86,14 +88,20 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
         // others run with the process default. A 2.0 library leaves the
         // thread's floating-point environment alone.
         loaded.mxcsr = _mm_getcsr();
-        if (library >= kModelCount) {
-            if (loaded.mxcsr != defaultMxcsr) {
-                cannotLoad("loading " + path + " changed MXCSR");
-            }
-            if (loaded.library.fmiVersion() != 2 ||
-                !resolveFmi2Functions(loaded.library, loaded.fmi2, error)) {
-                cannotLoad(path + " is no FMI 2.0 library: " + error);
-            }
+        const int fmiVersion = library / kModelCount + 1;
+        if (fmiVersion > 1 && loaded.mxcsr != defaultMxcsr) {
+            cannotLoad("loading " + path + " changed MXCSR");
+        }
+        if (fmiVersion == 2 && (loaded.library.fmiVersion() != 2 ||
+                                !resolveFmi2Functions(loaded.library, loaded.fmi2, error))) {
+            cannotLoad(path + " is no FMI 2.0 library: " + error);
+        }
+        // A 3.0 library takes its memory from the C runtime: its calloc is
+        // rebound to one that counts and can refuse requests.
+        if (fmiVersion == 3 && (loaded.library.fmiVersion() != 3 ||
+                                !resolveFmi3Functions(loaded.library, loaded.fmi3, error) ||
+                                !rebindRuntimeCalloc(loaded.library, error))) {
+            cannotLoad(path + " is no FMI 3.0 library: " + error);
         }
         loaded.facts = findModelFacts(loaded.library.identifier());
         if (loaded.facts == nullptr) {
@@ -126,6 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else if (operation == Operation::CallerEnvironment) {
             world.callerEnvironment =
                 kCallerEnvironments[in.byte() % std::size(kCallerEnvironments)];
+        } else if (isFmi3(operation)) {
+            fmi3::runCall(world, in, operation);
         } else if (isFmi2(operation)) {
             fmi2::runCall(world, in, operation);
         } else {
@@ -136,6 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (int slot = 0; slot < kSlotsPerModel; ++slot) {
             fmi1::retire(world, model, slot);
             fmi2::retire(world, model, slot);
+            fmi3::retire(world, model, slot);
         }
     }
 

@@ -16,6 +16,7 @@
 #include "CallEncoding.h"
 #include "Fmi2Functions.h"
 #include "Fmi2Types.h"
+#include "Fmi3Functions.h"
 #include "FmiTypes.h"
 #include "ModelFacts.h"
 #include "SlaveLibrary.h"
@@ -89,6 +90,8 @@ struct Instance {
     fmi2CallbackFunctions callbacks2{};
     std::uint32_t debugCategories = 0;
     std::vector<KnownFmuState> fmuStates;
+    // From FMI 3.0 on: the logMessage given, null for none.
+    fmi3LogMessageCallback logMessage = nullptr;
 };
 
 // The one call back into an instance that a logger call may make during a
@@ -102,6 +105,7 @@ struct NestedCall {
 struct LoadedModel {
     SlaveLibrary library;
     Fmi2Functions fmi2;
+    Fmi3Functions fmi3;
     const ModelFacts* facts = nullptr;
     // The thread's MXCSR as a master would have it while the model runs:
     // the travel stop's own setup for it, the process default for the rest.
@@ -126,7 +130,7 @@ struct World {
     std::uint32_t callerEnvironment = 0;
 };
 
-// The environment the master hands each 2.0 instance it creates in a slot,
+// The environment the master hands each 2.0 or 3.0 instance it creates in a slot,
 // which the slave passes its logger with every message.
 inline char environments[kLibraryCount][kSlotsPerModel];
 
@@ -235,4 +239,45 @@ void leaveOutCallbacks(Callbacks& functions, std::uint8_t callbacks) {
     if ((callbacks & kNoFree) != 0) {
         functions.freeMemory = nullptr;
     }
+}
+
+// The FMU state a master passes by the choice byte: none, one of the
+// instance's own by age, one of another instance of the same version, one freed
+// before, or an address that never was one. The slave only compares them.
+inline void* chosenFmuState(World& world, const Instance* s, std::uint8_t choice, int fmiVersion) {
+    const int kind = choice % 8;
+    if (kind == 0 || s == nullptr) {
+        return nullptr;
+    }
+    if (kind <= 4) {
+        const auto index = static_cast<std::size_t>(kind - 1);
+        return index < s->fmuStates.size() ? s->fmuStates[index].handle : nullptr;
+    }
+    if (kind == 5) {
+        for (int model = 0; model < kModelCount; ++model) {
+            for (auto& other : world.slots[libraryOf(fmiVersion, model)]) {
+                if (other && &*other != s && !other->fmuStates.empty()) {
+                    return other->fmuStates.front().handle;
+                }
+            }
+        }
+    }
+    if (kind == 6 && !world.freedFmuStates.empty()) {
+        return world.freedFmuStates.back();
+    }
+    return reinterpret_cast<void*>(std::uintptr_t{0x1000} + choice);
+}
+
+// A step the slaves accept, judged on the bits as the slaves judge it: a
+// subnormal step size is positive even where the caller's environment
+// treats denormals as zero.
+inline bool isAcceptedStep(double communicationPoint, double stepSize) {
+    constexpr std::uint64_t kExponentBits = 0x7ff0000000000000ULL;
+    std::uint64_t size = 0;
+    std::uint64_t point = 0;
+    std::memcpy(&size, &stepSize, sizeof size);
+    std::memcpy(&point, &communicationPoint, sizeof point);
+    const bool positiveFiniteSize =
+        size != 0 && (size >> 63) == 0 && (size & kExponentBits) != kExponentBits;
+    return positiveFiniteSize && (point & kExponentBits) != kExponentBits;
 }

@@ -1,0 +1,175 @@
+// Reads an FMI 3.0 call and its arguments from the input, as CallEncoding.h
+// lays them out, builds the master's arrays and makes the call.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "CallEncoding.h"
+#include "Decoding.h"
+#include "Fmi3Rules.h"
+#include "Input.h"
+#include "Master.h"
+
+namespace fmi3 {
+namespace {
+
+constexpr int kVersion = 3;
+
+InstantiateArguments readInstantiateArguments(Input& in) {
+    InstantiateArguments a;
+    const InstanceName name = readInstanceName(in);
+    a.nameKind = name.kind;
+    a.inputName = name.inputName;
+    a.tokenKind = guidKindOf(in.byte());
+    a.loggingOn = (in.byte() & 1) != 0;
+    a.flags = in.byte();
+    if ((a.flags & kFmi3IntermediateVariables) != 0) {
+        bool huge = false;
+        a.nRequired = in.nvr(huge);
+        a.nullRequired = huge;
+    }
+    a.callocFails = (in.byte() & 1) != 0;
+    return a;
+}
+
+// The count of values beside a count of references, as kWrongCount says.
+std::size_t readValueCount(Input& in, std::size_t nvr) {
+    const std::uint8_t b = in.byte();
+    return b < kWrongCount ? nvr : nvr + (b & 7) - 4;
+}
+
+void runFloat64(World& world, Input& in, bool isSet) {
+    const Target t = readTarget(world, in, kVersion);
+    AccessArrays<double> a = readAccessArrays<double>(in, isSet);
+    const std::size_t nValues = readValueCount(in, a.nvr);
+    if (isSet) {
+        callSetFloat64(world, t.model, t.slot, t.instance, a.nvr, a.vr.get(), a.value.get(),
+                       nValues);
+    } else {
+        callGetFloat64(world, t.model, t.slot, t.instance, a.nvr, a.vr.get(), a.value.get(),
+                       nValues);
+    }
+}
+
+void runOtherType(World& world, Input& in) {
+    const std::size_t function = in.byte() % otherTypeCount();
+    const Target t = readTarget(world, in, kVersion);
+    // Wide enough for a value of any type; never read or written.
+    AccessArrays<double> a = readAccessArrays<double>(in, false);
+    const std::size_t nValues = readValueCount(in, a.nvr);
+    callOtherType(world, function, t.model, t.slot, t.instance, a.nvr, a.vr.get(), a.value.get(),
+                  nValues);
+}
+
+void runSetDebugLogging(World& world, Input& in) {
+    const Target t = readTarget(world, in, kVersion);
+    const fmi3Boolean loggingOn = (in.byte() & 1) != 0;
+    const std::uint8_t b = in.byte();
+    const std::size_t n = b % 4;
+    std::vector<fmi3String> categories;
+    std::size_t count = 0;
+    const char* const* table = categoryTable(count);
+    for (std::size_t i = 0; i < n; ++i) {
+        categories.push_back(table[in.byte() % count]);
+    }
+    callSetDebugLogging(world, t.model, t.slot, t.instance, loggingOn, n,
+                        b >= kArraysTampered ? nullptr : categories.data());
+}
+
+}  // namespace
+
+void runCall(World& world, Input& in, Operation operation) {
+    switch (operation) {
+        case Operation::Fmi3InstantiateCoSimulation:
+        case Operation::Fmi3InstantiateModelExchange:
+        case Operation::Fmi3InstantiateScheduledExecution: {
+            const NewTarget t = readNewTarget(in);
+            const InstantiateArguments a = readInstantiateArguments(in);
+            if (operation == Operation::Fmi3InstantiateCoSimulation) {
+                callInstantiate(world, t.model, t.slot, a);
+            } else {
+                callInstantiateOther(world, operation, t.model, t.slot, a);
+            }
+            break;
+        }
+        case Operation::Fmi3FreeInstance: {
+            const Target t = readTarget(world, in, kVersion);
+            callFreeInstance(world, t.model, t.slot, t.instance);
+            break;
+        }
+        case Operation::Fmi3SetDebugLogging:
+            runSetDebugLogging(world, in);
+            break;
+        case Operation::Fmi3EnterInitializationMode: {
+            const Target t = readTarget(world, in, kVersion);
+            const fmi3Boolean toleranceDefined = (in.byte() & 1) != 0;
+            const fmi3Float64 tolerance = in.real();
+            const fmi3Float64 startTime = in.real();
+            const fmi3Boolean stopTimeDefined = (in.byte() & 1) != 0;
+            const fmi3Float64 stopTime = in.real();
+            callEnterInitializationMode(world, t.model, t.slot, t.instance, toleranceDefined,
+                                        tolerance, startTime, stopTimeDefined, stopTime);
+            break;
+        }
+        case Operation::Fmi3ExitInitializationMode:
+        case Operation::Fmi3Terminate:
+        case Operation::Fmi3Reset: {
+            const Target t = readTarget(world, in, kVersion);
+            callPlain(world, operation, t.model, t.slot, t.instance);
+            break;
+        }
+        case Operation::Fmi3SetFloat64:
+        case Operation::Fmi3GetFloat64:
+            runFloat64(world, in, operation == Operation::Fmi3SetFloat64);
+            break;
+        case Operation::Fmi3OtherType:
+            runOtherType(world, in);
+            break;
+        case Operation::Fmi3GetFMUState: {
+            const Target t = readTarget(world, in, kVersion);
+            const FmuStateChoice choice = in.byte();
+            const std::uint8_t flags = in.byte();
+            callGetFmuState(world, t.model, t.slot, t.instance, choice, (flags & kNullPointer) != 0,
+                            (in.byte() & 1) != 0);
+            break;
+        }
+        case Operation::Fmi3SetFMUState: {
+            const Target t = readTarget(world, in, kVersion);
+            callSetFmuState(world, t.model, t.slot, t.instance, in.byte());
+            break;
+        }
+        case Operation::Fmi3FreeFMUState: {
+            const Target t = readTarget(world, in, kVersion);
+            const FmuStateChoice choice = in.byte();
+            callFreeFmuState(world, t.model, t.slot, t.instance, choice,
+                             (in.byte() & kNullPointer) != 0);
+            break;
+        }
+        case Operation::Fmi3DoStep: {
+            const Target t = readTarget(world, in, kVersion);
+            const fmi3Float64 communicationPoint = in.real();
+            const fmi3Float64 stepSize = in.real();
+            const fmi3Boolean noSetPrior = (in.byte() & 1) != 0;
+            const std::uint8_t b = in.byte();
+            callDoStep(world, t.model, t.slot, t.instance, communicationPoint, stepSize, noSetPrior,
+                       b >= kArraysTampered ? b : 0);
+            break;
+        }
+        case Operation::Fmi3Inapplicable: {
+            const std::size_t function = in.byte() % inapplicableCount();
+            const Target t = readTarget(world, in, kVersion);
+            callInapplicable(world, function, t.model, t.slot, t.instance);
+            break;
+        }
+        case Operation::Fmi3GetVersion:
+            callVersion(world, modelOfTarget(in.byte()));
+            break;
+        default:
+            // Not made yet: serialization, derivatives, dependencies and
+            // output derivatives of 3.0.
+            break;
+    }
+}
+
+}  // namespace fmi3
