@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 enum class Operation : std::uint8_t {
@@ -38,10 +39,61 @@ enum class Operation : std::uint8_t {
     GetTypesPlatform,
     // Not an FMI call: arms the logger to call back into an instance.
     ArmReentry,
+    // The FMI 2.0 calls, on the 2.0 libraries of the same models. Appended,
+    // so that the operation bytes below keep their meaning.
+    Fmi2Instantiate,
+    Fmi2FreeInstance,
+    Fmi2SetDebugLogging,
+    Fmi2SetupExperiment,
+    Fmi2EnterInitializationMode,
+    Fmi2ExitInitializationMode,
+    Fmi2Terminate,
+    Fmi2Reset,
+    Fmi2SetReal,
+    Fmi2SetInteger,
+    Fmi2SetBoolean,
+    Fmi2SetString,
+    Fmi2GetReal,
+    Fmi2GetInteger,
+    Fmi2GetBoolean,
+    Fmi2GetString,
+    Fmi2GetFMUstate,
+    Fmi2SetFMUstate,
+    Fmi2FreeFMUstate,
+    Fmi2SerializedFMUstateSize,
+    Fmi2SerializeFMUstate,
+    Fmi2DeSerializeFMUstate,
+    Fmi2GetDirectionalDerivative,
+    Fmi2SetRealInputDerivatives,
+    Fmi2GetRealOutputDerivatives,
+    Fmi2DoStep,
+    Fmi2CancelStep,
+    Fmi2GetStatus,
+    Fmi2GetRealStatus,
+    Fmi2GetIntegerStatus,
+    Fmi2GetBooleanStatus,
+    Fmi2GetStringStatus,
+    Fmi2GetVersion,
+    Fmi2GetTypesPlatform,
+    // Not an FMI call: sets the floating-point environment the master makes
+    // the 2.0 calls in, by a byte into kCallerEnvironments.
+    CallerEnvironment,
     Count,
 };
 
 constexpr int kOperationCount = static_cast<int>(Operation::Count);
+constexpr Operation kFirstFmi2Operation = Operation::Fmi2Instantiate;
+
+constexpr bool isFmi2(Operation operation) {
+    return operation >= kFirstFmi2Operation && operation <= Operation::Fmi2GetTypesPlatform;
+}
+
+// The MXCSR bits a master's thread may run with besides the default: a 2.0
+// library must compute in it (the travel stop adding flush-to-zero) and hand
+// it back unchanged. Flush-to-zero comes with denormals-are-zero, as the
+// travel stop's own setup has it; alone, either breaks identities such as
+// -0.0 + x == x that compilers rely on, and so do the other rounding modes.
+constexpr std::uint32_t kCallerEnvironments[] = {0, 0x8040};
 
 // The three deliverables and the test model that requests termination, each
 // loaded as its own library.
@@ -52,6 +104,14 @@ constexpr const char* kModelIdentifiers[kModelCount] = {"Halvorn", "Pendrake", "
 // The integer, boolean and string variables and the auxiliary flags that each
 // model declares: none in the deliverables, one of each in the test model.
 constexpr std::uint32_t kOtherTypeCounts[kModelCount] = {0, 0, 0, 1};
+
+// Every model is loaded twice, as its FMI 1.0 library and as its FMI 2.0
+// library; the 1.0 libraries come first.
+constexpr int kFmiVersionCount = 2;
+constexpr int kLibraryCount = kModelCount * kFmiVersionCount;
+constexpr int libraryOf(int fmiVersion, int model) {
+    return (fmiVersion - 1) * kModelCount + model;
+}
 
 // Several instances of each model live side by side.
 constexpr int kSlotsPerModel = 3;
@@ -67,6 +127,13 @@ inline int modelOfTarget(std::uint8_t b) {
 }
 inline int slotOfTarget(std::uint8_t b) {
     return (b / kModelCount) % (kSlotsPerModel + 1);
+}
+// The calls of each version address the instances of their own libraries;
+// only the arming of the logger, which is no call, takes the version from
+// bit 4 of its target byte.
+constexpr std::uint8_t kFmi2TargetBit = 0x10;
+inline int fmiVersionOfTarget(std::uint8_t b) {
+    return (b & kFmi2TargetBit) != 0 ? 2 : 1;
 }
 
 // Instantiation: the kind of name, of GUID, the callbacks, the failing
@@ -92,6 +159,52 @@ constexpr std::uint8_t kNoAllocate = 2;
 constexpr std::uint8_t kNoFree = 4;
 constexpr std::uint8_t kNoStepFinished = 0x10;
 
+// FMI 2.0 instantiation: a tampered callbacks byte with bit 3 passes no
+// callback structure at all, and kNoStepFinished hands a stepFinished, which
+// the slave must never call. The fmuType byte asks for co-simulation below
+// kRawFmuType, from there for one of kFmuTypes.
+constexpr std::uint8_t kNullCallbacks = 8;
+constexpr std::uint8_t kRawFmuType = 0xF0;
+constexpr int kFmuTypes[] = {0, 2, -1, 0x7fffffff};
+
+// fmi2SetDebugLogging: the count byte gives b % 4 categories, from
+// kArraysTampered on with a null array; a byte per category picks from the
+// category table.
+inline const char* const* categoryTable(std::size_t& count) {
+    static const char* const table[] = {"logStatusError", "logCalls", "",
+                                        "logAll",         "LOGCALLS", nullptr};
+    count = std::size(table);
+    return table;
+}
+
+// An FMU state argument is a choice byte: b % 8 is 0 for none, 1 to 4 for
+// the instance's own FMU states from the newest, 5 for one of another
+// instance, 6 for one already freed, 7 for an address that never was one.
+// A flags byte follows where a pointer argument may be null (bit 0) and, for
+// fmi2DeSerializeFMUstate, the bytes too (bit 1).
+constexpr std::uint8_t kNullPointer = 1;
+constexpr std::uint8_t kNullBytes = 2;
+
+// The bytes fmi2DeSerializeFMUstate reads, by a source byte b % 4: written by
+// the master for a content it chooses (a machine-state byte, b % 5 picking
+// one state below kRawMachineState and four raw bytes from there, then a
+// real for the time); the bytes a slave serialized last; raw bytes (a length
+// byte, then the bytes); or written and then damaged as a damage byte says,
+// at the position a further byte gives as a fraction of the length.
+enum BytesSource : std::uint8_t { kBytesWritten, kBytesSerialized, kBytesRaw, kBytesDamaged };
+constexpr std::uint8_t kRawMachineState = 0xF0;
+enum Damage : std::uint8_t {
+    kFlipByte,
+    kTruncate,
+    kAppendByte,
+    kOtherFormatVersion,
+    kOtherFmiVersion,
+    kOtherModel,
+    kOtherGuid,
+    kOtherRealCount,
+    kDamageCount,
+};
+
 // Allocation byte: below 0xC0 nothing fails; otherwise its low four bits k:
 // 1 to 7 fail request k, 8 fails every zero-byte request, 9 to 15 fail every
 // request from k - 8 on.
@@ -111,6 +224,14 @@ constexpr std::uint8_t kArraysTampered = 0xC0;
 constexpr std::uint8_t kNullVr = 1;
 constexpr std::uint8_t kNullValue = 2;
 constexpr std::uint8_t kNullOrder = 4;
+
+// fmi2GetDirectionalDerivative: an nvr byte for the unknowns, one for the
+// knowns, then a null-arrays byte whose low bits from kArraysTampered on
+// leave out these arrays; a huge count leaves out both arrays of its side.
+constexpr std::uint8_t kNullUnknowns = 1;
+constexpr std::uint8_t kNullResults = 2;
+constexpr std::uint8_t kNullKnowns = 4;
+constexpr std::uint8_t kNullSeeds = 8;
 
 // A value reference byte: below 0xE0 it is b % 12, around every model's
 // range; from there an entry of kValueReferences, past its end four raw bytes.
@@ -147,6 +268,12 @@ inline double realFromBits(std::uint64_t bits) {
     double value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
+}
+
+inline std::uint64_t bitsOf(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
 }
 
 // A real byte picks from this table; past its end, eight raw bytes follow.

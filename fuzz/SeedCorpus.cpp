@@ -5,7 +5,6 @@
 //     fuzz_seeds <directory>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -17,12 +16,6 @@ namespace {
 enum Model { kHalvorn, kPendrake, kCorvessa, kTerminus };
 constexpr int kRealCounts[kModelCount] = {5, 6, 10, 2};
 
-std::uint64_t bitsOf(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
 struct InstantiateOptions {
     std::uint8_t name = 0;  // NameKind
     std::string inputName;
@@ -30,6 +23,9 @@ struct InstantiateOptions {
     std::uint8_t callbacks = 0;
     std::uint8_t loggingOn = 1;
     std::uint8_t allocation = 0;
+    // FMI 2.0 only.
+    std::uint8_t fmuType = 0;
+    std::uint8_t extras = 0;
 };
 
 // Each method appends one call in the fuzz target's encoding.
@@ -42,19 +38,139 @@ class Sequence {
     Sequence& instantiate(int model, int slot, const InstantiateOptions& o = {}) {
         operation(Operation::Instantiate);
         byte(targetByte(model, slot));
-        byte(o.name);
-        if (o.name == kNameFromInput) {
-            byte(static_cast<std::uint8_t>(o.inputName.size()));
-            for (const char ch : o.inputName) {
-                byte(static_cast<std::uint8_t>(ch));
-            }
-        }
+        name(o);
         byte(o.guid);
         byte(o.callbacks);
         byte(o.loggingOn);
         byte(o.allocation);
         byte(0);  // extras
         real(0.0);
+        return *this;
+    }
+    Sequence& instantiate2(int model, int slot, const InstantiateOptions& o = {}) {
+        operation(Operation::Fmi2Instantiate);
+        byte(targetByte(model, slot));
+        name(o);
+        byte(o.guid);
+        byte(o.fmuType);
+        byte(o.callbacks);
+        byte(o.loggingOn);
+        byte(o.allocation);
+        byte(o.extras);
+        return *this;
+    }
+    // Through fmi2SetupExperiment and initialization to a completed step,
+    // with the values given to the first references set on the way.
+    Sequence& stepComplete2(int model, int slot, std::initializer_list<std::uint32_t> vr = {},
+                            std::initializer_list<double> values = {}) {
+        setupExperiment2(model, slot, 0.0)
+            .simple(Operation::Fmi2EnterInitializationMode, model, slot);
+        if (vr.size() != 0) {
+            setReal(model, slot, vr, values, 0, Operation::Fmi2SetReal);
+        }
+        return simple(Operation::Fmi2ExitInitializationMode, model, slot);
+    }
+    Sequence& setupExperiment2(int model, int slot, double startTime) {
+        operation(Operation::Fmi2SetupExperiment);
+        byte(targetByte(model, slot));
+        byte(1);
+        real(0.001);
+        real(startTime);
+        byte(0);
+        real(0.0);
+        return *this;
+    }
+    // Categories by their index in the category table.
+    Sequence& setDebugLogging2(int model, int slot, std::uint8_t on,
+                               std::initializer_list<std::uint8_t> categories,
+                               bool nullArray = false) {
+        operation(Operation::Fmi2SetDebugLogging);
+        byte(targetByte(model, slot));
+        byte(on);
+        byte(static_cast<std::uint8_t>(categories.size() | (nullArray ? kArraysTampered : 0)));
+        for (const std::uint8_t category : categories) {
+            byte(category);
+        }
+        return *this;
+    }
+    // fmi2GetFMUstate, fmi2SetFMUstate, fmi2FreeFMUstate,
+    // fmi2SerializedFMUstateSize and fmi2SerializeFMUstate, with the flags
+    // byte of those that read one and the allocation byte of the first.
+    Sequence& fmuState(Operation o, int model, int slot, std::uint8_t choice,
+                       std::uint8_t flags = 0, std::uint8_t allocation = 0) {
+        operation(o);
+        byte(targetByte(model, slot));
+        byte(choice);
+        if (o != Operation::Fmi2SetFMUstate) {
+            byte(flags);
+        }
+        if (o == Operation::Fmi2GetFMUstate) {
+            byte(allocation);
+        }
+        return *this;
+    }
+    // The bytes the master writes for a content, damaged if damage is below
+    // kDamageCount.
+    Sequence& deSerializeWritten(int model, int slot, std::uint8_t choice, std::uint8_t state,
+                                 double time, std::uint8_t damage = kDamageCount,
+                                 std::uint8_t at = 0, std::uint8_t flags = 0,
+                                 std::uint8_t allocation = 0) {
+        deSerializeOpening(model, slot, choice, flags, allocation);
+        byte(damage < kDamageCount ? kBytesDamaged : kBytesWritten);
+        byte(state);
+        real(time);
+        if (damage < kDamageCount) {
+            byte(damage);
+            byte(at);
+            if (damage == kOtherFormatVersion) {
+                u32(2);
+            }
+        }
+        return *this;
+    }
+    Sequence& deSerializeSerialized(int model, int slot, std::uint8_t choice) {
+        deSerializeOpening(model, slot, choice, 0, 0);
+        byte(kBytesSerialized);
+        return *this;
+    }
+    Sequence& deSerializeRaw(int model, int slot, const std::string& raw) {
+        deSerializeOpening(model, slot, 0, 0, 0);
+        byte(kBytesRaw);
+        byte(static_cast<std::uint8_t>(raw.size()));
+        for (const char ch : raw) {
+            byte(static_cast<std::uint8_t>(ch));
+        }
+        return *this;
+    }
+    Sequence& directionalDerivative(int model, int slot,
+                                    std::initializer_list<std::uint32_t> unknowns,
+                                    std::initializer_list<std::uint32_t> knowns,
+                                    std::initializer_list<double> seed, std::uint8_t nulls = 0) {
+        operation(Operation::Fmi2GetDirectionalDerivative);
+        byte(targetByte(model, slot));
+        byte(static_cast<std::uint8_t>(unknowns.size()));
+        byte(static_cast<std::uint8_t>(knowns.size()));
+        byte(nulls == 0 ? 0 : kArraysTampered | nulls);
+        if ((nulls & kNullUnknowns) == 0) {
+            for (const std::uint32_t r : unknowns) {
+                reference(r);
+            }
+        }
+        if ((nulls & kNullKnowns) == 0) {
+            for (const std::uint32_t r : knowns) {
+                reference(r);
+            }
+        }
+        if ((nulls & kNullSeeds) == 0) {
+            for (const double v : seed) {
+                real(v);
+            }
+        }
+        return *this;
+    }
+    Sequence& callerEnvironment(std::uint8_t index) {
+        operation(Operation::CallerEnvironment);
+        byte(index);
         return *this;
     }
     Sequence& initialize(int model, int slot, double tStart = 0.0) {
@@ -77,8 +193,9 @@ class Sequence {
         return *this;
     }
     Sequence& setReal(int model, int slot, std::initializer_list<std::uint32_t> vr,
-                      std::initializer_list<double> values, std::uint8_t nulls = 0) {
-        operation(Operation::SetReal);
+                      std::initializer_list<double> values, std::uint8_t nulls = 0,
+                      Operation o = Operation::SetReal) {
+        operation(o);
         byte(targetByte(model, slot));
         byte(static_cast<std::uint8_t>(vr.size()));
         byte(nulls == 0 ? 0 : kArraysTampered | nulls);
@@ -109,9 +226,11 @@ class Sequence {
         }
         if ((nulls & kNullValue) == 0) {
             for (std::size_t i = 0; i < vr.size(); ++i) {
-                if (o == Operation::SetInteger) {
+                if (o == Operation::SetInteger || o == Operation::Fmi2SetInteger ||
+                    o == Operation::Fmi2SetBoolean) {
                     u32(1);
-                } else if (o == Operation::SetBoolean || o == Operation::SetString) {
+                } else if (o == Operation::SetBoolean || o == Operation::SetString ||
+                           o == Operation::Fmi2SetString) {
                     byte(1);
                 }
             }
@@ -134,8 +253,8 @@ class Sequence {
         }
         return *this;
     }
-    Sequence& getAll(int model, int slot) {
-        operation(Operation::GetReal);
+    Sequence& getAll(int model, int slot, Operation o = Operation::GetReal) {
+        operation(o);
         byte(targetByte(model, slot));
         byte(static_cast<std::uint8_t>(kRealCounts[model]));
         byte(0);
@@ -144,8 +263,9 @@ class Sequence {
         }
         return *this;
     }
-    Sequence& doStep(int model, int slot, double t, double h, std::uint8_t newStep = 1) {
-        operation(Operation::DoStep);
+    Sequence& doStep(int model, int slot, double t, double h, std::uint8_t newStep = 1,
+                     Operation o = Operation::DoStep) {
+        operation(o);
         byte(targetByte(model, slot));
         real(t);
         real(h);
@@ -179,6 +299,23 @@ class Sequence {
     }
 
   private:
+    void name(const InstantiateOptions& o) {
+        byte(o.name);
+        if (o.name == kNameFromInput) {
+            byte(static_cast<std::uint8_t>(o.inputName.size()));
+            for (const char ch : o.inputName) {
+                byte(static_cast<std::uint8_t>(ch));
+            }
+        }
+    }
+    void deSerializeOpening(int model, int slot, std::uint8_t choice, std::uint8_t flags,
+                            std::uint8_t allocation) {
+        operation(Operation::Fmi2DeSerializeFMUstate);
+        byte(targetByte(model, slot));
+        byte(choice);
+        byte(flags);
+        byte(allocation);
+    }
     void operation(Operation o) {
         byte(static_cast<std::uint8_t>(o));
     }
@@ -431,6 +568,272 @@ Sequence loggerCallsBack() {
     return s;
 }
 
+// ------------------------------------------------------------ FMI 2.0
+
+// The machine states by their byte in the master's written FMU states.
+enum MachineStateByte : std::uint8_t {
+    kStateInstantiated,
+    kStateInitializationMode,
+    kStateStepComplete,
+    kStateTerminated,
+    kStateError,
+};
+
+// A whole co-simulation on a 2.0 library: parameters, steps, FMU states
+// taken, restored, serialized and read back, derivatives, the status
+// queries, reset and the end.
+Sequence wholeLife2(int model) {
+    constexpr Operation kGet = Operation::Fmi2GetReal;
+    Sequence s;
+    s.instantiate2(model, 0);
+    switch (model) {
+        case kHalvorn:
+            s.stepComplete2(model, 0, {1, 2}, {0.25, 0.5});
+            s.directionalDerivative(model, 0, {3, 4}, {0, 1, 2}, {1.0, 0.5, -1.0});
+            break;
+        case kPendrake:
+            s.stepComplete2(model, 0, {4}, {0.1});
+            s.directionalDerivative(model, 0, {5}, {0, 1, 2, 3, 4}, {1.0, 1.0, 1.0, 1.0, 1.0});
+            break;
+        case kCorvessa:
+            s.stepComplete2(model, 0, {2, 3, 4, 5}, {0.01, 0.03, 0.1, 0.1});
+            s.directionalDerivative(model, 0, {6, 9}, {0, 3, 5}, {1.0, 2.0, 3.0});
+            break;
+        default:
+            s.stepComplete2(model, 0);
+            s.directionalDerivative(model, 0, {1}, {0}, {1.0});
+            break;
+    }
+    s.doStep(model, 0, 0.0, 0.001, 1, Operation::Fmi2DoStep).getAll(model, 0, kGet);
+    s.fmuState(Operation::Fmi2GetFMUstate, model, 0, 0)
+        .doStep(model, 0, 0.001, 0.001, 0, Operation::Fmi2DoStep)
+        .fmuState(Operation::Fmi2SetFMUstate, model, 0, 1)
+        .getAll(model, 0, kGet)
+        .fmuState(Operation::Fmi2SerializedFMUstateSize, model, 0, 1)
+        .fmuState(Operation::Fmi2SerializeFMUstate, model, 0, 1)
+        .deSerializeSerialized(model, 0, 0)
+        .fmuState(Operation::Fmi2FreeFMUstate, model, 0, 2);
+    for (const Operation o :
+         {Operation::Fmi2GetStatus, Operation::Fmi2GetRealStatus, Operation::Fmi2GetIntegerStatus,
+          Operation::Fmi2GetBooleanStatus, Operation::Fmi2GetStringStatus}) {
+        for (const int kind : {0, 2, 3}) {
+            s.status(o, model, 0, kind);
+        }
+    }
+    if (model == kTerminus) {
+        s.setReal(model, 0, {0}, {1.0}, 0, Operation::Fmi2SetReal)
+            .doStep(model, 0, 0.0, 1.0, 1, Operation::Fmi2DoStep)
+            .simple(Operation::Fmi2Reset, model, 0)
+            .stepComplete2(model, 0, {0}, {1.0});
+    }
+    s.simple(Operation::Fmi2Terminate, model, 0)
+        .getAll(model, 0, kGet)
+        .simple(Operation::Fmi2Reset, model, 0)
+        .stepComplete2(model, 0)
+        .simple(Operation::Fmi2FreeInstance, model, 0);
+    return s;
+}
+
+// Every 2.0 call in each state an instance can be in, on the travel stop.
+Sequence everyCallEveryState2() {
+    Sequence s;
+    const auto everything = [&s](int slot) {
+        s.setDebugLogging2(kPendrake, slot, 1, {})
+            .setupExperiment2(kPendrake, slot, 0.0)
+            .access(Operation::Fmi2SetReal, kPendrake, slot, {})
+            .access(Operation::Fmi2GetReal, kPendrake, slot, {})
+            .access(Operation::Fmi2SetBoolean, kPendrake, slot, {0})
+            .access(Operation::Fmi2GetString, kPendrake, slot, {})
+            .directionalDerivative(kPendrake, slot, {}, {}, {})
+            .derivatives(Operation::Fmi2SetRealInputDerivatives, kPendrake, slot, 0)
+            .derivatives(Operation::Fmi2GetRealOutputDerivatives, kPendrake, slot, 0)
+            .status(Operation::Fmi2GetStatus, kPendrake, slot, 0)
+            .doStep(kPendrake, slot, 0.0, 0.01, 1, Operation::Fmi2DoStep)
+            .fmuState(Operation::Fmi2GetFMUstate, kPendrake, slot, 0)
+            .fmuState(Operation::Fmi2SetFMUstate, kPendrake, slot, 1)
+            .simple(Operation::Fmi2CancelStep, kPendrake, slot);
+    };
+    // Instantiated, initialization mode, step complete, terminated; the
+    // cancel at the end of each round leaves Error, which the next round
+    // finds.
+    for (int slot = 0; slot < 3; ++slot) {
+        s.instantiate2(kPendrake, slot);
+    }
+    everything(0);
+    everything(0);
+    s.simple(Operation::Fmi2EnterInitializationMode, kPendrake, 1);
+    everything(1);
+    s.stepComplete2(kPendrake, 2);
+    everything(2);
+    s.simple(Operation::Fmi2Reset, kPendrake, 2).stepComplete2(kPendrake, 2);
+    s.simple(Operation::Fmi2Terminate, kPendrake, 2);
+    everything(2);
+    s.simple(Operation::Fmi2Terminate, kPendrake, kNullSlot)
+        .simple(Operation::Fmi2FreeInstance, kPendrake, kNullSlot)
+        .version(Operation::Fmi2GetVersion, kPendrake)
+        .version(Operation::Fmi2GetTypesPlatform, kCorvessa);
+    return s;
+}
+
+// Refused instantiations, allocation faults and the log categories.
+Sequence instantiationFaults2() {
+    Sequence s;
+    for (const int callbacks :
+         {kCallbacksTampered | kNullCallbacks, kCallbacksTampered | kNoLogger,
+          kCallbacksTampered | kNoAllocate, kCallbacksTampered | kNoFree, int{kNoStepFinished}}) {
+        InstantiateOptions o;
+        o.callbacks = static_cast<std::uint8_t>(callbacks);
+        s.instantiate2(kCorvessa, 0, o);
+    }
+    for (const std::uint8_t fmuType : {kRawFmuType, std::uint8_t{kRawFmuType + 2}}) {
+        InstantiateOptions o;
+        o.fmuType = fmuType;
+        s.instantiate2(kCorvessa, 1, o);
+    }
+    for (const std::uint8_t name : {kNameEmpty, kNameNull}) {
+        InstantiateOptions o;
+        o.name = name;
+        s.instantiate2(kCorvessa, 1, o);
+    }
+    for (const std::uint8_t guid : {kGuidUpperCase, kGuidNull, kGuidOtherModel}) {
+        InstantiateOptions o;
+        o.guid = guid;
+        s.instantiate2(kCorvessa, 1, o);
+    }
+    InstantiateOptions failing;
+    failing.allocation = kAllocationFaults | 1;
+    s.instantiate2(kCorvessa, 2, failing);
+    InstantiateOptions quiet;
+    quiet.loggingOn = 0;
+    quiet.extras = 3;
+    s.instantiate2(kHalvorn, 0, quiet)
+        .setDebugLogging2(kHalvorn, 0, 1, {1})
+        .setupExperiment2(kHalvorn, 0, 0.5)
+        .setDebugLogging2(kHalvorn, 0, 0, {0, 1})
+        .setDebugLogging2(kHalvorn, 0, 1, {3})
+        .instantiate2(kHalvorn, 1)
+        .setDebugLogging2(kHalvorn, 1, 1, {1, 5})
+        .instantiate2(kHalvorn, 2)
+        .setDebugLogging2(kHalvorn, 2, 1, {1}, true);
+    return s;
+}
+
+// FMU states of every kind passed everywhere, and bytes damaged every way.
+Sequence fmuStates2() {
+    Sequence s;
+    s.instantiate2(kCorvessa, 0).stepComplete2(kCorvessa, 0, {2, 3}, {0.5, -0.5});
+    s.instantiate2(kCorvessa, 1).fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 1, 0);
+    s.fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0, 0, kAllocationFaults | 1)
+        .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 1, kNullPointer);
+    s.instantiate2(kCorvessa, 0).stepComplete2(kCorvessa, 0);
+    s.fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 1);
+    for (const int choice : {5, 6, 7}) {
+        s.fmuState(Operation::Fmi2SetFMUstate, kCorvessa, 0, static_cast<std::uint8_t>(choice))
+            .instantiate2(kCorvessa, 0);
+        s.fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0);
+    }
+    s.fmuState(Operation::Fmi2SerializedFMUstateSize, kCorvessa, 0, 1, kNullPointer)
+        .instantiate2(kCorvessa, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0);
+    for (const int sizeKind : {1, 2, 3}) {
+        s.fmuState(Operation::Fmi2SerializeFMUstate, kCorvessa, 0, 1,
+                   static_cast<std::uint8_t>(sizeKind << 1))
+            .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0);
+    }
+    s.fmuState(Operation::Fmi2SerializeFMUstate, kCorvessa, 0, 1, kNullPointer)
+        .instantiate2(kCorvessa, 0);
+    s.deSerializeWritten(kCorvessa, 0, 0, kStateStepComplete, 2.5)
+        .fmuState(Operation::Fmi2SetFMUstate, kCorvessa, 0, 1)
+        .deSerializeWritten(kCorvessa, 0, 1, kStateError, -1.0)
+        .fmuState(Operation::Fmi2SetFMUstate, kCorvessa, 0, 1)
+        .deSerializeWritten(kCorvessa, 0, 0, kStateInstantiated, 0.0, kDamageCount, 0, 0,
+                            kAllocationFaults | 1);
+    for (std::uint8_t damage = 0; damage < kDamageCount; ++damage) {
+        for (const int at : {0, 64, 255}) {
+            s.instantiate2(kCorvessa, 0)
+                .deSerializeWritten(kCorvessa, 0, 0, kStateStepComplete, 1.0, damage,
+                                    static_cast<std::uint8_t>(at));
+        }
+    }
+    s.instantiate2(kCorvessa, 0)
+        .deSerializeWritten(kCorvessa, 0, 0, kRawMachineState, 0.0)
+        .instantiate2(kCorvessa, 0)
+        .deSerializeRaw(kCorvessa, 0, "Chassis force slave FMU state")
+        .instantiate2(kCorvessa, 0)
+        .deSerializeWritten(kCorvessa, 0, 0, kStateTerminated, 0.0, kDamageCount, 0,
+                            kNullPointer | kNullBytes)
+        .instantiate2(kHalvorn, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kHalvorn, 0, 0)
+        .fmuState(Operation::Fmi2SerializeFMUstate, kHalvorn, 0, 1)
+        .deSerializeSerialized(kCorvessa, 1, 0)
+        .instantiate2(kCorvessa, 1)
+        .fmuState(Operation::Fmi2FreeFMUstate, kCorvessa, 1, 0)
+        .fmuState(Operation::Fmi2FreeFMUstate, kCorvessa, 1, 6)
+        .fmuState(Operation::Fmi2FreeFMUstate, kHalvorn, 0, 1, kNullPointer);
+    return s;
+}
+
+// Steps of every special size and time, on the travel stop, which computes
+// under flush-to-zero in the caller's default environment.
+Sequence steppingEdges2() {
+    Sequence s;
+    const double nan = realFromBits(0x7ff8000000000000ULL);
+    const double inf = realFromBits(0x7ff0000000000000ULL);
+    const double subnormal = realFromBits(0x000fffffffffffffULL);
+    const double points[][2] = {{0.0, subnormal}, {subnormal, 1.0e-300},
+                                {0.0, 0.0},       {0.0, -0.0},
+                                {0.0, -1.0},      {nan, 1.0},
+                                {0.0, nan},       {-inf, 1.0},
+                                {0.0, inf},       {1.0e308, 1.0e308},
+                                {-2.6, 1.6}};
+    int slot = 0;
+    s.instantiate2(kPendrake, slot).stepComplete2(kPendrake, slot, {1, 4}, {subnormal, -0.06});
+    for (const auto& point : points) {
+        s.doStep(kPendrake, slot, point[0], point[1], 0, Operation::Fmi2DoStep)
+            .getAll(kPendrake, slot, Operation::Fmi2GetReal)
+            .status(Operation::Fmi2GetRealStatus, kPendrake, slot, 2)
+            .directionalDerivative(kPendrake, slot, {5}, {1, 4}, {subnormal, 1.0});
+        slot = (slot + 1) % 3;
+        s.instantiate2(kPendrake, slot).stepComplete2(kPendrake, slot, {1, 4}, {subnormal, -0.06});
+    }
+    return s;
+}
+
+// Every model stepped through subnormal displacements in every floating-point
+// environment a master's thread may have.
+Sequence callerEnvironments2() {
+    Sequence s;
+    const double subnormal = realFromBits(0x0008000000000001ULL);
+    for (std::uint8_t environment = 0; environment < std::size(kCallerEnvironments);
+         ++environment) {
+        s.callerEnvironment(environment);
+        for (int model = 0; model < kModelCount; ++model) {
+            s.instantiate2(model, 0).stepComplete2(model, 0, {0, 1, 2}, {subnormal, 1.0e-300, 0.5});
+            s.doStep(model, 0, 0.0, subnormal, 0, Operation::Fmi2DoStep)
+                .doStep(model, 0, 0.1, 0.3, 0, Operation::Fmi2DoStep)
+                .getAll(model, 0, Operation::Fmi2GetReal)
+                .directionalDerivative(model, 0, {5}, {0, 1, 2}, {subnormal, 1.0, -1.0});
+        }
+    }
+    return s;
+}
+
+// The logger calls back into a 2.0 instance in the middle of a call.
+Sequence loggerCallsBack2() {
+    Sequence s;
+    const auto target = [](int slot) { return slot + kFmi2TargetBit / kModelCount; };
+    s.instantiate2(kHalvorn, 0).stepComplete2(kHalvorn, 0);
+    s.armReentry(kHalvorn, target(0), kReentrySetReal, 0, 1, 0.5)
+        .doStep(kHalvorn, 0, 0.0, 1.0, 1, Operation::Fmi2DoStep);
+    s.armReentry(kHalvorn, target(0), kReentryGetReal, 0, 3)
+        .setReal(kHalvorn, 0, {1, 3}, {0.25, 1.0}, 0, Operation::Fmi2SetReal);
+    s.instantiate2(kHalvorn, 1).armReentry(kHalvorn, target(1), kReentrySetDebugLogging, 0);
+    s.simple(Operation::Fmi2Terminate, kHalvorn, 1);
+    return s;
+}
+
 bool write(const std::string& directory, const std::string& name, const Sequence& sequence) {
     const std::string path = directory + "/" + name;
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -465,5 +868,16 @@ int main(int argc, char** argv) {
     ok = write(directory, "several-instances", severalInstances()) && ok;
     ok = write(directory, "other-types", otherTypes()) && ok;
     ok = write(directory, "logger-calls-back", loggerCallsBack()) && ok;
+    for (int model = 0; model < kModelCount; ++model) {
+        ok = write(directory, std::string("fmi2-life-") + kModelIdentifiers[model],
+                   wholeLife2(model)) &&
+             ok;
+    }
+    ok = write(directory, "fmi2-every-call-every-state", everyCallEveryState2()) && ok;
+    ok = write(directory, "fmi2-instantiation-faults", instantiationFaults2()) && ok;
+    ok = write(directory, "fmi2-fmu-states", fmuStates2()) && ok;
+    ok = write(directory, "fmi2-stepping-edges-Pendrake", steppingEdges2()) && ok;
+    ok = write(directory, "fmi2-logger-calls-back", loggerCallsBack2()) && ok;
+    ok = write(directory, "fmi2-caller-environments", callerEnvironments2()) && ok;
     return ok ? 0 : 1;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes call sequences on every model for a while: libFuzzer under
 # AddressSanitizer and UndefinedBehaviorSanitizer, checking after every call
-# what the slave must have done (fuzz/FuzzSlaves.cpp).
+# what the slave must have done (fuzz/, driven by fuzz/FuzzSlaves.cpp).
 #
 #     scripts/fuzz.sh [seconds] [libFuzzer options...]
 #

@@ -45,7 +45,7 @@ scripts/threads.sh
 passed=$((passed + 3))
 echo "== host suite under valgrind memcheck"
 scripts/memcheck.sh
-passed=$((passed + 4))
+passed=$((passed + 7))
 echo "== fuzzing, 60 seconds"
 scripts/fuzz.sh 60
 passed=$((passed + 1))

@@ -162,9 +162,7 @@ void writeDocumentation(std::ostream& out, const ModelDefinition& model,
         out << separator << "<code>" << platform << "</code>";
         separator = ", ";
     }
-    out << ". It has no continuous states; its outputs are recomputed only inside "
-        << "<code>" << version.doStep << "</code>, from the parameters and inputs as they stand "
-        << "when the step begins, and hold zero until the first step.</p>\n"
+    out << ". It has no continuous states; its outputs are " << version.outputsComputed << ".</p>\n"
         << "<h2>Variables</h2>\n<table>\n"
         << "<tr><th>Value reference</th><th>Name</th><th>Role</th><th>Start value</th>"
         << "<th>Description</th></tr>\n";

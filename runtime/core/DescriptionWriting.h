@@ -67,7 +67,8 @@ struct DocumentationVersion {
     const char* tokenName;
     // The platform folders of the binaries in every archive.
     const char* platforms[3];
-    const char* doStep;
+    // HTML: when the outputs are computed, after "its outputs are".
+    const char* outputsComputed;
 };
 
 void writeDocumentation(std::ostream& out, const ModelDefinition& model,

@@ -93,7 +93,8 @@ void writeDocumentation(std::ostream& out, const ModelDefinition& model) {
         "An FMI 1.0 co-simulation slave (stand-alone), types platform <code>standard32</code>",
         "GUID",
         {"linux32", "linux64", "win64"},
-        "fmiDoStep",
+        "recomputed only inside <code>fmiDoStep</code>, from the parameters and inputs as they "
+        "stand when the step begins, and hold zero until the first step",
     };
     description::writeDocumentation(out, model, kVersion);
 }

@@ -113,7 +113,9 @@ void writeDocumentation(std::ostream& out, const ModelDefinition& model) {
         "An FMI 2.0 co-simulation FMU",
         "GUID",
         {"linux32", "linux64", "win64"},
-        "fmi2DoStep",
+        "computed when initialization ends (<code>fmi2ExitInitializationMode</code>) and in "
+        "every <code>fmi2DoStep</code>, from the parameters and inputs as they stand when the call "
+        "begins",
     };
     description::writeDocumentation(out, model, kVersion);
 }

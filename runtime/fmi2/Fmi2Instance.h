@@ -8,6 +8,7 @@
 #include "Fmi2Types.h"
 #include "InstanceData.h"
 #include "LogCategories.h"
+#include "RealBits.h"
 
 #if defined(_WIN32)
 #define SLAVE_API __declspec(dllexport)
@@ -146,10 +147,6 @@ inline Fmi2Instance* acceptCall(fmi2Component c, fmi2String functionName, StateM
     return nullptr;
 }
 
-// Neither infinite nor NaN: only then is x - x zero.
-inline bool isFinite(fmi2Real x) {
-    return x - x == 0.0;
-}
 
 // The model's update at a time event, under the model's floating-point
 // environment; false after a refusal because the model asked to terminate.

@@ -15,8 +15,7 @@ constexpr Real kNoEventTime = -std::numeric_limits<Real>::infinity();
 // the communication point need not be where the last step ended, as after a
 // restored FMU state.
 inline bool isStepAccepted(fmi2Real currentCommunicationPoint, fmi2Real communicationStepSize) {
-    return communicationStepSize > 0.0 && isFinite(communicationStepSize) &&
-           isFinite(currentCommunicationPoint);
+    return isPositiveFinite(communicationStepSize) && isFinite(currentCommunicationPoint);
 }
 
 [[gnu::noinline]] fmi2Status refuseStep(Fmi2Instance& instance, fmi2Real currentCommunicationPoint,

@@ -115,7 +115,9 @@ void writeDocumentation(std::ostream& out, const ModelDefinition& model) {
         "An FMI 3.0 co-simulation FMU",
         "instantiation token",
         {"x86-linux", "x86_64-linux", "x86_64-windows"},
-        "fmi3DoStep",
+        "computed when initialization ends (<code>fmi3ExitInitializationMode</code>) and in "
+        "every <code>fmi3DoStep</code>, from the parameters and inputs as they stand when the call "
+        "begins",
     };
     description::writeDocumentation(out, model, kVersion);
 }

@@ -1,5 +1,6 @@
 #include "Fmi2Functions.h"
 
+#include <cstdarg>
 #include <cstring>
 
 #include "RecordingAllocator.h"
@@ -66,10 +67,16 @@ bool resolveFmi2Functions(const SlaveLibrary& library, Fmi2Functions& f, std::st
     return true;
 }
 
+extern "C" void recordingLogger2(fmi2ComponentEnvironment componentEnvironment,
+                                 fmi2String instanceName, fmi2Status status, fmi2String category,
+                                 fmi2String message, ...) {
+    va_list ap;
+    va_start(ap, message);
+    recordLogCall(componentEnvironment, instanceName, static_cast<fmiStatus>(status), category,
+                  message, ap);
+    va_end(ap);
+}
+
 fmi2CallbackFunctions recordingCallbacks2() {
-    fmi2CallbackLogger logger = nullptr;
-    const auto recording = &recordingLogger;
-    static_assert(sizeof logger == sizeof recording, "logger pointers differ in size");
-    std::memcpy(&logger, &recording, sizeof logger);
-    return {logger, recordingAllocate, recordingFree, nullptr, &fmi2Environment};
+    return {recordingLogger2, recordingAllocate, recordingFree, nullptr, &fmi2Environment};
 }

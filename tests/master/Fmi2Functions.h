@@ -68,8 +68,12 @@ bool resolveFmi2Functions(const SlaveLibrary& library, Fmi2Functions& functions,
 // The master's environment pointer that every 2.0 logger call must carry.
 extern int fmi2Environment;
 
-// The recording logger, allocator and free in their 2.0 form: the logger's
-// status is an int-sized enumeration of the same values in both versions,
-// so the one logger serves both. stepFinished stays null: the slave never
-// steps asynchronously.
+// The recording logger in its 2.0 form: it records into the same store as
+// the 1.0 logger, whose status has the same values.
+extern "C" void recordingLogger2(fmi2ComponentEnvironment componentEnvironment,
+                                 fmi2String instanceName, fmi2Status status, fmi2String category,
+                                 fmi2String message, ...);
+
+// The recording logger, allocator and free in their 2.0 form. stepFinished
+// stays null: the slave never steps asynchronously.
 fmi2CallbackFunctions recordingCallbacks2();

@@ -450,6 +450,11 @@ LogRecord makeLogRecord(fmiComponent c, fmiString instanceName, fmiStatus status
     return record;
 }
 
+void recordLogCall(fmiComponent c, fmiString instanceName, fmiStatus status, fmiString category,
+                   fmiString message, va_list& ap) {
+    logRecorder().append(makeRecord(c, instanceName, status, category, message, ap));
+}
+
 extern "C" void recordingLogger(fmiComponent c, fmiString instanceName, fmiStatus status,
                                 fmiString category, fmiString message, ...) {
     va_list ap;

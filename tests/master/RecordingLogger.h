@@ -2,6 +2,7 @@
 // their arguments and the state the slave was in when it logged.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -81,6 +82,13 @@ LogRecorder& logRecorder();
 
 extern "C" void recordingLogger(fmiComponent c, fmiString instanceName, fmiStatus status,
                                 fmiString category, fmiString message, ...);
+
+// What recordingLogger does, for the logger of another FMI version, whose
+// arguments have the same representation: it must be a function of its own
+// type, since calling a function through a pointer of another type is
+// undefined.
+void recordLogCall(fmiComponent c, fmiString instanceName, fmiStatus status, fmiString category,
+                   fmiString message, va_list& ap);
 
 // Parses and formats a message exactly as recordingLogger does, without recording anything;
 // exposed so the parser can be tested on its own.
