@@ -15,6 +15,7 @@
 
 #include "Callbacks.h"
 #include "Fmi2Functions.h"
+#include "Fmi3Functions.h"
 #include "FmiTypes.h"
 #include "ModelFacts.h"
 #include "RecordingAllocator.h"
@@ -24,6 +25,7 @@
 struct TestContext {
     SlaveLibrary library;
     Fmi2Functions fmi2;  // resolved for an FMI 2.0 library only
+    Fmi3Functions fmi3;  // resolved for an FMI 3.0 library only
     const ModelFacts* facts = nullptr;
     std::uint32_t mxcsrBeforeLoad = 0;
     std::uint32_t mxcsrAfterLoad = 0;

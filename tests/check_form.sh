@@ -3,11 +3,13 @@
 # it: file class and machine, the libraries it needs, the names it exports,
 # and optionally that no x87 instruction appears in it.
 #
-#   check_form.sh elf64|elf32|pe64 <library> <model identifier> <objdump> [readelf] [--no-x87] [1|2]
+#   check_form.sh elf64|elf32|pe64 <library> <model identifier> <objdump> [readelf] [--no-x87] [1|2|3]
 #
 # The last argument is the FMI version (1.0 by default): a 1.0 library
 # exports its 25 functions with the model identifier in front and vrStates,
-# a 2.0 library its 34 co-simulation functions under their own names.
+# a 2.0 library its 34 co-simulation functions under their own names, a 3.0
+# library every one of the 75 functions of FMI 3.0 under its own name, those
+# of the interfaces it does not have included.
 set -euo pipefail
 
 format=$1 library=$2 identifier=$3 objdump=$4 readelf=${5:-readelf} no_x87=${6:-} fmi_version=${7:-1}
@@ -32,6 +34,30 @@ fmi2DoStep fmi2CancelStep fmi2GetStatus fmi2GetRealStatus fmi2GetIntegerStatus
 fmi2GetBooleanStatus fmi2GetStringStatus"
     expected_exports=$(for f in $fmi2_functions; do echo "$f"; done | sort)
     export_description="the 34 FMI 2.0 co-simulation functions"
+fi
+
+if [[ $fmi_version == 3 ]]; then
+    fmi3_functions="fmi3GetVersion fmi3SetDebugLogging fmi3InstantiateModelExchange
+fmi3InstantiateCoSimulation fmi3InstantiateScheduledExecution fmi3FreeInstance
+fmi3EnterInitializationMode fmi3ExitInitializationMode fmi3EnterEventMode fmi3Terminate
+fmi3Reset fmi3GetFloat32 fmi3GetFloat64 fmi3GetInt8 fmi3GetUInt8 fmi3GetInt16 fmi3GetUInt16
+fmi3GetInt32 fmi3GetUInt32 fmi3GetInt64 fmi3GetUInt64 fmi3GetBoolean fmi3GetString
+fmi3GetBinary fmi3GetClock fmi3SetFloat32 fmi3SetFloat64 fmi3SetInt8 fmi3SetUInt8
+fmi3SetInt16 fmi3SetUInt16 fmi3SetInt32 fmi3SetUInt32 fmi3SetInt64 fmi3SetUInt64
+fmi3SetBoolean fmi3SetString fmi3SetBinary fmi3SetClock fmi3GetNumberOfVariableDependencies
+fmi3GetVariableDependencies fmi3GetFMUState fmi3SetFMUState fmi3FreeFMUState
+fmi3SerializedFMUStateSize fmi3SerializeFMUState fmi3DeserializeFMUState
+fmi3GetDirectionalDerivative fmi3GetAdjointDerivative fmi3EnterConfigurationMode
+fmi3ExitConfigurationMode fmi3GetIntervalDecimal fmi3GetIntervalFraction fmi3GetShiftDecimal
+fmi3GetShiftFraction fmi3SetIntervalDecimal fmi3SetIntervalFraction fmi3SetShiftDecimal
+fmi3SetShiftFraction fmi3EvaluateDiscreteStates fmi3UpdateDiscreteStates
+fmi3EnterContinuousTimeMode fmi3CompletedIntegratorStep fmi3SetTime fmi3SetContinuousStates
+fmi3GetContinuousStateDerivatives fmi3GetEventIndicators fmi3GetContinuousStates
+fmi3GetNominalsOfContinuousStates fmi3GetNumberOfEventIndicators
+fmi3GetNumberOfContinuousStates fmi3EnterStepMode fmi3GetOutputDerivatives fmi3DoStep
+fmi3ActivateModelPartition"
+    expected_exports=$(for f in $fmi3_functions; do echo "$f"; done | sort)
+    export_description="the 75 FMI 3.0 functions"
 fi
 
 compare_exports() {

@@ -3,7 +3,8 @@
 // The library is loaded once, by path, as a real master loads it. Suites named
 // after another model are left out; every other suite applies to every model.
 // An FMI 2.0 library (one that exports fmi2GetVersion) runs the suites named
-// Fmi2..., a 1.0 library all others.
+// Fmi2..., a 3.0 library (one that exports fmi3GetVersion) the suites named
+// Fmi3..., a 1.0 library all others.
 #include <gtest/gtest.h>
 #include <xmmintrin.h>
 
@@ -16,16 +17,17 @@ namespace {
 
 void leaveOutOtherModels(const ModelFacts& facts, int fmiVersion) {
     const std::string& identifier = facts.identifier;
-    if (fmiVersion == 2) {
+    if (fmiVersion == 2 || fmiVersion == 3) {
         const std::string filter = ::testing::GTEST_FLAG(filter);
-        ::testing::GTEST_FLAG(filter) = filter == "*" ? "Fmi2*" : filter;
+        ::testing::GTEST_FLAG(filter) =
+            filter == "*" ? "Fmi" + std::to_string(fmiVersion) + "*" : filter;
         return;
     }
     if (facts.onlyOwnSuites) {
         ::testing::GTEST_FLAG(filter) = identifier + "*";
         return;
     }
-    std::string others = "Fmi2*";
+    std::string others = "Fmi2*:Fmi3*";
     for (const char* model : {"Halvorn", "Pendrake", "Corvessa", "Terminus"}) {
         if (identifier != model) {
             others += ":" + std::string(model) + "*";
@@ -63,6 +65,11 @@ int main(int argc, char** argv) {
     }
     if (context.library.fmiVersion() == 2 &&
         !resolveFmi2Functions(context.library, context.fmi2, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    if (context.library.fmiVersion() == 3 &&
+        !resolveFmi3Functions(context.library, context.fmi3, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }

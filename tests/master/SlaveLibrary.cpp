@@ -138,6 +138,10 @@ bool SlaveLibrary::load(const std::string& path, std::string& error) {
         fmiVersion_ = 2;
         return true;
     }
+    if (symbol("fmi3GetVersion") != nullptr) {
+        fmiVersion_ = 3;
+        return true;
+    }
 
     std::string missing;
     auto resolve = [&](auto& target, const char* fmiName) {

@@ -104,7 +104,8 @@ class SlaveLibrary {
 
     // Opens the library and resolves all 25 functions as <identifier>_fmi<Name>; a library that
     // exports fmi2GetVersion is an FMI 2.0 library, whose functions resolveFmi2Functions()
-    // resolves, and none of the 1.0 functions is looked for. On failure
+    // resolves, one that exports fmi3GetVersion an FMI 3.0 library, whose functions
+    // resolveFmi3Functions() resolves; for neither is any 1.0 function looked for. On failure
     // returns false, leaves nothing loaded and explains why in `error` (naming the missing
     // symbol when one is missing). Loading again first unloads the current library.
     bool load(const std::string& path, std::string& error);
@@ -116,13 +117,18 @@ class SlaveLibrary {
         return handle_ != nullptr;
     }
 
+    // The loader's handle of the library (an HMODULE on Windows); null when not loaded.
+    void* nativeHandle() const {
+        return handle_;
+    }
+
     // Raw lookup of any exported symbol (function or data); null when absent or not loaded.
     void* symbol(const char* name) const;
 
     const FmiFunctions& fmi() const {
         return functions_;
     }
-    // 1 or 2: the FMI version of the loaded library.
+    // 1, 2 or 3: the FMI version of the loaded library.
     int fmiVersion() const {
         return fmiVersion_;
     }

@@ -1,0 +1,245 @@
+// FMI 3.0: directional and adjoint derivatives equal to the model's exact
+// partial derivatives, their refusals, and the dependencies of the outputs
+// as the model structure states them.
+#include <string>
+
+#include "Fmi3SlaveTest.h"
+
+namespace {
+
+class Fmi3Derivatives : public Fmi3SlaveTest {
+  protected:
+    std::vector<fmi3ValueReference> outputs() const {
+        std::vector<fmi3ValueReference> vr;
+        for (fmi3ValueReference i = model().firstOutput; i < model().realCount(); ++i) {
+            vr.push_back(i);
+        }
+        return vr;
+    }
+    std::vector<fmi3ValueReference> knowns() const {
+        std::vector<fmi3ValueReference> vr;
+        for (fmi3ValueReference i = 0; i < model().firstOutput; ++i) {
+            vr.push_back(i);
+        }
+        return vr;
+    }
+
+    // The knowns an output's equation reads, found by moving each known on
+    // its own and watching the output, at values on both sides of any limit.
+    std::vector<fmi3ValueReference> knownsRead(fmi3ValueReference output) const {
+        std::vector<fmi3ValueReference> read;
+        for (const fmi3ValueReference known : knowns()) {
+            bool moves = false;
+            for (unsigned seed = 0; seed < 40 && !moves; ++seed) {
+                std::vector<fmi3Float64> values = randomKnowns(1000 + seed);
+                const std::vector<fmi3Float64> before = withForces(values);
+                values[known] = values[known] * 1.5 + 0.25;
+                moves = withForces(values)[output] != before[output];
+            }
+            if (moves) {
+                read.push_back(known);
+            }
+        }
+        return read;
+    }
+    bool isParameter(fmi3ValueReference vr) const {
+        return model().startValues[vr].has_value();
+    }
+};
+
+}  // namespace
+
+TEST_F(Fmi3Derivatives, DirectionalAndAdjointAreTheExactPartials) {
+    const std::vector<fmi3ValueReference> unknowns = outputs();
+    const std::vector<fmi3ValueReference> known = knowns();
+    for (unsigned seed = 0; seed < 20; ++seed) {
+        const std::vector<fmi3Float64> values = randomKnowns(200 + seed);
+        const fmi3Instance instance = stepMode(values);
+        // One known with a unit seed: the column of the Jacobian, every
+        // partial exactly, the sign of a zero included.
+        const fmi3Float64 unit = 1.0;
+        for (const fmi3ValueReference k : known) {
+            std::vector<fmi3Float64> column(unknowns.size());
+            ASSERT_EQ(
+                fmi3().getDirectionalDerivative(instance, unknowns.data(), unknowns.size(), &k, 1,
+                                                &unit, 1, column.data(), column.size()),
+                fmi3OK);
+            for (std::size_t i = 0; i < unknowns.size(); ++i) {
+                EXPECT_TRUE(sameValues({partialOf(values, unknowns[i], k)}, {column[i]}))
+                    << "d" << unknowns[i] << "/d" << k;
+            }
+        }
+        // One unknown with a unit seed: the row of the Jacobian.
+        for (const fmi3ValueReference u : unknowns) {
+            std::vector<fmi3Float64> row(known.size());
+            ASSERT_EQ(fmi3().getAdjointDerivative(instance, &u, 1, known.data(), known.size(),
+                                                  &unit, 1, row.data(), row.size()),
+                      fmi3OK);
+            for (std::size_t j = 0; j < known.size(); ++j) {
+                EXPECT_TRUE(sameValues({partialOf(values, u, known[j])}, {row[j]}))
+                    << "d" << u << "/d" << known[j];
+            }
+        }
+        fmi3().freeInstance(instance);
+    }
+}
+
+// The adjoint derivative with a seed over all outputs sums the products in
+// the order of the outputs, as the directional one does over the knowns.
+TEST_F(Fmi3Derivatives, SeedsAreSummedInOrder) {
+    const std::vector<fmi3ValueReference> unknowns = outputs();
+    const std::vector<fmi3ValueReference> known = knowns();
+    const std::vector<fmi3Float64> values = randomKnowns(300);
+    const fmi3Instance instance = stepMode(values);
+    std::vector<fmi3Float64> seed(unknowns.size());
+    for (std::size_t i = 0; i < seed.size(); ++i) {
+        seed[i] = 0.5 + static_cast<double>(i);
+    }
+    std::vector<fmi3Float64> sensitivity(known.size());
+    ASSERT_EQ(fmi3().getAdjointDerivative(instance, unknowns.data(), unknowns.size(), known.data(),
+                                          known.size(), seed.data(), seed.size(),
+                                          sensitivity.data(), sensitivity.size()),
+              fmi3OK);
+    const unsigned saved = _mm_getcsr();
+    if (model().flushesToZero) {
+        _mm_setcsr(saved | kFlushToZeroBits);
+    }
+    std::vector<fmi3Float64> expected(known.size());
+    for (std::size_t j = 0; j < known.size(); ++j) {
+        for (std::size_t i = 0; i < unknowns.size(); ++i) {
+            const fmi3Float64 product = model().partial(values, unknowns[i], known[j]) * seed[i];
+            expected[j] = i == 0 ? product : expected[j] + product;
+        }
+    }
+    _mm_setcsr(saved);
+    EXPECT_TRUE(sameValues(expected, sensitivity));
+    fmi3().freeInstance(instance);
+}
+
+TEST_F(Fmi3Derivatives, WrongCountsNullsAndNonOutputsAreRefused) {
+    const fmi3ValueReference output = model().firstOutput;
+    const fmi3ValueReference input = model().firstOutput - 1;
+    const fmi3Float64 seed[2] = {1.0, 1.0};
+    fmi3Float64 result[2] = {};
+    const std::string o = std::to_string(output);
+    const std::string k = std::to_string(input);
+    struct Case {
+        std::function<fmi3Status(const Fmi3Functions&, fmi3Instance)> call;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {[&](const Fmi3Functions& f, fmi3Instance i) {
+             return f.getDirectionalDerivative(i, &output, 1, &input, 1, seed, 2, result, 1);
+         },
+         "fmi3GetDirectionalDerivative: nSeed = 2, but the 1 knowns name 1 scalar variables."},
+        {[&](const Fmi3Functions& f, fmi3Instance i) {
+             return f.getAdjointDerivative(i, &output, 1, &input, 1, seed, 1, result, 2);
+         },
+         "fmi3GetAdjointDerivative: nSensitivity = 2, but the 1 knowns name 1 scalar variables."},
+        {[&](const Fmi3Functions& f, fmi3Instance i) {
+             return f.getDirectionalDerivative(i, &output, 1, &input, 1, nullptr, 1, result, 1);
+         },
+         "fmi3GetDirectionalDerivative: Invalid argument seed[] = NULL."},
+        {[&](const Fmi3Functions& f, fmi3Instance i) {
+             return f.getAdjointDerivative(i, &input, 1, &input, 1, seed, 1, result, 1);
+         },
+         "fmi3GetAdjointDerivative: Value reference " + k + " is no output."},
+        {[&](const Fmi3Functions& f, fmi3Instance i) {
+             return f.getDirectionalDerivative(i, &output, 1, &output, 1, seed, 1, result, 1);
+         },
+         "fmi3GetDirectionalDerivative: Value reference " + o + " is no parameter or input."},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.message);
+        const fmi3Instance instance = stepMode();
+        clearLogs();
+        EXPECT_EQ(test.call(fmi3(), instance), fmi3Error);
+        EXPECT_TRUE(refusedWith(test.message));
+        fmi3().freeInstance(instance);
+    }
+}
+
+// Before the end of initialization an output depends on the parameters and
+// inputs its equation reads (its InitialUnknown), afterwards on those inputs
+// alone (its Output); every dependency is of the general kind.
+TEST_F(Fmi3Derivatives, DependenciesAgreeWithTheModelStructure) {
+    const fmi3Instance instance = instantiate3();
+    for (const bool initialization : {true, false}) {
+        if (!initialization) {
+            ASSERT_EQ(fmi3().enterInitializationMode(instance, fmi3False, 0.0, 0.0, fmi3False, 0.0),
+                      fmi3OK);
+            ASSERT_EQ(fmi3().exitInitializationMode(instance), fmi3OK);
+        }
+        for (const fmi3ValueReference output : outputs()) {
+            SCOPED_TRACE(std::to_string(output) + (initialization ? " initial" : " output"));
+            std::vector<fmi3ValueReference> expected;
+            for (const fmi3ValueReference known : knownsRead(output)) {
+                if (initialization || !isParameter(known)) {
+                    expected.push_back(known);
+                }
+            }
+            std::size_t count = 99;
+            ASSERT_EQ(fmi3().getNumberOfVariableDependencies(instance, output, &count), fmi3OK);
+            ASSERT_EQ(count, expected.size());
+            std::vector<std::size_t> dependentElements(count, 9);
+            std::vector<fmi3ValueReference> independents(count);
+            std::vector<std::size_t> independentElements(count, 9);
+            std::vector<fmi3DependencyKind> kinds(count, fmi3Constant);
+            ASSERT_EQ(fmi3().getVariableDependencies(
+                          instance, output, dependentElements.data(), independents.data(),
+                          independentElements.data(), kinds.data(), count),
+                      fmi3OK);
+            EXPECT_EQ(independents, expected);
+            for (std::size_t i = 0; i < count; ++i) {
+                EXPECT_EQ(dependentElements[i], 0U);
+                EXPECT_EQ(independentElements[i], 0U);
+                EXPECT_EQ(kinds[i], fmi3Dependent);
+            }
+        }
+    }
+    fmi3().freeInstance(instance);
+}
+
+TEST_F(Fmi3Derivatives, DependenciesOfNonOutputsAndWrongCountsAreRefused) {
+    const fmi3ValueReference output = model().firstOutput;
+    const fmi3ValueReference time = model().realCount();
+    std::size_t count = 0;
+    {
+        const fmi3Instance instance = stepMode();
+        clearLogs();
+        EXPECT_EQ(fmi3().getNumberOfVariableDependencies(instance, 0, &count), fmi3Error);
+        EXPECT_TRUE(
+            refusedWith("fmi3GetNumberOfVariableDependencies: Variable 0 is no output; "
+                        "only outputs have dependencies in the model structure."));
+        fmi3().freeInstance(instance);
+    }
+    {
+        const fmi3Instance instance = stepMode();
+        clearLogs();
+        EXPECT_EQ(fmi3().getNumberOfVariableDependencies(instance, time + 1, &count), fmi3Error);
+        EXPECT_TRUE(refusedWith("fmi3GetNumberOfVariableDependencies: Illegal value reference " +
+                                std::to_string(time + 1) + "."));
+        fmi3().freeInstance(instance);
+    }
+    {
+        const fmi3Instance instance = stepMode();
+        ASSERT_EQ(fmi3().getNumberOfVariableDependencies(instance, output, &count), fmi3OK);
+        clearLogs();
+        EXPECT_EQ(fmi3().getVariableDependencies(instance, output, nullptr, nullptr, nullptr,
+                                                 nullptr, count + 1),
+                  fmi3Error);
+        EXPECT_TRUE(refusedWith(
+            "fmi3GetVariableDependencies: nDependencies = " + std::to_string(count + 1) +
+            ", but variable " + std::to_string(output) + " has " + std::to_string(count) +
+            " dependencies here."));
+        fmi3().freeInstance(instance);
+    }
+    {
+        const fmi3Instance instance = stepMode();
+        clearLogs();
+        EXPECT_EQ(fmi3().getNumberOfVariableDependencies(instance, output, nullptr), fmi3Error);
+        EXPECT_TRUE(refusedWith(
+            "fmi3GetNumberOfVariableDependencies: Invalid argument nDependencies = NULL."));
+        fmi3().freeInstance(instance);
+    }
+}
