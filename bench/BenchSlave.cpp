@@ -32,6 +32,10 @@ extern "C" void countingLogger2(fmi2ComponentEnvironment, fmi2String, fmi2Status
     ++counts.logs;
 }
 
+extern "C" void countingLogMessage(fmi3InstanceEnvironment, fmi3Status, fmi3String, fmi3String) {
+    ++counts.logs;
+}
+
 extern "C" void ignoredStepFinished(fmiComponent, fmiStatus) {}
 
 std::string libraryPath(const char* identifier, const char* versionDirectory) {
@@ -59,6 +63,10 @@ fmiCallbackFunctions countingCallbacks() {
 
 fmi2CallbackFunctions countingCallbacks2() {
     return fmi2CallbackFunctions{countingLogger2, countingAllocate, countingFree, nullptr, nullptr};
+}
+
+fmi3LogMessageCallback countingLogMessage3() {
+    return countingLogMessage;
 }
 
 const SlaveLibrary& loadedLibrary(const char* identifier, const char* versionDirectory) {

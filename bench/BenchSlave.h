@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Fmi2Types.h"
+#include "Fmi3Types.h"
 #include "FmiTypes.h"
 #include "SlaveLibrary.h"
 
@@ -24,9 +25,11 @@ struct CallbackCounts {
 CallbackCounts callbackCounts();
 
 // calloc and free behind counters, and a logger that only counts, in the
-// form of each FMI version.
+// form of each FMI version. A 3.0 slave takes its memory from the C runtime:
+// it gets only the logger.
 fmiCallbackFunctions countingCallbacks();
 fmi2CallbackFunctions countingCallbacks2();
+fmi3LogMessageCallback countingLogMessage3();
 
 // The library of one model for one FMI version from this build tree, or from
 // the build directory that the environment variable SLAVE_BENCH_LIBRARY_DIR

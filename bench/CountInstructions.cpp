@@ -6,7 +6,7 @@
 //   slave_count <model> <version> check
 //   slave_count <model> <version> <subject> <calls>
 //
-// Versions: fmi1, fmi2. Subjects: floor, floorMxcsr (the floor inside the
+// Versions: fmi1, fmi2, fmi3. Subjects: floor, floorMxcsr (the floor inside the
 // switch to flush-to-zero and back, for a model validated under
 // flush-to-zero), doStep, setReal, getReal (one value per call), setRealAll,
 // getRealAll (every value per call that bench::accessedReals names). Prints
@@ -74,10 +74,11 @@ struct FloorFunction<bench::Corvessa> {
 constexpr int kNotApplicable = 3;
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: slave_count <model> fmi1|fmi2 check\n"
-                 "       slave_count <model> fmi1|fmi2 floor|floorMxcsr|doStep|setReal|getReal|"
-                 "setRealAll|getRealAll <calls>\n");
+    std::fprintf(
+        stderr,
+        "usage: slave_count <model> fmi1|fmi2|fmi3 check\n"
+        "       slave_count <model> fmi1|fmi2|fmi3 floor|floorMxcsr|doStep|setReal|getReal|"
+        "setRealAll|getRealAll <calls>\n");
     return 2;
 }
 

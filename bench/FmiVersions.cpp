@@ -4,6 +4,8 @@
 #include <mutex>
 #include <vector>
 
+#include "RuntimeCalloc.h"
+
 namespace bench {
 
 namespace {
@@ -179,6 +181,85 @@ std::string Fmi2::allocationsAfterInstantiation(const Functions& fmi, const char
     const CallbackCounts beforeFree = callbackCounts();
     fmi.freeInstance(c);
     return allocationFindings(before, instantiated, beforeFree, callbackCounts());
+}
+
+const Fmi3Functions& Fmi3::load(const char* identifier) {
+    static std::mutex mutex;
+    static std::map<const SlaveLibrary*, Fmi3Functions> resolved;
+    const SlaveLibrary& library = loadedLibrary(identifier, "fmi3");
+    const std::lock_guard<std::mutex> lock(mutex);
+    const auto found = resolved.find(&library);
+    if (found != resolved.end()) {
+        return found->second;
+    }
+    Fmi3Functions functions;
+    std::string error;
+    if (library.fmiVersion() != 3 || !resolveFmi3Functions(library, functions, error)) {
+        exitWithMessage(library.path() + " is no FMI 3.0 library " + error);
+    }
+    if (!rebindRuntimeCalloc(library, error)) {
+        exitWithMessage("cannot watch the calloc of " + library.path() + ": " + error);
+    }
+    return resolved.emplace(&library, functions).first->second;
+}
+
+Component Fmi3::instantiate(const Functions& fmi, const char* guid) {
+    return fmi.instantiateCoSimulation(kInstanceName, guid, nullptr, fmi3False, fmi3False,
+                                       fmi3False, fmi3False, nullptr, 0, nullptr,
+                                       countingLogMessage3(), nullptr);
+}
+
+bool Fmi3::initialize(const Functions& fmi, Component c) {
+    return fmi.enterInitializationMode(c, fmi3False, 0.0, 0.0, fmi3False, 0.0) == fmi3OK &&
+           fmi.exitInitializationMode(c) == fmi3OK;
+}
+
+bool Fmi3::terminate(const Functions& fmi, Component c) {
+    return fmi.terminate(c) == fmi3OK;
+}
+
+void Fmi3::freeInstance(const Functions& fmi, Component c) {
+    fmi.freeInstance(c);
+}
+
+std::string Fmi3::allocationsAfterInstantiation(const Functions& fmi, const char* guid,
+                                                std::uint32_t realCount,
+                                                const std::vector<fmi3ValueReference>& settable) {
+    const fmi3Instance c = instantiate(fmi, guid);
+    if (c == nullptr) {
+        return "cannot create the slave";
+    }
+    const std::size_t instantiated = runtimeCallocRequests();
+    const std::vector<fmi3ValueReference> vr = allValueReferences(realCount);
+    std::vector<fmi3Float64> values(realCount);
+    std::vector<fmi3Float64> derivatives(realCount);
+    std::size_t dependencies = 0;
+    for (const fmi3Boolean loggingOn : {fmi3False, fmi3True}) {
+        fmi.setDebugLogging(c, loggingOn, 0, nullptr);
+        fmi.enterInitializationMode(c, fmi3False, 0.0, 0.0, fmi3True, 1.0);
+        fmi.setFloat64(c, settable.data(), 0, values.data(), 0);
+        fmi.exitInitializationMode(c);
+        fmi.getFloat64(c, vr.data(), vr.size(), values.data(), values.size());
+        fmi.setFloat64(c, settable.data(), settable.size(), values.data(), settable.size());
+        fmi.getInt32(c, nullptr, 0, nullptr, 0);
+        fmi.setBoolean(c, nullptr, 0, nullptr, 0);
+        doStep(fmi, c, 0.0, 1.0e-3);
+        doStep(fmi, c, 1.0e-3, 1.0e-3);
+        fmi.getNumberOfVariableDependencies(c, vr.back(), &dependencies);
+        fmi.getDirectionalDerivative(c, vr.data(), 0, settable.data(), 0, values.data(), 0,
+                                     derivatives.data(), 0);
+        fmi.getOutputDerivatives(c, vr.data(), 0, nullptr, values.data(), 0);
+        fmi.reset(c);
+    }
+    initialize(fmi, c);
+    fmi.terminate(c);
+    fmi.getFloat64(c, vr.data(), vr.size(), values.data(), values.size());
+    const std::size_t beforeFree = runtimeCallocRequests();
+    fmi.freeInstance(c);
+    if (beforeFree != instantiated) {
+        return "asked the C runtime for memory after instantiation";
+    }
+    return {};
 }
 
 }  // namespace bench

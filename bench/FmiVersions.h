@@ -13,13 +13,14 @@
 
 #include "BenchSlave.h"
 #include "Fmi2Functions.h"
+#include "Fmi3Functions.h"
 
 namespace bench {
 
-// fmiComponent and fmi2Component alike.
+// fmiComponent, fmi2Component and fmi3Instance alike.
 using Component = void*;
 
-// The status every accepted call returns: fmiOK and fmi2OK alike.
+// The status every accepted call returns: fmiOK, fmi2OK and fmi3OK alike.
 constexpr int kStatusOk = 0;
 
 struct Fmi1 {
@@ -118,12 +119,62 @@ struct Fmi2 {
         const std::vector<fmi2ValueReference>& settable);
 };
 
+struct Fmi3 {
+    using Functions = Fmi3Functions;
+    static constexpr const char* kTag = "fmi3";
+    static constexpr const char* kDoStep = "fmi3DoStep";
+    static constexpr const char* kSetReal = "fmi3SetFloat64";
+    static constexpr const char* kGetReal = "fmi3GetFloat64";
+    // No threshold, as in 2.0.
+    static constexpr fmi3Float64 kEventTime = -std::numeric_limits<fmi3Float64>::infinity();
+
+    // Also rebinds the library's calloc to a counter (tests/master/
+    // RuntimeCalloc), which is how the program sees a 3.0 slave's memory.
+    static const Functions& load(const char* identifier);
+    static std::string exportedName(const char* /*identifier*/, const char* function) {
+        return function;
+    }
+
+    static Component instantiate(const Functions& fmi, const char* guid);
+    static bool initialize(const Functions& fmi, Component c);
+    static bool terminate(const Functions& fmi, Component c);
+    static void freeInstance(const Functions& fmi, Component c);
+
+    static bool acceptsStep(fmi3Float64 time, fmi3Float64 stepSize) {
+        return Fmi2::acceptsStep(time, stepSize);
+    }
+    // The step's four results go where a master keeps them, on its stack.
+    static int doStep(const Functions& fmi, Component c, fmi3Float64 time, fmi3Float64 stepSize) {
+        fmi3Boolean eventHandlingNeeded = fmi3False;
+        fmi3Boolean terminateSimulation = fmi3False;
+        fmi3Boolean earlyReturn = fmi3False;
+        fmi3Float64 lastSuccessfulTime = 0.0;
+        return fmi.doStep(c, time, stepSize, fmi3True, &eventHandlingNeeded, &terminateSimulation,
+                          &earlyReturn, &lastSuccessfulTime);
+    }
+    static int setReal(const Functions& fmi, Component c, const fmi3ValueReference* vr,
+                       std::size_t nvr, const fmi3Float64* values) {
+        return fmi.setFloat64(c, vr, nvr, values, nvr);
+    }
+    static int getReal(const Functions& fmi, Component c, const fmi3ValueReference* vr,
+                       std::size_t nvr, fmi3Float64* values) {
+        return fmi.getFloat64(c, vr, nvr, values, nvr);
+    }
+
+    // As for 2.0, from fmi3InstantiateCoSimulation to fmi3FreeInstance. What
+    // is watched is the library's calloc, which must not be asked after
+    // instantiation; its free is not watched.
+    static std::string allocationsAfterInstantiation(
+        const Functions& fmi, const char* guid, std::uint32_t realCount,
+        const std::vector<fmi3ValueReference>& settable);
+};
+
 template <typename... Versions>
 struct VersionList {};
 
 // Every version that the benchmarks and the instruction counts measure,
 // oldest first.
-using MeasuredVersions = VersionList<Fmi1, Fmi2>;
+using MeasuredVersions = VersionList<Fmi1, Fmi2, Fmi3>;
 
 // One instance, instantiated with the counting callbacks and logging off and
 // then initialized; terminated and freed when it goes.

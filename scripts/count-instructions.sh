@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Counts, under valgrind's callgrind, the instructions that one call of each
 # model's step executes in the host builds of every FMI version (fmiDoStep,
-# fmi2DoStep), next to the floor's (the same step written inline, see
-# bench/Floor.h), and those of setting and getting reals (fmiSetReal,
-# fmi2SetReal, fmiGetReal, fmi2GetReal). The counts do not depend on the
+# fmi2DoStep, fmi3DoStep), next to the floor's (the same step written inline,
+# see bench/Floor.h), and those of setting and getting reals (fmiSetReal,
+# fmi2SetReal, fmi3SetFloat64, and the getters). The counts do not depend on the
 # machine's speed or load, only on the compiler and the code.
 # SLAVE_BENCH_LIBRARY_DIR in the environment counts the libraries of another
 # build instead.
@@ -15,7 +15,7 @@ scripts/install-deps.sh
 
 calls=${1:-10000}
 # The versions, by the tags slave_count knows them by (bench/FmiVersions.h).
-versions=(fmi1 fmi2)
+versions=(fmi1 fmi2 fmi3)
 cmake --preset host >/dev/null
 cmake --build --preset host --target slave_count >/dev/null
 count=build/host/bench/slave_count
@@ -63,7 +63,7 @@ for model in Halvorn Pendrake Corvessa; do
     done
 done
 
-# The switch to flush-to-zero and back that a 2.0 step makes around the
+# The switch to flush-to-zero and back that a 2.0 or 3.0 step makes around the
 # arithmetic of a model validated under flush-to-zero, on its own.
 printf '\n%-10s %18s %10s\n' model "floor in switch" floor
 for model in Halvorn Pendrake Corvessa; do
