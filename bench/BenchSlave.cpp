@@ -6,7 +6,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace bench {
 
@@ -28,7 +27,28 @@ extern "C" void countingLogger(fmiComponent, fmiString, fmiStatus, fmiString, fm
     ++counts.logs;
 }
 
+extern "C" void countingLogger2(fmi2ComponentEnvironment, fmi2String, fmi2Status, fmi2String,
+                                fmi2String, ...) {
+    ++counts.logs;
+}
+
+extern "C" void countingLogMessage(fmi3InstanceEnvironment, fmi3Status, fmi3String, fmi3String) {
+    ++counts.logs;
+}
+
 extern "C" void ignoredStepFinished(fmiComponent, fmiStatus) {}
+
+std::string libraryPath(const char* identifier, const char* versionDirectory) {
+    const char* directory = std::getenv("SLAVE_BENCH_LIBRARY_DIR");
+    if (directory == nullptr || directory[0] == '\0') {
+        directory = SLAVE_BENCH_LIBRARY_DIR;
+    }
+    std::string path = std::string(directory) + "/";
+    if (versionDirectory[0] != '\0') {
+        path += std::string(versionDirectory) + "/";
+    }
+    return path + identifier + SLAVE_BENCH_LIBRARY_SUFFIX;
+}
 
 }  // namespace
 
@@ -41,102 +61,34 @@ fmiCallbackFunctions countingCallbacks() {
                                 ignoredStepFinished};
 }
 
-const FmiFunctions& loadedSlave(const char* identifier) {
+fmi2CallbackFunctions countingCallbacks2() {
+    return fmi2CallbackFunctions{countingLogger2, countingAllocate, countingFree, nullptr, nullptr};
+}
+
+fmi3LogMessageCallback countingLogMessage3() {
+    return countingLogMessage;
+}
+
+const SlaveLibrary& loadedLibrary(const char* identifier, const char* versionDirectory) {
     static std::mutex mutex;
     static std::map<std::string, std::unique_ptr<SlaveLibrary>> libraries;
     const std::lock_guard<std::mutex> lock(mutex);
-    std::unique_ptr<SlaveLibrary>& library = libraries[identifier];
+    const std::string path = libraryPath(identifier, versionDirectory);
+    std::unique_ptr<SlaveLibrary>& library = libraries[path];
     if (library == nullptr) {
-        const char* directory = std::getenv("SLAVE_BENCH_LIBRARY_DIR");
-        if (directory == nullptr || directory[0] == '\0') {
-            directory = SLAVE_BENCH_LIBRARY_DIR;
-        }
-        const std::string path =
-            std::string(directory) + "/" + identifier + SLAVE_BENCH_LIBRARY_SUFFIX;
         auto loaded = std::make_unique<SlaveLibrary>();
         std::string error;
         if (!loaded->load(path, error)) {
-            std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(), error.c_str());
-            std::exit(EXIT_FAILURE);
+            exitWithMessage("cannot load " + path + ": " + error);
         }
         library = std::move(loaded);
     }
-    return library->fmi();
+    return *library;
 }
 
-std::string allocationsAfterInstantiation(const FmiFunctions& fmi, const char* guid,
-                                          std::uint32_t realCount) {
-    const CallbackCounts before = callbackCounts();
-    const fmiComponent c =
-        fmi.instantiateSlave("bench", guid, "", "application/x-fmu-sharedlibrary", 0.0, fmiFalse,
-                             fmiFalse, countingCallbacks(), fmiFalse);
-    if (c == nullptr) {
-        return "cannot create the slave";
-    }
-    const CallbackCounts instantiated = callbackCounts();
-    std::vector<fmiValueReference> vr(realCount);
-    for (std::uint32_t i = 0; i < realCount; ++i) {
-        vr[i] = i;
-    }
-    std::vector<fmiReal> values(realCount);
-    fmiStatus status = fmiOK;
-    fmiReal realStatus = 0.0;
-    for (const fmiBoolean loggingOn : {fmiFalse, fmiTrue}) {
-        fmi.setDebugLogging(c, loggingOn);
-        fmi.initializeSlave(c, 0.0, fmiFalse, 1.0);
-        fmi.getReal(c, vr.data(), vr.size(), values.data());
-        fmi.setReal(c, vr.data(), vr.size(), values.data());
-        fmi.setInteger(c, nullptr, 0, nullptr);
-        fmi.getBoolean(c, nullptr, 0, nullptr);
-        fmi.doStep(c, 0.0, 1.0e-3, fmiTrue);
-        fmi.doStep(c, 1.0e-3, 0.0, fmiFalse);
-        fmi.cancelStep(c);
-        fmi.getStatus(c, fmiDoStepStatus, &status);
-        fmi.getRealStatus(c, fmiLastSuccessfulTime, &realStatus);
-        fmi.getRealOutputDerivatives(c, vr.data(), 0, nullptr, values.data());
-        fmi.setRealInputDerivatives(c, vr.data(), 0, nullptr, values.data());
-        fmi.resetSlave(c);
-    }
-    fmi.initializeSlave(c, 0.0, fmiFalse, 1.0);
-    fmi.terminateSlave(c);
-    fmi.getReal(c, vr.data(), vr.size(), values.data());
-    const CallbackCounts beforeFree = callbackCounts();
-    fmi.freeSlaveInstance(c);
-    const CallbackCounts after = callbackCounts();
-
-    const std::uint64_t obtained = instantiated.allocations - before.allocations;
-    if (beforeFree.allocations != instantiated.allocations) {
-        return "allocated after instantiation";
-    }
-    if (beforeFree.frees != instantiated.frees) {
-        return "freed before fmiFreeSlaveInstance";
-    }
-    if (after.frees - beforeFree.frees != obtained) {
-        return "fmiFreeSlaveInstance gave back " + std::to_string(after.frees - beforeFree.frees) +
-               " of " + std::to_string(obtained) + " blocks";
-    }
-    return {};
-}
-
-InitializedSlave::InitializedSlave(const FmiFunctions& fmi, const char* guid) : fmi_(fmi) {
-    fmiComponent c = fmi.instantiateSlave("bench", guid, "", "application/x-fmu-sharedlibrary", 0.0,
-                                          fmiFalse, fmiFalse, countingCallbacks(), fmiFalse);
-    if (c == nullptr) {
-        return;
-    }
-    if (fmi.initializeSlave(c, 0.0, fmiFalse, 0.0) != fmiOK) {
-        // An instance that is not Initialized cannot be terminated, and one in
-        // Error cannot be freed: it is left to the end of the process.
-        return;
-    }
-    component_ = c;
-}
-
-InitializedSlave::~InitializedSlave() {
-    if (component_ != nullptr) {
-        fmi_.terminateSlave(component_);
-        fmi_.freeSlaveInstance(component_);
-    }
+void exitWithMessage(const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::exit(EXIT_FAILURE);
 }
 
 }  // namespace bench

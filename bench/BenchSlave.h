@@ -1,4 +1,4 @@
-// What the benchmark programs share: each deliverable's host build, loaded
+// What the benchmark programs share: each deliverable's host builds, loaded
 // once through the test master's loader, and master callbacks that do nothing
 // but count, so that the slave's own cost is what gets measured.
 #pragma once
@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Fmi2Types.h"
+#include "Fmi3Types.h"
 #include "FmiTypes.h"
 #include "SlaveLibrary.h"
 
@@ -22,41 +24,24 @@ struct CallbackCounts {
 
 CallbackCounts callbackCounts();
 
-// calloc and free behind counters, and a logger that only counts.
+// calloc and free behind counters, and a logger that only counts, in the
+// form of each FMI version. A 3.0 slave takes its memory from the C runtime:
+// it gets only the logger.
 fmiCallbackFunctions countingCallbacks();
+fmi2CallbackFunctions countingCallbacks2();
+fmi3LogMessageCallback countingLogMessage3();
 
-// The library of one model from this build tree, or from the directory that
-// the environment variable SLAVE_BENCH_LIBRARY_DIR names (to measure another
-// build with the same benchmarks), loaded on first use and kept until the
-// process ends. Exits the process with a message when it cannot be
-// loaded: no figure would mean anything without it.
-const FmiFunctions& loadedSlave(const char* identifier);
+// The library of one model for one FMI version from this build tree, or from
+// the build directory that the environment variable SLAVE_BENCH_LIBRARY_DIR
+// names (to measure another build with the same benchmarks): <directory>/
+// <identifier>.so for 1.0, <directory>/<versionDirectory>/<identifier>.so for
+// a later version. Loaded on first use and kept until the process ends.
+// Exits the process with a message when it cannot be loaded: no figure would
+// mean anything without it.
+const SlaveLibrary& loadedLibrary(const char* identifier, const char* versionDirectory);
 
-// Makes every call that an instance accepts after fmiInstantiateSlave, with
-// logging off and on, through to fmiFreeSlaveInstance, and yields what was
-// wrong: an allocation or a free before fmiFreeSlaveInstance, or a block that
-// fmiFreeSlaveInstance did not give back. Empty when nothing was.
-std::string allocationsAfterInstantiation(const FmiFunctions& fmi, const char* guid,
-                                          std::uint32_t realCount);
-
-// One instance, instantiated with the counting callbacks and logging off and
-// then initialized; terminated and freed when it goes.
-class InitializedSlave {
-  public:
-    InitializedSlave(const FmiFunctions& fmi, const char* guid);
-    ~InitializedSlave();
-
-    InitializedSlave(const InitializedSlave&) = delete;
-    InitializedSlave& operator=(const InitializedSlave&) = delete;
-
-    // Null when instantiation or initialization failed.
-    fmiComponent component() const {
-        return component_;
-    }
-
-  private:
-    const FmiFunctions& fmi_;
-    fmiComponent component_ = nullptr;
-};
+// Ends the process with a message: what a benchmark program does when a
+// library it needs is unusable.
+[[noreturn]] void exitWithMessage(const std::string& message);
 
 }  // namespace bench

@@ -3,12 +3,16 @@
 // counted inside the subject's function divided by the calls give the
 // instructions per call, whatever the machine and its load.
 //
-//   slave_count <model> check
-//   slave_count <model> <subject> <calls>
+//   slave_count <model> <version> check
+//   slave_count <model> <version> <subject> <calls>
 //
-// Subjects: floor, fmiDoStep, fmiSetReal, fmiGetReal (one value per call),
-// fmiSetRealAll, fmiGetRealAll (every real value per call). Prints the
-// function whose instructions to count and the elements per call.
+// Versions: fmi1, fmi2, fmi3. Subjects: floor, floorMxcsr (the floor inside the
+// switch to flush-to-zero and back, for a model validated under
+// flush-to-zero), doStep, setReal, getReal (one value per call), setRealAll,
+// getRealAll (every value per call that bench::accessedReals names). Prints
+// the function whose instructions to count and the elements per call. The
+// floors are the same for every version; their checks load the version's
+// slave.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,6 +20,7 @@
 
 #include "BenchSlave.h"
 #include "Floor.h"
+#include "FmiVersions.h"
 
 // The floor of each model in a function of its own, which callgrind can count
 // on its own. noipa keeps the compiler from specializing it for the constant
@@ -35,6 +40,14 @@ extern "C" [[gnu::noipa]] void floorStepCorvessa(bench::FloorSlave<bench::Corves
     bench::floorStep(floor, time, stepSize);
 }
 
+// The travel stop's floor inside the MXCSR switch, the bits passed in as a
+// slave reads them from its instance.
+extern "C" [[gnu::noipa]] void floorStepPendrakeUnder(std::uint32_t mxcsrBits,
+                                                      bench::FloorSlave<bench::Pendrake>& floor,
+                                                      fmiReal time, fmiReal stepSize) {
+    bench::floorStepUnder(mxcsrBits, floor, time, stepSize);
+}
+
 namespace {
 
 template <typename Model>
@@ -48,6 +61,8 @@ template <>
 struct FloorFunction<bench::Pendrake> {
     static constexpr auto kFunction = floorStepPendrake;
     static constexpr const char* kName = "floorStepPendrake";
+    static constexpr auto kUnderMxcsr = floorStepPendrakeUnder;
+    static constexpr const char* kUnderMxcsrName = "floorStepPendrakeUnder";
 };
 template <>
 struct FloorFunction<bench::Corvessa> {
@@ -55,25 +70,86 @@ struct FloorFunction<bench::Corvessa> {
     static constexpr const char* kName = "floorStepCorvessa";
 };
 
+// The exit status for a subject that does not apply to the model.
+constexpr int kNotApplicable = 3;
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: slave_count <model> check\n"
-                 "       slave_count <model> floor|fmiDoStep|fmiSetReal|fmiGetReal|"
-                 "fmiSetRealAll|fmiGetRealAll <calls>\n");
+    std::fprintf(
+        stderr,
+        "usage: slave_count <model> fmi1|fmi2|fmi3 check\n"
+        "       slave_count <model> fmi1|fmi2|fmi3 floor|floorMxcsr|doStep|setReal|getReal|"
+        "setRealAll|getRealAll <calls>\n");
     return 2;
 }
 
 template <typename Model>
+int countFloor(bench::FloorSlave<Model>& floor, long calls) {
+    fmiReal time = 0.0;
+    for (long i = 0; i < calls; ++i) {
+        FloorFunction<Model>::kFunction(floor, time, bench::kStepSize);
+        time += bench::kStepSize;
+    }
+    std::printf("%s 1\n", FloorFunction<Model>::kName);
+    return 0;
+}
+
+template <typename Model>
+int countFloorUnderMxcsr(bench::FloorSlave<Model>& floor, long calls) {
+    if constexpr (Model::kFlushesToZero) {
+        fmiReal time = 0.0;
+        for (long i = 0; i < calls; ++i) {
+            FloorFunction<Model>::kUnderMxcsr(bench::kFlushToZeroBits, floor, time,
+                                              bench::kStepSize);
+            time += bench::kStepSize;
+        }
+        std::printf("%s 1\n", FloorFunction<Model>::kUnderMxcsrName);
+        return 0;
+    } else {
+        static_cast<void>(floor);
+        static_cast<void>(calls);
+        return kNotApplicable;
+    }
+}
+
+template <typename Version, typename Model>
+int countDoStep(const typename Version::Functions& fmi, bench::Component c, long calls) {
+    int statuses = bench::kStatusOk;
+    fmiReal time = 0.0;
+    for (long i = 0; i < calls; ++i) {
+        statuses |= Version::doStep(fmi, c, time, bench::kStepSize);
+        time += bench::kStepSize;
+    }
+    std::printf("%s 1\n", Version::exportedName(Model::kIdentifier, Version::kDoStep).c_str());
+    return statuses == bench::kStatusOk ? 0 : 1;
+}
+
+template <typename Version, typename Model>
+int countAccess(const typename Version::Functions& fmi, bench::Component c, bool set, bool all,
+                long calls) {
+    const std::vector<fmiValueReference> vr = bench::accessedReals<Model>(set, all);
+    std::vector<fmiReal> values(vr.size());
+    Version::getReal(fmi, c, vr.data(), vr.size(), values.data());
+    int statuses = bench::kStatusOk;
+    for (long i = 0; i < calls; ++i) {
+        statuses |= set ? Version::setReal(fmi, c, vr.data(), vr.size(), values.data())
+                        : Version::getReal(fmi, c, vr.data(), vr.size(), values.data());
+    }
+    const char* const function = set ? Version::kSetReal : Version::kGetReal;
+    std::printf("%s %zu\n", Version::exportedName(Model::kIdentifier, function).c_str(), vr.size());
+    return statuses == bench::kStatusOk ? 0 : 1;
+}
+
+template <typename Version, typename Model>
 int run(const std::string& subject, long calls) {
-    const FmiFunctions& fmi = bench::loadedSlave(Model::kIdentifier);
-    bench::InitializedSlave slave(fmi, Model::kGuid);
-    const fmiComponent c = slave.component();
+    const auto& fmi = Version::load(Model::kIdentifier);
+    bench::InitializedSlave<Version> slave(fmi, Model::kGuid);
+    const bench::Component c = slave.component();
     if (c == nullptr) {
         std::fprintf(stderr, "%s: cannot create the slave\n", Model::kIdentifier);
         return 1;
     }
     if (subject == "check") {
-        const std::string difference = bench::differencesFromFloor<Model>(fmi, c);
+        const std::string difference = bench::differencesFromFloor<Version, Model>(fmi, c);
         if (!difference.empty()) {
             std::fprintf(stderr, "the floor is not the slave's arithmetic: %s\n",
                          difference.c_str());
@@ -81,75 +157,65 @@ int run(const std::string& subject, long calls) {
         }
         return 0;
     }
-    bench::setOperatingPoint<Model>(fmi, c);
-    fmi.doStep(c, 0.0, bench::kStepSize, fmiTrue);
+    bench::setOperatingPoint<Version, Model>(fmi, c);
+    Version::doStep(fmi, c, 0.0, bench::kStepSize);
 
-    const std::string prefix = std::string(Model::kIdentifier) + "_";
-    fmiReal time = 0.0;
-    if (subject == "floor") {
-        bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Model>(fmi, c);
-        for (long i = 0; i < calls; ++i) {
-            FloorFunction<Model>::kFunction(floor, time, bench::kStepSize);
-            time += bench::kStepSize;
-        }
-        std::printf("%s 1\n", FloorFunction<Model>::kName);
-        return 0;
+    if (subject == "floor" || subject == "floorMxcsr") {
+        bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Version, Model>(fmi, c);
+        return subject == "floor" ? countFloor(floor, calls) : countFloorUnderMxcsr(floor, calls);
     }
-    if (subject == "fmiDoStep") {
-        int statuses = fmiOK;
-        for (long i = 0; i < calls; ++i) {
-            statuses |= fmi.doStep(c, time, bench::kStepSize, fmiTrue);
-            time += bench::kStepSize;
-        }
-        std::printf("%sfmiDoStep 1\n", prefix.c_str());
-        return statuses == fmiOK ? 0 : 1;
+    if (subject == "doStep") {
+        return countDoStep<Version, Model>(fmi, c, calls);
     }
-    const bool set = subject == "fmiSetReal" || subject == "fmiSetRealAll";
-    const bool all = subject == "fmiSetRealAll" || subject == "fmiGetRealAll";
-    if (!set && !all && subject != "fmiGetReal") {
+    const bool set = subject == "setReal" || subject == "setRealAll";
+    const bool all = subject == "setRealAll" || subject == "getRealAll";
+    if (!set && !all && subject != "getReal") {
         return usage();
     }
-    std::vector<fmiValueReference> vr;
-    if (all) {
-        for (std::uint32_t i = 0; i < Model::kRealCount; ++i) {
-            vr.push_back(i);
+    return countAccess<Version, Model>(fmi, c, set, all, calls);
+}
+
+// Runs the subject on the version that the tag names.
+template <typename Model, typename... Versions>
+int runVersion(const std::string& tag, const std::string& subject, long calls,
+               bench::VersionList<Versions...>) {
+    int status = 0;
+    const auto runIfNamed = [&](auto version) {
+        using Version = decltype(version);
+        if (tag != Version::kTag) {
+            return false;
         }
-    } else {
-        vr.push_back(set ? Model::kOperands[0] : Model::kFirstOutput);
-    }
-    std::vector<fmiReal> values(vr.size());
-    fmi.getReal(c, vr.data(), vr.size(), values.data());
-    int statuses = fmiOK;
-    for (long i = 0; i < calls; ++i) {
-        statuses |= set ? fmi.setReal(c, vr.data(), vr.size(), values.data())
-                        : fmi.getReal(c, vr.data(), vr.size(), values.data());
-    }
-    std::printf("%s%s %zu\n", prefix.c_str(), set ? "fmiSetReal" : "fmiGetReal", vr.size());
-    return statuses == fmiOK ? 0 : 1;
+        status = run<Version, Model>(subject, calls);
+        return true;
+    };
+    const bool known = (runIfNamed(Versions{}) || ...);
+    return known ? status : usage();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
+    if (argc < 4) {
         return usage();
     }
     const std::string model = argv[1];
-    const std::string subject = argv[2];
+    const std::string version = argv[2];
+    const std::string subject = argv[3];
     long calls = 0;
     if (subject != "check") {
-        if (argc != 4 || (calls = std::strtol(argv[3], nullptr, 10)) <= 0) {
+        if (argc != 5 || (calls = std::strtol(argv[4], nullptr, 10)) <= 0) {
             return usage();
         }
     }
+    constexpr bench::MeasuredVersions versions;
     if (model == bench::Halvorn::kIdentifier) {
-        return run<bench::Halvorn>(subject, calls);
+        return runVersion<bench::Halvorn>(version, subject, calls, versions);
     }
     if (model == bench::Pendrake::kIdentifier) {
-        return run<bench::Pendrake>(subject, calls);
+        return runVersion<bench::Pendrake>(version, subject, calls, versions);
     }
     if (model == bench::Corvessa::kIdentifier) {
-        return run<bench::Corvessa>(subject, calls);
+        return runVersion<bench::Corvessa>(version, subject, calls, versions);
     }
     return usage();
 }

@@ -1,10 +1,12 @@
 // The slaves' step, value access and life cycle timed through the loaded host
-// builds, next to the floor: the same step written inline. Logging is off
-// throughout, and every timed loop checks afterwards that it neither
-// allocated nor logged and that the slave computed what the floor computed.
+// builds of every FMI version, next to the floor: the same step written
+// inline. Logging is off throughout, and every timed loop checks afterwards
+// that it neither allocated nor logged and that the slave computed what the
+// floor computed.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
@@ -16,14 +18,16 @@
 
 #include "BenchSlave.h"
 #include "Floor.h"
+#include "FmiVersions.h"
 
 namespace {
 
 using bench::callbackCounts;
 using bench::CallbackCounts;
+using bench::Component;
 using bench::InitializedSlave;
+using bench::kStatusOk;
 using bench::kStepSize;
-using bench::loadedSlave;
 
 // Fails the run when the calls since `before` allocated or logged: after
 // instantiation, with logging off, a slave does neither.
@@ -37,11 +41,11 @@ void requireQuiet(benchmark::State& state, const CallbackCounts& before) {
 }
 
 // The slave's values after one more step agree with the floor's.
-template <typename Model>
-void requireFloorResults(benchmark::State& state, const FmiFunctions& fmi, fmiComponent c,
-                         const bench::FloorSlave<Model>& floor) {
-    fmi.doStep(c, 0.0, kStepSize, fmiTrue);
-    const std::vector<fmiReal> values = bench::allValues<Model>(fmi, c);
+template <typename Version, typename Model>
+void requireFloorResults(benchmark::State& state, const typename Version::Functions& fmi,
+                         Component c, const bench::FloorSlave<Model>& floor) {
+    Version::doStep(fmi, c, 0.0, kStepSize);
+    const std::vector<fmiReal> values = bench::allValues<Version, Model>(fmi, c);
     for (std::uint32_t vr = 0; vr < Model::kRealCount; ++vr) {
         if (!bench::sameBits(values[vr], floor.r[vr])) {
             state.SkipWithError("the floor computed other values than the slave");
@@ -50,52 +54,82 @@ void requireFloorResults(benchmark::State& state, const FmiFunctions& fmi, fmiCo
     }
 }
 
+// The floor, checked against the 1.0 slave: its arithmetic is that of every
+// version at the operating point.
 template <typename Model>
 void floorStep(benchmark::State& state) {
-    const FmiFunctions& fmi = loadedSlave(Model::kIdentifier);
-    InitializedSlave slave(fmi, Model::kGuid);
-    const fmiComponent c = slave.component();
+    using Version = bench::Fmi1;
+    const auto& fmi = Version::load(Model::kIdentifier);
+    InitializedSlave<Version> slave(fmi, Model::kGuid);
+    const Component c = slave.component();
     if (c == nullptr) {
         state.SkipWithError("cannot create the slave");
         return;
     }
-    bench::setOperatingPoint<Model>(fmi, c);
-    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Model>(fmi, c);
+    bench::setOperatingPoint<Version, Model>(fmi, c);
+    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Version, Model>(fmi, c);
 
     fmiReal time = 0.0;
     for (auto _ : state) {
         bench::floorStep(floor, time, kStepSize);
         time += kStepSize;
     }
-    requireFloorResults(state, fmi, c, floor);
+    requireFloorResults<Version>(state, fmi, c, floor);
 }
 
+// The floor inside the MXCSR switch of a model that computes under
+// flush-to-zero: what the switch around the arithmetic costs by itself.
 template <typename Model>
-void doStep(benchmark::State& state) {
-    const FmiFunctions& fmi = loadedSlave(Model::kIdentifier);
-    InitializedSlave slave(fmi, Model::kGuid);
-    const fmiComponent c = slave.component();
+void floorStepUnderFlushToZero(benchmark::State& state) {
+    using Version = bench::Fmi2;
+    const auto& fmi = Version::load(Model::kIdentifier);
+    InitializedSlave<Version> slave(fmi, Model::kGuid);
+    const Component c = slave.component();
     if (c == nullptr) {
         state.SkipWithError("cannot create the slave");
         return;
     }
-    bench::setOperatingPoint<Model>(fmi, c);
+    bench::setOperatingPoint<Version, Model>(fmi, c);
+    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Version, Model>(fmi, c);
+
+    // Read from the instance in the slave; from memory here too, so that the
+    // compiler keeps the test of the bits.
+    std::uint32_t mxcsrBits = bench::kFlushToZeroBits;
+    benchmark::DoNotOptimize(mxcsrBits);
+    fmiReal time = 0.0;
+    for (auto _ : state) {
+        bench::floorStepUnder(mxcsrBits, floor, time, kStepSize);
+        time += kStepSize;
+    }
+    requireFloorResults<Version>(state, fmi, c, floor);
+}
+
+template <typename Version, typename Model>
+void doStep(benchmark::State& state) {
+    const auto& fmi = Version::load(Model::kIdentifier);
+    InitializedSlave<Version> slave(fmi, Model::kGuid);
+    const Component c = slave.component();
+    if (c == nullptr) {
+        state.SkipWithError("cannot create the slave");
+        return;
+    }
+    bench::setOperatingPoint<Version, Model>(fmi, c);
     const CallbackCounts before = callbackCounts();
     fmiReal time = 0.0;
-    int statuses = fmiOK;
+    int statuses = kStatusOk;
     for (auto _ : state) {
-        statuses |= fmi.doStep(c, time, kStepSize, fmiTrue);
+        statuses |= Version::doStep(fmi, c, time, kStepSize);
         time += kStepSize;
     }
     requireQuiet(state, before);
-    if (statuses != fmiOK) {
-        state.SkipWithError("fmiDoStep did not return fmiOK");
+    if (statuses != kStatusOk) {
+        state.SkipWithError("the step did not return OK");
         return;
     }
     // What the floor computes from the operating point, once.
-    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Model>(fmi, c);
-    bench::floorStep(floor, 0.0, kStepSize);
-    requireFloorResults(state, fmi, c, floor);
+    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Version, Model>(fmi, c);
+    bench::floorStepAsSlave<Version>(floor, 0.0, kStepSize);
+    requireFloorResults<Version>(state, fmi, c, floor);
 }
 
 fmiReal median(std::vector<fmiReal>& values) {
@@ -108,25 +142,25 @@ fmiReal median(std::vector<fmiReal>& values) {
 // its own: both see the same machine within microseconds of each other, so a
 // busy or throttled machine changes both alike, and the median of the ratios
 // of the block pairs ignores the blocks that another process interrupted.
-template <typename Model>
+template <typename Version, typename Model>
 void pairedSteps(benchmark::State& state) {
     constexpr int kBlock = 200;
     using Clock = std::chrono::steady_clock;
-    const FmiFunctions& fmi = loadedSlave(Model::kIdentifier);
-    InitializedSlave slave(fmi, Model::kGuid);
-    const fmiComponent c = slave.component();
+    const auto& fmi = Version::load(Model::kIdentifier);
+    InitializedSlave<Version> slave(fmi, Model::kGuid);
+    const Component c = slave.component();
     if (c == nullptr) {
         state.SkipWithError("cannot create the slave");
         return;
     }
-    bench::setOperatingPoint<Model>(fmi, c);
-    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Model>(fmi, c);
+    bench::setOperatingPoint<Version, Model>(fmi, c);
+    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Version, Model>(fmi, c);
 
     std::vector<fmiReal> floorTimes;
     std::vector<fmiReal> stepTimes;
     std::vector<fmiReal> ratios;
     fmiReal time = 0.0;
-    int statuses = fmiOK;
+    int statuses = kStatusOk;
     for (auto _ : state) {
         const Clock::time_point floorStart = Clock::now();
         fmiReal floorTime = time;
@@ -136,7 +170,7 @@ void pairedSteps(benchmark::State& state) {
         }
         const Clock::time_point stepStart = Clock::now();
         for (int i = 0; i < kBlock; ++i) {
-            statuses |= fmi.doStep(c, time, kStepSize, fmiTrue);
+            statuses |= Version::doStep(fmi, c, time, kStepSize);
             time += kStepSize;
         }
         const Clock::time_point end = Clock::now();
@@ -148,16 +182,16 @@ void pairedSteps(benchmark::State& state) {
         stepTimes.push_back(stepNanoseconds / kBlock);
         ratios.push_back(stepNanoseconds / floorNanoseconds);
     }
-    if (statuses != fmiOK) {
-        state.SkipWithError("fmiDoStep did not return fmiOK");
+    if (statuses != kStatusOk) {
+        state.SkipWithError("the step did not return OK");
         return;
     }
     if (!ratios.empty()) {
         state.counters["floor_ns"] = median(floorTimes);
-        state.counters["fmiDoStep_ns"] = median(stepTimes);
+        state.counters["step_ns"] = median(stepTimes);
         state.counters["ratio"] = median(ratios);
     }
-    requireFloorResults(state, fmi, c, floor);
+    requireFloorResults<Version>(state, fmi, c, floor);
 }
 
 // Time per element, next to the time per call.
@@ -167,63 +201,58 @@ void reportPerElement(benchmark::State& state, std::size_t elements) {
         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// fmiSetReal or fmiGetReal of the first operand (Set) or the first output
-// (Get) when `all` is false, of every real value when it is true.
-template <typename Model, bool kSet, bool kAll>
+// Setting or getting reals (bench::accessedReals): one value per call when
+// `all` is false, all values that the call takes in every version when it is
+// true.
+template <typename Version, typename Model, bool kSet, bool kAll>
 void accessReals(benchmark::State& state) {
-    const FmiFunctions& fmi = loadedSlave(Model::kIdentifier);
-    InitializedSlave slave(fmi, Model::kGuid);
-    const fmiComponent c = slave.component();
+    const auto& fmi = Version::load(Model::kIdentifier);
+    InitializedSlave<Version> slave(fmi, Model::kGuid);
+    const Component c = slave.component();
     if (c == nullptr) {
         state.SkipWithError("cannot create the slave");
         return;
     }
-    bench::setOperatingPoint<Model>(fmi, c);
-    fmi.doStep(c, 0.0, kStepSize, fmiTrue);
-    std::vector<fmiValueReference> vr;
-    if (kAll) {
-        for (std::uint32_t i = 0; i < Model::kRealCount; ++i) {
-            vr.push_back(i);
-        }
-    } else {
-        vr.push_back(kSet ? Model::kOperands[0] : Model::kFirstOutput);
-    }
+    bench::setOperatingPoint<Version, Model>(fmi, c);
+    Version::doStep(fmi, c, 0.0, kStepSize);
+    const std::vector<fmiValueReference> vr = bench::accessedReals<Model>(kSet, kAll);
     std::vector<fmiReal> values(vr.size());
-    fmi.getReal(c, vr.data(), vr.size(), values.data());
+    Version::getReal(fmi, c, vr.data(), vr.size(), values.data());
 
     const CallbackCounts before = callbackCounts();
-    int statuses = fmiOK;
+    int statuses = kStatusOk;
     for (auto _ : state) {
         if (kSet) {
-            statuses |= fmi.setReal(c, vr.data(), vr.size(), values.data());
+            statuses |= Version::setReal(fmi, c, vr.data(), vr.size(), values.data());
         } else {
-            statuses |= fmi.getReal(c, vr.data(), vr.size(), values.data());
+            statuses |= Version::getReal(fmi, c, vr.data(), vr.size(), values.data());
             benchmark::DoNotOptimize(values.data());
         }
     }
     reportPerElement(state, vr.size());
     requireQuiet(state, before);
-    if (statuses != fmiOK) {
-        state.SkipWithError("the call did not return fmiOK");
+    if (statuses != kStatusOk) {
+        state.SkipWithError("the call did not return OK");
     }
 }
 
-// A whole life without a step: fmiInstantiateSlave, fmiInitializeSlave,
-// fmiTerminateSlave and fmiFreeSlaveInstance. The master's calloc and free
-// are part of the cycle.
-template <typename Model>
+// A whole life without a step: instantiation, initialization, termination
+// and the free (fmiInstantiateSlave, fmiInitializeSlave, fmiTerminateSlave
+// and fmiFreeSlaveInstance in 1.0; fmi2Instantiate, fmi2SetupExperiment,
+// fmi2EnterInitializationMode, fmi2ExitInitializationMode, fmi2Terminate and
+// fmi2FreeInstance in 2.0; fmi3InstantiateCoSimulation,
+// fmi3EnterInitializationMode, fmi3ExitInitializationMode, fmi3Terminate and
+// fmi3FreeInstance in 3.0). The memory comes from the master's calloc and
+// free up to 2.0, from the C runtime's in 3.0; either is part of the cycle.
+template <typename Version, typename Model>
 void lifeCycle(benchmark::State& state) {
-    const FmiFunctions& fmi = loadedSlave(Model::kIdentifier);
-    const fmiCallbackFunctions callbacks = bench::countingCallbacks();
+    const auto& fmi = Version::load(Model::kIdentifier);
     const CallbackCounts before = callbackCounts();
     bool failed = false;
     for (auto _ : state) {
-        const fmiComponent c =
-            fmi.instantiateSlave("bench", Model::kGuid, "", "application/x-fmu-sharedlibrary", 0.0,
-                                 fmiFalse, fmiFalse, callbacks, fmiFalse);
-        failed |= c == nullptr || fmi.initializeSlave(c, 0.0, fmiFalse, 0.0) != fmiOK ||
-                  fmi.terminateSlave(c) != fmiOK;
-        fmi.freeSlaveInstance(c);
+        const Component c = Version::instantiate(fmi, Model::kGuid);
+        failed |= c == nullptr || !Version::initialize(fmi, c) || !Version::terminate(fmi, c);
+        Version::freeInstance(fmi, c);
     }
     const CallbackCounts after = callbackCounts();
     state.counters["allocations"] =
@@ -241,9 +270,9 @@ void lifeCycle(benchmark::State& state) {
 }
 
 // Independent instances, one per thread, each stepped by its own thread.
-template <typename Model>
+template <typename Version, typename Model>
 void doStepOnThreads(benchmark::State& state) {
-    doStep<Model>(state);
+    doStep<Version, Model>(state);
 }
 
 template <typename Model>
@@ -262,53 +291,92 @@ benchmark::internal::Benchmark* add(const std::string& name, void (*function)(be
     return registered;
 }
 
-// Checks the floor and the allocations of the model, then registers its
-// benchmarks on one thread.
-template <typename Model>
-void registerModel() {
-    const FmiFunctions& fmi = loadedSlave(Model::kIdentifier);
+// The names a version's benchmarks go by, for the summary.
+struct VersionNames {
+    const char* tag;
+    const char* doStep;
+    const char* setReal;
+    const char* getReal;
+};
+
+template <typename... Versions>
+constexpr std::array<VersionNames, sizeof...(Versions)> namesOf(bench::VersionList<Versions...>) {
+    return {
+        VersionNames{Versions::kTag, Versions::kDoStep, Versions::kSetReal, Versions::kGetReal}...};
+}
+
+// Every version measured, in the order of the summary.
+constexpr auto kVersions = namesOf(bench::MeasuredVersions{});
+
+constexpr const char* kModels[] = {bench::Halvorn::kIdentifier, bench::Pendrake::kIdentifier,
+                                   bench::Corvessa::kIdentifier};
+
+// Stops the program unless the model's library of the version computes what
+// the floor computes and allocates nothing after instantiation.
+template <typename Version, typename Model>
+void checkSlave() {
+    const auto& fmi = Version::load(Model::kIdentifier);
     {
-        InitializedSlave slave(fmi, Model::kGuid);
+        InitializedSlave<Version> slave(fmi, Model::kGuid);
         const std::string difference =
             slave.component() == nullptr
                 ? std::string(Model::kIdentifier) + ": cannot create the slave"
-                : bench::differencesFromFloor<Model>(fmi, slave.component());
+                : bench::differencesFromFloor<Version, Model>(fmi, slave.component());
         if (!difference.empty()) {
-            std::fprintf(stderr, "the floor is not the slave's arithmetic: %s\n",
-                         difference.c_str());
-            std::exit(EXIT_FAILURE);
+            bench::exitWithMessage("the floor is not the slave's arithmetic: " + difference);
         }
     }
-    const std::string allocation =
-        bench::allocationsAfterInstantiation(fmi, Model::kGuid, Model::kRealCount);
+    const std::string allocation = Version::allocationsAfterInstantiation(
+        fmi, Model::kGuid, Model::kRealCount, bench::operandsOf<Model>());
     if (!allocation.empty()) {
-        std::fprintf(stderr, "%s: %s\n", Model::kIdentifier, allocation.c_str());
-        std::exit(EXIT_FAILURE);
+        bench::exitWithMessage(std::string(Model::kIdentifier) + " (" + Version::kTag +
+                               "): " + allocation);
     }
+}
+
+// Checks the model's library of the version, then registers its benchmarks
+// on one thread.
+template <typename Version, typename Model>
+void registerVersion() {
+    checkSlave<Version, Model>();
+    const std::string model = std::string(Model::kIdentifier) + "/";
+    add(model + Version::kDoStep, doStep<Version, Model>);
+    add(model + Version::kDoStep + "/paired", pairedSteps<Version, Model>);
+    add(model + Version::kSetReal + "/one", accessReals<Version, Model, true, false>);
+    add(model + Version::kGetReal + "/one", accessReals<Version, Model, false, false>);
+    add(model + Version::kSetReal + "/all", accessReals<Version, Model, true, true>);
+    add(model + Version::kGetReal + "/all", accessReals<Version, Model, false, true>);
+    add(model + "lifecycle/" + Version::kTag, lifeCycle<Version, Model>);
+}
+
+template <typename Model, typename... Versions>
+void registerModel(bench::VersionList<Versions...>) {
     const std::string model = std::string(Model::kIdentifier) + "/";
     add(model + "floor", floorStep<Model>);
-    add(model + "fmiDoStep", doStep<Model>);
-    add(model + "paired", pairedSteps<Model>);
-    add(model + "fmiSetReal/one", accessReals<Model, true, false>);
-    add(model + "fmiGetReal/one", accessReals<Model, false, false>);
-    add(model + "fmiSetReal/all", accessReals<Model, true, true>);
-    add(model + "fmiGetReal/all", accessReals<Model, false, true>);
-    add(model + "lifecycle", lifeCycle<Model>);
+    if (Model::kFlushesToZero) {
+        add(model + "floor/mxcsr", floorStepUnderFlushToZero<Model>);
+    }
+    (registerVersion<Versions, Model>(), ...);
 }
 
 // Registered after every single-thread benchmark: once a process has started
 // a thread, glibc's malloc takes locks, which makes the life cycles measured
 // after it slower than those measured before. (Shuffled repetitions mix the
 // two again.)
-template <typename Model>
-void registerScaling() {
-    const std::string model = std::string(Model::kIdentifier) + "/";
-    add(model + "scaling/floor", floorOnThreads<Model>)->Threads(1)->Threads(2)->UseRealTime();
-    add(model + "scaling/fmiDoStep", doStepOnThreads<Model>)->Threads(1)->Threads(2)->UseRealTime();
+template <typename Model, typename... Versions>
+void registerScaling(bench::VersionList<Versions...>) {
+    const std::string model = std::string(Model::kIdentifier) + "/scaling/";
+    add(model + "floor", floorOnThreads<Model>)->Threads(1)->Threads(2)->UseRealTime();
+    (add(model + Versions::kDoStep, doStepOnThreads<Versions, Model>)
+         ->Threads(1)
+         ->Threads(2)
+         ->UseRealTime(),
+     ...);
 }
 
 // The console table, then what the figures mean: each step as a multiple of
-// its floor, the access calls per element, and what a second thread adds.
+// its floor, the access calls per element, and what a second thread adds,
+// for every version.
 class SummaryReporter : public benchmark::ConsoleReporter {
   public:
     bool failed() const {
@@ -345,7 +413,7 @@ class SummaryReporter : public benchmark::ConsoleReporter {
             figures.allocations = counter("allocations");
             figures.frees = counter("frees");
             figures.pairedFloor = counter("floor_ns");
-            figures.pairedStep = counter("fmiDoStep_ns");
+            figures.pairedStep = counter("step_ns");
             figures.pairedRatio = counter("ratio");
         }
     }
@@ -364,71 +432,12 @@ class SummaryReporter : public benchmark::ConsoleReporter {
                 out << "  " << failure << "\n";
             }
         }
-        out << "\nfmiDoStep per call as a multiple of the floor's (CPU time"
-            << (figures_.empty() || figures_.begin()->second.rank < kMinimum ? "" : ", fastest run")
-            << "):\n";
-        for (const char* model : {"Halvorn", "Pendrake", "Corvessa"}) {
-            const Figures* step = find(std::string(model) + "/fmiDoStep", 1);
-            const Figures* floor = find(std::string(model) + "/floor", 1);
-            if (step != nullptr && floor != nullptr && floor->nanoseconds > 0.0) {
-                out << "  " << std::left << std::setw(10) << model << std::fixed
-                    << std::setprecision(2) << step->nanoseconds / floor->nanoseconds << "x  ("
-                    << std::setprecision(1) << step->nanoseconds << " ns against "
-                    << floor->nanoseconds << " ns)\n";
-            }
-        }
-        out << "\nThe same from alternating blocks of 200 steps (wall time, median of the block "
-               "pairs):\n";
-        for (const char* model : {"Halvorn", "Pendrake", "Corvessa"}) {
-            const Figures* paired = find(std::string(model) + "/paired", 1);
-            if (paired != nullptr && paired->pairedRatio > 0.0) {
-                out << "  " << std::left << std::setw(10) << model << std::fixed
-                    << std::setprecision(2) << paired->pairedRatio << "x  (" << std::setprecision(1)
-                    << paired->pairedStep << " ns against " << paired->pairedFloor << " ns)\n";
-            }
-        }
-        out << "\nValue access (CPU time, ns): per call of one value, and per element of a call "
-               "of all values:\n";
-        for (const char* model : {"Halvorn", "Pendrake", "Corvessa"}) {
-            for (const char* call : {"fmiSetReal", "fmiGetReal"}) {
-                const std::string name = std::string(model) + "/" + call;
-                const Figures* one = find(name + "/one", 1);
-                const Figures* all = find(name + "/all", 1);
-                if (one != nullptr && all != nullptr) {
-                    out << "  " << std::left << std::setw(10) << model << std::setw(12) << call
-                        << std::fixed << std::setprecision(2) << one->nanoseconds << "  "
-                        << all->perElement << "\n";
-                }
-            }
-        }
-        out << "\nInstantiate, initialize, terminate and free (CPU time per cycle, with the "
-               "master's calloc and free):\n";
-        for (const char* model : {"Halvorn", "Pendrake", "Corvessa"}) {
-            const Figures* cycle = find(std::string(model) + "/lifecycle", 1);
-            if (cycle != nullptr) {
-                out << "  " << std::left << std::setw(10) << model << std::fixed
-                    << std::setprecision(0) << cycle->nanoseconds << " ns, " << cycle->allocations
-                    << " allocations, " << cycle->frees << " frees\n";
-            }
-        }
-        // With several threads the real time per call is the wall time over
-        // the calls of all threads together, so its inverse is the throughput.
-        // The processor time per call says whether the threads slow each
-        // other down, whether or not the machine has a core free for each.
-        out << "\nOn two threads as a multiple of one thread: throughput, and processor time "
-               "per call:\n";
-        for (const char* model : {"Halvorn", "Pendrake", "Corvessa"}) {
-            for (const char* what : {"fmiDoStep", "floor"}) {
-                const std::string name = std::string(model) + "/scaling/" + what;
-                const Figures* one = find(name, 1);
-                const Figures* two = find(name, 2);
-                if (one != nullptr && two != nullptr && two->nanoseconds > 0.0) {
-                    out << "  " << std::left << std::setw(10) << model << std::setw(10) << what
-                        << std::fixed << std::setprecision(2) << one->nanoseconds / two->nanoseconds
-                        << "  " << two->cpuNanoseconds / one->cpuNanoseconds << "\n";
-                }
-            }
-        }
+        reportSteps(out);
+        reportPairedSteps(out);
+        reportFlushToZeroSwitch(out);
+        reportValueAccess(out);
+        reportLifeCycles(out);
+        reportThreads(out);
     }
 
   private:
@@ -440,15 +449,18 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     static constexpr int kMedian = 2;
     static constexpr int kMinimum = 3;
 
+    static bool endsWith(const std::string& text, const std::string& ending) {
+        return text.size() >= ending.size() &&
+               text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+    }
+
     static int rankOf(const Run& run) {
         if (run.run_type != Run::RT_Aggregate) {
             return run.repetitions > 1 ? kNone : kSingle;
         }
         // The paired figures are medians already; their fastest run says
         // nothing more.
-        const bool paired = run.run_name.function_name.size() >= 7 &&
-                            run.run_name.function_name.compare(
-                                run.run_name.function_name.size() - 7, 7, "/paired") == 0;
+        const bool paired = endsWith(run.run_name.function_name, "/paired");
         if (run.aggregate_name == "min") {
             return paired ? kSingle : kMinimum;
         }
@@ -472,6 +484,123 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         return found == figures_.end() ? nullptr : &found->second;
     }
 
+    static std::ostream& row(std::ostream& out, const char* model, const char* what) {
+        return out << "  " << std::left << std::setw(10) << model << std::setw(16) << what
+                   << std::fixed;
+    }
+
+    void reportSteps(std::ostream& out) const {
+        out << "\nThe step per call as a multiple of the floor's (CPU time"
+            << (figures_.empty() || figures_.begin()->second.rank < kMinimum ? "" : ", fastest run")
+            << "):\n";
+        for (const char* model : kModels) {
+            const Figures* floor = find(std::string(model) + "/floor", 1);
+            for (const VersionNames& version : kVersions) {
+                const Figures* step = find(std::string(model) + "/" + version.doStep, 1);
+                if (step != nullptr && floor != nullptr && floor->nanoseconds > 0.0) {
+                    row(out, model, version.doStep)
+                        << std::setprecision(2) << step->nanoseconds / floor->nanoseconds << "x  ("
+                        << std::setprecision(1) << step->nanoseconds << " ns against "
+                        << floor->nanoseconds << " ns)\n";
+                }
+            }
+        }
+    }
+
+    void reportPairedSteps(std::ostream& out) const {
+        out << "\nThe same from alternating blocks of 200 steps (wall time, median of the block "
+               "pairs):\n";
+        for (const char* model : kModels) {
+            for (const VersionNames& version : kVersions) {
+                const Figures* paired =
+                    find(std::string(model) + "/" + version.doStep + "/paired", 1);
+                if (paired != nullptr && paired->pairedRatio > 0.0) {
+                    row(out, model, version.doStep)
+                        << std::setprecision(2) << paired->pairedRatio << "x  ("
+                        << std::setprecision(1) << paired->pairedStep << " ns against "
+                        << paired->pairedFloor << " ns)\n";
+                }
+            }
+        }
+    }
+
+    void reportFlushToZeroSwitch(std::ostream& out) const {
+        bool any = false;
+        for (const char* model : kModels) {
+            const Figures* floor = find(std::string(model) + "/floor", 1);
+            const Figures* switched = find(std::string(model) + "/floor/mxcsr", 1);
+            if (floor == nullptr || switched == nullptr) {
+                continue;
+            }
+            if (!any) {
+                out << "\nThe floor inside the switch to flush-to-zero and back (CPU time):\n";
+                any = true;
+            }
+            row(out, model, "floor/mxcsr") << std::setprecision(1) << switched->nanoseconds
+                                           << " ns against " << floor->nanoseconds << " ns\n";
+        }
+    }
+
+    void reportValueAccess(std::ostream& out) const {
+        out << "\nValue access (CPU time, ns): per call of one value, and per element of a call "
+               "of all values:\n";
+        for (const char* model : kModels) {
+            for (const VersionNames& version : kVersions) {
+                for (const char* call : {version.setReal, version.getReal}) {
+                    const std::string name = std::string(model) + "/" + call;
+                    const Figures* one = find(name + "/one", 1);
+                    const Figures* all = find(name + "/all", 1);
+                    if (one != nullptr && all != nullptr) {
+                        row(out, model, call) << std::setprecision(2) << one->nanoseconds << "  "
+                                              << all->perElement << "\n";
+                    }
+                }
+            }
+        }
+    }
+
+    void reportLifeCycles(std::ostream& out) const {
+        out << "\nInstantiate, initialize, terminate and free (CPU time per cycle, with the "
+               "memory's calloc and free; the blocks counted are those through the master's "
+               "callbacks, which 3.0 has not):\n";
+        for (const char* model : kModels) {
+            for (const VersionNames& version : kVersions) {
+                const Figures* cycle = find(std::string(model) + "/lifecycle/" + version.tag, 1);
+                if (cycle != nullptr) {
+                    row(out, model, version.tag)
+                        << std::setprecision(0) << cycle->nanoseconds << " ns, "
+                        << cycle->allocations << " allocations, " << cycle->frees << " frees\n";
+                }
+            }
+        }
+    }
+
+    // With several threads the real time per call is the wall time over the
+    // calls of all threads together, so its inverse is the throughput. The
+    // processor time per call says whether the threads slow each other down,
+    // whether or not the machine has a core free for each.
+    void reportThreads(std::ostream& out) const {
+        out << "\nOn two threads as a multiple of one thread: throughput, and processor time "
+               "per call:\n";
+        for (const char* model : kModels) {
+            std::vector<const char*> subjects;
+            for (const VersionNames& version : kVersions) {
+                subjects.push_back(version.doStep);
+            }
+            subjects.push_back("floor");
+            for (const char* what : subjects) {
+                const std::string name = std::string(model) + "/scaling/" + what;
+                const Figures* one = find(name, 1);
+                const Figures* two = find(name, 2);
+                if (one != nullptr && two != nullptr && two->nanoseconds > 0.0) {
+                    row(out, model, what)
+                        << std::setprecision(2) << one->nanoseconds / two->nanoseconds << "  "
+                        << two->cpuNanoseconds / one->cpuNanoseconds << "\n";
+                }
+            }
+        }
+    }
+
     std::map<std::string, Figures> figures_;
     std::vector<std::string> failures_;
 };
@@ -483,15 +612,17 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    // Loading the travel stop sets flush-to-zero in this thread, for good; the
-    // operands of the timed loops are far from subnormal, so no figure depends
-    // on it, and the floor runs under the same setting as the slave.
-    registerModel<bench::Halvorn>();
-    registerModel<bench::Pendrake>();
-    registerModel<bench::Corvessa>();
-    registerScaling<bench::Halvorn>();
-    registerScaling<bench::Pendrake>();
-    registerScaling<bench::Corvessa>();
+    // Loading the travel stop's 1.0 library sets flush-to-zero in this thread,
+    // for good; the operands of the timed loops are far from subnormal, so no
+    // figure depends on it, and the floor runs under the same setting as the
+    // slave. Its 2.0 and 3.0 libraries switch within each call and back.
+    constexpr bench::MeasuredVersions versions;
+    registerModel<bench::Halvorn>(versions);
+    registerModel<bench::Pendrake>(versions);
+    registerModel<bench::Corvessa>(versions);
+    registerScaling<bench::Halvorn>(versions);
+    registerScaling<bench::Pendrake>(versions);
+    registerScaling<bench::Corvessa>(versions);
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

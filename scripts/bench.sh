@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the host preset and runs the benchmarks of the three slaves' host
-# builds against the floor (see docs/performance.md). With no arguments each
+# builds of every FMI version against the floor (see docs/performance.md). With no arguments each
 # benchmark runs five times for a tenth of a second, the repetitions of all
 # benchmarks shuffled together so that a busy spell of the machine does not
 # fall on every repetition of one benchmark, and only the statistics are

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Counts, under valgrind's callgrind, the instructions that one call of each
-# model's fmiDoStep executes in the host build, next to the floor's (the same
-# step written inline, see bench/Floor.h), and those of fmiSetReal and
-# fmiGetReal. The counts do not depend on the machine's speed or load, only on
-# the compiler and the code. SLAVE_BENCH_LIBRARY_DIR in the environment counts
-# the libraries of another build instead.
+# model's step executes in the host builds of every FMI version (fmiDoStep,
+# fmi2DoStep, fmi3DoStep), next to the floor's (the same step written inline,
+# see bench/Floor.h), and those of setting and getting reals (fmiSetReal,
+# fmi2SetReal, fmi3SetFloat64, and the getters). The counts do not depend on the
+# machine's speed or load, only on the compiler and the code.
+# SLAVE_BENCH_LIBRARY_DIR in the environment counts the libraries of another
+# build instead.
 #
 #   scripts/count-instructions.sh [calls]
 set -euo pipefail
@@ -12,6 +14,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 calls=${1:-10000}
+# The versions, by the tags slave_count knows them by (bench/FmiVersions.h).
+versions=(fmi1 fmi2 fmi3)
 cmake --preset host >/dev/null
 cmake --build --preset host --target slave_count >/dev/null
 count=build/host/bench/slave_count
@@ -21,9 +25,9 @@ trap 'rm -rf "$work"' EXIT
 # The instructions counted inside the subject's function, and what that
 # calls, during a run of the program with the given number of calls.
 instructions() {
-    local model=$1 subject=$2 function=$3 calls=$4 out=$work/callgrind.out
+    local model=$1 version=$2 subject=$3 function=$4 calls=$5 out=$work/callgrind.out
     valgrind --tool=callgrind --callgrind-out-file="$out" --collect-atstart=no \
-        --toggle-collect="$function" "$count" "$model" "$subject" "$calls" \
+        --toggle-collect="$function" "$count" "$model" "$version" "$subject" "$calls" \
         >/dev/null 2>"$work/valgrind.log" || {
         cat "$work/valgrind.log" >&2
         exit 1
@@ -38,29 +42,48 @@ instructions() {
 # between a run with twice the calls and one with the calls, so that the
 # calls the program makes to set the slave up do not count.
 per_call() {
-    local model=$1 subject=$2 function elements
-    read -r function elements < <("$count" "$model" "$subject" 1)
+    local model=$1 version=$2 subject=$3 function elements
+    read -r function elements < <("$count" "$model" "$version" "$subject" 1)
     local once twice
-    once=$(instructions "$model" "$subject" "$function" "$calls")
-    twice=$(instructions "$model" "$subject" "$function" $((2 * calls)))
+    once=$(instructions "$model" "$version" "$subject" "$function" "$calls")
+    twice=$(instructions "$model" "$version" "$subject" "$function" $((2 * calls)))
     awk -v once="$once" -v twice="$twice" -v calls="$calls" -v elements="$elements" \
         'BEGIN { printf "%.1f", (twice - once) / calls / elements }'
 }
 
 echo "Instructions per call (valgrind --tool=callgrind), libraries in ${SLAVE_BENCH_LIBRARY_DIR:-build/host}"
-printf '\n%-10s %10s %10s %8s\n' model fmiDoStep floor ratio
+printf '\n%-10s %-8s %10s %10s %8s\n' model version step floor ratio
 for model in Halvorn Pendrake Corvessa; do
-    "$count" "$model" check
-    step=$(per_call "$model" fmiDoStep)
-    floor=$(per_call "$model" floor)
-    ratio=$(awk -v a="$step" -v b="$floor" 'BEGIN { printf "%.2f", a / b }')
-    printf '%-10s %10s %10s %7sx\n' "$model" "$step" "$floor" "$ratio"
+    floor=$(per_call "$model" fmi1 floor)
+    for version in "${versions[@]}"; do
+        "$count" "$model" "$version" check
+        step=$(per_call "$model" "$version" doStep)
+        ratio=$(awk -v a="$step" -v b="$floor" 'BEGIN { printf "%.2f", a / b }')
+        printf '%-10s %-8s %10s %10s %7sx\n' "$model" "$version" "$step" "$floor" "$ratio"
+    done
 done
 
-printf '\n%-10s %14s %14s %16s %16s\n' model "fmiSetReal(1)" "fmiGetReal(1)" \
-    "fmiSetReal/elem" "fmiGetReal/elem"
+# The switch to flush-to-zero and back that a 2.0 or 3.0 step makes around the
+# arithmetic of a model validated under flush-to-zero, on its own.
+printf '\n%-10s %18s %10s\n' model "floor in switch" floor
 for model in Halvorn Pendrake Corvessa; do
-    printf '%-10s %14s %14s %16s %16s\n' "$model" "$(per_call "$model" fmiSetReal)" \
-        "$(per_call "$model" fmiGetReal)" "$(per_call "$model" fmiSetRealAll)" \
-        "$(per_call "$model" fmiGetRealAll)"
+    status=0
+    "$count" "$model" fmi1 floorMxcsr 1 >/dev/null || status=$?
+    if ((status == 3)); then
+        continue
+    fi
+    printf '%-10s %18s %10s\n' "$model" "$(per_call "$model" fmi1 floorMxcsr)" \
+        "$(per_call "$model" fmi1 floor)"
 done
+
+printf '\n%-10s %-8s %10s %10s %12s %12s\n' model version "set(1)" "get(1)" "set/elem" "get/elem"
+for model in Halvorn Pendrake Corvessa; do
+    for version in "${versions[@]}"; do
+        printf '%-10s %-8s %10s %10s %12s %12s\n' "$model" "$version" \
+            "$(per_call "$model" "$version" setReal)" "$(per_call "$model" "$version" getReal)" \
+            "$(per_call "$model" "$version" setRealAll)" "$(per_call "$model" "$version" getRealAll)"
+    done
+done
+echo
+echo "set(1), get(1): one value per call; set/elem, get/elem: per element of a call of every"
+echo "parameter and input (set) or every real value (get)."

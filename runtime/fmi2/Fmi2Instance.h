@@ -147,7 +147,6 @@ inline Fmi2Instance* acceptCall(fmi2Component c, fmi2String functionName, StateM
     return nullptr;
 }
 
-
 // The model's update at a time event, under the model's floating-point
 // environment; false after a refusal because the model asked to terminate.
 bool updateOutputs(Fmi2Instance& instance, fmi2String functionName);

@@ -52,8 +52,32 @@ fmi2Status runEverySubstep(Fmi2Instance& instance, fmi2Real currentCommunication
     return fmi2OK;
 }
 
+[[gnu::always_inline]] inline void runQuietSubsteps(Fmi2Instance& instance,
+                                                    QuietSubsteps quietSubsteps,
+                                                    fmi2Real currentCommunicationPoint,
+                                                    fmi2Real communicationStepSize) {
+    quietSubsteps(instance.data.realValues, instance.data.time, currentCommunicationPoint,
+                  substepSizeOf(modelDefinition, communicationStepSize), kNoEventTime);
+}
+
+// The quiet loop of a model that computes under flush-to-zero, inside the
+// switch of the MXCSR. Inlined into the branch that has tested the bits, so
+// that the guard's own tests of them fold away.
+[[gnu::always_inline]] inline fmi2Status runQuietStepUnderFlushToZero(
+    Fmi2Instance& instance, QuietSubsteps quietSubsteps, fmi2Real currentCommunicationPoint,
+    fmi2Real communicationStepSize) {
+    const MxcsrGuard floatingPoint(instance.data.flushToZeroBits);
+    runQuietSubsteps(instance, quietSubsteps, insideGuard(currentCommunicationPoint),
+                     insideGuard(communicationStepSize));
+    return fmi2OK;
+}
+
 // An accepted step after its trace: the ten substeps, through the model's
 // quiet loop where it has one, in the model's floating-point environment.
+// Without flush-to-zero bits the MXCSR guard would neither read nor write
+// the MXCSR, so that step runs without it: the bits are tested once, here,
+// instead of in the guard's constructor and again in its destructor, and the
+// caller's MXCSR is not kept in a register across the loop.
 [[gnu::always_inline]] inline fmi2Status runStep(Fmi2Instance& instance,
                                                  fmi2Real currentCommunicationPoint,
                                                  fmi2Real communicationStepSize) {
@@ -61,10 +85,11 @@ fmi2Status runEverySubstep(Fmi2Instance& instance, fmi2Real currentCommunication
     if (quietSubsteps == nullptr) {
         return runEverySubstep(instance, currentCommunicationPoint, communicationStepSize);
     }
-    const MxcsrGuard floatingPoint(instance.data.flushToZeroBits);
-    quietSubsteps(instance.data.realValues, instance.data.time,
-                  insideGuard(currentCommunicationPoint),
-                  substepSizeOf(modelDefinition, insideGuard(communicationStepSize)), kNoEventTime);
+    if (instance.data.flushToZeroBits != 0) {
+        return runQuietStepUnderFlushToZero(instance, quietSubsteps, currentCommunicationPoint,
+                                            communicationStepSize);
+    }
+    runQuietSubsteps(instance, quietSubsteps, currentCommunicationPoint, communicationStepSize);
     return fmi2OK;
 }
 
