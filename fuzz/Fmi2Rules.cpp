@@ -1188,6 +1188,10 @@ void callDoStep(World& world, int model, int slot, Instance* s, fmi2Real communi
                     s->currentTime = t;
                     terminates = updateAsksToTerminate(*s);
                 }
+                // A completed step ends at the full step.
+                if (!terminates) {
+                    s->currentTime = communicationPoint + stepSize;
+                }
             }
             if (terminates) {
                 refuse(*s, e, "fmi2DoStep: The model requested termination at t=%g.",

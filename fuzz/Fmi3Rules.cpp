@@ -1058,6 +1058,10 @@ void callDoStep(World& world, int model, int slot, Instance* s, fmi3Float64 comm
                     s->currentTime = t;
                     terminates = updateAsksToTerminate(*s);
                 }
+                // A completed step ends at the full step.
+                if (!terminates) {
+                    s->currentTime = communicationPoint + stepSize;
+                }
             }
             if (terminates) {
                 refuse(*s, e,

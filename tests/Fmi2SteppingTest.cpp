@@ -41,11 +41,7 @@ TEST_F(Fmi2Stepping, EveryStepComputesWhateverItsTimeAndParametersAreTunable) {
         EXPECT_TRUE(sameValues(withForces(knowns), values2(c))) << "step " << n << " at " << time;
         fmi2Real reached = 0.0;
         EXPECT_EQ(fmi2().getRealStatus(c, fmi2LastSuccessfulTime, &reached), fmi2OK);
-        fmi2Real expected = time;
-        for (int substep = 0; substep < 10; ++substep) {
-            expected += model().substep(step);
-        }
-        EXPECT_TRUE(sameBits(expected, reached));
+        EXPECT_TRUE(sameBits(time + step, reached));
         time = reached;
     }
     EXPECT_EQ(fmi2().terminate(c), fmi2OK);

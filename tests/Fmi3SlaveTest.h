@@ -102,8 +102,9 @@ class Fmi3SlaveTest : public SlaveTest {
         return values;
     }
 
-    // The time a step reaches: ten substeps summed one by one.
-    fmi3Float64 stepEnd(fmi3Float64 point, fmi3Float64 size) const {
+    // The time the last of a step's ten substeps reaches, summed one by one
+    // as the 1.0 library sums them.
+    fmi3Float64 lastSubstepTime(fmi3Float64 point, fmi3Float64 size) const {
         const unsigned saved = _mm_getcsr();
         if (model().flushesToZero) {
             _mm_setcsr(saved | kFlushToZeroBits);
@@ -113,6 +114,18 @@ class Fmi3SlaveTest : public SlaveTest {
         for (int n = 0; n < 10; ++n) {
             time += substep;
         }
+        _mm_setcsr(saved);
+        return time;
+    }
+
+    // The time a completed step reaches: the full step, in the model's
+    // floating-point environment.
+    fmi3Float64 stepEnd(fmi3Float64 point, fmi3Float64 size) const {
+        const unsigned saved = _mm_getcsr();
+        if (model().flushesToZero) {
+            _mm_setcsr(saved | kFlushToZeroBits);
+        }
+        const fmi3Float64 time = point + size;
         _mm_setcsr(saved);
         return time;
     }

@@ -30,3 +30,12 @@ inline void writeInitialValues(Real* realValues, const ModelDefinition& model) {
 inline std::uint32_t floatingPointBitsOf(const ModelDefinition& model) {
     return model.floatingPoint == FloatingPointMode::FlushToZero ? flushToZeroBits() : 0U;
 }
+
+// A completed step ends at the communication point plus the step size, as
+// the master computes the next communication point, rather than at the
+// running sum of its ten substeps, which may differ in the last bit.
+// Called in the model's floating-point environment.
+[[gnu::always_inline]] inline void completeStep(InstanceData& data, Real currentCommunicationPoint,
+                                                Real communicationStepSize) {
+    data.time = currentCommunicationPoint + communicationStepSize;
+}

@@ -43,6 +43,10 @@ fmi2Status runEverySubstep(Fmi2Instance& instance, fmi2Real currentCommunication
             terminationRequested = modelDefinition.updateAtEvent(instance.data.realValues) ==
                                    UpdateOutcome::RequestTermination;
         }
+        if (!terminationRequested) {
+            completeStep(instance.data, insideGuard(currentCommunicationPoint),
+                         insideGuard(communicationStepSize));
+        }
     }
     if (terminationRequested) {
         refuse(instance, "fmi2DoStep: The model requested termination at t=%g.",
@@ -58,6 +62,7 @@ fmi2Status runEverySubstep(Fmi2Instance& instance, fmi2Real currentCommunication
                                                     fmi2Real communicationStepSize) {
     quietSubsteps(instance.data.realValues, instance.data.time, currentCommunicationPoint,
                   substepSizeOf(modelDefinition, communicationStepSize), kNoEventTime);
+    completeStep(instance.data, currentCommunicationPoint, communicationStepSize);
 }
 
 // The quiet loop of a model that computes under flush-to-zero, inside the

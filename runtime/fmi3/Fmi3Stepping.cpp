@@ -67,6 +67,10 @@ fmi3Status runEverySubstep(Fmi3Instance& instance, fmi3Float64 currentCommunicat
             terminationRequested = modelDefinition.updateAtEvent(instance.data.realValues) ==
                                    UpdateOutcome::RequestTermination;
         }
+        if (!terminationRequested) {
+            completeStep(instance.data, insideGuard(currentCommunicationPoint),
+                         insideGuard(communicationStepSize));
+        }
     }
     if (terminationRequested) {
         refuse(instance, "%s: The model requested termination at t=%g.", kDoStep,
@@ -92,9 +96,11 @@ fmi3Status runEverySubstep(Fmi3Instance& instance, fmi3Float64 currentCommunicat
         const MxcsrGuard floatingPoint(instance.data.flushToZeroBits);
         // The arguments pass into the guard, so that the substep size is
         // computed in the model's environment.
-        quietSubsteps(
-            instance.data.realValues, instance.data.time, insideGuard(currentCommunicationPoint),
-            substepSizeOf(modelDefinition, insideGuard(communicationStepSize)), kNoEventTime);
+        const Real point = insideGuard(currentCommunicationPoint);
+        const Real size = insideGuard(communicationStepSize);
+        quietSubsteps(instance.data.realValues, instance.data.time, point,
+                      substepSizeOf(modelDefinition, size), kNoEventTime);
+        completeStep(instance.data, point, size);
     }
     *results.eventHandlingNeeded = fmi3False;
     *results.terminateSimulation = fmi3False;
