@@ -157,6 +157,7 @@ double viaFmirun(const Setup& setup, std::size_t steps, bool writeRows) {
     Slave slave(setup.libraryPath, setup.model, SlaveOptions{});
     slave.instantiate("file:///nowhere");
     const TimeGrid grid = gridOf(steps);
+    slave.enterInitialization(grid.start(), grid.stop());
     std::FILE* file = std::tmpfile();
     CsvOutput rows(file, "a temporary file");
     const auto begin = std::chrono::steady_clock::now();

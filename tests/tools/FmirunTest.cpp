@@ -85,16 +85,37 @@ struct DescribedVariable {
     std::string causality;
 };
 
-std::vector<DescribedVariable> describedVariables(const std::string& model) {
+// A parameter is "internal" with variability "parameter" in 1.0, and of
+// causality "parameter" in later versions.
+bool isParameter(const DescribedVariable& variable) {
+    return variable.causality == "internal" || variable.causality == "parameter";
+}
+
+// The variables of the description of a version, in order; 3.0's independent
+// time, which the master never sets or reads, left out.
+std::vector<DescribedVariable> describedVariables(const ModelVersion& version) {
     pugi::xml_document document;
-    document.load_file((binaryDir() + "/fmu/" + model + "/modelDescription.xml").c_str());
+    document.load_file((version.stageDir() + "/modelDescription.xml").c_str());
     std::vector<DescribedVariable> variables;
-    for (const pugi::xml_node& scalar :
-         document.document_element().child("ModelVariables").children("ScalarVariable")) {
-        variables.push_back(
-            {scalar.attribute("name").value(), scalar.attribute("causality").value()});
+    for (const pugi::xml_node& node :
+         document.document_element().child("ModelVariables").children()) {
+        const std::string causality = node.attribute("causality").value();
+        if (node.type() == pugi::node_element && causality != "independent") {
+            variables.push_back({node.attribute("name").value(), causality});
+        }
     }
     return variables;
+}
+
+// Every model in every version that the build packs.
+std::vector<ModelVersion> packedModelVersions() {
+    std::vector<ModelVersion> packed;
+    for (const ModelVersion& version : builtModelVersions({1, 2, 3})) {
+        if (version.packed()) {
+            packed.push_back(version);
+        }
+    }
+    return packed;
 }
 
 void writeZip(const std::string& path, const std::map<std::string, std::string>& entries) {
@@ -138,6 +159,15 @@ class Fmirun : public ::testing::Test {
     static std::string description(const std::string& model) {
         return readFile(binaryDir() + "/fmu/" + model + "/modelDescription.xml");
     }
+    static std::string archive(const ModelVersion& version) {
+        return binaryDir() + "/" + version.archiveName();
+    }
+    static std::string library(const ModelVersion& version) {
+        return version.libraryIn(binaryDir(), ".so");
+    }
+    static std::string description(const ModelVersion& version) {
+        return readFile(version.stageDir() + "/modelDescription.xml");
+    }
 
     // A refusal: the status of its kind, one message naming the problem, and
     // no results.
@@ -155,19 +185,19 @@ class Fmirun : public ::testing::Test {
     TemporaryDirectory directory_;
 };
 
-class FmirunModel : public Fmirun, public ::testing::WithParamInterface<std::string> {};
+class FmirunModel : public Fmirun, public ::testing::WithParamInterface<ModelVersion> {};
 
 }  // namespace
 
 TEST_P(FmirunModel, RunsTheDefaultScenario) {
-    const std::string& model = GetParam();
-    const Finished finished = run({archive(model), "--output", "result.csv"});
+    const ModelVersion& version = GetParam();
+    const Finished finished = run({archive(version), "--output", "result.csv"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
     EXPECT_EQ(finished.err, "") << "nothing to say on success, and no progress off a terminal";
     EXPECT_EQ(finished.out, "");
     const Csv csv = parseCsv(readFile(directory_ / "result.csv"));
     std::vector<std::string> header = {"time"};
-    for (const DescribedVariable& variable : describedVariables(model)) {
+    for (const DescribedVariable& variable : describedVariables(version)) {
         if (variable.causality == "output") {
             header.push_back(variable.name);
         }
@@ -186,12 +216,13 @@ TEST_P(FmirunModel, RunsTheDefaultScenario) {
 }
 
 TEST_P(FmirunModel, SummarisesThePeaks) {
-    const std::string& model = GetParam();
-    const Finished finished = run({archive(model), "-o", "result.csv", "--summary"});
+    const ModelVersion& version = GetParam();
+    const std::string& model = version.model;
+    const Finished finished = run({archive(version), "-o", "result.csv", "--summary"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
     EXPECT_NE(finished.err.find(model + " ("), std::string::npos) << finished.err;
     EXPECT_NE(finished.err.find("result.csv"), std::string::npos) << finished.err;
-    for (const DescribedVariable& variable : describedVariables(model)) {
+    for (const DescribedVariable& variable : describedVariables(version)) {
         if (variable.causality == "output") {
             EXPECT_NE(finished.err.find("  " + variable.name + " "), std::string::npos);
         }
@@ -203,10 +234,11 @@ TEST_P(FmirunModel, SummarisesThePeaks) {
 // equations of the parameters and of the inputs at the step's start. The
 // inputs sit exactly on the communication points, so no interpolation enters.
 TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
-    const std::string& model = GetParam();
+    const ModelVersion& version = GetParam();
+    const std::string& model = version.model;
     const ModelFacts* facts = findModelFacts(model);
     ASSERT_NE(facts, nullptr);
-    const std::vector<DescribedVariable> variables = describedVariables(model);
+    const std::vector<DescribedVariable> variables = describedVariables(version);
     ASSERT_EQ(variables.size(), facts->realCount());
 
     std::mt19937_64 engine(0xF0A5ULL + variables.size());
@@ -241,10 +273,10 @@ TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
         }
     };
 
-    std::vector<std::string> arguments = {archive(model), "-o", "result.csv"};
+    std::vector<std::string> arguments = {archive(version), "-o", "result.csv"};
     std::vector<fmiReal> values(variables.size(), 0.0);
     for (std::size_t i = 0; i < variables.size(); ++i) {
-        if (variables[i].causality == "internal") {
+        if (isParameter(variables[i])) {
             values[i] = draw();
             arguments.insert(arguments.end(),
                              {"--start-value", variables[i].name, text(values[i])});
@@ -288,9 +320,11 @@ TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
             if (variables[i].causality != "output") {
                 continue;
             }
-            // Before the first step the outputs hold zero: the slave
-            // computes only inside a step.
-            const double want = row == 0 ? 0.0 : expected[row - 1][i];
+            // Before the first step a 1.0 slave's outputs hold zero: it
+            // computes only inside a step. Later versions compute them when
+            // initialization ends, from the inputs at the start.
+            const double want =
+                row == 0 ? (version.fmiVersion == 1 ? 0.0 : expected[0][i]) : expected[row - 1][i];
             EXPECT_TRUE(same(want, csv.rows[row][column])) << variables[i].name;
             ++column;
         }
@@ -298,18 +332,49 @@ TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
 }
 
 TEST_P(FmirunModel, RunsALibraryWithItsDescriptionAsTheArchive) {
-    const std::string& model = GetParam();
-    const std::string xml = file("modelDescription.xml", description(model));
-    const Finished fromLibrary = run({library(model), "--model-description", xml});
+    const ModelVersion& version = GetParam();
+    const std::string xml = file("modelDescription.xml", description(version));
+    const Finished fromLibrary = run({library(version), "--model-description", xml});
     ASSERT_EQ(fromLibrary.status, kSuccess) << fromLibrary.err;
-    const Finished fromArchive = run({archive(model)});
+    const Finished fromArchive = run({archive(version)});
     ASSERT_EQ(fromArchive.status, kSuccess) << fromArchive.err;
     EXPECT_EQ(fromLibrary.out, fromArchive.out) << "results go to standard output by default";
     EXPECT_EQ(fromArchive.out.rfind("time,", 0), 0U);
 }
 
-INSTANTIATE_TEST_SUITE_P(Models, FmirunModel, ::testing::ValuesIn(builtModels()),
-                         [](const auto& model) { return model.param; });
+INSTANTIATE_TEST_SUITE_P(Models, FmirunModel, ::testing::ValuesIn(packedModelVersions()),
+                         [](const auto& version) { return nameOf(version.param); });
+
+// The forces of one build equal those of the others bit for bit after every
+// step of each model's scenario: the rows' texts, each the shortest that
+// reads back as the same double, are compared. The row of the start differs
+// by design: 1.0 computes only inside a step, later versions when
+// initialization ends. fmirun runs this platform's libraries only; the
+// slaves' own tests compare every platform's 2.0 and 3.0 libraries with the
+// 1.0 references.
+TEST_F(Fmirun, GivesTheSameForcesAfterEveryStepInEveryVersion) {
+    for (const std::string& model : builtModels()) {
+        std::string reference;
+        for (const ModelVersion& version : packedModelVersions()) {
+            if (version.model != model) {
+                continue;
+            }
+            SCOPED_TRACE(nameOf(version));
+            const Finished finished = run({archive(version)});
+            ASSERT_EQ(finished.status, kSuccess) << finished.err;
+            // The header, then the row of the start.
+            const std::size_t firstStep = finished.out.find('\n', finished.out.find('\n') + 1) + 1;
+            ASSERT_NE(firstStep, 0U);
+            const std::string steps = finished.out.substr(firstStep);
+            EXPECT_EQ(std::count(steps.begin(), steps.end(), '\n'), 400);
+            if (reference.empty()) {
+                reference = steps;
+            } else {
+                EXPECT_TRUE(steps == reference) << "rows differ from those of the 1.0 build";
+            }
+        }
+    }
+}
 
 TEST_F(Fmirun, InterpolatesInputsLinearlyAndHoldsTheEnds) {
     file("inputs.csv",
@@ -402,6 +467,40 @@ TEST_F(Fmirun, ShowsTheSlavesMessagesWithStatusAndCategory) {
     }
 }
 
+// The same for the later versions, with their own calls, statuses and
+// categories.
+TEST_F(Fmirun, ShowsTheSlavesMessagesOfEveryVersion) {
+    const std::map<int, std::vector<std::string>> expected = {
+        {2,
+         {"Halvorn [fmi2OK, logCalls] fmi2Instantiate: "
+          "GUID={df6d0958-156a-469d-81e9-7eeddeec2de4}, resource location file:///",
+          "Halvorn [fmi2OK, logCalls] fmi2SetDebugLogging: loggingOn=1, nCategories=0\n",
+          "Halvorn [fmi2OK, logCalls] fmi2SetReal: displacement1 = 0\n",
+          "Halvorn [fmi2OK, logCalls] fmi2ExitInitializationMode\n",
+          "Halvorn [fmi2OK, logCalls] fmi2FreeInstance\n"}},
+        {3,
+         {"Halvorn [fmi3OK, logCalls] fmi3InstantiateCoSimulation: instanceName=Halvorn, "
+          "instantiationToken={df6d0958-156a-469d-81e9-7eeddeec2de4}, resourcePath=/",
+          "Halvorn [fmi3OK, logCalls] fmi3SetDebugLogging: loggingOn=1, nCategories=0\n",
+          "Halvorn [fmi3OK, logCalls] fmi3SetFloat64: displacement2 = 0\n",
+          "Halvorn [fmi3OK, logCalls] fmi3ExitInitializationMode\n",
+          "Halvorn [fmi3OK, logCalls] fmi3FreeInstance\n"}},
+    };
+    for (const auto& [fmiVersion, lines] : expected) {
+        const ModelVersion version{"Halvorn", fmiVersion};
+        if (!version.packed()) {
+            continue;
+        }
+        SCOPED_TRACE(nameOf(version));
+        const Finished finished = run({archive(version), "--stop-time", "0.01", "--log"});
+        ASSERT_EQ(finished.status, kSuccess) << finished.err;
+        for (const std::string& line : lines) {
+            EXPECT_NE(finished.err.find(line), std::string::npos) << line << "not in:\n"
+                                                                  << finished.err;
+        }
+    }
+}
+
 TEST_F(Fmirun, PrintsEveryFmiCall) {
     const Finished finished =
         run({archive("Corvessa"), "--stop-time", "0.01", "-s", "rate2", "2e4", "--log-fmi-calls"});
@@ -425,6 +524,55 @@ TEST_F(Fmirun, PrintsEveryFmiCall) {
         const std::size_t at = finished.err.find(line, from);
         EXPECT_NE(at, std::string::npos) << line << "not in order in:\n" << finished.err;
         from = at == std::string::npos ? from : at;
+    }
+}
+
+TEST_F(Fmirun, PrintsEveryFmiCallOfEveryVersion) {
+    const std::map<int, std::vector<std::string>> expected = {
+        {2,
+         {"fmi: fmi2GetVersion() -> \"2.0\"\n", "fmi: fmi2GetTypesPlatform() -> \"default\"\n",
+          "fmi: fmi2Instantiate(instanceName=\"Corvessa\", fmuType=fmi2CoSimulation, "
+          "fmuGUID=\"{1a52f68c-d976-4fba-9cb9-51e50b2bb078}\", fmuResourceLocation=\"file:///",
+          "fmi: fmi2SetupExperiment(c, toleranceDefined=fmi2False, tolerance=0, startTime=0, "
+          "stopTimeDefined=fmi2True, stopTime=0.01) -> fmi2OK\n",
+          "fmi: fmi2EnterInitializationMode(c) -> fmi2OK\n",
+          "fmi: fmi2SetReal(c, vr={1}, nvr=1, value={20000}) -> fmi2OK\n",
+          "fmi: fmi2ExitInitializationMode(c) -> fmi2OK\n",
+          "fmi: fmi2GetReal(c, vr={6, 7, 8, 9}, nvr=4, value) -> fmi2OK, value=",
+          "fmi: fmi2DoStep(c, currentCommunicationPoint=0, communicationStepSize=0.01, "
+          "noSetFMUStatePriorToCurrentPoint=fmi2True) -> fmi2OK\n",
+          "fmi: fmi2Terminate(c) -> fmi2OK\n", "fmi: fmi2FreeInstance(c)\n"}},
+        {3,
+         {"fmi: fmi3GetVersion() -> \"3.0\"\n",
+          "fmi: fmi3InstantiateCoSimulation(instanceName=\"Corvessa\", "
+          "instantiationToken=\"{1a52f68c-d976-4fba-9cb9-51e50b2bb078}\", resourcePath=\"/",
+          "eventModeUsed=fmi3False, earlyReturnAllowed=fmi3False",
+          "fmi: fmi3EnterInitializationMode(instance, toleranceDefined=fmi3False, tolerance=0, "
+          "startTime=0, stopTimeDefined=fmi3True, stopTime=0.01) -> fmi3OK\n",
+          "fmi: fmi3SetFloat64(instance, valueReferences={1}, nValueReferences=1, "
+          "values={20000}, nValues=1) -> fmi3OK\n",
+          "fmi: fmi3ExitInitializationMode(instance) -> fmi3OK\n",
+          "fmi: fmi3DoStep(instance, currentCommunicationPoint=0, communicationStepSize=0.01, "
+          "noSetFMUStatePriorToCurrentPoint=fmi3True, ...) -> fmi3OK, "
+          "eventHandlingNeeded=fmi3False, terminateSimulation=fmi3False, "
+          "earlyReturn=fmi3False, lastSuccessfulTime=",
+          "fmi: fmi3Terminate(instance) -> fmi3OK\n", "fmi: fmi3FreeInstance(instance)\n"}},
+    };
+    for (const auto& [fmiVersion, lines] : expected) {
+        const ModelVersion version{"Corvessa", fmiVersion};
+        if (!version.packed()) {
+            continue;
+        }
+        SCOPED_TRACE(nameOf(version));
+        const Finished finished =
+            run({archive(version), "--stop-time", "0.01", "-s", "rate2", "2e4", "--log-fmi-calls"});
+        ASSERT_EQ(finished.status, kSuccess) << finished.err;
+        std::size_t from = 0;
+        for (const std::string& line : lines) {
+            const std::size_t at = finished.err.find(line, from);
+            EXPECT_NE(at, std::string::npos) << line << "not in order in:\n" << finished.err;
+            from = at == std::string::npos ? from : at;
+        }
     }
 }
 
@@ -510,11 +658,31 @@ TEST_F(Fmirun, RefusesAnArchiveWithoutModelDescription) {
 }
 
 TEST_F(Fmirun, RefusesAnArchiveWithoutALibraryForThisPlatform) {
-    writeZip(directory_ / "windows.fmu", {{"modelDescription.xml", description("Halvorn")},
-                                          {"binaries/win64/Halvorn.dll", "MZ"}});
-    expectRefusal({"windows.fmu"}, kModel,
-                  {"fmirun: windows.fmu has no library for linux64 "
-                   "(binaries/linux64/Halvorn.so)\n"});
+    // Each version's folder of this platform; 3.0 names platforms otherwise.
+    const std::map<int, std::string> platforms = {
+        {1, "linux64"}, {2, "linux64"}, {3, "x86_64-linux"}};
+    for (const auto& [fmiVersion, platform] : platforms) {
+        const ModelVersion version{"Halvorn", fmiVersion};
+        SCOPED_TRACE(nameOf(version));
+        writeZip(directory_ / "windows.fmu", {{"modelDescription.xml", description(version)},
+                                              {"binaries/win64/Halvorn.dll", "MZ"},
+                                              {"binaries/linux64x/Halvorn.so", "x"}});
+        expectRefusal({"windows.fmu"}, kModel,
+                      {"fmirun: windows.fmu has no library for " + platform + " (binaries/" +
+                       platform + "/Halvorn.so)\n"});
+    }
+}
+
+TEST_F(Fmirun, RunsOnlyTheLibraryOfTheDescriptionsVersion) {
+    // A 3.0 description with the 2.0 library where 1.0 and 2.0 keep theirs:
+    // fmirun looks for 3.0's folder only.
+    const ModelVersion version{"Halvorn", 3};
+    writeZip(directory_ / "mixed.fmu",
+             {{"modelDescription.xml", description(version)},
+              {"binaries/linux64/Halvorn.so", readFile(library(ModelVersion{"Halvorn", 2}))}});
+    expectRefusal({"mixed.fmu"}, kModel,
+                  {"fmirun: mixed.fmu has no library for x86_64-linux "
+                   "(binaries/x86_64-linux/Halvorn.so)\n"});
 }
 
 TEST_F(Fmirun, RefusesAnArchiveEntryOutsideTheArchive) {
@@ -534,10 +702,26 @@ TEST_F(Fmirun, RefusesAModelDescriptionThatIsNotXml) {
 }
 
 TEST_F(Fmirun, RefusesAModelDescriptionOfAnotherVersion) {
-    const std::string xml = file(
-        "v2.xml", replaced(description("Halvorn"), "fmiVersion=\"1.0\"", "fmiVersion=\"2.0\""));
+    for (const char* other : {"1.1", "4.0", ""}) {
+        SCOPED_TRACE(other);
+        const std::string xml =
+            file("other.xml", replaced(description("Halvorn"), "fmiVersion=\"1.0\"",
+                                       "fmiVersion=\"" + std::string(other) + "\""));
+        expectRefusal({library("Halvorn"), "-d", xml}, kModel,
+                      {"fmiVersion is \"" + std::string(other) +
+                       "\"; this master runs FMI 1.0, 2.0 and 3.0 slaves only"});
+    }
+}
+
+// A description names the version of its library: another version's library
+// is refused by the functions it lacks.
+TEST_F(Fmirun, RefusesALibraryOfAnotherVersionThanItsDescription) {
+    const std::string xml = file("v2.xml", description(ModelVersion{"Halvorn", 2}));
     expectRefusal({library("Halvorn"), "-d", xml}, kModel,
-                  {"fmiVersion is \"2.0\"; this master runs FMI 1.0 slaves only"});
+                  {"does not export fmi2GetVersion: it is not an FMI 2.0 library\n"});
+    const std::string xml3 = file("v3.xml", description(ModelVersion{"Halvorn", 3}));
+    expectRefusal({library(ModelVersion{"Halvorn", 2}), "-d", xml3}, kModel,
+                  {"does not export fmi3GetVersion: it is not an FMI 3.0 library\n"});
 }
 
 TEST_F(Fmirun, RefusesTheDescriptionOfAnotherModel) {
@@ -560,6 +744,26 @@ TEST_F(Fmirun, RefusesADescriptionWithAnotherGuidAndShowsTheSlavesMessage) {
                        guid + ")\n"});
 }
 
+TEST_F(Fmirun, RefusesADescriptionWithAnotherTokenInEveryVersion) {
+    const std::string right = "{df6d0958-156a-469d-81e9-7eeddeec2de4}";
+    const std::string wrong = "{df6d0958-156a-469d-81e9-7eeddeec2de5}";
+    const std::map<int, std::string> refusals = {
+        {2, "the library refused to instantiate the slave of the model description (GUID " + wrong +
+                ")\n"},
+        {3,
+         "the library refused to instantiate the slave of the model description "
+         "(instantiation token " +
+             wrong + ")\n"}};
+    for (const auto& [fmiVersion, refusal] : refusals) {
+        const ModelVersion version{"Halvorn", fmiVersion};
+        SCOPED_TRACE(nameOf(version));
+        const std::string xml = file("token.xml", replaced(description(version), right, wrong));
+        expectRefusal(
+            {library(version), "-d", xml}, kModel,
+            {"Halvorn [fmi" + std::to_string(fmiVersion) + "Error, ", wrong, "fmirun: " + refusal});
+    }
+}
+
 TEST_F(Fmirun, RefusesADescriptionWithMoreVariablesThanTheLibrary) {
     const std::string xml = file(
         "extra.xml",
@@ -578,6 +782,18 @@ TEST_F(Fmirun, RefusesADescriptionWithOtherStartValues) {
     expectRefusal({library("Halvorn"), "-d", xml}, kModel,
                   {"fmirun: the start value of rate is 16000 in the model description but 15000 "
                    "in the library: they do not belong together\n"});
+}
+
+TEST_F(Fmirun, RefusesADescriptionWithOtherStartValuesInEveryVersion) {
+    for (const int fmiVersion : {2, 3}) {
+        const ModelVersion version{"Halvorn", fmiVersion};
+        SCOPED_TRACE(nameOf(version));
+        const std::string xml =
+            file("start.xml", replaced(description(version), "start=\"15000\"", "start=\"16000\""));
+        expectRefusal({library(version), "-d", xml}, kModel,
+                      {"fmirun: the start value of rate is 16000 in the model description but "
+                       "15000 in the library: they do not belong together\n"});
+    }
 }
 
 TEST_F(Fmirun, RefusesAMissingLibrary) {
@@ -899,6 +1115,24 @@ TEST_F(Fmirun, GivesTheSlaveAnAbsoluteLocationForADescriptionWithoutFolder) {
         << finished.err;
 }
 
+// 2.0 wants the URL of the resources folder, 3.0 its path with a trailing
+// separator.
+TEST_F(Fmirun, GivesLaterVersionsTheirResourcesFolder) {
+    const std::string folder = std::filesystem::canonical(directory_.path()).string();
+    const std::map<int, std::string> locations = {
+        {2, "fmuResourceLocation=\"file://" + folder + "/resources\""},
+        {3, "resourcePath=\"" + folder + "/resources/\""}};
+    for (const auto& [fmiVersion, location] : locations) {
+        const ModelVersion version{"Halvorn", fmiVersion};
+        SCOPED_TRACE(nameOf(version));
+        file("modelDescription.xml", description(version));
+        const Finished finished = run({library(version), "-d", "modelDescription.xml",
+                                       "--stop-time", "0.01", "--log-fmi-calls"});
+        ASSERT_EQ(finished.status, kSuccess) << finished.err;
+        EXPECT_NE(finished.err.find(location), std::string::npos) << finished.err;
+    }
+}
+
 TEST_F(Fmirun, SaysItsVersionAndExplainsItselfInItsHelp) {
     const Finished version = run({"--version"});
     EXPECT_EQ(version.status, kSuccess);
@@ -908,7 +1142,7 @@ TEST_F(Fmirun, SaysItsVersionAndExplainsItselfInItsHelp) {
     for (const char* part :
          {"--summary-only", "--version", "Exit statuses:", "  0  the run completed",
           "  5  the output file cannot be written", "time,<input>,<input>,...", "byte-order mark",
-          "NaN and infinity are refused"}) {
+          "NaN and infinity are refused", "FMI 1.0, 2.0 or 3.0", "binaries/x86_64-linux"}) {
         EXPECT_NE(help.out.find(part), std::string::npos) << part;
     }
 }

@@ -61,11 +61,11 @@ struct FmuArchive::Handle {
     }
 };
 
-const char* platformName() {
+const char* platformName(int fmiVersion) {
 #if defined(__linux__) && defined(__x86_64__)
-    return "linux64";
+    return fmiVersion < 3 ? "linux64" : "x86_64-linux";
 #elif defined(__linux__) && defined(__i386__)
-    return "linux32";
+    return fmiVersion < 3 ? "linux32" : "x86-linux";
 #else
 #error "a platform this master does not know"
 #endif

@@ -8,8 +8,9 @@
 #include <memory>
 #include <string>
 
-// The binaries directory of the platform this master runs on.
-const char* platformName();
+// The binaries directory of the platform this master runs on, by FMI
+// version: 3.0 names platforms otherwise than 1.0 and 2.0.
+const char* platformName(int fmiVersion);
 
 // The library's file name suffix on this platform.
 const char* librarySuffix();

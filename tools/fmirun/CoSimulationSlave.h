@@ -1,7 +1,8 @@
 // What a run needs of a co-simulation slave, whatever the FMI version of its
 // library: the calls of a run from instantiation to release, each of which
 // checks the status the slave returns. One implementation per FMI version
-// (Slave.h: FMI 1.0) keeps its own function names, types and logging.
+// (Slave.h: FMI 1.0, Fmi2Slave.h, Fmi3Slave.h) keeps its own function names,
+// types and logging.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +19,8 @@ class CoSimulationSlave {
     virtual void instantiate(const std::string& fmuLocation) = 0;
     // Checks that every variable of the description is one of the library's
     // and that the library starts where the description says. Throws Failure
-    // (kExitModel) otherwise. Called right after instantiate().
+    // (kExitModel) otherwise. Called right after enterInitialization(), where
+    // every version lets its variables be read.
     virtual void checkAgainstDescription() = 0;
 
     // These throw Failure (kExitSlaveFailed) when the slave fails, after its
@@ -27,7 +29,11 @@ class CoSimulationSlave {
                          const fmiReal* values) = 0;
     virtual void getReal(const fmiValueReference* references, std::size_t count,
                          fmiReal* values) = 0;
-    virtual void initialize(fmiReal startTime, fmiReal stopTime) = 0;
+    // Initialization in two halves, so that the start values are set between
+    // them: 2.0 and 3.0 take them in initialization mode and compute their
+    // outputs when it ends; 1.0 does everything in its one call at the end.
+    virtual void enterInitialization(fmiReal startTime, fmiReal stopTime) = 0;
+    virtual void exitInitialization() = 0;
     virtual void doStep(fmiReal communicationPoint, fmiReal stepSize) = 0;
     // Where each step() takes its inputs from and puts its outputs: arrays
     // that outlive the steps, given once so that a step passes only times.

@@ -1,4 +1,5 @@
-// fmirun: runs one FMI 1.0 co-simulation slave from the command line.
+// fmirun: runs one FMI 1.0, 2.0 or 3.0 co-simulation slave from the command
+// line.
 //
 //   fmirun Model.fmu [options]
 //   fmirun Model.so --model-description modelDescription.xml [options]
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -28,6 +30,8 @@
 #include "CoSimulationSlave.h"
 #include "Console.h"
 #include "Failure.h"
+#include "Fmi2Slave.h"
+#include "Fmi3Slave.h"
 #include "Inputs.h"
 #include "ModelDescription.h"
 #include "Numbers.h"
@@ -89,6 +93,33 @@ std::string fileUrl(const std::filesystem::path& directory) {
         }
     }
     return url;
+}
+
+// Where the slave finds its files, as its version wants it: 1.0 the URL of
+// the unpacked archive, 2.0 the URL of its resources folder, 3.0 the path of
+// that folder with a trailing separator.
+std::string slaveLocation(int fmiVersion, const std::filesystem::path& folder) {
+    if (fmiVersion == 1) {
+        return fileUrl(folder);
+    }
+    if (fmiVersion == 2) {
+        return fileUrl(folder / "resources");
+    }
+    std::error_code error;
+    return (std::filesystem::absolute(folder, error) / "resources").lexically_normal().string() +
+           "/";
+}
+
+std::unique_ptr<CoSimulationSlave> loadSlave(const std::string& library,
+                                             const ModelDescription& model, SlaveOptions options) {
+    switch (model.fmiVersion) {
+        case 2:
+            return std::make_unique<Fmi2Slave>(library, model, options);
+        case 3:
+            return std::make_unique<Fmi3Slave>(library, model, options);
+        default:
+            return std::make_unique<Slave>(library, model, options);
+    }
 }
 
 // People try the README's library example without its description; the
@@ -218,10 +249,11 @@ int runMaster(const Options& options) {
         listVariables(model);
         return kExitSuccess;
     }
+    const std::string platform = platformName(model.fmiVersion);
     const std::string libraryEntry =
-        std::string("binaries/") + platformName() + "/" + model.modelIdentifier + librarySuffix();
+        "binaries/" + platform + "/" + model.modelIdentifier + librarySuffix();
     if (archive && !archive->contains(libraryEntry)) {
-        throw Failure(kExitModel, options.slave + " has no library for " + platformName() + " (" +
+        throw Failure(kExitModel, options.slave + " has no library for " + platform + " (" +
                                       libraryEntry + ")");
     }
 
@@ -261,9 +293,11 @@ int runMaster(const Options& options) {
         library = scratch->path() + "/" + libraryEntry;
         location = scratch->path();
     }
-    Slave fmi1Slave(library, model, SlaveOptions{options.log, options.logFmiCalls});
-    CoSimulationSlave& slave = fmi1Slave;
-    slave.instantiate(fileUrl(location));
+    const std::unique_ptr<CoSimulationSlave> loaded =
+        loadSlave(library, model, SlaveOptions{options.log, options.logFmiCalls});
+    CoSimulationSlave& slave = *loaded;
+    slave.instantiate(slaveLocation(model.fmiVersion, location));
+    slave.enterInitialization(grid.start(), grid.stop());
     slave.checkAgainstDescription();
     if (scratch) {
         scratch->remove();
@@ -301,6 +335,13 @@ int runMaster(const Options& options) {
 }
 
 constexpr const char* kHelpFooter = R"(
+The slave is an FMI 1.0, 2.0 or 3.0 co-simulation FMU: fmirun reads the
+fmiVersion of its model description and runs the library of that version
+(binaries/linux64 for 1.0 and 2.0, binaries/x86_64-linux for 3.0). Slaves of
+2.0 and 3.0 compute their outputs when initialization ends, so the first row
+holds their forces at the start time; a 1.0 slave computes only inside a
+step, and its first row holds zeros.
+
 The input file (--input) is CSV as spreadsheet programs write it: a header
 "time,<input>,<input>,..." naming inputs of the model, then one row per time,
 times strictly increasing, for example:
@@ -316,8 +357,8 @@ finite: NaN and infinity are refused.
 
 Exit statuses:
   0  the run completed
-  1  the slave returned fmiError, fmiFatal or fmiDiscard; the rows up to the
-     failed step stay in the output
+  1  the slave returned an error, fatal or discard status (or, in 3.0, asked
+     to terminate); the rows up to the failed step stay in the output
   2  a bad command line
   3  a bad input file (named with line and column)
   4  a bad model: archive, model description or library
@@ -328,7 +369,8 @@ Exit statuses:
 int main(int argc, char** argv) {
     Options options;
     CLI::App app{
-        "Runs an FMI 1.0 co-simulation slave: sets its parameters, drives its inputs "
+        "Runs an FMI 1.0, 2.0 or 3.0 co-simulation slave (the version its model description "
+        "gives): sets its parameters, drives its inputs "
         "from a CSV file or its built-in scenario, steps it from a start to a stop "
         "time and writes its outputs as CSV.",
         "fmirun"};
@@ -362,8 +404,8 @@ int main(int argc, char** argv) {
                  "Prints every FMI call with its arguments and status");
     app.add_flag("--list-variables", options.listVariables,
                  "Lists the model's variables and exits");
-    app.set_version_flag("--version",
-                         "fmirun " FMIRUN_VERSION " (runs FMI 1.0 co-simulation slaves)");
+    app.set_version_flag(
+        "--version", "fmirun " FMIRUN_VERSION " (runs FMI 1.0, 2.0 and 3.0 co-simulation slaves)");
     app.footer(kHelpFooter);
     try {
         app.parse(argc, argv);

@@ -43,19 +43,92 @@ double realAttribute(const pugi::xml_node& node, const char* name, const std::st
     return *value;
 }
 
-Causality causalityOf(const pugi::xml_node& scalar) {
-    const std::string causality = scalar.attribute("causality").as_string("internal");
-    const std::string variability = scalar.attribute("variability").as_string("continuous");
+// 1.0 marks a parameter by its variability; later versions by its causality.
+Causality causalityOf(const pugi::xml_node& variable, int fmiVersion) {
+    const std::string causality = variable.attribute("causality").as_string("local");
     if (causality == "input") {
         return Causality::Input;
     }
     if (causality == "output") {
         return Causality::Output;
     }
-    if (causality == "internal" && variability == "parameter") {
-        return Causality::Parameter;
+    if (fmiVersion == 1) {
+        const std::string variability = variable.attribute("variability").as_string("continuous");
+        return causality == "local" || causality == "internal"
+                   ? (variability == "parameter" ? Causality::Parameter : Causality::Other)
+                   : Causality::Other;
     }
-    return Causality::Other;
+    return causality == "parameter" ? Causality::Parameter : Causality::Other;
+}
+
+int versionOf(const pugi::xml_node& root, const std::string& origin) {
+    const std::string version = root.attribute("fmiVersion").value();
+    if (version == "1.0") {
+        return 1;
+    }
+    if (version == "2.0") {
+        return 2;
+    }
+    if (version == "3.0") {
+        return 3;
+    }
+    refuse(origin,
+           "fmiVersion is \"" + version + "\"; this master runs FMI 1.0, 2.0 and 3.0 slaves only");
+}
+
+// Where each version keeps the model identifier and the token that the
+// library checks at instantiation.
+void readIdentity(const pugi::xml_node& root, const std::string& origin, ModelDescription& model) {
+    if (model.fmiVersion == 1) {
+        if (!root.child("Implementation").child("CoSimulation_StandAlone")) {
+            refuse(origin,
+                   "not a stand-alone co-simulation slave (no "
+                   "<Implementation><CoSimulation_StandAlone>)");
+        }
+        model.modelIdentifier = root.attribute("modelIdentifier").value();
+        model.guid = root.attribute("guid").value();
+        return;
+    }
+    const pugi::xml_node coSimulation = root.child("CoSimulation");
+    if (!coSimulation) {
+        refuse(origin, "not a co-simulation FMU (no <CoSimulation>)");
+    }
+    model.modelIdentifier = coSimulation.attribute("modelIdentifier").value();
+    const char* const token = model.fmiVersion == 2 ? "guid" : "instantiationToken";
+    model.guid = root.attribute(token).value();
+    if (model.guid.empty()) {
+        refuse(origin, std::string("no ") + token);
+    }
+}
+
+// The element that holds a variable's type and start value: the <Real>
+// inside a <ScalarVariable> up to 2.0, the <Float64> variable itself in 3.0.
+// Null when the variable is of another type.
+pugi::xml_node realOf(const pugi::xml_node& variable, int fmiVersion) {
+    if (fmiVersion < 3) {
+        return variable.child("Real");
+    }
+    return std::string(variable.name()) == "Float64" ? variable : pugi::xml_node();
+}
+
+bool isIndependent(const pugi::xml_node& variable) {
+    return std::string(variable.attribute("causality").value()) == "independent";
+}
+
+// The variables' elements in the order of the description: every
+// <ScalarVariable> up to 2.0, every typed element but the independent time
+// in 3.0.
+std::vector<pugi::xml_node> variableElements(const pugi::xml_node& root, int fmiVersion) {
+    std::vector<pugi::xml_node> elements;
+    for (const pugi::xml_node& node : root.child("ModelVariables").children()) {
+        const bool wanted = fmiVersion < 3
+                                ? std::string(node.name()) == "ScalarVariable"
+                                : node.type() == pugi::node_element && !isIndependent(node);
+        if (wanted) {
+            elements.push_back(node);
+        }
+    }
+    return elements;
 }
 
 }  // namespace
@@ -113,20 +186,10 @@ ModelDescription parseModelDescription(const std::string& text, const std::strin
         refuse(origin,
                std::string("the root element is <") + root.name() + ">, not <fmiModelDescription>");
     }
-    const std::string version = root.attribute("fmiVersion").value();
-    if (version != "1.0") {
-        refuse(origin, "fmiVersion is \"" + version + "\"; this master runs FMI 1.0 slaves only");
-    }
-    if (!root.child("Implementation").child("CoSimulation_StandAlone")) {
-        refuse(origin,
-               "not a stand-alone co-simulation slave (no "
-               "<Implementation><CoSimulation_StandAlone>)");
-    }
-
     ModelDescription model;
-    model.modelIdentifier = root.attribute("modelIdentifier").value();
+    model.fmiVersion = versionOf(root, origin);
+    readIdentity(root, origin, model);
     model.modelName = root.attribute("modelName").value();
-    model.guid = root.attribute("guid").value();
     model.description = root.attribute("description").value();
     if (!isIdentifier(model.modelIdentifier)) {
         refuse(origin, "modelIdentifier \"" + model.modelIdentifier + "\" is not a C identifier");
@@ -153,7 +216,7 @@ ModelDescription parseModelDescription(const std::string& text, const std::strin
 
     std::set<std::string> names;
     std::set<fmiValueReference> references;
-    for (const pugi::xml_node& scalar : root.child("ModelVariables").children("ScalarVariable")) {
+    for (const pugi::xml_node& scalar : variableElements(root, model.fmiVersion)) {
         Variable variable;
         variable.name = scalar.attribute("name").value();
         variable.description = scalar.attribute("description").value();
@@ -161,9 +224,12 @@ ModelDescription parseModelDescription(const std::string& text, const std::strin
         if (variable.name.empty()) {
             refuse(origin, "a variable without a name");
         }
-        const pugi::xml_node real = scalar.child("Real");
+        const pugi::xml_node real = realOf(scalar, model.fmiVersion);
         if (!real) {
-            refuse(origin, where + " is not Real; this master handles Real variables only");
+            refuse(origin, where + (model.fmiVersion < 3 ? " is not Real; this master handles Real "
+                                                           "variables only"
+                                                         : " is not Float64; this master handles "
+                                                           "Float64 variables only"));
         }
         const std::string reference = scalar.attribute("valueReference").value();
         if (reference.empty() ||
@@ -173,7 +239,7 @@ ModelDescription parseModelDescription(const std::string& text, const std::strin
             refuse(origin, where + " has valueReference \"" + reference + "\"");
         }
         variable.valueReference = static_cast<fmiValueReference>(std::stoull(reference));
-        variable.causality = causalityOf(scalar);
+        variable.causality = causalityOf(scalar, model.fmiVersion);
         if (real.attribute("start")) {
             variable.start = realAttribute(real, "start", origin);
         }

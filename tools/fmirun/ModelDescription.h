@@ -1,5 +1,6 @@
-// What the master needs from an FMI 1.0 model description: the identity of
-// the model, its real variables and its default experiment.
+// What the master needs from a model description of FMI 1.0, 2.0 or 3.0: the
+// version, the identity of the model, its real variables and its default
+// experiment.
 #pragma once
 
 #include <optional>
@@ -19,9 +20,10 @@ struct Variable {
 };
 
 struct ModelDescription {
+    int fmiVersion = 1;  // 1, 2 or 3
     std::string modelIdentifier;
     std::string modelName;
-    std::string guid;
+    std::string guid;  // the instantiation token of 3.0
     std::string description;
     // The <DefaultExperiment>'s times as numbers and as written.
     std::optional<double> defaultStartTime;
@@ -38,9 +40,12 @@ struct ModelDescription {
 
 // Reads a model description from text; `origin` names it in messages. Throws
 // Failure (kExitModel) when the text is not a description that this master
-// can run: not well-formed, not FMI 1.0, not for co-simulation, variables of
-// another type than Real, duplicate names or value references, a number that
-// is not finite, a default experiment whose stop is not after its start.
+// can run: not well-formed, not FMI 1.0, 2.0 or 3.0, not for co-simulation,
+// variables of another type than real (Real, or Float64 in 3.0), duplicate
+// names or value references, a number that is not finite, a default
+// experiment whose stop is not after its start. The independent time
+// variable of a 3.0 description is left out: the master passes time in the
+// calls that step.
 ModelDescription parseModelDescription(const std::string& text, const std::string& origin);
 
 const char* causalityName(Causality causality);

@@ -198,7 +198,13 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
     for (const auto& [variable, value] : settings.startValues) {
         slave.setReal(&variable->valueReference, 1, &value);
     }
-    slave.initialize(grid.start(), grid.stop());
+    // A slave that computes its outputs when initialization ends computes
+    // them from the inputs at the start, as the first step will.
+    if (driven) {
+        inputs.at(grid.start(), inputValues.data());
+        slave.setReal(inputReferences.data(), inputReferences.size(), inputValues.data());
+    }
+    slave.exitInitialization();
     if (outputCount > 0) {
         slave.getReal(outputReferences.data(), outputCount, outputs);
     }

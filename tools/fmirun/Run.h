@@ -67,7 +67,8 @@ struct RunResult {
     std::vector<OutputRange> ranges;
 };
 
-// Runs the slave, already instantiated, writing rows to `rows` unless it is
+// Runs the slave, already instantiated and in initialization mode
+// (CoSimulationSlave::enterInitialization), writing rows to `rows` unless it is
 // null. Throws Failure when the slave fails (kExitSlaveFailed; the rows up
 // to the failed step are written) or the rows cannot be written
 // (kExitOutputFile).

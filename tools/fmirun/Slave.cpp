@@ -1,13 +1,8 @@
 #include "Slave.h"
 
-#include <dlfcn.h>
-
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <set>
 
 #include "Console.h"
 #include "Failure.h"
@@ -64,21 +59,10 @@ const char* statusName(fmiStatus status) {
 
 extern "C" void logCallback(fmiComponent, fmiString instanceName, fmiStatus status,
                             fmiString category, fmiString message, ...) {
-    std::string text;
-    if (message != nullptr) {
-        va_list arguments;
-        va_start(arguments, message);
-        va_list again;
-        va_copy(again, arguments);
-        const int length = std::vsnprintf(nullptr, 0, message, arguments);
-        va_end(arguments);
-        if (length > 0) {
-            text.resize(static_cast<std::size_t>(length) + 1);
-            std::vsnprintf(text.data(), text.size(), message, again);
-            text.pop_back();
-        }
-        va_end(again);
-    }
+    std::va_list arguments;
+    va_start(arguments, message);
+    const std::string text = formatted(message, arguments);
+    va_end(arguments);
     // Nothing may unwind through the slave's own frames.
     try {
         if (activeSlave != nullptr) {
@@ -89,66 +73,8 @@ extern "C" void logCallback(fmiComponent, fmiString instanceName, fmiStatus stat
     }
 }
 
-// The blocks the slave holds. The master owns them: those of an instance
-// that the slave left in an error state, and so can no longer free, are
-// returned when the master is done with the slave.
-std::set<void*>& liveBlocks() {
-    static std::set<void*> blocks;
-    return blocks;
-}
-
-extern "C" void* allocateMemory(std::size_t count, std::size_t size) {
-    void* block = std::calloc(count, size);
-    if (block != nullptr) {
-        liveBlocks().insert(block);
-    }
-    return block;
-}
-
-extern "C" void freeMemory(void* block) {
-    liveBlocks().erase(block);
-    std::free(block);
-}
-
-std::string quoted(const char* text) {
-    return text == nullptr ? "NULL" : "\"" + std::string(text) + "\"";
-}
-
-std::string list(const fmiValueReference* references, std::size_t count) {
-    std::string text = "{";
-    for (std::size_t i = 0; i < count; ++i) {
-        text += (i == 0 ? "" : ", ") + std::to_string(references[i]);
-    }
-    return text + "}";
-}
-
-std::string list(const fmiReal* values, std::size_t count) {
-    std::string text = "{";
-    for (std::size_t i = 0; i < count; ++i) {
-        text += (i == 0 ? "" : ", ") + formatReal(values[i]);
-    }
-    return text + "}";
-}
-
 const char* boolean(fmiBoolean value) {
     return value != fmiFalse ? "fmiTrue" : "fmiFalse";
-}
-
-// A looked-up address as a typed function pointer; copying the bytes avoids
-// the object-to-function pointer cast.
-template <typename Function>
-Function resolve(void* library, const std::string& name, const std::string& libraryPath,
-                 const std::string& identifier) {
-    void* address = dlsym(library, name.c_str());
-    if (address == nullptr) {
-        throw Failure(kExitModel, libraryPath + " does not export " + name +
-                                      ": the model description's modelIdentifier \"" + identifier +
-                                      "\" is not the library's");
-    }
-    Function function;
-    static_assert(sizeof function == sizeof address);
-    std::memcpy(&function, &address, sizeof function);
-    return function;
 }
 
 }  // namespace
@@ -158,22 +84,12 @@ Slave::Slave(const std::string& libraryPath, const ModelDescription& model, Slav
       options_(options),
       // A slave starts from the master's controls and keeps what it sets.
       controls_(currentFloatingPointControls()),
-      prefix_(model.modelIdentifier + "_") {
-    attention_ = options_.logCalls;
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(libraryPath, error)) {
-        throw Failure(kExitModel, "cannot open " + libraryPath + ": no such file");
-    }
-    // An absolute path, so that the loader never searches its own directories.
-    const std::string path = std::filesystem::absolute(libraryPath, error).string();
-    {
-        const InSlaveControls inSlave(controls_);
-        library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    }
-    if (library_ == nullptr) {
-        throw Failure(kExitModel, "cannot load " + libraryPath + ": " + dlerror());
-    }
-    const std::string& id = model.modelIdentifier;
+      library_(loadLibrary(libraryPath, controls_)),
+      prefix_(model.modelIdentifier + "_"),
+      messages_(options) {
+    // Every name carries the identifier: a missing one means another model's.
+    const std::string id = "the model description's modelIdentifier \"" + model.modelIdentifier +
+                           "\" is not the library's";
     functions_ = std::make_unique<Functions>(Functions{
         resolve<GetVersion>(library_, prefix_ + "fmiGetVersion", libraryPath, id),
         resolve<GetTypesPlatform>(library_, prefix_ + "fmiGetTypesPlatform", libraryPath, id),
@@ -207,81 +123,21 @@ Slave::Slave(const std::string& libraryPath, const ModelDescription& model, Slav
 
 Slave::~Slave() {
     activeSlave = nullptr;
-    for (void* block : liveBlocks()) {
-        std::free(block);
-    }
-    liveBlocks().clear();
-    if (library_ != nullptr) {
-        const InSlaveControls inSlave(controls_);
-        dlclose(library_);
-    }
-}
-
-std::string Slave::variableName(char type, fmiValueReference reference) const {
-    if (type == 'r') {
-        for (const Variable& variable : model_.variables) {
-            if (variable.valueReference == reference) {
-                return variable.name;
-            }
-        }
-    }
-    return {};
+    freeLiveBlocks();
+    unloadLibrary(library_, controls_);
 }
 
 void Slave::receive(fmiStatus status, const char* instanceName, const char* category,
                     const std::string& text) {
-    // A slave names a variable as #<type><value reference>#, and writes a
-    // lone "#" as "##"; the master puts in the names.
-    std::string shown;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '#') {
-            if (i + 1 < text.size() && text[i + 1] == '#') {
-                shown += '#';
-                ++i;
-                continue;
-            }
-            const std::size_t close = text.find('#', i + 1);
-            if (close != std::string::npos && close > i + 2 && close - i - 2 <= 9 &&
-                text.find_first_not_of("0123456789", i + 2) == close) {
-                const std::string name = variableName(
-                    text[i + 1],
-                    static_cast<fmiValueReference>(std::stoul(text.substr(i + 2, close - i - 2))));
-                if (!name.empty()) {
-                    shown += name;
-                    i = close;
-                    continue;
-                }
-            }
-        }
-        shown += text[i];
-    }
-    const std::string line =
-        std::string(instanceName == nullptr ? "(no instance name)" : instanceName) + " [" +
-        statusName(status) + ", " + (category == nullptr ? "no category" : category) + "] " + shown;
-    if (options_.showAllMessages || status != fmiOK) {
-        console::line(line);
-    } else {
-        messages_.push_back(line);
-        attention_ = true;
-    }
+    messages_.receive(status == fmiOK,
+                      std::string(instanceName == nullptr ? "(no instance name)" : instanceName) +
+                          " [" + statusName(status) + ", " +
+                          (category == nullptr ? "no category" : category) + "] " +
+                          withVariableNames(text, model_));
 }
 
 void Slave::settle(fmiStatus status, const std::string& call, const std::string& results) {
-    if (options_.logCalls) {
-        console::line("fmi: " + call + " -> " + statusName(status) + results);
-    }
-    if (status == fmiOK || status == fmiWarning) {
-        messages_.clear();
-        attention_ = options_.logCalls;
-        return;
-    }
-    // The messages of a failed call explain it, whatever their own status.
-    for (const std::string& message : messages_) {
-        console::line(message);
-    }
-    messages_.clear();
-    attention_ = options_.logCalls;
-    throw Failure(kExitSlaveFailed, call + " returned " + statusName(status));
+    messages_.settle(status != fmiOK && status != fmiWarning, statusName(status), call, results);
 }
 
 void Slave::instantiate(const std::string& fmuLocation) {
@@ -307,10 +163,7 @@ void Slave::instantiate(const std::string& fmuLocation) {
         console::line("fmi: " + call + " -> " + (component_ == nullptr ? "NULL" : "instance"));
     }
     if (component_ == nullptr) {
-        for (const std::string& message : messages_) {
-            console::line(message);
-        }
-        messages_.clear();
+        messages_.show();
         throw Failure(kExitModel,
                       "the library refused to instantiate the slave of the model "
                       "description (GUID " +
@@ -382,15 +235,22 @@ void Slave::settleGetReal(fmiStatus status, const fmiValueReference* references,
            answered ? ", value=" + list(values, count) : std::string());
 }
 
-void Slave::initialize(fmiReal startTime, fmiReal stopTime) {
+// 1.0 has no initialization mode: the slave takes the start values before
+// its one call, which comes at the end.
+void Slave::enterInitialization(fmiReal startTime, fmiReal stopTime) {
+    startTime_ = startTime;
+    stopTime_ = stopTime;
+}
+
+void Slave::exitInitialization() {
     fmiStatus status;
     {
         const InSlaveControls inSlave(controls_);
-        status = functions_->initializeSlave(component_, startTime, fmiTrue, stopTime);
+        status = functions_->initializeSlave(component_, startTime_, fmiTrue, stopTime_);
     }
     if (needsSettling(status)) {
-        settle(status, prefix_ + "fmiInitializeSlave(c, tStart=" + formatReal(startTime) +
-                           ", StopTimeDefined=fmiTrue, tStop=" + formatReal(stopTime) + ")");
+        settle(status, prefix_ + "fmiInitializeSlave(c, tStart=" + formatReal(startTime_) +
+                           ", StopTimeDefined=fmiTrue, tStop=" + formatReal(stopTime_) + ")");
     }
 }
 
@@ -429,32 +289,5 @@ void Slave::freeInstance() {
 }
 
 void Slave::checkAgainstDescription() {
-    std::vector<fmiValueReference> references;
-    for (const Variable& variable : model_.variables) {
-        references.push_back(variable.valueReference);
-    }
-    std::vector<fmiReal> values(references.size(), 0.0);
-    try {
-        getReal(references.data(), references.size(), values.data());
-    } catch (const Failure&) {
-        throw Failure(kExitModel,
-                      "the library refuses value references that the model "
-                      "description declares: they do not belong together");
-    }
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const Variable& variable = model_.variables[i];
-        if (!variable.start || variable.causality == Causality::Output) {
-            continue;
-        }
-        std::uint64_t expected = 0;
-        std::uint64_t actual = 0;
-        std::memcpy(&expected, &*variable.start, sizeof expected);
-        std::memcpy(&actual, &values[i], sizeof actual);
-        if (expected != actual) {
-            throw Failure(kExitModel, "the start value of " + variable.name + " is " +
-                                          formatReal(*variable.start) +
-                                          " in the model description but " + formatReal(values[i]) +
-                                          " in the library: they do not belong together");
-        }
-    }
+    checkStartValues(*this, model_);
 }

@@ -13,11 +13,7 @@
 #include "FloatingPoint.h"
 #include "FmiTypes.h"
 #include "ModelDescription.h"
-
-struct SlaveOptions {
-    bool showAllMessages = false;  // debug logging on, every message shown
-    bool logCalls = false;         // every FMI call printed with its arguments
-};
+#include "SlaveSupport.h"
 
 class Slave final : public CoSimulationSlave {
   public:
@@ -36,7 +32,8 @@ class Slave final : public CoSimulationSlave {
     void setReal(const fmiValueReference* references, std::size_t count,
                  const fmiReal* values) override;
     void getReal(const fmiValueReference* references, std::size_t count, fmiReal* values) override;
-    void initialize(fmiReal startTime, fmiReal stopTime) override;
+    void enterInitialization(fmiReal startTime, fmiReal stopTime) override;
+    void exitInitialization() override;
     void doStep(fmiReal communicationPoint, fmiReal stepSize) override;
     void prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
                       std::size_t inputCount, const fmiValueReference* outputReferences,
@@ -60,7 +57,7 @@ class Slave final : public CoSimulationSlave {
     // A call needs more than its status checked when it failed, when calls
     // are printed, or when it left messages; only then is its text built.
     bool needsSettling(fmiStatus status) const {
-        return attention_ || static_cast<unsigned>(status) > fmiWarning;
+        return messages_.needAttention() || static_cast<unsigned>(status) > fmiWarning;
     }
     // The slow side of each call, out of line so that the call itself stays
     // small: the call's text built, printed, its failure reported.
@@ -74,7 +71,6 @@ class Slave final : public CoSimulationSlave {
                                                    fmiReal stepSize);
     // `results` follows the status when calls are printed.
     void settle(fmiStatus status, const std::string& call, const std::string& results = {});
-    std::string variableName(char type, fmiValueReference reference) const;
 
     const ModelDescription& model_;
     SlaveOptions options_;
@@ -83,8 +79,9 @@ class Slave final : public CoSimulationSlave {
     std::unique_ptr<Functions> functions_;
     fmiComponent component_ = nullptr;
     std::string prefix_;
-    std::vector<std::string> messages_;  // of the current call, when not shown at once
-    bool attention_ = false;             // calls are printed, or messages wait
+    SlaveMessages messages_;
+    fmiReal startTime_ = 0.0;
+    fmiReal stopTime_ = 0.0;
     struct StepArrays {
         const fmiValueReference* inputReferences = nullptr;
         const fmiReal* inputs = nullptr;

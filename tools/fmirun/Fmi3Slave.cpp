@@ -1,0 +1,338 @@
+#include "Fmi3Slave.h"
+
+#include <cstdio>
+#include <cstring>
+#include <type_traits>
+
+#include "Console.h"
+#include "Failure.h"
+#include "Numbers.h"
+
+// The interface passes the 1.0 types; those of 3.0 are the same.
+static_assert(std::is_same_v<fmiReal, fmi3Float64>);
+static_assert(std::is_same_v<fmiValueReference, fmi3ValueReference>);
+
+extern "C" {
+using GetVersion3 = const char* (*)();
+using InstantiateCoSimulation3 = fmi3Instance (*)(fmi3String, fmi3String, fmi3String, fmi3Boolean,
+                                                  fmi3Boolean, fmi3Boolean, fmi3Boolean,
+                                                  const fmi3ValueReference[], std::size_t,
+                                                  fmi3InstanceEnvironment, fmi3LogMessageCallback,
+                                                  fmi3IntermediateUpdateCallback);
+using SetDebugLogging3 = fmi3Status (*)(fmi3Instance, fmi3Boolean, std::size_t, const fmi3String[]);
+using EnterInitializationMode3 = fmi3Status (*)(fmi3Instance, fmi3Boolean, fmi3Float64, fmi3Float64,
+                                                fmi3Boolean, fmi3Float64);
+using InstanceCall3 = fmi3Status (*)(fmi3Instance);
+using FreeInstance3 = void (*)(fmi3Instance);
+using SetFloat64 = fmi3Status (*)(fmi3Instance, const fmi3ValueReference[], std::size_t,
+                                  const fmi3Float64[], std::size_t);
+using GetFloat64 = fmi3Status (*)(fmi3Instance, const fmi3ValueReference[], std::size_t,
+                                  fmi3Float64[], std::size_t);
+using DoStep3 = fmi3Status (*)(fmi3Instance, fmi3Float64, fmi3Float64, fmi3Boolean, fmi3Boolean*,
+                               fmi3Boolean*, fmi3Boolean*, fmi3Float64*);
+}
+
+struct Fmi3Slave::Functions {
+    GetVersion3 getVersion;
+    InstantiateCoSimulation3 instantiate;
+    SetDebugLogging3 setDebugLogging;
+    EnterInitializationMode3 enterInitializationMode;
+    InstanceCall3 exitInitializationMode;
+    InstanceCall3 terminate;
+    FreeInstance3 freeInstance;
+    SetFloat64 setFloat64;
+    GetFloat64 getFloat64;
+    DoStep3 doStep;
+};
+
+namespace {
+
+const char* statusName(fmi3Status status) {
+    switch (status) {
+        case fmi3OK:
+            return "fmi3OK";
+        case fmi3Warning:
+            return "fmi3Warning";
+        case fmi3Discard:
+            return "fmi3Discard";
+        case fmi3Error:
+            return "fmi3Error";
+        case fmi3Fatal:
+            return "fmi3Fatal";
+    }
+    return "unknown status";
+}
+
+const char* boolean(fmi3Boolean value) {
+    return value ? "fmi3True" : "fmi3False";
+}
+
+// The instance environment is the wrapper that receives the messages.
+extern "C" void logMessage3(fmi3InstanceEnvironment environment, fmi3Status status,
+                            fmi3String category, fmi3String message) {
+    // Nothing may unwind through the slave's own frames.
+    try {
+        if (environment != nullptr) {
+            static_cast<Fmi3Slave*>(environment)->receive(status, category, message);
+        }
+    } catch (...) {
+        std::fputs("fmirun: a slave's message was lost\n", stderr);
+    }
+}
+
+}  // namespace
+
+Fmi3Slave::Fmi3Slave(const std::string& libraryPath, const ModelDescription& model,
+                     SlaveOptions options)
+    : model_(model),
+      options_(options),
+      // A slave starts from the master's controls and keeps what it sets.
+      controls_(currentFloatingPointControls()),
+      library_(loadLibrary(libraryPath, controls_)),
+      messages_(options) {
+    const std::string why = "it is not an FMI 3.0 library";
+    functions_ = std::make_unique<Functions>(Functions{
+        resolve<GetVersion3>(library_, "fmi3GetVersion", libraryPath, why),
+        resolve<InstantiateCoSimulation3>(library_, "fmi3InstantiateCoSimulation", libraryPath,
+                                          why),
+        resolve<SetDebugLogging3>(library_, "fmi3SetDebugLogging", libraryPath, why),
+        resolve<EnterInitializationMode3>(library_, "fmi3EnterInitializationMode", libraryPath,
+                                          why),
+        resolve<InstanceCall3>(library_, "fmi3ExitInitializationMode", libraryPath, why),
+        resolve<InstanceCall3>(library_, "fmi3Terminate", libraryPath, why),
+        resolve<FreeInstance3>(library_, "fmi3FreeInstance", libraryPath, why),
+        resolve<SetFloat64>(library_, "fmi3SetFloat64", libraryPath, why),
+        resolve<GetFloat64>(library_, "fmi3GetFloat64", libraryPath, why),
+        resolve<DoStep3>(library_, "fmi3DoStep", libraryPath, why),
+    });
+    const InSlaveControls inSlave(controls_);
+    const char* version = functions_->getVersion();
+    if (options_.logCalls) {
+        console::line("fmi: fmi3GetVersion() -> " + quoted(version));
+    }
+    if (version == nullptr || std::strcmp(version, "3.0") != 0) {
+        throw Failure(kExitModel,
+                      libraryPath + " implements FMI version " + quoted(version) + ", not \"3.0\"");
+    }
+}
+
+Fmi3Slave::~Fmi3Slave() {
+    unloadLibrary(library_, controls_);
+}
+
+// 3.0 messages carry no instance name: they are this master's one instance,
+// named by the model identifier.
+void Fmi3Slave::receive(fmi3Status status, const char* category, const char* text) {
+    messages_.receive(status == fmi3OK, model_.modelIdentifier + " [" + statusName(status) + ", " +
+                                            (category == nullptr ? "no category" : category) +
+                                            "] " +
+                                            withVariableNames(text == nullptr ? "" : text, model_));
+}
+
+void Fmi3Slave::settle(fmi3Status status, const std::string& call, const std::string& results) {
+    messages_.settle(status != fmi3OK && status != fmi3Warning, statusName(status), call, results);
+}
+
+void Fmi3Slave::instantiate(const std::string& fmuLocation) {
+    const fmi3Boolean loggingOn = options_.showAllMessages;
+    const char* name = model_.modelIdentifier.c_str();
+    messages_.clear();
+    {
+        const InSlaveControls inSlave(controls_);
+        component_ = functions_->instantiate(name, model_.guid.c_str(), fmuLocation.c_str(),
+                                             fmi3False, loggingOn, fmi3False, fmi3False, nullptr, 0,
+                                             this, logMessage3, nullptr);
+    }
+    if (options_.logCalls) {
+        console::line("fmi: fmi3InstantiateCoSimulation(instanceName=" + quoted(name) +
+                      ", instantiationToken=" + quoted(model_.guid.c_str()) +
+                      ", resourcePath=" + quoted(fmuLocation.c_str()) +
+                      ", visible=fmi3False, loggingOn=" + boolean(loggingOn) +
+                      ", eventModeUsed=fmi3False, earlyReturnAllowed=fmi3False, "
+                      "requiredIntermediateVariables=NULL, nRequiredIntermediateVariables=0, "
+                      "instanceEnvironment, logMessage, intermediateUpdate=NULL) -> " +
+                      (component_ == nullptr ? "NULL" : "instance"));
+    }
+    if (component_ == nullptr) {
+        messages_.show();
+        throw Failure(kExitModel,
+                      "the library refused to instantiate the slave of the model "
+                      "description (instantiation token " +
+                          model_.guid + ")");
+    }
+    messages_.clear();
+    if (options_.showAllMessages) {
+        // Every category: the slave's debug messages are what was asked for.
+        fmi3Status status;
+        {
+            const InSlaveControls inSlave(controls_);
+            status = functions_->setDebugLogging(component_, fmi3True, 0, nullptr);
+        }
+        settle(status,
+               "fmi3SetDebugLogging(instance, loggingOn=fmi3True, nCategories=0, "
+               "categories=NULL)");
+    }
+}
+
+void Fmi3Slave::checkAgainstDescription() {
+    checkStartValues(*this, model_);
+}
+
+void Fmi3Slave::setReal(const fmiValueReference* references, std::size_t count,
+                        const fmiReal* values) {
+    const InSlaveControls inSlave(controls_);
+    setRealHere(references, count, values);
+}
+
+void Fmi3Slave::getReal(const fmiValueReference* references, std::size_t count, fmiReal* values) {
+    const InSlaveControls inSlave(controls_);
+    getRealHere(references, count, values);
+}
+
+void Fmi3Slave::doStep(fmiReal communicationPoint, fmiReal stepSize) {
+    const InSlaveControls inSlave(controls_);
+    doStepHere(communicationPoint, stepSize);
+}
+
+void Fmi3Slave::prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
+                             std::size_t inputCount, const fmiValueReference* outputReferences,
+                             fmiReal* outputs, std::size_t outputCount) {
+    stepArrays_ = {inputReferences, inputs, inputCount, outputReferences, outputs, outputCount};
+}
+
+void Fmi3Slave::step(fmiReal communicationPoint, fmiReal stepSize) {
+    const InSlaveControls inSlave(controls_);
+    const StepArrays& arrays = stepArrays_;
+    if (arrays.inputCount > 0) {
+        setRealHere(arrays.inputReferences, arrays.inputCount, arrays.inputs);
+    }
+    doStepHere(communicationPoint, stepSize);
+    if (arrays.outputCount > 0) {
+        getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
+    }
+}
+
+void Fmi3Slave::setRealHere(const fmiValueReference* references, std::size_t count,
+                            const fmiReal* values) {
+    const fmi3Status status = functions_->setFloat64(component_, references, count, values, count);
+    if (needsSettling(status)) {
+        settleSetReal(status, references, count, values);
+    }
+}
+
+void Fmi3Slave::settleSetReal(fmi3Status status, const fmiValueReference* references,
+                              std::size_t count, const fmiReal* values) {
+    const std::string n = std::to_string(count);
+    settle(status, "fmi3SetFloat64(instance, valueReferences=" + list(references, count) +
+                       ", nValueReferences=" + n + ", values=" + list(values, count) +
+                       ", nValues=" + n + ")");
+}
+
+void Fmi3Slave::getRealHere(const fmiValueReference* references, std::size_t count,
+                            fmiReal* values) {
+    const fmi3Status status = functions_->getFloat64(component_, references, count, values, count);
+    if (needsSettling(status)) {
+        settleGetReal(status, references, count, values);
+    }
+}
+
+void Fmi3Slave::settleGetReal(fmi3Status status, const fmiValueReference* references,
+                              std::size_t count, const fmiReal* values) {
+    const bool answered = status == fmi3OK || status == fmi3Warning;
+    const std::string n = std::to_string(count);
+    settle(status,
+           "fmi3GetFloat64(instance, valueReferences=" + list(references, count) +
+               ", nValueReferences=" + n + ", values, nValues=" + n + ")",
+           answered ? ", values=" + list(values, count) : std::string());
+}
+
+void Fmi3Slave::callPlain(fmi3Status (*function)(fmi3Instance), const char* name) {
+    fmi3Status status;
+    {
+        const InSlaveControls inSlave(controls_);
+        status = function(component_);
+    }
+    if (needsSettling(status)) {
+        settle(status, std::string(name) + "(instance)");
+    }
+}
+
+void Fmi3Slave::enterInitialization(fmiReal startTime, fmiReal stopTime) {
+    fmi3Status status;
+    {
+        const InSlaveControls inSlave(controls_);
+        status = functions_->enterInitializationMode(component_, fmi3False, 0.0, startTime,
+                                                     fmi3True, stopTime);
+    }
+    if (needsSettling(status)) {
+        settle(status,
+               "fmi3EnterInitializationMode(instance, toleranceDefined=fmi3False, tolerance=0, "
+               "startTime=" +
+                   formatReal(startTime) +
+                   ", stopTimeDefined=fmi3True, stopTime=" + formatReal(stopTime) + ")");
+    }
+}
+
+void Fmi3Slave::exitInitialization() {
+    callPlain(functions_->exitInitializationMode, "fmi3ExitInitializationMode");
+}
+
+void Fmi3Slave::doStepHere(fmiReal communicationPoint, fmiReal stepSize) {
+    StepResults& results = stepResults_;
+    const fmi3Status status = functions_->doStep(
+        component_, communicationPoint, stepSize, fmi3True, &results.eventHandlingNeeded,
+        &results.terminateSimulation, &results.earlyReturn, &results.lastSuccessfulTime);
+    if (stepNeedsSettling(status)) {
+        settleDoStep(status, communicationPoint, stepSize);
+    }
+}
+
+void Fmi3Slave::settleDoStep(fmi3Status status, fmiReal communicationPoint, fmiReal stepSize) {
+    const StepResults& results = stepResults_;
+    const bool answered = status == fmi3OK || status == fmi3Warning;
+    const std::string call =
+        "fmi3DoStep(instance, currentCommunicationPoint=" + formatReal(communicationPoint) +
+        ", communicationStepSize=" + formatReal(stepSize) +
+        ", noSetFMUStatePriorToCurrentPoint=fmi3True, ...)";
+    const std::string resultsText =
+        answered ? std::string(", eventHandlingNeeded=") + boolean(results.eventHandlingNeeded) +
+                       ", terminateSimulation=" + boolean(results.terminateSimulation) +
+                       ", earlyReturn=" + boolean(results.earlyReturn) +
+                       ", lastSuccessfulTime=" + formatReal(results.lastSuccessfulTime)
+                 : std::string();
+    const bool endsTheRun = answered && (results.terminateSimulation || results.earlyReturn);
+    if (!endsTheRun) {
+        settle(status, call, resultsText);
+        return;
+    }
+    if (options_.logCalls) {
+        console::line("fmi: " + call + " -> " + statusName(status) + resultsText);
+    }
+    messages_.show();
+    throw Failure(kExitSlaveFailed,
+                  call +
+                      (results.terminateSimulation ? " asked to terminate the simulation"
+                                                   : " returned early") +
+                      " at t = " + formatReal(results.lastSuccessfulTime));
+}
+
+void Fmi3Slave::terminate() {
+    fmi3Status status;
+    {
+        const InSlaveControls inSlave(controls_);
+        status = functions_->terminate(component_);
+    }
+    settle(status, "fmi3Terminate(instance)");
+}
+
+void Fmi3Slave::freeInstance() {
+    {
+        const InSlaveControls inSlave(controls_);
+        functions_->freeInstance(component_);
+    }
+    component_ = nullptr;
+    if (options_.logCalls) {
+        console::line("fmi: fmi3FreeInstance(instance)");
+    }
+    messages_.clear();
+}
