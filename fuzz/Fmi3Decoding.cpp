@@ -88,8 +88,8 @@ void runDeserialize(World& world, Input& in) {
     bytes.null = (flags & kNullBytes) != 0;
     bytes.bytes =
         readSerializedBytes(world, in, identityOf(t.model), t.instance, kOtherFmiVersions);
-    callDeserialize(world, t.model, t.slot, t.instance, choice, bytes,
-                    (flags & kNullPointer) != 0, callocFails);
+    callDeserialize(world, t.model, t.slot, t.instance, choice, bytes, (flags & kNullPointer) != 0,
+                    callocFails);
 }
 
 std::unique_ptr<std::uint32_t[]> readReferences(Input& in, std::size_t n, bool leftOut) {

@@ -922,19 +922,19 @@ const InapplicableFunction kInapplicableFunctions[] = {
     {"fmi3GetIntervalDecimal", kNoClocks,
      [](void* f, fmi3Instance c) {
          return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t,
-                                  fmi3Float64*, fmi3IntervalQualifier*)>(f)(c, nullptr, 0,
-                                                                            nullptr, nullptr);
+                                  fmi3Float64*, fmi3IntervalQualifier*)>(f)(c, nullptr, 0, nullptr,
+                                                                            nullptr);
      }},
     {"fmi3GetIntervalFraction", kNoClocks,
      [](void* f, fmi3Instance c) {
-         return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t,
-                                  fmi3UInt64*, fmi3UInt64*, fmi3IntervalQualifier*)>(f)(
-             c, nullptr, 0, nullptr, nullptr, nullptr);
+         return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t, fmi3UInt64*,
+                                  fmi3UInt64*, fmi3IntervalQualifier*)>(f)(c, nullptr, 0, nullptr,
+                                                                           nullptr, nullptr);
      }},
     {"fmi3GetShiftFraction", kNoClocks,
      [](void* f, fmi3Instance c) {
-         return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t,
-                                  fmi3UInt64*, fmi3UInt64*)>(f)(c, nullptr, 0, nullptr, nullptr);
+         return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t, fmi3UInt64*,
+                                  fmi3UInt64*)>(f)(c, nullptr, 0, nullptr, nullptr);
      }},
     {"fmi3SetIntervalDecimal", kNoClocks,
      [](void* f, fmi3Instance c) {
@@ -968,8 +968,7 @@ const InapplicableFunction kInapplicableFunctions[] = {
     {"fmi3SetContinuousStates", kNoModelExchange,
      [](void* f, fmi3Instance c) {
          const fmi3Float64 states[1] = {};
-         return as<fmi3Status (*)(fmi3Instance, const fmi3Float64*, std::size_t)>(f)(c, states,
-                                                                                    0);
+         return as<fmi3Status (*)(fmi3Instance, const fmi3Float64*, std::size_t)>(f)(c, states, 0);
      }},
     {"fmi3GetContinuousStateDerivatives", kNoModelExchange,
      [](void* f, fmi3Instance c) {
@@ -1101,12 +1100,15 @@ void callFreeFmuState(World& world, int model, int slot, Instance* s, FmuStateCh
             }
         }
     }
-    call.check(call.fmi().freeFMUState(componentOf(s), nullPointer ? nullptr : &passed), e);
+    const fmi3Status status =
+        call.fmi().freeFMUState(componentOf(s), nullPointer ? nullptr : &passed);
     call.checkCalloc(0);
+    // The master forgets the FMU state before the record is read against its books.
     if (freed) {
         requireFreed(handle, "a freed FMU state");
         forgetFmuState(world, *s, handle);
     }
+    call.check(status, e);
     require(passed == expectedHandle,
             [] { return std::string("fmi3FreeFMUState: the FMU state handed back is wrong"); });
 }
@@ -1252,9 +1254,8 @@ void callSerializedSize(World& world, int model, int slot, Instance* s, FmuState
             trace(*s, e, formatted("%s: FMUState %p, size %zu", function, handle, expectedSize));
         }
     }
-    call.check(call.fmi().serializedFMUStateSize(componentOf(s), handle,
-                                                 nullSize ? nullptr : &size),
-               e);
+    call.check(
+        call.fmi().serializedFMUStateSize(componentOf(s), handle, nullSize ? nullptr : &size), e);
     call.checkCalloc(0);
     require(size == expectedSize, [&] {
         return std::string(function) + ": size " + std::to_string(size) + " instead of " +
@@ -1297,8 +1298,9 @@ void callSerialize(World& world, int model, int slot, Instance* s, FmuStateChoic
                                             nullBytes ? nullptr : bytes.data(), size),
                e);
     call.checkCalloc(0);
-    require(bytes == expected,
-            [] { return std::string("fmi3SerializeFMUState: the bytes are not the ones expected"); });
+    require(bytes == expected, [] {
+        return std::string("fmi3SerializeFMUState: the bytes are not the ones expected");
+    });
 }
 
 void callDeserialize(World& world, int model, int slot, Instance* s, FmuStateChoice choice,
@@ -1348,9 +1350,8 @@ void callDeserialize(World& world, int model, int slot, Instance* s, FmuStateCho
     if (callocFails) {
         failRuntimeCallocFrom(1);
     }
-    const fmi3Status status =
-        call.fmi().deserializeFMUState(componentOf(s), bytes.null ? nullptr : block.get(), size,
-                                       nullPointer ? nullptr : &passed);
+    const fmi3Status status = call.fmi().deserializeFMUState(
+        componentOf(s), bytes.null ? nullptr : block.get(), size, nullPointer ? nullptr : &passed);
     call.checkCalloc(requests);
     const bool read =
         (fresh || written != nullptr) && reading.problem == fmuStateBytes::Problem::None;
@@ -1386,8 +1387,8 @@ bool countMatches(Instance& s, Expectation& e, const char* function, const char*
         return true;
     }
     refuse(s, e,
-           formatted("%s: %s = %zu, but the %zu %s name %zu scalar variables.", function,
-                     countName, count, references, referencesName, references));
+           formatted("%s: %s = %zu, but the %zu %s name %zu scalar variables.", function, countName,
+                     count, references, referencesName, references));
     return false;
 }
 
@@ -1400,8 +1401,8 @@ bool arrayGiven(Instance& s, Expectation& e, const char* function, std::size_t c
     return false;
 }
 
-bool referencesFit(Instance& s, Expectation& e, const char* function,
-                   const fmi3ValueReference* vr, std::size_t count, bool outputs) {
+bool referencesFit(Instance& s, Expectation& e, const char* function, const fmi3ValueReference* vr,
+                   std::size_t count, bool outputs) {
     for (std::size_t i = 0; i < count; ++i) {
         if (isOutput(s.model, vr[i]) != outputs || vr[i] >= s.reals.size()) {
             refuse(s, e,
@@ -1421,15 +1422,13 @@ bool derivativeAccepted(Instance* s, Expectation& e, const char* function, bool 
     if (!opens(s, function, kReadable, e)) {
         return false;
     }
-    trace(*s, e,
-          formatted("%s: nUnknowns = %zu, nKnowns = %zu", function, a.nUnknowns, a.nKnowns));
+    trace(*s, e, formatted("%s: nUnknowns = %zu, nKnowns = %zu", function, a.nUnknowns, a.nKnowns));
     const std::size_t seeded = adjoint ? a.nUnknowns : a.nKnowns;
     const std::size_t resulting = adjoint ? a.nKnowns : a.nUnknowns;
     const char* const seededName = adjoint ? "unknowns" : "knowns";
     const char* const resultingName = adjoint ? "knowns" : "unknowns";
     if (!(countMatches(*s, e, function, "nSeed", a.nSeed, seededName, seeded) &&
-          countMatches(*s, e, function, "nSensitivity", a.nSensitivity, resultingName,
-                       resulting) &&
+          countMatches(*s, e, function, "nSensitivity", a.nSensitivity, resultingName, resulting) &&
           arrayGiven(*s, e, function, a.nUnknowns, a.unknowns, "unknowns[]") &&
           arrayGiven(*s, e, function, a.nKnowns, a.knowns, "knowns[]") &&
           arrayGiven(*s, e, function, a.nSeed, a.seed, "seed[]") &&
@@ -1486,8 +1485,8 @@ std::uint32_t knownsRead(int model, std::uint32_t output) {
 // Before initialization ends an output depends on every known it reads;
 // afterwards on the inputs alone, since parameters change only when set.
 std::vector<fmi3ValueReference> dependenciesOf(const Instance& s, std::uint32_t output) {
-    const bool initial = (static_cast<std::uint32_t>(s.state) &
-                          (Instantiated | InitializationMode)) != 0;
+    const bool initial =
+        (static_cast<std::uint32_t>(s.state) & (Instantiated | InitializationMode)) != 0;
     const ModelFacts& facts = factsOf(s.model);
     std::vector<fmi3ValueReference> dependencies;
     for (std::uint32_t vr = 0; vr < facts.firstOutput; ++vr) {
@@ -1551,9 +1550,8 @@ void callDerivative(World& world, bool adjoint, int model, int slot, Instance* s
         require(bitsOf(a.sensitivity[i]) == expected[i] ||
                     (computed && std::isnan(a.sensitivity[i]) && std::isnan(wanted)),
                 [&] {
-                    return std::string(function) + ": sensitivity[" + std::to_string(i) +
-                           "] is " + std::to_string(a.sensitivity[i]) + ", not " +
-                           std::to_string(wanted);
+                    return std::string(function) + ": sensitivity[" + std::to_string(i) + "] is " +
+                           std::to_string(a.sensitivity[i]) + ", not " + std::to_string(wanted);
                 });
     }
 }
@@ -1626,10 +1624,9 @@ void callVariableDependencies(World& world, int model, int slot, Instance* s,
                       arrayGiven(*s, e, function, count, kindsGiven, "dependencyKinds[]");
         }
     }
-    call.check(call.fmi().getVariableDependencies(componentOf(s), dependent,
-                                                  dependentElementsGiven, independentsGiven,
-                                                  independentElementsGiven, kindsGiven,
-                                                  nDependencies),
+    call.check(call.fmi().getVariableDependencies(componentOf(s), dependent, dependentElementsGiven,
+                                                  independentsGiven, independentElementsGiven,
+                                                  kindsGiven, nDependencies),
                e);
     call.checkCalloc(0);
     for (std::size_t i = 0; i <= count; ++i) {
@@ -1664,8 +1661,9 @@ void callOutputDerivatives(World& world, int model, int slot, Instance* s, std::
                e);
     call.checkCalloc(0);
     for (std::size_t i = 0; values != nullptr && i < nvr && nvr <= kMaxNvr; ++i) {
-        require(bitsOf(values[i]) == kUntouchedBits,
-                [&] { return std::string(function) + ": values[" + std::to_string(i) + "] written"; });
+        require(bitsOf(values[i]) == kUntouchedBits, [&] {
+            return std::string(function) + ": values[" + std::to_string(i) + "] written";
+        });
     }
 }
 
