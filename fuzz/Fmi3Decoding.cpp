@@ -15,6 +15,8 @@ namespace fmi3 {
 namespace {
 
 constexpr int kVersion = 3;
+// What a damage that names another FMI version writes instead of 3.0.
+constexpr const char* kOtherFmiVersions[] = {"1.0", "2.0", ""};
 
 InstantiateArguments readInstantiateArguments(Input& in) {
     InstantiateArguments a;
@@ -75,6 +77,82 @@ void runSetDebugLogging(World& world, Input& in) {
     }
     callSetDebugLogging(world, t.model, t.slot, t.instance, loggingOn, n,
                         b >= kArraysTampered ? nullptr : categories.data());
+}
+
+void runDeserialize(World& world, Input& in) {
+    const Target t = readTarget(world, in, kVersion);
+    const FmuStateChoice choice = in.byte();
+    const std::uint8_t flags = in.byte();
+    const bool callocFails = (in.byte() & 1) != 0;
+    BytesToRead bytes;
+    bytes.null = (flags & kNullBytes) != 0;
+    bytes.bytes =
+        readSerializedBytes(world, in, identityOf(t.model), t.instance, kOtherFmiVersions);
+    callDeserialize(world, t.model, t.slot, t.instance, choice, bytes, (flags & kNullPointer) != 0,
+                    callocFails);
+}
+
+std::unique_ptr<std::uint32_t[]> readReferences(Input& in, std::size_t n, bool leftOut) {
+    if (leftOut) {
+        return nullptr;
+    }
+    std::unique_ptr<std::uint32_t[]> vr = masterArray<std::uint32_t>(n, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        vr[i] = in.valueReference();
+    }
+    return vr;
+}
+
+// Counts of unknowns and knowns, a null-arrays byte as for
+// fmi2GetDirectionalDerivative, the counts of seeds and sensitivities as
+// kWrongCount says, then the references and the seeds.
+void runDerivative(World& world, Input& in, bool adjoint) {
+    const Target t = readTarget(world, in, kVersion);
+    bool hugeUnknowns = false;
+    bool hugeKnowns = false;
+    DerivativeArguments a;
+    a.nUnknowns = in.nvr(hugeUnknowns);
+    a.nKnowns = in.nvr(hugeKnowns);
+    const std::uint8_t b = in.byte();
+    std::uint8_t nulls = b >= kArraysTampered ? b & 0x0F : 0;
+    const std::size_t seeded = adjoint ? a.nUnknowns : a.nKnowns;
+    const std::size_t resulting = adjoint ? a.nKnowns : a.nUnknowns;
+    if (hugeUnknowns) {
+        nulls |= kNullUnknowns | (adjoint ? kNullSeeds : kNullResults);
+    }
+    if (hugeKnowns) {
+        nulls |= kNullKnowns | (adjoint ? kNullResults : kNullSeeds);
+    }
+    a.nSeed = readValueCount(in, seeded);
+    a.nSensitivity = readValueCount(in, resulting);
+    const std::unique_ptr<std::uint32_t[]> unknowns =
+        readReferences(in, a.nUnknowns, (nulls & kNullUnknowns) != 0);
+    const std::unique_ptr<std::uint32_t[]> knowns =
+        readReferences(in, a.nKnowns, (nulls & kNullKnowns) != 0);
+    std::unique_ptr<double[]> seed;
+    if ((nulls & kNullSeeds) == 0) {
+        seed = masterArray<double>(seeded, 0.0);
+        for (std::size_t i = 0; i < seeded; ++i) {
+            seed[i] = in.real();
+        }
+    }
+    std::unique_ptr<double[]> sensitivity;
+    if ((nulls & kNullResults) == 0) {
+        sensitivity = masterArray<double>(resulting, realFromBits(kUntouchedBits));
+    }
+    a.unknowns = unknowns.get();
+    a.knowns = knowns.get();
+    a.seed = seed.get();
+    a.sensitivity = sensitivity.get();
+    callDerivative(world, adjoint, t.model, t.slot, t.instance, a);
+}
+
+void runOutputDerivatives(World& world, Input& in) {
+    const Target t = readTarget(world, in, kVersion);
+    const DerivativeArrays a = readDerivativeArrays(in);
+    const std::size_t nValues = readValueCount(in, a.nvr);
+    callOutputDerivatives(world, t.model, t.slot, t.instance, a.nvr, a.vr.get(), a.order.get(),
+                          a.value.get(), nValues);
 }
 
 }  // namespace
@@ -165,9 +243,47 @@ void runCall(World& world, Input& in, Operation operation) {
         case Operation::Fmi3GetVersion:
             callVersion(world, modelOfTarget(in.byte()));
             break;
+        case Operation::Fmi3SerializedFMUStateSize: {
+            const Target t = readTarget(world, in, kVersion);
+            const FmuStateChoice choice = in.byte();
+            callSerializedSize(world, t.model, t.slot, t.instance, choice,
+                               (in.byte() & kNullPointer) != 0);
+            break;
+        }
+        case Operation::Fmi3SerializeFMUState: {
+            const Target t = readTarget(world, in, kVersion);
+            const FmuStateChoice choice = in.byte();
+            const std::uint8_t flags = in.byte();
+            callSerialize(world, t.model, t.slot, t.instance, choice, flags >> 1,
+                          (flags & kNullPointer) != 0);
+            break;
+        }
+        case Operation::Fmi3DeserializeFMUState:
+            runDeserialize(world, in);
+            break;
+        case Operation::Fmi3GetDirectionalDerivative:
+        case Operation::Fmi3GetAdjointDerivative:
+            runDerivative(world, in, operation == Operation::Fmi3GetAdjointDerivative);
+            break;
+        case Operation::Fmi3GetNumberOfVariableDependencies: {
+            const Target t = readTarget(world, in, kVersion);
+            const fmi3ValueReference dependent = in.valueReference();
+            callNumberOfDependencies(world, t.model, t.slot, t.instance, dependent,
+                                     (in.byte() & kNullPointer) != 0);
+            break;
+        }
+        case Operation::Fmi3GetVariableDependencies: {
+            const Target t = readTarget(world, in, kVersion);
+            const fmi3ValueReference dependent = in.valueReference();
+            const std::uint8_t countByte = in.byte();
+            callVariableDependencies(world, t.model, t.slot, t.instance, dependent, countByte,
+                                     in.byte());
+            break;
+        }
+        case Operation::Fmi3GetOutputDerivatives:
+            runOutputDerivatives(world, in);
+            break;
         default:
-            // Not made yet: serialization, derivatives, dependencies and
-            // output derivatives of 3.0.
             break;
     }
 }

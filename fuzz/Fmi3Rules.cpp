@@ -11,6 +11,7 @@
 #include <sanitizer/allocator_interface.h>
 #include <xmmintrin.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -872,6 +873,9 @@ struct InapplicableFunction {
 constexpr const char* kNoEventMode = "This FMU has no event mode (hasEventMode=\"false\").";
 constexpr const char* kNoModelExchange =
     "This FMU is a co-simulation FMU; it has no model exchange interface.";
+constexpr const char* kNoStructuralParameters =
+    "This FMU has no structural parameters and no configuration mode.";
+constexpr const char* kNoClocks = "This FMU has no clocks.";
 
 const InapplicableFunction kInapplicableFunctions[] = {
     {"fmi3EnterEventMode", kNoEventMode,
@@ -889,10 +893,9 @@ const InapplicableFunction kInapplicableFunctions[] = {
          std::size_t n = 0;
          return as<fmi3Status (*)(fmi3Instance, std::size_t*)>(f)(c, &n);
      }},
-    {"fmi3EnterConfigurationMode",
-     "This FMU has no structural parameters and no configuration mode.",
+    {"fmi3EnterConfigurationMode", kNoStructuralParameters,
      [](void* f, fmi3Instance c) { return as<fmi3Status (*)(fmi3Instance)>(f)(c); }},
-    {"fmi3GetShiftDecimal", "This FMU has no clocks.",
+    {"fmi3GetShiftDecimal", kNoClocks,
      [](void* f, fmi3Instance c) {
          return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t,
                                   fmi3Float64*)>(f)(c, nullptr, 0, nullptr);
@@ -906,6 +909,92 @@ const InapplicableFunction kInapplicableFunctions[] = {
      "This FMU has no clocks and does not evaluate discrete states "
      "(providesEvaluateDiscreteStates=\"false\").",
      [](void* f, fmi3Instance c) { return as<fmi3Status (*)(fmi3Instance)>(f)(c); }},
+    {"fmi3UpdateDiscreteStates", kNoEventMode,
+     [](void* f, fmi3Instance c) {
+         fmi3Boolean flags[5] = {};
+         fmi3Float64 nextEventTime = 0.0;
+         return as<fmi3Status (*)(fmi3Instance, fmi3Boolean*, fmi3Boolean*, fmi3Boolean*,
+                                  fmi3Boolean*, fmi3Boolean*, fmi3Float64*)>(f)(
+             c, &flags[0], &flags[1], &flags[2], &flags[3], &flags[4], &nextEventTime);
+     }},
+    {"fmi3ExitConfigurationMode", kNoStructuralParameters,
+     [](void* f, fmi3Instance c) { return as<fmi3Status (*)(fmi3Instance)>(f)(c); }},
+    {"fmi3GetIntervalDecimal", kNoClocks,
+     [](void* f, fmi3Instance c) {
+         return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t,
+                                  fmi3Float64*, fmi3IntervalQualifier*)>(f)(c, nullptr, 0, nullptr,
+                                                                            nullptr);
+     }},
+    {"fmi3GetIntervalFraction", kNoClocks,
+     [](void* f, fmi3Instance c) {
+         return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t, fmi3UInt64*,
+                                  fmi3UInt64*, fmi3IntervalQualifier*)>(f)(c, nullptr, 0, nullptr,
+                                                                           nullptr, nullptr);
+     }},
+    {"fmi3GetShiftFraction", kNoClocks,
+     [](void* f, fmi3Instance c) {
+         return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t, fmi3UInt64*,
+                                  fmi3UInt64*)>(f)(c, nullptr, 0, nullptr, nullptr);
+     }},
+    {"fmi3SetIntervalDecimal", kNoClocks,
+     [](void* f, fmi3Instance c) {
+         return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t,
+                                  const fmi3Float64*)>(f)(c, nullptr, 0, nullptr);
+     }},
+    {"fmi3SetIntervalFraction", kNoClocks,
+     [](void* f, fmi3Instance c) {
+         return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t,
+                                  const fmi3UInt64*, const fmi3UInt64*)>(f)(c, nullptr, 0, nullptr,
+                                                                            nullptr);
+     }},
+    {"fmi3SetShiftDecimal", kNoClocks,
+     [](void* f, fmi3Instance c) {
+         return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t,
+                                  const fmi3Float64*)>(f)(c, nullptr, 0, nullptr);
+     }},
+    {"fmi3SetShiftFraction", kNoClocks,
+     [](void* f, fmi3Instance c) {
+         return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t,
+                                  const fmi3UInt64*, const fmi3UInt64*)>(f)(c, nullptr, 0, nullptr,
+                                                                            nullptr);
+     }},
+    {"fmi3CompletedIntegratorStep", kNoModelExchange,
+     [](void* f, fmi3Instance c) {
+         fmi3Boolean enterEventMode = false;
+         fmi3Boolean terminateSimulation = false;
+         return as<fmi3Status (*)(fmi3Instance, fmi3Boolean, fmi3Boolean*, fmi3Boolean*)>(f)(
+             c, true, &enterEventMode, &terminateSimulation);
+     }},
+    {"fmi3SetContinuousStates", kNoModelExchange,
+     [](void* f, fmi3Instance c) {
+         const fmi3Float64 states[1] = {};
+         return as<fmi3Status (*)(fmi3Instance, const fmi3Float64*, std::size_t)>(f)(c, states, 0);
+     }},
+    {"fmi3GetContinuousStateDerivatives", kNoModelExchange,
+     [](void* f, fmi3Instance c) {
+         fmi3Float64 derivatives[1] = {};
+         return as<fmi3Status (*)(fmi3Instance, fmi3Float64*, std::size_t)>(f)(c, derivatives, 0);
+     }},
+    {"fmi3GetEventIndicators", kNoModelExchange,
+     [](void* f, fmi3Instance c) {
+         fmi3Float64 indicators[1] = {};
+         return as<fmi3Status (*)(fmi3Instance, fmi3Float64*, std::size_t)>(f)(c, indicators, 0);
+     }},
+    {"fmi3GetContinuousStates", kNoModelExchange,
+     [](void* f, fmi3Instance c) {
+         fmi3Float64 states[1] = {};
+         return as<fmi3Status (*)(fmi3Instance, fmi3Float64*, std::size_t)>(f)(c, states, 0);
+     }},
+    {"fmi3GetNominalsOfContinuousStates", kNoModelExchange,
+     [](void* f, fmi3Instance c) {
+         fmi3Float64 nominals[1] = {};
+         return as<fmi3Status (*)(fmi3Instance, fmi3Float64*, std::size_t)>(f)(c, nominals, 0);
+     }},
+    {"fmi3GetNumberOfEventIndicators", kNoModelExchange,
+     [](void* f, fmi3Instance c) {
+         std::size_t n = 0;
+         return as<fmi3Status (*)(fmi3Instance, std::size_t*)>(f)(c, &n);
+     }},
 };
 
 }  // namespace
@@ -1011,12 +1100,15 @@ void callFreeFmuState(World& world, int model, int slot, Instance* s, FmuStateCh
             }
         }
     }
-    call.check(call.fmi().freeFMUState(componentOf(s), nullPointer ? nullptr : &passed), e);
+    const fmi3Status status =
+        call.fmi().freeFMUState(componentOf(s), nullPointer ? nullptr : &passed);
     call.checkCalloc(0);
+    // The master forgets the FMU state before the record is read against its books.
     if (freed) {
         requireFreed(handle, "a freed FMU state");
         forgetFmuState(world, *s, handle);
     }
+    call.check(status, e);
     require(passed == expectedHandle,
             [] { return std::string("fmi3FreeFMUState: the FMU state handed back is wrong"); });
 }
@@ -1091,6 +1183,488 @@ void callDoStep(World& world, int model, int slot, Instance* s, fmi3Float64 comm
                                   : eventHandlingNeeded && terminateSimulation && earlyReturn &&
                                         bitsOf(lastSuccessfulTime) == kUntouchedBits;
     require(resultsRight, [] { return std::string("fmi3DoStep: the step results are wrong"); });
+}
+
+// ------------------------------------------------------------ serialization
+
+namespace {
+
+fmuStateBytes::Content contentOf(const KnownFmuState& known) {
+    return {known.state, known.time, known.reals};
+}
+
+void refuseReading(Instance& s, Expectation& e, const fmuStateBytes::Reading& reading) {
+    using fmuStateBytes::Problem;
+    constexpr const char* function = "fmi3DeserializeFMUState";
+    const ModelFacts& facts = factsOf(s.model);
+    switch (reading.problem) {
+        case Problem::None:
+            return;
+        case Problem::NotAnFmuState:
+            refuse(s, e,
+                   formatted("%s: The bytes are no serialized FMU state of this library (%s).",
+                             function, fmuStateBytes::kName));
+            return;
+        case Problem::Damaged:
+            refuse(s, e,
+                   formatted("%s: The serialized FMU state is damaged: its checksum, length or "
+                             "contents do not match.",
+                             function));
+            return;
+        case Problem::OtherFormatVersion:
+            refuse(s, e,
+                   formatted("%s: The serialized FMU state is in format version %u; this library "
+                             "reads version %u.",
+                             function, reading.formatVersion, fmuStateBytes::kVersion));
+            return;
+        case Problem::OtherFmiVersion:
+            refuse(s, e,
+                   formatted("%s: The serialized FMU state is of FMI version %s, not 3.0.",
+                             function, reading.found.c_str()));
+            return;
+        case Problem::OtherModel:
+            refuse(s, e,
+                   formatted("%s: The serialized FMU state is of model %s, not %s.", function,
+                             reading.found.c_str(), facts.identifier.c_str()));
+            return;
+        case Problem::OtherGuid:
+            refuse(s, e,
+                   formatted("%s: The serialized FMU state is of GUID %s, not %s.", function,
+                             reading.found.c_str(), facts.guid.c_str()));
+            return;
+    }
+}
+
+}  // namespace
+
+void callSerializedSize(World& world, int model, int slot, Instance* s, FmuStateChoice choice,
+                        bool nullSize) {
+    constexpr const char* function = "fmi3SerializedFMUStateSize";
+    Call call(world, function, model, slot, kOkOrError);
+    void* const handle = chosenFmuState(world, s, choice, kVersion);
+    constexpr std::size_t kUntouchedSize = 0x5a5a5a5a;
+    std::size_t size = kUntouchedSize;
+    std::size_t expectedSize = kUntouchedSize;
+    Expectation e;
+    if (opens(s, function, kAnyState, e) && acceptFmuState(*s, e, function, handle) != nullptr) {
+        if (nullSize) {
+            refuseNull(*s, e, function, "size");
+        } else {
+            expectedSize = fmuStateBytes::serializedSize(identityOf(model));
+            trace(*s, e, formatted("%s: FMUState %p, size %zu", function, handle, expectedSize));
+        }
+    }
+    call.check(
+        call.fmi().serializedFMUStateSize(componentOf(s), handle, nullSize ? nullptr : &size), e);
+    call.checkCalloc(0);
+    require(size == expectedSize, [&] {
+        return std::string(function) + ": size " + std::to_string(size) + " instead of " +
+               std::to_string(expectedSize);
+    });
+}
+
+void callSerialize(World& world, int model, int slot, Instance* s, FmuStateChoice choice,
+                   std::uint8_t sizeKind, bool nullBytes) {
+    constexpr const char* function = "fmi3SerializeFMUState";
+    Call call(world, function, model, slot, kOkOrError);
+    void* const handle = chosenFmuState(world, s, choice, kVersion);
+    const fmuStateBytes::Identity who = identityOf(model);
+    const std::size_t needed = fmuStateBytes::serializedSize(who);
+    const std::size_t sizes[] = {needed, 0, needed - 1, needed + 16};
+    const std::size_t size = sizes[sizeKind % 4];
+    // One byte more than passed, so that a write past the size shows.
+    std::vector<fmi3Byte> bytes(size + 1, 0x5a);
+    std::vector<fmi3Byte> expected = bytes;
+    Expectation e;
+    if (opens(s, function, kAnyState, e)) {
+        trace(*s, e, formatted("%s: FMUState %p, size %zu", function, handle, size));
+        const KnownFmuState* own = acceptFmuState(*s, e, function, handle);
+        if (own == nullptr) {
+            // Refused.
+        } else if (nullBytes) {
+            refuseNull(*s, e, function, "serializedState[]");
+        } else if (size < needed) {
+            refuse(*s, e,
+                   formatted("%s: size %zu is less than the %zu bytes that "
+                             "fmi3SerializedFMUStateSize gives.",
+                             function, size, needed));
+        } else {
+            const std::vector<char> written = fmuStateBytes::serialized(who, contentOf(*own));
+            std::copy(written.begin(), written.end(), expected.begin());
+            world.serialized = written;
+        }
+    }
+    call.check(call.fmi().serializeFMUState(componentOf(s), handle,
+                                            nullBytes ? nullptr : bytes.data(), size),
+               e);
+    call.checkCalloc(0);
+    require(bytes == expected, [] {
+        return std::string("fmi3SerializeFMUState: the bytes are not the ones expected");
+    });
+}
+
+void callDeserialize(World& world, int model, int slot, Instance* s, FmuStateChoice choice,
+                     const BytesToRead& bytes, bool nullPointer, bool callocFails) {
+    constexpr const char* function = "fmi3DeserializeFMUState";
+    Call call(world, function, model, slot, kOkOrError);
+    void* const handle = chosenFmuState(world, s, choice, kVersion);
+    fmi3FMUState passed = handle;
+    void* expectedHandle = handle;
+    Expectation e;
+    std::size_t requests = 0;
+    KnownFmuState* written = nullptr;
+    bool fresh = false;
+    fmuStateBytes::Reading reading;
+    if (opens(s, function, kAnyState, e)) {
+        trace(*s, e, formatted("%s: size %zu", function, bytes.bytes.size()));
+        if (bytes.null) {
+            refuseNull(*s, e, function, "serializedState[]");
+        } else if (nullPointer) {
+            refuseNull(*s, e, function, "FMUState");
+        } else {
+            bool target = false;
+            if (handle != nullptr) {
+                written = acceptFmuState(*s, e, function, handle);
+                target = written != nullptr;
+            } else {
+                requests = 1;
+                if (callocFails) {
+                    refuse(*s, e, formatted("%s: Out of memory.", function));
+                } else {
+                    target = true;
+                    fresh = true;
+                }
+            }
+            if (target) {
+                reading = fmuStateBytes::read(identityOf(model), kAnyState, bytes.bytes.data(),
+                                              bytes.bytes.size());
+                refuseReading(*s, e, reading);
+            }
+        }
+    }
+    // The bytes in a block of exactly their size, so that a read past them is
+    // caught; never a null one for no bytes.
+    const std::size_t size = bytes.bytes.size();
+    std::unique_ptr<fmi3Byte[]> block(new fmi3Byte[size == 0 ? 1 : size]);
+    std::copy(bytes.bytes.begin(), bytes.bytes.end(), block.get());
+    if (callocFails) {
+        failRuntimeCallocFrom(1);
+    }
+    const fmi3Status status = call.fmi().deserializeFMUState(
+        componentOf(s), bytes.null ? nullptr : block.get(), size, nullPointer ? nullptr : &passed);
+    call.checkCalloc(requests);
+    const bool read =
+        (fresh || written != nullptr) && reading.problem == fmuStateBytes::Problem::None;
+    if (read) {
+        const KnownFmuState content = {fresh ? passed : handle, reading.content.state,
+                                       reading.content.time, reading.content.reals};
+        if (fresh) {
+            require(passed != nullptr,
+                    [] { return std::string("fmi3DeserializeFMUState gave no FMU state"); });
+            s->fmuStates.insert(s->fmuStates.begin(), content);
+        } else {
+            *written = content;
+        }
+        expectedHandle = content.handle;
+    }
+    call.check(status, e);
+    require(passed == expectedHandle, [] {
+        return std::string("fmi3DeserializeFMUState: the FMU state handed back is wrong");
+    });
+}
+
+// ------------------------------------------------------------ derivatives and dependencies
+
+namespace {
+
+bool isOutput(int model, std::uint32_t vr) {
+    return vr >= factsOf(model).firstOutput && vr < factsOf(model).realCount();
+}
+
+bool countMatches(Instance& s, Expectation& e, const char* function, const char* countName,
+                  std::size_t count, const char* referencesName, std::size_t references) {
+    if (count == references) {
+        return true;
+    }
+    refuse(s, e,
+           formatted("%s: %s = %zu, but the %zu %s name %zu scalar variables.", function, countName,
+                     count, references, referencesName, references));
+    return false;
+}
+
+bool arrayGiven(Instance& s, Expectation& e, const char* function, std::size_t count,
+                const void* array, const char* name) {
+    if (count == 0 || array != nullptr) {
+        return true;
+    }
+    refuseNull(s, e, function, name);
+    return false;
+}
+
+bool referencesFit(Instance& s, Expectation& e, const char* function, const fmi3ValueReference* vr,
+                   std::size_t count, bool outputs) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (isOutput(s.model, vr[i]) != outputs || vr[i] >= s.reals.size()) {
+            refuse(s, e,
+                   formatted("%s: Value reference %u is no %s.", function, vr[i],
+                             outputs ? "output" : "parameter or input"));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether the call gets to compute: what both derivative functions check, in
+// their order. The seed runs over the knowns for the directional derivative,
+// over the unknowns for the adjoint one.
+bool derivativeAccepted(Instance* s, Expectation& e, const char* function, bool adjoint,
+                        const DerivativeArguments& a) {
+    if (!opens(s, function, kReadable, e)) {
+        return false;
+    }
+    trace(*s, e, formatted("%s: nUnknowns = %zu, nKnowns = %zu", function, a.nUnknowns, a.nKnowns));
+    const std::size_t seeded = adjoint ? a.nUnknowns : a.nKnowns;
+    const std::size_t resulting = adjoint ? a.nKnowns : a.nUnknowns;
+    const char* const seededName = adjoint ? "unknowns" : "knowns";
+    const char* const resultingName = adjoint ? "knowns" : "unknowns";
+    if (!(countMatches(*s, e, function, "nSeed", a.nSeed, seededName, seeded) &&
+          countMatches(*s, e, function, "nSensitivity", a.nSensitivity, resultingName, resulting) &&
+          arrayGiven(*s, e, function, a.nUnknowns, a.unknowns, "unknowns[]") &&
+          arrayGiven(*s, e, function, a.nKnowns, a.knowns, "knowns[]") &&
+          arrayGiven(*s, e, function, a.nSeed, a.seed, "seed[]") &&
+          arrayGiven(*s, e, function, a.nSensitivity, a.sensitivity, "sensitivity[]") &&
+          referencesFit(*s, e, function, a.unknowns, a.nUnknowns, true) &&
+          referencesFit(*s, e, function, a.knowns, a.nKnowns, false))) {
+        return false;
+    }
+    if (factsOf(s->model).partial == nullptr) {
+        refuse(*s, e,
+               formatted("%s: Model %s states no partial derivatives.", function,
+                         factsOf(s->model).identifier.c_str()));
+        return false;
+    }
+    return true;
+}
+
+// The sensitivities exactly: each the products of the partials with their
+// seeds, summed in order from the first product on.
+std::vector<std::uint64_t> expectedSensitivities(const Instance& s, bool adjoint,
+                                                 const DerivativeArguments& a) {
+    const ModelFacts& facts = factsOf(s.model);
+    const ModelArithmetic arithmetic(s.model);
+    const std::size_t outer = adjoint ? a.nKnowns : a.nUnknowns;
+    const std::size_t inner = adjoint ? a.nUnknowns : a.nKnowns;
+    std::vector<std::uint64_t> bits;
+    for (std::size_t o = 0; o < outer; ++o) {
+        double sum = 0.0;
+        for (std::size_t i = 0; i < inner; ++i) {
+            const std::uint32_t unknown = adjoint ? a.unknowns[i] : a.unknowns[o];
+            const std::uint32_t known = adjoint ? a.knowns[o] : a.knowns[i];
+            const double product = facts.partial(s.reals, unknown, known) * a.seed[i];
+            sum = i == 0 ? product : sum + product;
+        }
+        bits.push_back(bitsOf(sum));
+    }
+    return bits;
+}
+
+// The knowns each output's equation reads, one bit each, by value reference.
+std::uint32_t knownsRead(int model, std::uint32_t output) {
+    switch (model) {
+        case 0:  // both forces: rate and both ends
+            return 0x7;
+        case 1:  // the force: both limits, both rates, the displacement
+            return 0x1f;
+        case 2:  // each bar's forces: its rate and its two ends
+            return output < 8 ? 0xd : 0x32;
+        default:  // the event count reads nothing
+            return 0;
+    }
+}
+
+// Before initialization ends an output depends on every known it reads;
+// afterwards on the inputs alone, since parameters change only when set.
+std::vector<fmi3ValueReference> dependenciesOf(const Instance& s, std::uint32_t output) {
+    const bool initial =
+        (static_cast<std::uint32_t>(s.state) & (Instantiated | InitializationMode)) != 0;
+    const ModelFacts& facts = factsOf(s.model);
+    std::vector<fmi3ValueReference> dependencies;
+    for (std::uint32_t vr = 0; vr < facts.firstOutput; ++vr) {
+        const bool reads = (knownsRead(s.model, output) & (1U << vr)) != 0;
+        const bool isInput = !facts.startValues[vr].has_value();
+        if (reads && (initial || isInput)) {
+            dependencies.push_back(vr);
+        }
+    }
+    return dependencies;
+}
+
+bool dependentAccepted(Instance* s, Expectation& e, const char* function,
+                       fmi3ValueReference dependent) {
+    if (!opens(s, function, kAnyState, e)) {
+        return false;
+    }
+    trace(*s, e, formatted("%s: dependent = %u", function, dependent));
+    if (isOutput(s->model, dependent)) {
+        return true;
+    }
+    if (dependent > timeReference(s->model)) {
+        refuseReference(*s, e, function, dependent);
+    } else {
+        refuse(*s, e,
+               formatted("%s: Variable %u is no output; only outputs have dependencies in the "
+                         "model structure.",
+                         function, dependent));
+    }
+    return false;
+}
+
+}  // namespace
+
+void callDerivative(World& world, bool adjoint, int model, int slot, Instance* s,
+                    const DerivativeArguments& a) {
+    const char* const function =
+        adjoint ? "fmi3GetAdjointDerivative" : "fmi3GetDirectionalDerivative";
+    Call call(world, function, model, slot, kOkOrError);
+    std::vector<std::uint64_t> expected;
+    const std::size_t resulting = adjoint ? a.nKnowns : a.nUnknowns;
+    for (std::size_t i = 0; a.sensitivity != nullptr && i < resulting && resulting <= kMaxNvr;
+         ++i) {
+        expected.push_back(bitsOf(a.sensitivity[i]));
+    }
+    Expectation e;
+    const bool computed = derivativeAccepted(s, e, function, adjoint, a);
+    if (computed) {
+        expected = expectedSensitivities(*s, adjoint, a);
+    }
+    const Fmi3Functions& f = call.fmi();
+    const fmi3Status status = (adjoint ? f.getAdjointDerivative : f.getDirectionalDerivative)(
+        componentOf(s), a.unknowns, a.nUnknowns, a.knowns, a.nKnowns, a.seed, a.nSeed,
+        a.sensitivity, a.nSensitivity);
+    call.check(status, e);
+    call.checkCalloc(0);
+    // Where two NaNs meet, which payload comes out depends on the order the
+    // compiler gave the operands of a product or sum: any NaN matches.
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const double wanted = realFromBits(expected[i]);
+        require(bitsOf(a.sensitivity[i]) == expected[i] ||
+                    (computed && std::isnan(a.sensitivity[i]) && std::isnan(wanted)),
+                [&] {
+                    return std::string(function) + ": sensitivity[" + std::to_string(i) + "] is " +
+                           std::to_string(a.sensitivity[i]) + ", not " + std::to_string(wanted);
+                });
+    }
+}
+
+void callNumberOfDependencies(World& world, int model, int slot, Instance* s,
+                              fmi3ValueReference dependent, bool nullCount) {
+    constexpr const char* function = "fmi3GetNumberOfVariableDependencies";
+    Call call(world, function, model, slot, kOkOrError);
+    constexpr std::size_t kUntouchedCount = 0x5a5a5a5a;
+    std::size_t count = kUntouchedCount;
+    std::size_t expectedCount = kUntouchedCount;
+    Expectation e;
+    if (dependentAccepted(s, e, function, dependent)) {
+        if (nullCount) {
+            refuseNull(*s, e, function, "nDependencies");
+        } else {
+            expectedCount = dependenciesOf(*s, dependent).size();
+        }
+    }
+    call.check(call.fmi().getNumberOfVariableDependencies(componentOf(s), dependent,
+                                                          nullCount ? nullptr : &count),
+               e);
+    call.checkCalloc(0);
+    require(count == expectedCount, [&] {
+        return std::string(function) + ": " + std::to_string(count) + " instead of " +
+               std::to_string(expectedCount);
+    });
+}
+
+void callVariableDependencies(World& world, int model, int slot, Instance* s,
+                              fmi3ValueReference dependent, std::uint8_t countByte,
+                              std::uint8_t nulls) {
+    constexpr const char* function = "fmi3GetVariableDependencies";
+    Call call(world, function, model, slot, kOkOrError);
+    std::vector<fmi3ValueReference> dependencies;
+    if (s != nullptr && isOutput(model, dependent)) {
+        dependencies = dependenciesOf(*s, dependent);
+    }
+    const std::size_t count = dependencies.size();
+    const std::size_t nDependencies = countByte < kWrongCount ? count : count + (countByte & 7) - 4;
+    const std::uint8_t leftOut = nulls >= kArraysTampered ? nulls & 0x0F : 0;
+    // The master's arrays, as long as the dependencies there are; untouched
+    // unless the call succeeds.
+    constexpr std::size_t kUntouchedIndex = 0x5a5a5a5a;
+    constexpr fmi3ValueReference kUntouchedReference = 0x5a5a5a5aU;
+    std::vector<std::size_t> dependentElements(count + 1, kUntouchedIndex);
+    std::vector<fmi3ValueReference> independents(count + 1, kUntouchedReference);
+    std::vector<std::size_t> independentElements(count + 1, kUntouchedIndex);
+    std::vector<fmi3DependencyKind> kinds(count + 1, fmi3Constant);
+    const auto given = [leftOut](int bit, auto* array) {
+        return (leftOut & (1U << bit)) != 0 ? nullptr : array;
+    };
+    std::size_t* const dependentElementsGiven = given(0, dependentElements.data());
+    fmi3ValueReference* const independentsGiven = given(1, independents.data());
+    std::size_t* const independentElementsGiven = given(2, independentElements.data());
+    fmi3DependencyKind* const kindsGiven = given(3, kinds.data());
+    Expectation e;
+    bool written = false;
+    if (dependentAccepted(s, e, function, dependent)) {
+        if (nDependencies != count) {
+            refuse(*s, e,
+                   formatted("%s: nDependencies = %zu, but variable %u has %zu dependencies here.",
+                             function, nDependencies, dependent, count));
+        } else {
+            written = arrayGiven(*s, e, function, count, dependentElementsGiven,
+                                 "elementIndicesOfDependent[]") &&
+                      arrayGiven(*s, e, function, count, independentsGiven, "independents[]") &&
+                      arrayGiven(*s, e, function, count, independentElementsGiven,
+                                 "elementIndicesOfIndependents[]") &&
+                      arrayGiven(*s, e, function, count, kindsGiven, "dependencyKinds[]");
+        }
+    }
+    call.check(call.fmi().getVariableDependencies(componentOf(s), dependent, dependentElementsGiven,
+                                                  independentsGiven, independentElementsGiven,
+                                                  kindsGiven, nDependencies),
+               e);
+    call.checkCalloc(0);
+    for (std::size_t i = 0; i <= count; ++i) {
+        const bool holds = written && i < count;
+        require(dependentElements[i] == (holds ? 0 : kUntouchedIndex) &&
+                    independents[i] == (holds ? dependencies[i] : kUntouchedReference) &&
+                    independentElements[i] == (holds ? 0 : kUntouchedIndex) &&
+                    kinds[i] == (holds ? fmi3Dependent : fmi3Constant),
+                [&] {
+                    return std::string(function) + ": dependency " + std::to_string(i) +
+                           " is wrong";
+                });
+    }
+}
+
+void callOutputDerivatives(World& world, int model, int slot, Instance* s, std::size_t nvr,
+                           const fmi3ValueReference* vr, const fmi3Int32* orders,
+                           fmi3Float64* values, std::size_t nValues) {
+    constexpr const char* function = "fmi3GetOutputDerivatives";
+    Call call(world, function, model, slot, kOkOrError);
+    Expectation e;
+    if (opens(s, function, StepMode | Terminated | Error, e)) {
+        trace(*s, e, formatted("%s: nValueReferences = %zu", function, nvr));
+        if (nvr != 0) {
+            refuse(*s, e,
+                   formatted("%s: This FMU computes no derivatives of its outputs "
+                             "(maxOutputDerivativeOrder=\"0\").",
+                             function));
+        }
+    }
+    call.check(call.fmi().getOutputDerivatives(componentOf(s), vr, nvr, orders, values, nValues),
+               e);
+    call.checkCalloc(0);
+    for (std::size_t i = 0; values != nullptr && i < nvr && nvr <= kMaxNvr; ++i) {
+        require(bitsOf(values[i]) == kUntouchedBits, [&] {
+            return std::string(function) + ": values[" + std::to_string(i) + "] written";
+        });
+    }
 }
 
 void callVersion(World& world, int model) {

@@ -33,6 +33,24 @@ struct InstantiateArguments {
 // An FMU state as a master passes it: by the handle byte of CallEncoding.h.
 using FmuStateChoice = std::uint8_t;
 
+// Serialized bytes for fmi3DeserializeFMUState, as the input asks for them.
+struct BytesToRead {
+    bool null = false;
+    std::vector<char> bytes;
+};
+
+// The arguments of fmi3GetDirectionalDerivative and fmi3GetAdjointDerivative.
+struct DerivativeArguments {
+    const fmi3ValueReference* unknowns = nullptr;
+    std::size_t nUnknowns = 0;
+    const fmi3ValueReference* knowns = nullptr;
+    std::size_t nKnowns = 0;
+    const fmi3Float64* seed = nullptr;
+    std::size_t nSeed = 0;
+    fmi3Float64* sensitivity = nullptr;
+    std::size_t nSensitivity = 0;
+};
+
 // Retires whatever occupies the slot first.
 void callInstantiate(World& world, int model, int slot, const InstantiateArguments& a);
 // fmi3InstantiateModelExchange or fmi3InstantiateScheduledExecution, which
@@ -66,6 +84,29 @@ void callGetFmuState(World& world, int model, int slot, Instance* s, FmuStateCho
 void callSetFmuState(World& world, int model, int slot, Instance* s, FmuStateChoice choice);
 void callFreeFmuState(World& world, int model, int slot, Instance* s, FmuStateChoice choice,
                       bool nullPointer);
+void callSerializedSize(World& world, int model, int slot, Instance* s, FmuStateChoice choice,
+                        bool nullSize);
+// sizeKind: 0 the size needed, 1 none, 2 one byte short, 3 more than needed.
+void callSerialize(World& world, int model, int slot, Instance* s, FmuStateChoice choice,
+                   std::uint8_t sizeKind, bool nullBytes);
+void callDeserialize(World& world, int model, int slot, Instance* s, FmuStateChoice choice,
+                     const BytesToRead& bytes, bool nullPointer, bool callocFails);
+
+// fmi3GetDirectionalDerivative, or fmi3GetAdjointDerivative for `adjoint`.
+void callDerivative(World& world, bool adjoint, int model, int slot, Instance* s,
+                    const DerivativeArguments& a);
+void callNumberOfDependencies(World& world, int model, int slot, Instance* s,
+                              fmi3ValueReference dependent, bool nullCount);
+// countByte: the count passed, as kWrongCount says, beside the count of
+// dependencies the instance has; nulls: from kArraysTampered on, its low four
+// bits leave out the four arrays in the order of the arguments.
+void callVariableDependencies(World& world, int model, int slot, Instance* s,
+                              fmi3ValueReference dependent, std::uint8_t countByte,
+                              std::uint8_t nulls);
+void callOutputDerivatives(World& world, int model, int slot, Instance* s, std::size_t nvr,
+                           const fmi3ValueReference* vr, const fmi3Int32* orders,
+                           fmi3Float64* values, std::size_t nValues);
+
 // nullResults: the bits of kNullStepResults.
 void callDoStep(World& world, int model, int slot, Instance* s, fmi3Float64 communicationPoint,
                 fmi3Float64 stepSize, fmi3Boolean noSetPrior, std::uint8_t nullResults);

@@ -1,6 +1,6 @@
 // The fuzz target: turns its input into a sequence of FMI calls on several
-// instances of every model, each model loaded as its FMI 1.0 and as its FMI
-// 2.0 library the way a master loads them, and after every call checks all
+// instances of every model, each model loaded as its FMI 1.0, 2.0 and 3.0
+// library the way a master loads them, and after every call checks all
 // that a master can observe against what the slave must do:
 // - the returned status, first against the set the function may return at
 //   all, then against the one this call must return;
@@ -9,7 +9,9 @@
 //   argument, and the state the instance was in when it logged;
 // - every allocation request and every free, so that a block is freed only
 //   by the call that frees it (or by a failed instantiation or reading of an
-//   FMU state), exactly once, and in the fixed order;
+//   FMU state), exactly once, and in the fixed order; for 3.0, which takes
+//   its memory from the C runtime, every request of its calloc and whether
+//   each block the master knows of is still allocated;
 // - the record of every live instance, read in place: state (in 1.0, Error
 //   stays Error), flags, time, event record or FMU states, and every value
 //   bit for bit, the forces against the models' equations;

@@ -114,8 +114,9 @@ class Sequence {
     Sequence& deSerializeWritten(int model, int slot, std::uint8_t choice, std::uint8_t state,
                                  double time, std::uint8_t damage = kDamageCount,
                                  std::uint8_t at = 0, std::uint8_t flags = 0,
-                                 std::uint8_t allocation = 0) {
-        deSerializeOpening(model, slot, choice, flags, allocation);
+                                 std::uint8_t allocation = 0,
+                                 Operation o = Operation::Fmi2DeSerializeFMUstate) {
+        deSerializeOpening(model, slot, choice, flags, allocation, o);
         byte(damage < kDamageCount ? kBytesDamaged : kBytesWritten);
         byte(state);
         real(time);
@@ -128,13 +129,15 @@ class Sequence {
         }
         return *this;
     }
-    Sequence& deSerializeSerialized(int model, int slot, std::uint8_t choice) {
-        deSerializeOpening(model, slot, choice, 0, 0);
+    Sequence& deSerializeSerialized(int model, int slot, std::uint8_t choice,
+                                    Operation o = Operation::Fmi2DeSerializeFMUstate) {
+        deSerializeOpening(model, slot, choice, 0, 0, o);
         byte(kBytesSerialized);
         return *this;
     }
-    Sequence& deSerializeRaw(int model, int slot, const std::string& raw) {
-        deSerializeOpening(model, slot, 0, 0, 0);
+    Sequence& deSerializeRaw(int model, int slot, const std::string& raw,
+                             Operation o = Operation::Fmi2DeSerializeFMUstate) {
+        deSerializeOpening(model, slot, 0, 0, 0, o);
         byte(kBytesRaw);
         byte(static_cast<std::uint8_t>(raw.size()));
         for (const char ch : raw) {
@@ -298,6 +301,131 @@ class Sequence {
         return *this;
     }
 
+    // FMI 3.0: instantiation with the flags of CallEncoding.h, calloc
+    // failing from the first request for callocFails.
+    Sequence& instantiate3(int model, int slot, std::uint8_t flags = 0,
+                           std::uint8_t callocFails = 0) {
+        operation(Operation::Fmi3InstantiateCoSimulation);
+        byte(targetByte(model, slot));
+        byte(kNameGenerated);
+        byte(kGuidOwn);
+        byte(1);  // loggingOn
+        byte(flags);
+        if ((flags & kFmi3IntermediateVariables) != 0) {
+            byte(1);
+        }
+        byte(callocFails);
+        return *this;
+    }
+    // Through initialization into step mode, with the values given to the
+    // first references set on the way.
+    Sequence& stepMode3(int model, int slot, std::initializer_list<std::uint32_t> vr = {},
+                        std::initializer_list<double> values = {}) {
+        operation(Operation::Fmi3EnterInitializationMode);
+        byte(targetByte(model, slot));
+        byte(1);
+        real(0.001);
+        real(0.0);
+        byte(0);
+        real(0.0);
+        if (vr.size() != 0) {
+            setReal(model, slot, vr, values, 0, Operation::Fmi3SetFloat64);
+            byte(0);  // nValues as many as references
+        }
+        return simple(Operation::Fmi3ExitInitializationMode, model, slot);
+    }
+    Sequence& step3(int model, int slot, double t, double h) {
+        doStep(model, slot, t, h, 0, Operation::Fmi3DoStep);
+        byte(0);  // every step result given
+        return *this;
+    }
+    // Every real and time.
+    Sequence& getAll3(int model, int slot) {
+        operation(Operation::Fmi3GetFloat64);
+        byte(targetByte(model, slot));
+        byte(static_cast<std::uint8_t>(kRealCounts[model] + 1));
+        byte(0);
+        for (int r = 0; r <= kRealCounts[model]; ++r) {
+            reference(static_cast<std::uint32_t>(r));
+        }
+        byte(0);
+        return *this;
+    }
+    Sequence& fmuState3(Operation o, int model, int slot, std::uint8_t choice,
+                        std::uint8_t flags = 0, std::uint8_t callocFails = 0) {
+        operation(o);
+        byte(targetByte(model, slot));
+        byte(choice);
+        if (o != Operation::Fmi3SetFMUState) {
+            byte(flags);
+        }
+        if (o == Operation::Fmi3GetFMUState) {
+            byte(callocFails);
+        }
+        return *this;
+    }
+    // seedCount and sensitivityCount: kWrongCount bytes, 0 for the right count.
+    Sequence& derivative3(Operation o, int model, int slot,
+                          std::initializer_list<std::uint32_t> unknowns,
+                          std::initializer_list<std::uint32_t> knowns,
+                          std::initializer_list<double> seed, std::uint8_t nulls = 0,
+                          std::uint8_t seedCount = 0, std::uint8_t sensitivityCount = 0) {
+        operation(o);
+        byte(targetByte(model, slot));
+        byte(static_cast<std::uint8_t>(unknowns.size()));
+        byte(static_cast<std::uint8_t>(knowns.size()));
+        byte(nulls);
+        byte(seedCount);
+        byte(sensitivityCount);
+        if ((nulls & kNullUnknowns) == 0 || nulls < kArraysTampered) {
+            for (const std::uint32_t vr : unknowns) {
+                reference(vr);
+            }
+        }
+        if ((nulls & kNullKnowns) == 0 || nulls < kArraysTampered) {
+            for (const std::uint32_t vr : knowns) {
+                reference(vr);
+            }
+        }
+        if ((nulls & kNullSeeds) == 0 || nulls < kArraysTampered) {
+            for (const double v : seed) {
+                real(v);
+            }
+        }
+        return *this;
+    }
+    Sequence& numberOfDependencies3(int model, int slot, std::uint32_t dependent,
+                                    std::uint8_t flags = 0) {
+        operation(Operation::Fmi3GetNumberOfVariableDependencies);
+        byte(targetByte(model, slot));
+        reference(dependent);
+        byte(flags);
+        return *this;
+    }
+    Sequence& dependencies3(int model, int slot, std::uint32_t dependent,
+                            std::uint8_t countByte = 0, std::uint8_t nulls = 0) {
+        operation(Operation::Fmi3GetVariableDependencies);
+        byte(targetByte(model, slot));
+        reference(dependent);
+        byte(countByte);
+        byte(nulls);
+        return *this;
+    }
+    Sequence& outputDerivatives3(int model, int slot, std::uint8_t nvr, std::uint8_t nulls = 0) {
+        operation(Operation::Fmi3GetOutputDerivatives);
+        byte(targetByte(model, slot));
+        byte(nvr);
+        byte(nulls);
+        byte(0);
+        return *this;
+    }
+    Sequence& inapplicable3(std::uint8_t function, int model, int slot) {
+        operation(Operation::Fmi3Inapplicable);
+        byte(function);
+        byte(targetByte(model, slot));
+        return *this;
+    }
+
   private:
     void name(const InstantiateOptions& o) {
         byte(o.name);
@@ -309,8 +437,8 @@ class Sequence {
         }
     }
     void deSerializeOpening(int model, int slot, std::uint8_t choice, std::uint8_t flags,
-                            std::uint8_t allocation) {
-        operation(Operation::Fmi2DeSerializeFMUstate);
+                            std::uint8_t allocation, Operation o) {
+        operation(o);
         byte(targetByte(model, slot));
         byte(choice);
         byte(flags);
@@ -834,6 +962,203 @@ Sequence loggerCallsBack2() {
     return s;
 }
 
+// A whole co-simulation of one model in FMI 3.0: the dependencies before
+// and after initialization, both derivatives, steps, FMU states through
+// their bytes, the end.
+Sequence wholeLife3(int model) {
+    constexpr Operation kDirectional = Operation::Fmi3GetDirectionalDerivative;
+    constexpr Operation kAdjoint = Operation::Fmi3GetAdjointDerivative;
+    const auto outputs = [model]() -> std::vector<std::uint32_t> {
+        switch (model) {
+            case kHalvorn:
+                return {3, 4};
+            case kPendrake:
+                return {5};
+            case kCorvessa:
+                return {6, 7, 8, 9};
+            default:
+                return {1};
+        }
+    }();
+    Sequence s;
+    s.instantiate3(model, 0);
+    for (const std::uint32_t output : outputs) {
+        s.numberOfDependencies3(model, 0, output).dependencies3(model, 0, output);
+    }
+    switch (model) {
+        case kHalvorn:
+            s.stepMode3(model, 0, {1, 2}, {0.25, 0.5})
+                .derivative3(kDirectional, model, 0, {3, 4}, {0, 1, 2}, {1.0, 0.5, -1.0})
+                .derivative3(kAdjoint, model, 0, {3, 4}, {0, 1, 2}, {1.0, -2.0});
+            break;
+        case kPendrake:
+            s.stepMode3(model, 0, {4}, {0.1})
+                .derivative3(kDirectional, model, 0, {5}, {0, 1, 2, 3, 4},
+                             {1.0, 1.0, 1.0, 1.0, 1.0})
+                .derivative3(kAdjoint, model, 0, {5}, {0, 1, 2, 3, 4}, {1.0});
+            break;
+        case kCorvessa:
+            s.stepMode3(model, 0, {2, 3, 4, 5}, {0.01, 0.03, 0.1, 0.1})
+                .derivative3(kDirectional, model, 0, {6, 9}, {0, 3, 5}, {1.0, 2.0, 3.0})
+                .derivative3(kAdjoint, model, 0, {6, 7, 8, 9}, {0, 1, 2, 3, 4, 5},
+                             {1.0, -1.0, 0.5, 2.0});
+            break;
+        default:
+            s.stepMode3(model, 0).derivative3(kDirectional, model, 0, {1}, {0}, {1.0});
+            break;
+    }
+    for (const std::uint32_t output : outputs) {
+        s.numberOfDependencies3(model, 0, output).dependencies3(model, 0, output);
+    }
+    s.step3(model, 0, 0.0, 0.001).getAll3(model, 0);
+    s.fmuState3(Operation::Fmi3GetFMUState, model, 0, 0)
+        .step3(model, 0, 0.001, 0.001)
+        .fmuState3(Operation::Fmi3SetFMUState, model, 0, 1)
+        .getAll3(model, 0)
+        .fmuState3(Operation::Fmi3SerializedFMUStateSize, model, 0, 1)
+        .fmuState3(Operation::Fmi3SerializeFMUState, model, 0, 1)
+        .deSerializeSerialized(model, 0, 0, Operation::Fmi3DeserializeFMUState)
+        .deSerializeSerialized(model, 0, 2, Operation::Fmi3DeserializeFMUState)
+        .fmuState3(Operation::Fmi3FreeFMUState, model, 0, 2)
+        .outputDerivatives3(model, 0, 0)
+        .simple(Operation::Fmi3Terminate, model, 0)
+        .getAll3(model, 0)
+        .outputDerivatives3(model, 0, 1)
+        .simple(Operation::Fmi3Reset, model, 0)
+        .simple(Operation::Fmi3FreeInstance, model, 0);
+    return s;
+}
+
+// FMU states of 3.0 taken, refused, serialized and read back, from the
+// master's bytes, damaged ones, a 2.0 library's, and with calloc failing.
+Sequence fmuStates3() {
+    constexpr Operation kDeserialize = Operation::Fmi3DeserializeFMUState;
+    Sequence s;
+    s.instantiate3(kCorvessa, 0).stepMode3(kCorvessa, 0, {2, 3}, {0.5, -0.5});
+    s.instantiate3(kCorvessa, 1).fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 1, 0);
+    s.fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0, 0, 1)
+        .instantiate3(kCorvessa, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0);
+    for (const int choice : {5, 6, 7}) {
+        s.fmuState3(Operation::Fmi3SerializedFMUStateSize, kCorvessa, 0,
+                    static_cast<std::uint8_t>(choice))
+            .instantiate3(kCorvessa, 0)
+            .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0);
+    }
+    s.fmuState3(Operation::Fmi3SerializedFMUStateSize, kCorvessa, 0, 1, kNullPointer)
+        .instantiate3(kCorvessa, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0);
+    for (const int sizeKind : {1, 2, 3}) {
+        s.fmuState3(Operation::Fmi3SerializeFMUState, kCorvessa, 0, 1,
+                    static_cast<std::uint8_t>(sizeKind << 1))
+            .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0);
+    }
+    s.fmuState3(Operation::Fmi3SerializeFMUState, kCorvessa, 0, 1, kNullPointer)
+        .instantiate3(kCorvessa, 0);
+    s.deSerializeWritten(kCorvessa, 0, 0, kStateStepComplete, 2.5, kDamageCount, 0, 0, 0,
+                         kDeserialize)
+        .fmuState3(Operation::Fmi3SetFMUState, kCorvessa, 0, 1)
+        .deSerializeWritten(kCorvessa, 0, 1, kStateError, -1.0, kDamageCount, 0, 0, 0, kDeserialize)
+        .fmuState3(Operation::Fmi3SetFMUState, kCorvessa, 0, 1)
+        .deSerializeWritten(kCorvessa, 0, 0, kStateInstantiated, 0.0, kDamageCount, 0, 0, 1,
+                            kDeserialize);
+    for (std::uint8_t damage = 0; damage < kDamageCount; ++damage) {
+        for (const int at : {0, 64, 255}) {
+            s.instantiate3(kCorvessa, 0)
+                .deSerializeWritten(kCorvessa, 0, 0, kStateStepComplete, 1.0, damage,
+                                    static_cast<std::uint8_t>(at), 0, 0, kDeserialize);
+        }
+    }
+    s.instantiate3(kCorvessa, 0)
+        .deSerializeRaw(kCorvessa, 0, "Chassis force slave FMU state", kDeserialize)
+        .instantiate3(kCorvessa, 0)
+        .deSerializeWritten(kCorvessa, 0, 0, kStateTerminated, 0.0, kDamageCount, 0,
+                            kNullPointer | kNullBytes, 0, kDeserialize);
+    // Bytes of the 2.0 library, and 3.0 bytes read by the 2.0 library.
+    s.instantiate2(kCorvessa, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0)
+        .fmuState(Operation::Fmi2SerializeFMUstate, kCorvessa, 0, 1)
+        .instantiate3(kCorvessa, 0)
+        .deSerializeSerialized(kCorvessa, 0, 0, kDeserialize)
+        .instantiate3(kCorvessa, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0)
+        .fmuState3(Operation::Fmi3SerializeFMUState, kCorvessa, 0, 1)
+        .deSerializeSerialized(kCorvessa, 0, 0);
+    return s;
+}
+
+// The derivative and dependency calls refused: wrong counts, null arrays,
+// wrong references, the wrong state, a model without partials.
+Sequence derivativeFaults3() {
+    constexpr Operation kDirectional = Operation::Fmi3GetDirectionalDerivative;
+    constexpr Operation kAdjoint = Operation::Fmi3GetAdjointDerivative;
+    Sequence s;
+    s.instantiate3(kHalvorn, 0).derivative3(kDirectional, kHalvorn, 0, {3}, {0}, {1.0});
+    for (const Operation o : {kDirectional, kAdjoint}) {
+        for (const int seedCount : {0xF9, 0xFD}) {
+            s.instantiate3(kHalvorn, 0)
+                .stepMode3(kHalvorn, 0)
+                .derivative3(o, kHalvorn, 0, {3}, {1, 2}, {1.0, 1.0}, 0,
+                             static_cast<std::uint8_t>(seedCount));
+        }
+        s.instantiate3(kHalvorn, 0)
+            .stepMode3(kHalvorn, 0)
+            .derivative3(o, kHalvorn, 0, {3}, {1}, {1.0}, 0, 0, 0xFD);
+        for (const int nulls : {kNullUnknowns, kNullKnowns, kNullSeeds, kNullResults}) {
+            s.instantiate3(kHalvorn, 0)
+                .stepMode3(kHalvorn, 0)
+                .derivative3(o, kHalvorn, 0, {3}, {1}, {1.0},
+                             static_cast<std::uint8_t>(kArraysTampered | nulls));
+        }
+        s.instantiate3(kHalvorn, 0)
+            .stepMode3(kHalvorn, 0)
+            .derivative3(o, kHalvorn, 0, {1}, {1}, {1.0})
+            .instantiate3(kHalvorn, 0)
+            .stepMode3(kHalvorn, 0)
+            .derivative3(o, kHalvorn, 0, {3}, {4}, {1.0})
+            .instantiate3(kHalvorn, 0)
+            .stepMode3(kHalvorn, 0)
+            .derivative3(o, kHalvorn, 0, {}, {}, {})
+            .instantiate3(kTerminus, 0)
+            .stepMode3(kTerminus, 0)
+            .derivative3(o, kTerminus, 0, {1}, {0}, {1.0});
+    }
+    s.instantiate3(kPendrake, 0)
+        .numberOfDependencies3(kPendrake, 0, 0)
+        .instantiate3(kPendrake, 0)
+        .numberOfDependencies3(kPendrake, 0, 6)
+        .instantiate3(kPendrake, 0)
+        .numberOfDependencies3(kPendrake, 0, 7)
+        .instantiate3(kPendrake, 0)
+        .numberOfDependencies3(kPendrake, 0, 5, kNullPointer)
+        .instantiate3(kPendrake, 0)
+        .dependencies3(kPendrake, 0, 5, 0xFD)
+        .instantiate3(kPendrake, 0)
+        .stepMode3(kPendrake, 0)
+        .dependencies3(kPendrake, 0, 5, 0xFD);
+    for (std::uint8_t bit = 1; bit < 16; bit <<= 1) {
+        s.instantiate3(kPendrake, 0)
+            .dependencies3(kPendrake, 0, 5, 0, static_cast<std::uint8_t>(kArraysTampered | bit));
+    }
+    s.instantiate3(kHalvorn, 0)
+        .stepMode3(kHalvorn, 0)
+        .outputDerivatives3(kHalvorn, 0, 2)
+        .instantiate3(kHalvorn, 0)
+        .outputDerivatives3(kHalvorn, 0, 0);
+    return s;
+}
+
+// Every function that does not apply, each on a fresh instance.
+Sequence inapplicable3() {
+    Sequence s;
+    for (std::uint8_t function = 0; function < 25; ++function) {
+        s.instantiate3(kCorvessa, 0).inapplicable3(function, kCorvessa, 0);
+    }
+    s.inapplicable3(0, kCorvessa, kNullSlot);
+    return s;
+}
+
 bool write(const std::string& directory, const std::string& name, const Sequence& sequence) {
     const std::string path = directory + "/" + name;
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -879,5 +1204,13 @@ int main(int argc, char** argv) {
     ok = write(directory, "fmi2-stepping-edges-Pendrake", steppingEdges2()) && ok;
     ok = write(directory, "fmi2-logger-calls-back", loggerCallsBack2()) && ok;
     ok = write(directory, "fmi2-caller-environments", callerEnvironments2()) && ok;
+    for (int model = 0; model < kModelCount; ++model) {
+        ok = write(directory, std::string("fmi3-life-") + kModelIdentifiers[model],
+                   wholeLife3(model)) &&
+             ok;
+    }
+    ok = write(directory, "fmi3-fmu-states", fmuStates3()) && ok;
+    ok = write(directory, "fmi3-derivative-faults", derivativeFaults3()) && ok;
+    ok = write(directory, "fmi3-inapplicable", inapplicable3()) && ok;
     return ok ? 0 : 1;
 }
