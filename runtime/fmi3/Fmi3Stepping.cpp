@@ -39,16 +39,22 @@ struct StepResults {
     fmi3Float64* lastSuccessfulTime;
 };
 
-[[gnu::noinline]] bool checkStepResults(Fmi3Instance& instance, const StepResults& results) {
+// Each result tested and refused on its own: the four tests are then four
+// branches that the accepted step falls through, where a combined test
+// would compute a flag for each pointer first.
+inline bool hasEveryStepResult(Fmi3Instance& instance, const StepResults& results) {
     return checkNotNull(instance, kDoStep, "eventHandlingNeeded", results.eventHandlingNeeded) &&
            checkNotNull(instance, kDoStep, "terminateSimulation", results.terminateSimulation) &&
            checkNotNull(instance, kDoStep, "earlyReturn", results.earlyReturn) &&
            checkNotNull(instance, kDoStep, "lastSuccessfulTime", results.lastSuccessfulTime);
 }
 
-inline bool hasEveryStepResult(const StepResults& results) {
-    return results.eventHandlingNeeded != nullptr && results.terminateSimulation != nullptr &&
-           results.earlyReturn != nullptr && results.lastSuccessfulTime != nullptr;
+// What every completed step reports besides its time: the FMU has no event
+// mode, never ends a simulation itself and never returns early.
+inline void writeNoEventResults(const StepResults& results) {
+    *results.eventHandlingNeeded = fmi3False;
+    *results.terminateSimulation = fmi3False;
+    *results.earlyReturn = fmi3False;
 }
 
 // The general loop, for a model whose update may ask for termination: the
@@ -80,9 +86,41 @@ fmi3Status runEverySubstep(Fmi3Instance& instance, fmi3Float64 currentCommunicat
     return fmi3OK;
 }
 
+// The quiet loop, which always reaches the end of the step. Every result is
+// written before the loop, its time included, so that across the loop only
+// the instance and the end of the step stay alive; the master reads none of
+// them before the call returns.
+[[gnu::always_inline]] inline void runQuietSubsteps(Fmi3Instance& instance,
+                                                    QuietSubsteps quietSubsteps,
+                                                    fmi3Float64 currentCommunicationPoint,
+                                                    fmi3Float64 communicationStepSize,
+                                                    const StepResults& results) {
+    writeNoEventResults(results);
+    *results.lastSuccessfulTime = endOfStep(currentCommunicationPoint, communicationStepSize);
+    quietSubsteps(instance.data.realValues, instance.data.time, currentCommunicationPoint,
+                  substepSizeOf(modelDefinition, communicationStepSize), kNoEventTime);
+    completeStep(instance.data, currentCommunicationPoint, communicationStepSize);
+}
+
+// The quiet loop of a model that computes under flush-to-zero, inside the
+// switch of the MXCSR. Inlined into the branch that has tested the bits, so
+// that the guard's own tests of them fold away.
+[[gnu::always_inline]] inline void runQuietStepUnderFlushToZero(
+    Fmi3Instance& instance, QuietSubsteps quietSubsteps, fmi3Float64 currentCommunicationPoint,
+    fmi3Float64 communicationStepSize, const StepResults& results) {
+    const MxcsrGuard floatingPoint(instance.data.flushToZeroBits);
+    // The arguments pass into the guard, so that the substep size and the
+    // end of the step are computed in the model's environment.
+    runQuietSubsteps(instance, quietSubsteps, insideGuard(currentCommunicationPoint),
+                     insideGuard(communicationStepSize), results);
+}
+
 // An accepted step after its trace: the ten substeps, through the model's
-// quiet loop where it has one, in the model's floating-point environment;
-// then the results of a step that always reaches its end.
+// quiet loop where it has one, in the model's floating-point environment.
+// Without flush-to-zero bits the MXCSR guard would neither read nor write
+// the MXCSR, so that step runs without it: the bits are tested once, here,
+// instead of in the guard's constructor and again in its destructor, and the
+// caller's MXCSR is not kept across the loop.
 [[gnu::always_inline]] inline fmi3Status runStep(Fmi3Instance& instance,
                                                  fmi3Float64 currentCommunicationPoint,
                                                  fmi3Float64 communicationStepSize,
@@ -92,35 +130,37 @@ fmi3Status runEverySubstep(Fmi3Instance& instance, fmi3Float64 currentCommunicat
         if (runEverySubstep(instance, currentCommunicationPoint, communicationStepSize) != fmi3OK) {
             return fmi3Error;
         }
-    } else {
-        const MxcsrGuard floatingPoint(instance.data.flushToZeroBits);
-        // The arguments pass into the guard, so that the substep size is
-        // computed in the model's environment.
-        const Real point = insideGuard(currentCommunicationPoint);
-        const Real size = insideGuard(communicationStepSize);
-        quietSubsteps(instance.data.realValues, instance.data.time, point,
-                      substepSizeOf(modelDefinition, size), kNoEventTime);
-        completeStep(instance.data, point, size);
+        // Only a completed step reports its results.
+        writeNoEventResults(results);
+        *results.lastSuccessfulTime = instance.data.time;
+        return fmi3OK;
     }
-    *results.eventHandlingNeeded = fmi3False;
-    *results.terminateSimulation = fmi3False;
-    *results.earlyReturn = fmi3False;
-    *results.lastSuccessfulTime = instance.data.time;
+    if (instance.data.flushToZeroBits != 0) {
+        runQuietStepUnderFlushToZero(instance, quietSubsteps, currentCommunicationPoint,
+                                     communicationStepSize, results);
+        return fmi3OK;
+    }
+    runQuietSubsteps(instance, quietSubsteps, currentCommunicationPoint, communicationStepSize,
+                     results);
     return fmi3OK;
 }
 
 // A step with debug logging on. Out of line, so that a step with logging off
 // keeps nothing alive across a logger call and saves no registers for one.
-[[gnu::noinline]] fmi3Status runTracedStep(Fmi3Instance& instance,
-                                           fmi3Float64 currentCommunicationPoint,
-                                           fmi3Float64 communicationStepSize,
-                                           fmi3Boolean noSetFMUStatePriorToCurrentPoint,
-                                           const StepResults& results) {
+// The results come as four pointers, in registers, rather than as a record
+// that the untraced step would have to build on the stack.
+[[gnu::noinline]] fmi3Status runTracedStep(
+    Fmi3Instance& instance, fmi3Float64 currentCommunicationPoint,
+    fmi3Float64 communicationStepSize, fmi3Boolean noSetFMUStatePriorToCurrentPoint,
+    fmi3Boolean* eventHandlingNeeded, fmi3Boolean* terminateSimulation, fmi3Boolean* earlyReturn,
+    fmi3Float64* lastSuccessfulTime) {
     logCall(instance,
             "%s: currentCommunicationPoint = %g, communicationStepSize = %g, "
             "noSetFMUStatePriorToCurrentPoint = fmi3%s",
             kDoStep, currentCommunicationPoint, communicationStepSize,
             noSetFMUStatePriorToCurrentPoint ? "True" : "False");
+    const StepResults results{eventHandlingNeeded, terminateSimulation, earlyReturn,
+                              lastSuccessfulTime};
     return runStep(instance, currentCommunicationPoint, communicationStepSize, results);
 }
 
@@ -139,8 +179,7 @@ SLAVE_API fmi3Status fmi3DoStep(fmi3Instance instance, fmi3Float64 currentCommun
     }
     const StepResults results{eventHandlingNeeded, terminateSimulation, earlyReturn,
                               lastSuccessfulTime};
-    if (!hasEveryStepResult(results)) {
-        checkStepResults(*own, results);
+    if (!hasEveryStepResult(*own, results)) {
         return fmi3Error;
     }
     if (!isStepAccepted(currentCommunicationPoint, communicationStepSize)) {
@@ -148,7 +187,8 @@ SLAVE_API fmi3Status fmi3DoStep(fmi3Instance instance, fmi3Float64 currentCommun
     }
     if (tracesCalls(*own)) {
         return runTracedStep(*own, currentCommunicationPoint, communicationStepSize,
-                             noSetFMUStatePriorToCurrentPoint, results);
+                             noSetFMUStatePriorToCurrentPoint, eventHandlingNeeded,
+                             terminateSimulation, earlyReturn, lastSuccessfulTime);
     }
     return runStep(*own, currentCommunicationPoint, communicationStepSize, results);
 }

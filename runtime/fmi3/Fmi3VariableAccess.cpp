@@ -154,12 +154,21 @@ SLAVE_API fmi3Status fmi3GetFloat64(fmi3Instance instance,
     if (tracesCalls(*own)) {
         return getFloat64Traced(*own, valueReferences, nValueReferences, values);
     }
+    // The model's reals first, as fmi2GetReal reads them: time, the one
+    // reference after them, and a refusal are the rarer branches. The array
+    // is read once, not after every store to the master's values.
+    const std::uint32_t realCount = modelDefinition.realCount;
+    const Real* const realValues = own->data.realValues;
     for (std::size_t i = 0; i < nValueReferences; ++i) {
-        if (!checkValueReference(*own, functionName, valueReferences[i],
-                                 modelDefinition.realCount + 1)) {
+        const fmi3ValueReference vr = valueReferences[i];
+        if (vr < realCount) {
+            values[i] = realValues[vr];
+        } else if (vr == timeValueReference()) {
+            values[i] = own->data.time;
+        } else {
+            refuseValueReference(*own, functionName, vr);
             return fmi3Error;
         }
-        values[i] = valueOf(*own, valueReferences[i]);
     }
     return fmi3OK;
 }
