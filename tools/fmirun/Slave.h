@@ -94,7 +94,8 @@ class Slave final : public CoSimulationSlave {
     // A call needs more than its status checked when it failed, when calls
     // are printed, or when it left messages; only then is its text built.
     bool needsSettling(fmiStatus status) const {
-        return messages_.needAttention() || static_cast<unsigned>(status) > fmiWarning;
+        static_assert(fmiOK == 0 && fmiWarning == 1 && fmiDiscard == 2);
+        return messages_.needsSettling(static_cast<unsigned>(status));
     }
     // The slow side of each call, out of line so that the call itself stays
     // small: the call's text built, printed, its failure reported.
