@@ -53,7 +53,8 @@ class Fmi2Slave final : public CoSimulationSlave {
     void doStepHere(fmiReal communicationPoint, fmiReal stepSize);
 
     bool needsSettling(fmi2Status status) const {
-        return messages_.needAttention() || static_cast<unsigned>(status) > fmi2Warning;
+        static_assert(fmi2OK == 0 && fmi2Warning == 1 && fmi2Discard == 2);
+        return messages_.needsSettling(static_cast<unsigned>(status));
     }
     [[gnu::cold, gnu::noinline]] void settleSetReal(fmi2Status status,
                                                     const fmiValueReference* references,

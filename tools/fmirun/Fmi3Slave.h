@@ -54,7 +54,8 @@ class Fmi3Slave final : public CoSimulationSlave {
     void doStepHere(fmiReal communicationPoint, fmiReal stepSize);
 
     bool needsSettling(fmi3Status status) const {
-        return messages_.needAttention() || static_cast<unsigned>(status) > fmi3Warning;
+        static_assert(fmi3OK == 0 && fmi3Warning == 1 && fmi3Discard == 2);
+        return messages_.needsSettling(static_cast<unsigned>(status));
     }
     // A step also needs it when the slave asks to end the simulation, or
     // returned early although the master does not allow it.

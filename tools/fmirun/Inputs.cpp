@@ -197,8 +197,7 @@ Inputs parseInputs(std::string_view text, const std::string& origin,
     if (times.empty()) {
         location.refuse("no rows of values after the header");
     }
-    auto table = std::make_shared<const InputTable>(std::move(times), std::move(rows));
-    inputs.at = [table](double time, fmiReal* values) { table->at(time, values); };
+    inputs.at = InputSource(std::make_shared<const InputTable>(std::move(times), std::move(rows)));
     return inputs;
 }
 
@@ -223,11 +222,11 @@ Inputs defaultScenario(const ModelDescription& model) {
         inputs.origin = "roll manoeuvre";
         inputs.variables = {&requireInput(model, "displacement1"),
                             &requireInput(model, "displacement2")};
-        inputs.at = [](double time, fmiReal* values) {
+        inputs.at = InputSource([](double time, fmiReal* values) {
             const double travel = 0.05 * roll(time, 0.5, 2.0);
             values[0] = travel;
             values[1] = 0.0 - travel;
-        };
+        });
     } else if (id == "Corvessa") {
         // Front and rear bars in the same manoeuvre; the rear axle follows
         // the front one a tenth of a second later and rolls less.
@@ -235,23 +234,22 @@ Inputs defaultScenario(const ModelDescription& model) {
         inputs.variables = {
             &requireInput(model, "bar1_displacement1"), &requireInput(model, "bar1_displacement2"),
             &requireInput(model, "bar2_displacement1"), &requireInput(model, "bar2_displacement2")};
-        inputs.at = [](double time, fmiReal* values) {
+        inputs.at = InputSource([](double time, fmiReal* values) {
             const double front = 0.05 * roll(time, 0.5, 2.0);
             const double rear = 0.04 * roll(time, 0.6, 2.0);
             values[0] = front;
             values[1] = 0.0 - front;
             values[2] = rear;
             values[3] = 0.0 - rear;
-        };
+        });
     } else if (id == "Pendrake") {
         // Down through the lower limit to -100 mm, up through the upper
         // limit to 150 mm, and back to rest.
         inputs.origin = "sweep through both limits";
         inputs.variables = {&requireInput(model, "displacement")};
-        auto table = std::make_shared<const InputTable>(
+        inputs.at = InputSource(std::make_shared<const InputTable>(
             std::vector<double>{0.0, 1.0, 3.0, 4.0},
-            std::vector<std::vector<fmiReal>>{{0.0}, {-0.1}, {0.15}, {0.0}});
-        inputs.at = [table](double time, fmiReal* values) { table->at(time, values); };
+            std::vector<std::vector<fmiReal>>{{0.0}, {-0.1}, {0.15}, {0.0}}));
     } else {
         throw Failure(kExitUsage, "there is no built-in scenario for model " + id +
                                       "; give the inputs with --input");

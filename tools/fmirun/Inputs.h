@@ -3,20 +3,13 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ModelDescription.h"
-
-struct Inputs {
-    std::vector<const Variable*> variables;
-    // Writes the values of `variables`, in their order, at a time; called
-    // with times that never decrease.
-    std::function<void(double time, fmiReal* values)> at;
-    std::string origin;  // for messages: the file, or the scenario's name
-};
 
 // A table of input values over time, linearly interpolated in between its
 // rows and held constant before the first and after the last. At a row's own
@@ -42,6 +35,38 @@ class InputTable {
     // Where the last lookup ended: a run asks for times in order, so the row
     // is almost always this one or the next.
     mutable std::size_t cursor_ = 0;
+};
+
+// Where the values at a time come from: a table, or a scenario's formula.
+// Called at every step, so it calls either one directly rather than through
+// a type-erased wrapper.
+class InputSource {
+  public:
+    using Formula = void (*)(double time, fmiReal* values);
+
+    InputSource() = default;
+    explicit InputSource(std::shared_ptr<const InputTable> table) : table_(std::move(table)) {}
+    explicit InputSource(Formula formula) : formula_(formula) {}
+
+    void operator()(double time, fmiReal* values) const {
+        if (formula_ != nullptr) {
+            formula_(time, values);
+        } else if (table_ != nullptr) {
+            table_->at(time, values);
+        }
+    }
+
+  private:
+    std::shared_ptr<const InputTable> table_;
+    Formula formula_ = nullptr;
+};
+
+struct Inputs {
+    std::vector<const Variable*> variables;
+    // Writes the values of `variables`, in their order, at a time; called
+    // with times that never decrease.
+    InputSource at;
+    std::string origin;  // for messages: the file, or the scenario's name
 };
 
 // Reads an input CSV file: a header "time,<input name>,..." and one row per

@@ -16,9 +16,6 @@ using InstantiateSlave = fmiComponent (*)(fmiString, fmiString, fmiString, fmiSt
 using InitializeSlave = fmiStatus (*)(fmiComponent, fmiReal, fmiBoolean, fmiReal);
 using TerminateSlave = fmiStatus (*)(fmiComponent);
 using FreeSlaveInstance = void (*)(fmiComponent);
-using SetReal = fmiStatus (*)(fmiComponent, const fmiValueReference*, std::size_t, const fmiReal*);
-using GetReal = fmiStatus (*)(fmiComponent, const fmiValueReference*, std::size_t, fmiReal*);
-using DoStep = fmiStatus (*)(fmiComponent, fmiReal, fmiReal, fmiBoolean);
 }
 
 struct Slave::Functions {
@@ -28,9 +25,6 @@ struct Slave::Functions {
     InitializeSlave initializeSlave;
     TerminateSlave terminateSlave;
     FreeSlaveInstance freeSlaveInstance;
-    SetReal setReal;
-    GetReal getReal;
-    DoStep doStep;
 };
 
 namespace {
@@ -97,10 +91,10 @@ Slave::Slave(const std::string& libraryPath, const ModelDescription& model, Slav
         resolve<InitializeSlave>(library_, prefix_ + "fmiInitializeSlave", libraryPath, id),
         resolve<TerminateSlave>(library_, prefix_ + "fmiTerminateSlave", libraryPath, id),
         resolve<FreeSlaveInstance>(library_, prefix_ + "fmiFreeSlaveInstance", libraryPath, id),
-        resolve<SetReal>(library_, prefix_ + "fmiSetReal", libraryPath, id),
-        resolve<GetReal>(library_, prefix_ + "fmiGetReal", libraryPath, id),
-        resolve<DoStep>(library_, prefix_ + "fmiDoStep", libraryPath, id),
     });
+    setReal_ = resolve<Fmi1SetReal>(library_, prefix_ + "fmiSetReal", libraryPath, id);
+    getReal_ = resolve<Fmi1GetReal>(library_, prefix_ + "fmiGetReal", libraryPath, id);
+    doStep_ = resolve<Fmi1DoStep>(library_, prefix_ + "fmiDoStep", libraryPath, id);
     const InSlaveControls inSlave(controls_);
     const char* version = functions_->getVersion();
     if (options_.logCalls) {
@@ -193,37 +187,10 @@ void Slave::prepareSteps(const fmiValueReference* inputReferences, const fmiReal
     stepArrays_ = {inputReferences, inputs, inputCount, outputReferences, outputs, outputCount};
 }
 
-void Slave::step(fmiReal communicationPoint, fmiReal stepSize) {
-    const InSlaveControls inSlave(controls_);
-    const StepArrays& arrays = stepArrays_;
-    if (arrays.inputCount > 0) {
-        setRealHere(arrays.inputReferences, arrays.inputCount, arrays.inputs);
-    }
-    doStepHere(communicationPoint, stepSize);
-    if (arrays.outputCount > 0) {
-        getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
-    }
-}
-
-void Slave::setRealHere(const fmiValueReference* references, std::size_t count,
-                        const fmiReal* values) {
-    const fmiStatus status = functions_->setReal(component_, references, count, values);
-    if (needsSettling(status)) {
-        settleSetReal(status, references, count, values);
-    }
-}
-
 void Slave::settleSetReal(fmiStatus status, const fmiValueReference* references, std::size_t count,
                           const fmiReal* values) {
     settle(status, prefix_ + "fmiSetReal(c, vr=" + list(references, count) +
                        ", nvr=" + std::to_string(count) + ", value=" + list(values, count) + ")");
-}
-
-void Slave::getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values) {
-    const fmiStatus status = functions_->getReal(component_, references, count, values);
-    if (needsSettling(status)) {
-        settleGetReal(status, references, count, values);
-    }
 }
 
 void Slave::settleGetReal(fmiStatus status, const fmiValueReference* references, std::size_t count,
@@ -251,13 +218,6 @@ void Slave::exitInitialization() {
     if (needsSettling(status)) {
         settle(status, prefix_ + "fmiInitializeSlave(c, tStart=" + formatReal(startTime_) +
                            ", StopTimeDefined=fmiTrue, tStop=" + formatReal(stopTime_) + ")");
-    }
-}
-
-void Slave::doStepHere(fmiReal communicationPoint, fmiReal stepSize) {
-    const fmiStatus status = functions_->doStep(component_, communicationPoint, stepSize, fmiTrue);
-    if (needsSettling(status)) {
-        settleDoStep(status, communicationPoint, stepSize);
     }
 }
 

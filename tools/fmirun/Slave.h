@@ -15,6 +15,15 @@
 #include "ModelDescription.h"
 #include "SlaveSupport.h"
 
+// The functions of a step, kept by the slave itself so that a step calls
+// them without a further lookup.
+extern "C" {
+using Fmi1SetReal = fmiStatus (*)(fmiComponent, const fmiValueReference*, std::size_t,
+                                  const fmiReal*);
+using Fmi1GetReal = fmiStatus (*)(fmiComponent, const fmiValueReference*, std::size_t, fmiReal*);
+using Fmi1DoStep = fmiStatus (*)(fmiComponent, fmiReal, fmiReal, fmiBoolean);
+}
+
 class Slave final : public CoSimulationSlave {
   public:
     // Loads the library and resolves the functions the master calls. Throws
@@ -38,7 +47,19 @@ class Slave final : public CoSimulationSlave {
     void prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
                       std::size_t inputCount, const fmiValueReference* outputReferences,
                       fmiReal* outputs, std::size_t outputCount) override;
-    void step(fmiReal communicationPoint, fmiReal stepSize) override;
+    // Defined here, so that a run that knows its slave is this one (the class
+    // is final) calls it directly and has it inlined into its loop.
+    void step(fmiReal communicationPoint, fmiReal stepSize) override {
+        const InSlaveControls inSlave(controls_);
+        const StepArrays& arrays = stepArrays_;
+        if (arrays.inputCount > 0) {
+            setRealHere(arrays.inputReferences, arrays.inputCount, arrays.inputs);
+        }
+        doStepHere(communicationPoint, stepSize);
+        if (arrays.outputCount > 0) {
+            getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
+        }
+    }
     void terminate() override;
     void freeInstance() override;
 
@@ -50,14 +71,31 @@ class Slave final : public CoSimulationSlave {
     struct Functions;
 
     // The calls themselves, in the controls in force.
-    void setRealHere(const fmiValueReference* references, std::size_t count, const fmiReal* values);
-    void getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values);
-    void doStepHere(fmiReal communicationPoint, fmiReal stepSize);
+    void setRealHere(const fmiValueReference* references, std::size_t count,
+                     const fmiReal* values) {
+        const fmiStatus status = setReal_(component_, references, count, values);
+        if (needsSettling(status)) {
+            settleSetReal(status, references, count, values);
+        }
+    }
+    void getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values) {
+        const fmiStatus status = getReal_(component_, references, count, values);
+        if (needsSettling(status)) {
+            settleGetReal(status, references, count, values);
+        }
+    }
+    void doStepHere(fmiReal communicationPoint, fmiReal stepSize) {
+        const fmiStatus status = doStep_(component_, communicationPoint, stepSize, fmiTrue);
+        if (needsSettling(status)) {
+            settleDoStep(status, communicationPoint, stepSize);
+        }
+    }
 
     // A call needs more than its status checked when it failed, when calls
     // are printed, or when it left messages; only then is its text built.
     bool needsSettling(fmiStatus status) const {
-        return messages_.needAttention() || static_cast<unsigned>(status) > fmiWarning;
+        static_assert(fmiOK == 0 && fmiWarning == 1 && fmiDiscard == 2);
+        return messages_.needsSettling(static_cast<unsigned>(status));
     }
     // The slow side of each call, out of line so that the call itself stays
     // small: the call's text built, printed, its failure reported.
@@ -77,6 +115,9 @@ class Slave final : public CoSimulationSlave {
     FloatingPointControls controls_;
     void* library_ = nullptr;
     std::unique_ptr<Functions> functions_;
+    Fmi1SetReal setReal_ = nullptr;
+    Fmi1GetReal getReal_ = nullptr;
+    Fmi1DoStep doStep_ = nullptr;
     fmiComponent component_ = nullptr;
     std::string prefix_;
     SlaveMessages messages_;

@@ -185,7 +185,7 @@ void SlaveMessages::receive(bool ok, const std::string& line) {
         console::line(line);
     } else {
         messages_.push_back(line);
-        attention_ = true;
+        settleFrom_ = firstStatusToSettle(true);
     }
 }
 
@@ -212,5 +212,5 @@ void SlaveMessages::show() {
 
 void SlaveMessages::clear() {
     messages_.clear();
-    attention_ = options_.logCalls;
+    settleFrom_ = firstStatusToSettle(options_.logCalls);
 }

@@ -71,12 +71,18 @@ std::string list(const double* values, std::size_t count);
 class SlaveMessages {
   public:
     explicit SlaveMessages(SlaveOptions options)
-        : options_(options), attention_(options.logCalls) {}
+        : options_(options), settleFrom_(firstStatusToSettle(options.logCalls)) {}
 
     // Whether the call that just returned needs more than its status checked:
     // calls are printed, or messages wait.
     bool needAttention() const {
-        return attention_;
+        return settleFrom_ == 0;
+    }
+    // The same with the status's own check in one comparison, for the calls
+    // of a step: in every version 0 is OK, 1 a warning and above that a
+    // failure.
+    bool needsSettling(unsigned status) const {
+        return status >= settleFrom_;
     }
     void receive(bool ok, const std::string& line);
     // Prints the call when calls are printed (`results` follows the status)
@@ -91,5 +97,11 @@ class SlaveMessages {
   private:
     SlaveOptions options_;
     std::vector<std::string> messages_;
-    bool attention_;
+    static constexpr unsigned firstStatusToSettle(bool attention) {
+        return attention ? 0 : 2;
+    }
+
+    // The lowest status that needs more than a check: every status while
+    // calls are printed or messages wait, else the failures.
+    unsigned settleFrom_;
 };
