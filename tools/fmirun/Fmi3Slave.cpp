@@ -116,7 +116,12 @@ Fmi3Slave::Fmi3Slave(const std::string& libraryPath, const ModelDescription& mod
     }
 }
 
+// A 3.0 instance's memory is the FMU's own: a run that ends early, refused
+// or failed, still hands the instance back before the library goes.
 Fmi3Slave::~Fmi3Slave() {
+    if (component_ != nullptr) {
+        freeInstance();
+    }
     unloadLibrary(library_, controls_);
 }
 
