@@ -10,7 +10,9 @@ pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
 set(fmirun_dir ${PROJECT_SOURCE_DIR}/tools/fmirun)
 add_library(fmirun_parsers STATIC ${fmirun_dir}/Archive.cpp ${fmirun_dir}/Csv.cpp
             ${fmirun_dir}/Inputs.cpp ${fmirun_dir}/ModelDescription.cpp ${fmirun_dir}/Numbers.cpp)
-target_include_directories(fmirun_parsers PUBLIC ${fmirun_dir} ${PROJECT_SOURCE_DIR}/runtime)
+target_include_directories(fmirun_parsers PUBLIC ${fmirun_dir} ${PROJECT_SOURCE_DIR}/runtime/core
+                           ${PROJECT_SOURCE_DIR}/runtime/fmi1 ${PROJECT_SOURCE_DIR}/runtime/fmi2
+                           ${PROJECT_SOURCE_DIR}/runtime/fmi3)
 target_compile_options(fmirun_parsers PRIVATE ${SLAVE_WARNINGS} -fsanitize=fuzzer-no-link
                                               ${fuzz_sanitizers} -fno-omit-frame-pointer -g)
 target_link_libraries(fmirun_parsers PUBLIC pugixml::pugixml fmt::fmt PkgConfig::LIBZIP)
