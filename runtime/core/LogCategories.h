@@ -4,6 +4,8 @@
 // debug logging on for that category.
 #pragma once
 
+#include <cstdint>
+
 struct LogCategory {
     const char* name;
     const char* description;
@@ -17,3 +19,23 @@ constexpr LogCategory kCalls = {"logCalls",
 }  // namespace logCategory
 
 constexpr LogCategory kLogCategories[] = {logCategory::kError, logCategory::kCalls};
+
+constexpr bool sameText(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+constexpr std::uint32_t categoryBit(const char* name) {
+    std::uint32_t index = 0;
+    while (!sameText(kLogCategories[index].name, name)) {
+        ++index;
+    }
+    return std::uint32_t{1} << index;
+}
+
+constexpr std::uint32_t kCallsCategory = categoryBit(logCategory::kCalls.name);
+constexpr std::uint32_t kAllCategories =
+    (std::uint32_t{1} << (sizeof kLogCategories / sizeof kLogCategories[0])) - 1;

@@ -3,9 +3,11 @@
 // logger.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "Fmi2Types.h"
+#include "FmuStateList.h"
 #include "InstanceData.h"
 #include "LogCategories.h"
 #include "RealBits.h"
@@ -39,17 +41,6 @@ constexpr StateMask kValuesReadable = InitializationMode | StepComplete | Termin
 constexpr StateMask kValuesWritable = Instantiated | InitializationMode | StepComplete;
 constexpr StateMask kStepQueries = StepComplete | Terminated;
 
-// An FMU state as it lives in memory: one block from the master's
-// allocateMemory, the values behind the record. Each instance keeps its FMU
-// states in a list, so that it knows its own and frees what is left of them
-// with itself.
-struct SavedFmuState {
-    SavedFmuState* next;
-    std::uint32_t machineState;
-    Real time;
-    Real* realValues;
-};
-
 struct Fmi2Instance {
     InstanceData data;
     MachineState state;
@@ -62,25 +53,15 @@ struct Fmi2Instance {
     SavedFmuState* fmuStates;
 };
 
-constexpr bool sameText(const char* a, const char* b) {
-    while (*a != '\0' && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
+// FMU states live in blocks from the master's allocateMemory, given back to
+// its freeMemory.
+inline void* allocateBlock(const Fmi2Instance& instance, std::size_t size) {
+    return instance.callbacks.allocateMemory(1, size);
 }
 
-constexpr std::uint32_t categoryBit(const char* name) {
-    std::uint32_t index = 0;
-    while (!sameText(kLogCategories[index].name, name)) {
-        ++index;
-    }
-    return std::uint32_t{1} << index;
+inline void freeBlock(const Fmi2Instance& instance, void* block) {
+    instance.callbacks.freeMemory(block);
 }
-
-constexpr std::uint32_t kCallsCategory = categoryBit(logCategory::kCalls.name);
-constexpr std::uint32_t kAllCategories =
-    (std::uint32_t{1} << (sizeof kLogCategories / sizeof kLogCategories[0])) - 1;
 
 inline bool tracesCalls(const Fmi2Instance& instance) {
     return (instance.debugLogging & kCallsCategory) != 0;

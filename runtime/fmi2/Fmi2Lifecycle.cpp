@@ -3,14 +3,11 @@
 #include <cstring>
 
 #include "Fmi2Instance.h"
+#include "InstanceLifecycle.h"
 
 namespace {
 
 constexpr fmi2String kInstantiate = "fmi2Instantiate";
-
-constexpr std::size_t roundedToReal(std::size_t bytes) {
-    return (bytes + sizeof(Real) - 1) / sizeof(Real) * sizeof(Real);
-}
 
 // Every message of fmi2Instantiate goes out before an instance exists: with
 // the master's environment and the caller's own instance name ("" for none).
@@ -54,41 +51,9 @@ bool acceptInstantiation(fmi2String instanceName, fmi2Type fmuType, fmi2String f
     return true;
 }
 
-ValueReferenceSet parametersAndInputs(const ModelDefinition& model) {
-    ValueReferenceSet set = 0;
-    for (ValueReference vr = 0; vr < model.realCount; ++vr) {
-        if (model.realVariables[vr].causality != Causality::Output) {
-            set |= ValueReferenceSet{1} << vr;
-        }
-    }
-    return set;
-}
-
-std::uint32_t categoryBitOf(fmi2String name) {
-    std::uint32_t bit = 1;
-    for (const LogCategory& category : kLogCategories) {
-        if (std::strcmp(category.name, name) == 0) {
-            return bit;
-        }
-        bit <<= 1;
-    }
-    return 0;
-}
-
 void writeFreshState(Fmi2Instance& instance) {
     instance.state = Instantiated;
-    instance.data.time = 0.0;
-    writeInitialValues(instance.data.realValues, modelDefinition);
-}
-
-void freeFmuStates(Fmi2Instance& instance) {
-    SavedFmuState* fmuState = instance.fmuStates;
-    while (fmuState != nullptr) {
-        SavedFmuState* const next = fmuState->next;
-        instance.callbacks.freeMemory(fmuState);
-        fmuState = next;
-    }
-    instance.fmuStates = nullptr;
+    writeFreshData(instance.data);
 }
 
 }  // namespace
@@ -159,27 +124,11 @@ SLAVE_API fmi2Status fmi2SetDebugLogging(fmi2Component c, fmi2Boolean loggingOn,
     }
     logCall(*instance, "%s: loggingOn=%d, nCategories=%u", functionName, loggingOn,
             static_cast<unsigned>(nCategories));
-    if (nCategories > 0 && !checkNotNull(*instance, functionName, "categories[]", categories)) {
+    std::uint32_t chosen = 0;
+    if (!chooseLogCategories(*instance, functionName, nCategories, categories, chosen)) {
         return fmi2Error;
     }
-    // Every name is checked before any setting changes.
-    std::uint32_t chosen = nCategories == 0 ? kAllCategories : 0U;
-    for (std::size_t i = 0; i < nCategories; ++i) {
-        if (!checkNotNull(*instance, functionName, "categories[i]", categories[i])) {
-            return fmi2Error;
-        }
-        const std::uint32_t bit = categoryBitOf(categories[i]);
-        if (bit == 0) {
-            refuse(*instance, "%s: Unknown log category %s.", functionName, categories[i]);
-            return fmi2Error;
-        }
-        chosen |= bit;
-    }
-    if (loggingOn != fmi2False) {
-        instance->debugLogging |= chosen;
-    } else {
-        instance->debugLogging &= ~chosen;
-    }
+    switchDebugLogging(instance->debugLogging, loggingOn != fmi2False, chosen);
     return fmi2OK;
 }
 

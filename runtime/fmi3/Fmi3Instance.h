@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "Fmi3Message.h"
 #include "Fmi3Types.h"
+#include "FmuStateList.h"
 #include "InstanceData.h"
 #include "LogCategories.h"
 #include "RealBits.h"
@@ -41,16 +43,6 @@ constexpr StateMask kLiveStates = Instantiated | InitializationMode | StepMode |
 constexpr StateMask kValuesReadable = InitializationMode | StepMode | Terminated | Error;
 constexpr StateMask kValuesWritable = Instantiated | InitializationMode | StepMode;
 
-// An FMU state as it lives in memory: one block of the FMU's own, the values
-// behind the record. Each instance keeps its FMU states in a list, so that it
-// knows its own and frees what is left of them with itself.
-struct SavedFmuState {
-    SavedFmuState* next;
-    std::uint32_t machineState;
-    Real time;
-    Real* realValues;
-};
-
 // Long enough for every message with the longest instantiation token and
 // value references; a longer one is cut, never overrun.
 constexpr std::size_t kMessageCapacity = 512;
@@ -71,31 +63,20 @@ struct Fmi3Instance {
     char message[kMessageCapacity];
 };
 
+// FMU states live in blocks of the FMU's own, from the C runtime.
+inline void* allocateBlock(const Fmi3Instance& /*instance*/, std::size_t size) {
+    return std::calloc(1, size);
+}
+
+inline void freeBlock(const Fmi3Instance& /*instance*/, void* block) {
+    std::free(block);
+}
+
 // The value reference of the independent variable, time, which every model
 // description declares after the model's own reals.
 inline ValueReference timeValueReference() {
     return modelDefinition.realCount;
 }
-
-constexpr bool sameText(const char* a, const char* b) {
-    while (*a != '\0' && *a == *b) {
-        ++a;
-        ++b;
-    }
-    return *a == *b;
-}
-
-constexpr std::uint32_t categoryBit(const char* name) {
-    std::uint32_t index = 0;
-    while (!sameText(kLogCategories[index].name, name)) {
-        ++index;
-    }
-    return std::uint32_t{1} << index;
-}
-
-constexpr std::uint32_t kCallsCategory = categoryBit(logCategory::kCalls.name);
-constexpr std::uint32_t kAllCategories =
-    (std::uint32_t{1} << (sizeof kLogCategories / sizeof kLogCategories[0])) - 1;
 
 inline bool tracesCalls(const Fmi3Instance& instance) {
     return (instance.debugLogging & kCallsCategory) != 0;

@@ -7,14 +7,11 @@
 
 #include "Fmi3Instance.h"
 #include "Fmi3Message.h"
+#include "InstanceLifecycle.h"
 
 namespace {
 
 constexpr fmi3String kInstantiate = "fmi3InstantiateCoSimulation";
-
-constexpr std::size_t roundedToReal(std::size_t bytes) {
-    return (bytes + sizeof(Real) - 1) / sizeof(Real) * sizeof(Real);
-}
 
 // The messages of an instantiation go out before an instance exists, so they
 // are formatted on the stack and sent with the master's environment.
@@ -84,41 +81,9 @@ bool acceptInstantiation(const InstantiationRequest& request) {
     return true;
 }
 
-ValueReferenceSet parametersAndInputs(const ModelDefinition& model) {
-    ValueReferenceSet set = 0;
-    for (ValueReference vr = 0; vr < model.realCount; ++vr) {
-        if (model.realVariables[vr].causality != Causality::Output) {
-            set |= ValueReferenceSet{1} << vr;
-        }
-    }
-    return set;
-}
-
-std::uint32_t categoryBitOf(fmi3String name) {
-    std::uint32_t bit = 1;
-    for (const LogCategory& category : kLogCategories) {
-        if (std::strcmp(category.name, name) == 0) {
-            return bit;
-        }
-        bit <<= 1;
-    }
-    return 0;
-}
-
 void writeFreshState(Fmi3Instance& instance) {
     instance.state = Instantiated;
-    instance.data.time = 0.0;
-    writeInitialValues(instance.data.realValues, modelDefinition);
-}
-
-void freeFmuStates(Fmi3Instance& instance) {
-    SavedFmuState* fmuState = instance.fmuStates;
-    while (fmuState != nullptr) {
-        SavedFmuState* const next = fmuState->next;
-        std::free(fmuState);
-        fmuState = next;
-    }
-    instance.fmuStates = nullptr;
+    writeFreshData(instance.data);
 }
 
 // One block: the record, the real values, the copy of the instance name.
@@ -227,27 +192,11 @@ SLAVE_API fmi3Status fmi3SetDebugLogging(fmi3Instance instance, fmi3Boolean logg
     }
     logCall(*own, "%s: loggingOn=%d, nCategories=%zu", functionName, loggingOn ? 1 : 0,
             nCategories);
-    if (nCategories > 0 && !checkNotNull(*own, functionName, "categories[]", categories)) {
+    std::uint32_t chosen = 0;
+    if (!chooseLogCategories(*own, functionName, nCategories, categories, chosen)) {
         return fmi3Error;
     }
-    // Every name is checked before any setting changes.
-    std::uint32_t chosen = nCategories == 0 ? kAllCategories : 0U;
-    for (std::size_t i = 0; i < nCategories; ++i) {
-        if (!checkNotNull(*own, functionName, "categories[i]", categories[i])) {
-            return fmi3Error;
-        }
-        const std::uint32_t bit = categoryBitOf(categories[i]);
-        if (bit == 0) {
-            refuse(*own, "%s: Unknown log category %s.", functionName, categories[i]);
-            return fmi3Error;
-        }
-        chosen |= bit;
-    }
-    if (loggingOn) {
-        own->debugLogging |= chosen;
-    } else {
-        own->debugLogging &= ~chosen;
-    }
+    switchDebugLogging(own->debugLogging, loggingOn, chosen);
     return fmi3OK;
 }
 
