@@ -168,23 +168,21 @@ TEST_F(Fmi2DirectionalDerivative, ExactPartialDerivativesSummedInTheOrderOfTheKn
         }
         for (fmi2ValueReference unknown = model().firstOutput; unknown < model().realCount();
              ++unknown) {
-            const unsigned saved = _mm_getcsr();
-            if (model().flushesToZero) {
-                _mm_setcsr(saved | kFlushToZeroBits);
-            }
             // Each partial times a seed of one, as the library computes it
             // for a single known.
             std::vector<fmi2Real> partials;
-            fmi2Real expected = 0.0;
-            const volatile fmi2Real unit = 1.0;
-            for (std::size_t j = 0; j < knowns.size(); ++j) {
-                const fmi2Real partial = model().partial(values, unknown, knowns[j]);
-                partials.push_back(partial * unit);
-                const fmi2Real product = partial * seeds[j];
-                expected = j == 0 ? product : expected + product;
-            }
-            __asm__ volatile("" : "+x"(expected));
-            _mm_setcsr(saved);
+            const fmi2Real expected = inModelEnvironment([&]() {
+                fmi2Real sum = 0.0;
+                const volatile fmi2Real unit = 1.0;
+                for (std::size_t j = 0; j < knowns.size(); ++j) {
+                    const fmi2Real partial = model().partial(values, unknown, knowns[j]);
+                    partials.push_back(partial * unit);
+                    const fmi2Real product = partial * seeds[j];
+                    sum = j == 0 ? product : sum + product;
+                }
+                __asm__ volatile("" : "+x"(sum));
+                return sum;
+            });
             fmi2Real derivative = 0.0;
             ASSERT_EQ(fmi2().getDirectionalDerivative(c, &unknown, 1, knowns.data(), knowns.size(),
                                                       seeds.data(), &derivative),

@@ -3,16 +3,12 @@
 // checks of SlaveTest (leaks, frees, nulls handed to "%s") apply unchanged.
 #pragma once
 
-#include <xmmintrin.h>
-
 #include <vector>
 
 #include "SlaveTest.h"
 
 class Fmi2SlaveTest : public SlaveTest {
   protected:
-    static constexpr unsigned kFlushToZeroBits = 0x8040;
-
     const Fmi2Functions& fmi2() const {
         return testContext().fmi2;
     }
@@ -53,18 +49,4 @@ class Fmi2SlaveTest : public SlaveTest {
             EXPECT_EQ(fmi2().setReal(c, &vr, 1, &values[vr]), fmi2OK);
         }
     }
-
-    // The values with the outputs of the model's equation, computed in the
-    // floating-point environment the model was validated in.
-    std::vector<fmi2Real> withForces(std::vector<fmi2Real> values) const {
-        const unsigned saved = _mm_getcsr();
-        if (model().flushesToZero) {
-            _mm_setcsr(saved | kFlushToZeroBits);
-        }
-        model().equation(values);
-        _mm_setcsr(saved);
-        return values;
-    }
-
-    std::vector<fmi2Real> randomKnowns(unsigned seed) const;
 };

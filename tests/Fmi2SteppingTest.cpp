@@ -1,21 +1,11 @@
 // FMI 2.0: forces at the start time and after every step whatever its time,
 // tunable parameters and varying steps, refused steps, the master's
 // floating-point environment, and the forces of the 1.0 references.
-#include <cmath>
-#include <fstream>
-#include <sstream>
-#include <thread>
-
 #include "Fmi2SlaveTest.h"
 
 namespace {
 
 class Fmi2Stepping : public Fmi2SlaveTest {};
-
-// MXCSR without its six status flags.
-unsigned mxcsrControl() {
-    return _mm_getcsr() & ~0x3Fu;
-}
 
 }  // namespace
 
@@ -49,11 +39,7 @@ TEST_F(Fmi2Stepping, EveryStepComputesWhateverItsTimeAndParametersAreTunable) {
 }
 
 TEST_F(Fmi2Stepping, StepsWithoutAFinitePositiveSizeOrFiniteTimeAreRefused) {
-    const fmi2Real infinity = INFINITY;
-    const std::pair<fmi2Real, fmi2Real> steps[] = {{0.0, 0.0},      {0.0, -0.0},     {0.0, -0.1},
-                                                   {0.0, NAN},      {0.0, infinity}, {NAN, 0.1},
-                                                   {-infinity, 0.1}};
-    for (const auto& [point, size] : steps) {
+    for (const auto& [point, size] : refusedSteps()) {
         const fmi2Component c = stepComplete();
         clearLogs();
         EXPECT_EQ(fmi2().doStep(c, point, size, fmi2True), fmi2Error);
@@ -64,103 +50,30 @@ TEST_F(Fmi2Stepping, StepsWithoutAFinitePositiveSizeOrFiniteTimeAreRefused) {
     }
 }
 
-// The library leaves the master's MXCSR as it finds it, at load and in
-// every call, while a model validated under flush-to-zero computes under it
-// in whatever thread the master calls from.
 TEST_F(Fmi2Stepping, TheMastersFloatingPointEnvironmentIsTheMasters) {
-    EXPECT_EQ(testContext().mxcsrAfterLoad, testContext().mxcsrBeforeLoad);
-    const unsigned saved = _mm_getcsr();
-    constexpr unsigned kRoundTowardZero = 0x6000;
-    _mm_setcsr((saved & ~kFlushToZeroBits) | kRoundTowardZero);
-    const unsigned master = mxcsrControl();
-    std::vector<fmi2Real> knowns = randomKnowns(3);
-    // Beyond a limit by a subnormal amount at a subnormal rate for the
-    // travel stop; a subnormal difference for the bars.
-    knowns.assign(knowns.size(), 0x1p-1060);
-    const fmi2Component c = stepComplete(knowns);
-    EXPECT_EQ(mxcsrControl(), master);
-    ASSERT_EQ(fmi2().doStep(c, 0.0, 0.1, fmi2True), fmi2OK);
-    EXPECT_EQ(mxcsrControl(), master);
-    std::vector<fmi2Real> fromOtherThread;
-    std::thread([&]() {
-        _mm_setcsr(_mm_getcsr() & ~kFlushToZeroBits);
-        EXPECT_EQ(fmi2().doStep(c, 0.1, 0.1, fmi2True), fmi2OK);
-        fromOtherThread = values2(c);
-        EXPECT_EQ(_mm_getcsr() & kFlushToZeroBits, 0U);
-    }).join();
-    _mm_setcsr(saved);
-    EXPECT_TRUE(sameValues(withForces(knowns), values2(c)));
-    EXPECT_TRUE(sameValues(withForces(knowns), fromOtherThread));
+    fmi2Component c = nullptr;
+    expectTheMastersFloatingPointEnvironmentKept(
+        {[&](const std::vector<fmi2Real>& knowns) { c = stepComplete(knowns); },
+         {[&]() { EXPECT_EQ(fmi2().doStep(c, 0.0, 0.1, fmi2True), fmi2OK); }},
+         [&]() {
+             EXPECT_EQ(fmi2().doStep(c, 0.1, 0.1, fmi2True), fmi2OK);
+             return values2(c);
+         },
+         [&]() { return values2(c); }});
     fmi2().freeInstance(c);
 }
 
-// The 1.0 library's values after every step of the cross-platform scenario
-// (tests/identity/) that the 1.0 library computes and the 2.0 library
-// accepts: the parameters and inputs set, the step taken, every value read.
+// The 2.0 library computes as the 1.0 library does at every step of the
+// scenario that both compute.
 TEST_F(Fmi2Stepping, SameValuesAsTheFmi1ReferenceAfterEveryComputedStep) {
-    std::ifstream reference(std::string(SLAVE_TEST_SOURCE_DIR) + "/identity/" + model().identifier +
-                            ".txt");
-    ASSERT_TRUE(reference);
-    const std::uint32_t count = model().realCount();
+    const std::vector<ReferenceStep> steps = computedReferenceSteps();
+    EXPECT_GT(steps.size(), 40U);
     const fmi2Component c = stepComplete();
-    std::string line;
-    int compared = 0;
-    int lineNumber = 0;
-    while (std::getline(reference, line)) {
-        ++lineNumber;
-        if (line.empty() || line[0] == '#') {
-            continue;
-        }
-        std::istringstream fields(line);
-        const auto real = [&]() {
-            std::string hex;
-            fields >> hex;
-            return hex == "nan" ? NAN : fromBits(std::stoull(hex, nullptr, 16));
-        };
-        const fmi2Real point = real();
-        const fmi2Real size = real();
-        std::vector<fmi2Real> given(count);
-        for (auto& value : given) {
-            value = real();
-        }
-        std::string bar;
-        fields >> bar;
-        std::vector<fmi2Real> expected(count);
-        for (auto& value : expected) {
-            value = real();
-        }
-        // The 1.0 library computes at the substeps after -1.0 of a step that
-        // is not zero, both in the model's floating-point environment (where
-        // a subnormal step can read as zero).
-        const unsigned saved = _mm_getcsr();
-        if (model().flushesToZero) {
-            _mm_setcsr(saved | kFlushToZeroBits);
-        }
-        // Passed through after the switch, so the compiler cannot compute
-        // with them before it.
-        fmi2Real readPoint = point;
-        fmi2Real readSize = size;
-        __asm__ volatile("" : "+x"(readPoint), "+x"(readSize));
-        fmi2Real time = readPoint;
-        bool computed = false;
-        const bool zeroStep = readSize == 0.0;
-        const fmi2Real substep = model().substep(readSize);
-        for (int n = 0; n < 10; ++n) {
-            time += substep;
-            computed = computed || time > -1.0;
-        }
-        bool notComputed = zeroStep || !computed;
-        __asm__ volatile("" : "+r"(notComputed));
-        _mm_setcsr(saved);
-        const bool accepted = size > 0.0 && std::isfinite(size) && std::isfinite(point);
-        if (notComputed || !accepted) {
-            continue;
-        }
-        setKnowns(c, given);
-        ASSERT_EQ(fmi2().doStep(c, point, size, fmi2True), fmi2OK) << "line " << lineNumber;
-        EXPECT_TRUE(sameValues(expected, values2(c))) << "line " << lineNumber;
-        ++compared;
+    for (const ReferenceStep& step : steps) {
+        setKnowns(c, step.given);
+        ASSERT_EQ(fmi2().doStep(c, step.point, step.size, fmi2True), fmi2OK)
+            << "line " << step.line;
+        EXPECT_TRUE(sameValues(step.expected, values2(c))) << "line " << step.line;
     }
-    EXPECT_GT(compared, 40);
     fmi2().freeInstance(c);
 }

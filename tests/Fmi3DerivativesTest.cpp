@@ -100,18 +100,17 @@ TEST_F(Fmi3Derivatives, SeedsAreSummedInOrder) {
                                           known.size(), seed.data(), seed.size(),
                                           sensitivity.data(), sensitivity.size()),
               fmi3OK);
-    const unsigned saved = _mm_getcsr();
-    if (model().flushesToZero) {
-        _mm_setcsr(saved | kFlushToZeroBits);
-    }
-    std::vector<fmi3Float64> expected(known.size());
-    for (std::size_t j = 0; j < known.size(); ++j) {
-        for (std::size_t i = 0; i < unknowns.size(); ++i) {
-            const fmi3Float64 product = model().partial(values, unknowns[i], known[j]) * seed[i];
-            expected[j] = i == 0 ? product : expected[j] + product;
+    const std::vector<fmi3Float64> expected = inModelEnvironment([&]() {
+        std::vector<fmi3Float64> sums(known.size());
+        for (std::size_t j = 0; j < known.size(); ++j) {
+            for (std::size_t i = 0; i < unknowns.size(); ++i) {
+                const fmi3Float64 product =
+                    model().partial(values, unknowns[i], known[j]) * seed[i];
+                sums[j] = i == 0 ? product : sums[j] + product;
+            }
         }
-    }
-    _mm_setcsr(saved);
+        return sums;
+    });
     EXPECT_TRUE(sameValues(expected, sensitivity));
     fmi3().freeInstance(instance);
 }

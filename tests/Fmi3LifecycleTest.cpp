@@ -5,45 +5,13 @@
 #include <string>
 
 #include "Fmi3SlaveTest.h"
+#include "MachineStates.h"
 
 namespace {
 
-// The states of the call sequence, one bit each, as the tests know them.
-enum MachineState : unsigned {
-    Instantiated = 1,
-    InitializationMode = 2,
-    StepMode = 4,
-    Terminated = 8,
-    Error = 16,
-};
-using StateMask = unsigned;
-constexpr StateMask kLiveStates = Instantiated | InitializationMode | StepMode | Terminated | Error;
-constexpr StateMask kValuesReadable = InitializationMode | StepMode | Terminated | Error;
-constexpr StateMask kValuesWritable = Instantiated | InitializationMode | StepMode;
-
 using F3 = const Fmi3Functions&;
 using I3 = fmi3Instance;
-
-const char* machineStateNameForTest(MachineState state) {
-    switch (state) {
-        case Instantiated:
-            return "instantiated";
-        case InitializationMode:
-            return "initialization mode";
-        case StepMode:
-            return "step mode";
-        case Terminated:
-            return "terminated";
-        default:
-            return "error";
-    }
-}
-
-struct Call {
-    const char* name;
-    StateMask allowedIn;
-    std::function<fmi3Status(F3, I3)> invoke;
-};
+using Call = StateCall<Fmi3Functions, fmi3Instance, fmi3Status>;
 
 // Each call with arguments that an allowed call accepts: no elements for the
 // array calls, an output for the dependency queries.
@@ -60,7 +28,7 @@ const std::vector<Call>& instanceCalls() {
          }},
         {"fmi3ExitInitializationMode", InitializationMode,
          [](F3 f, I3 i) { return f.exitInitializationMode(i); }},
-        {"fmi3Terminate", StepMode, [](F3 f, I3 i) { return f.terminate(i); }},
+        {"fmi3Terminate", Stepping, [](F3 f, I3 i) { return f.terminate(i); }},
         {"fmi3Reset", kLiveStates, [](F3 f, I3 i) { return f.reset(i); }},
         {"fmi3SetFloat64", kValuesWritable,
          [](F3 f, I3 i) { return f.setFloat64(i, nullptr, 0, nullptr, 0); }},
@@ -86,9 +54,9 @@ const std::vector<Call>& instanceCalls() {
          [](F3 f, I3 i) {
              return f.getNumberOfVariableDependencies(i, testContext().facts->firstOutput, &count);
          }},
-        {"fmi3GetOutputDerivatives", StepMode | Terminated | Error,
+        {"fmi3GetOutputDerivatives", Stepping | Terminated | Error,
          [](F3 f, I3 i) { return f.getOutputDerivatives(i, nullptr, 0, nullptr, nullptr, 0); }},
-        {"fmi3DoStep", StepMode,
+        {"fmi3DoStep", Stepping,
          [](F3 f, I3 i) {
              return f.doStep(i, 0.0, 0.5, fmi3True, &flag[0], &flag[1], &flag[2], &real);
          }},
@@ -156,8 +124,6 @@ const std::vector<Inapplicable>& inapplicableCalls() {
     return calls;
 }
 
-constexpr MachineState kStates[] = {Instantiated, InitializationMode, StepMode, Terminated, Error};
-
 class Fmi3StateMachine : public Fmi3SlaveTest {
   protected:
     fmi3Instance inState(MachineState state) {
@@ -170,7 +136,7 @@ class Fmi3StateMachine : public Fmi3SlaveTest {
             EXPECT_EQ(fmi3().enterInitializationMode(instance, fmi3False, 0.0, 0.0, fmi3False, 0.0),
                       fmi3OK);
         }
-        if (state == StepMode || state == Terminated) {
+        if (state == Stepping || state == Terminated) {
             EXPECT_EQ(fmi3().exitInitializationMode(instance), fmi3OK);
         }
         if (state == Terminated) {
@@ -198,7 +164,7 @@ TEST_F(Fmi3StateMachine, EveryCallInEveryState) {
             const fmi3Instance instance = inState(state);
             clearLogs();
             const fmi3Status status = call.invoke(fmi3(), instance);
-            const bool returnsNothing = std::string(call.name) == "fmi3FreeInstance";
+            const bool returnsNothing = call.returnsNothing();
             if ((state & call.allowedIn) != 0) {
                 EXPECT_EQ(status, fmi3OK);
                 EXPECT_TRUE(logs().empty());
@@ -206,7 +172,7 @@ TEST_F(Fmi3StateMachine, EveryCallInEveryState) {
                 EXPECT_EQ(status, returnsNothing ? fmi3OK : fmi3Error);
                 EXPECT_TRUE(refusedWith(std::string(call.name) +
                                         ": Illegal call sequence: not allowed in state " +
-                                        machineStateNameForTest(state) + "."));
+                                        machineStateName(state, "step mode") + "."));
                 expectInError(instance);
             }
             if (!returnsNothing || (state & call.allowedIn) == 0) {
@@ -233,7 +199,7 @@ TEST_F(Fmi3StateMachine, InapplicableFunctionsAreRefusedInEveryState) {
 TEST_F(Fmi3StateMachine, NullInstanceIsRefusedSilently) {
     for (const Call& call : instanceCalls()) {
         SCOPED_TRACE(call.name);
-        const bool returnsNothing = std::string(call.name) == "fmi3FreeInstance";
+        const bool returnsNothing = call.returnsNothing();
         EXPECT_EQ(call.invoke(fmi3(), nullptr), returnsNothing ? fmi3OK : fmi3Error);
     }
     for (const Inapplicable& call : inapplicableCalls()) {

@@ -4,16 +4,12 @@
 // request at all, since a 3.0 FMU's memory is its own.
 #pragma once
 
-#include <xmmintrin.h>
-
 #include <vector>
 
 #include "SlaveTest.h"
 
 class Fmi3SlaveTest : public SlaveTest {
   protected:
-    static constexpr unsigned kFlushToZeroBits = 0x8040;
-
     void TearDown() override {
         EXPECT_EQ(recordingAllocator().requestCount(), 0U);
         // Every message reaches the master finished: no conversion left in it.
@@ -90,76 +86,25 @@ class Fmi3SlaveTest : public SlaveTest {
         return status;
     }
 
-    // The values with the outputs of the model's equation, computed in the
-    // floating-point environment the model was validated in.
-    std::vector<fmi3Float64> withForces(std::vector<fmi3Float64> values) const {
-        const unsigned saved = _mm_getcsr();
-        if (model().flushesToZero) {
-            _mm_setcsr(saved | kFlushToZeroBits);
-        }
-        model().equation(values);
-        _mm_setcsr(saved);
-        return values;
-    }
-
-    // The time the last of a step's ten substeps reaches, summed one by one
-    // as the 1.0 library sums them.
-    fmi3Float64 lastSubstepTime(fmi3Float64 point, fmi3Float64 size) const {
-        const unsigned saved = _mm_getcsr();
-        if (model().flushesToZero) {
-            _mm_setcsr(saved | kFlushToZeroBits);
-        }
-        fmi3Float64 time = point;
-        const fmi3Float64 substep = model().substep(size);
-        for (int n = 0; n < 10; ++n) {
-            time += substep;
-        }
-        _mm_setcsr(saved);
-        return time;
-    }
-
     // The time a completed step reaches: the full step, in the model's
     // floating-point environment.
     fmi3Float64 stepEnd(fmi3Float64 point, fmi3Float64 size) const {
-        const unsigned saved = _mm_getcsr();
-        if (model().flushesToZero) {
-            _mm_setcsr(saved | kFlushToZeroBits);
-        }
-        const fmi3Float64 time = point + size;
-        _mm_setcsr(saved);
-        return time;
-    }
-
-    // Whether x compares equal to zero in the model's floating-point
-    // environment, where a subnormal reads as zero.
-    bool readsAsZero(fmi3Float64 x) const {
-        const unsigned saved = _mm_getcsr();
-        if (model().flushesToZero) {
-            _mm_setcsr(saved | kFlushToZeroBits);
-        }
-        // Volatile both ways, so that the comparison stays between the two
-        // changes of MXCSR.
-        volatile fmi3Float64 operand = x;
-        volatile bool zero = operand == 0.0;
-        _mm_setcsr(saved);
-        return zero;
+        return inModelEnvironment([&]() {
+            volatile fmi3Float64 time = point + size;
+            return static_cast<fmi3Float64>(time);
+        });
     }
 
     // The model's partial derivative times a unit seed, computed in the
     // floating-point environment the model was validated in.
     fmi3Float64 partialOf(const std::vector<fmi3Float64>& values, fmi3ValueReference unknown,
                           fmi3ValueReference known) const {
-        const unsigned saved = _mm_getcsr();
-        if (model().flushesToZero) {
-            _mm_setcsr(saved | kFlushToZeroBits);
-        }
-        volatile fmi3Float64 unit = 1.0;
-        volatile fmi3Float64 partial = model().partial(values, unknown, known) * unit;
-        _mm_setcsr(saved);
-        return partial;
+        return inModelEnvironment([&]() {
+            volatile fmi3Float64 unit = 1.0;
+            volatile fmi3Float64 partial = model().partial(values, unknown, known) * unit;
+            return static_cast<fmi3Float64>(partial);
+        });
     }
-
-    std::vector<fmi3Float64> randomKnowns(unsigned seed) const;
 
     // The single message logged since the last clearLogs(), expected to be a
     // refusal.

@@ -2,7 +2,10 @@
 
 #include <cinttypes>
 #include <cmath>
+#include <fstream>
+#include <random>
 #include <sstream>
+#include <thread>
 
 TestContext& testContext() {
     static TestContext context;
@@ -225,4 +228,113 @@ void SlaveTest::setReals(fmiComponent c, const std::vector<fmiReal>& values) {
     for (std::size_t i = 0; i < values.size(); ++i) {
         setReal(c, static_cast<fmiValueReference>(i), values[i]);
     }
+}
+
+std::vector<fmiReal> SlaveTest::randomKnowns(unsigned seed) const {
+    std::mt19937_64 random(seed);
+    const auto uniform = [&](double low, double high) {
+        return low + (high - low) * static_cast<double>(random() >> 11) * 0x1p-53;
+    };
+    std::vector<fmiReal> values = model().freshValues();
+    for (fmiValueReference vr = 0; vr < model().firstOutput; ++vr) {
+        const auto& start = model().startValues[vr];
+        values[vr] = random() % 8 == 0 ? 0x1p-1070 * static_cast<double>(random() % 64)
+                     : start           ? *start * uniform(0.5, 1.5)
+                                       : uniform(-0.2, 0.2);
+    }
+    return values;
+}
+
+std::vector<fmiReal> SlaveTest::withForces(std::vector<fmiReal> values) const {
+    return inModelEnvironment([&]() {
+        model().equation(values);
+        return values;
+    });
+}
+
+const std::vector<std::pair<fmiReal, fmiReal>>& refusedSteps() {
+    static const std::vector<std::pair<fmiReal, fmiReal>> steps = {
+        {0.0, 0.0},      {0.0, -0.0}, {0.0, -0.1},     {0.0, NAN},
+        {0.0, INFINITY}, {NAN, 0.1},  {-INFINITY, 0.1}};
+    return steps;
+}
+
+std::vector<ReferenceStep> SlaveTest::computedReferenceSteps() const {
+    std::ifstream reference(std::string(SLAVE_TEST_SOURCE_DIR) + "/identity/" + model().identifier +
+                            ".txt");
+    EXPECT_TRUE(reference);
+    std::vector<ReferenceStep> steps;
+    std::string line;
+    int lineNumber = 0;
+    while (std::getline(reference, line)) {
+        ++lineNumber;
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::istringstream fields(line);
+        const auto real = [&]() {
+            std::string hex;
+            fields >> hex;
+            return hex == "nan" ? NAN : fromBits(std::stoull(hex, nullptr, 16));
+        };
+        ReferenceStep step{lineNumber, real(), real(), {}, {}};
+        step.given.resize(model().realCount());
+        for (auto& value : step.given) {
+            value = real();
+        }
+        std::string bar;
+        fields >> bar;
+        step.expected.resize(model().realCount());
+        for (auto& value : step.expected) {
+            value = real();
+        }
+        // The 1.0 library computes at the substeps after -1.0, in the
+        // model's floating-point environment; a step that ends after -1.0
+        // computes at its last substep at least. A step size that reads as
+        // zero there is a zero step, which the 1.0 library ends at once.
+        const bool computed = inModelEnvironment([&]() {
+            // Volatile both ways, so that the arithmetic stays between the
+            // two changes of MXCSR.
+            volatile fmiReal size = step.size;
+            volatile fmiReal time = step.point;
+            const fmiReal substep = model().substep(size);
+            for (int n = 0; n < 10; ++n) {
+                time = time + substep;
+            }
+            volatile bool result = time > -1.0 && size != 0.0;
+            return static_cast<bool>(result);
+        });
+        const bool accepted =
+            step.size > 0.0 && std::isfinite(step.size) && std::isfinite(step.point);
+        if (computed && accepted) {
+            steps.push_back(std::move(step));
+        }
+    }
+    return steps;
+}
+
+void SlaveTest::expectTheMastersFloatingPointEnvironmentKept(const Driver& driver) {
+    EXPECT_EQ(testContext().mxcsrAfterLoad, testContext().mxcsrBeforeLoad);
+    const unsigned saved = _mm_getcsr();
+    constexpr unsigned kRoundTowardZero = 0x6000;
+    _mm_setcsr((saved & ~kFlushToZeroBits) | kRoundTowardZero);
+    const unsigned master = mxcsrControl();
+    // Beyond a limit by a subnormal amount at a subnormal rate for the
+    // travel stop; a subnormal difference for the bars.
+    const std::vector<fmiReal> knowns(model().realCount(), 0x1p-1060);
+    driver.initialize(knowns);
+    EXPECT_EQ(mxcsrControl(), master);
+    for (const auto& call : driver.calls) {
+        call();
+        EXPECT_EQ(mxcsrControl(), master);
+    }
+    std::vector<fmiReal> fromOtherThread;
+    std::thread([&]() {
+        _mm_setcsr(_mm_getcsr() & ~kFlushToZeroBits);
+        fromOtherThread = driver.stepAndRead();
+        EXPECT_EQ(_mm_getcsr() & kFlushToZeroBits, 0U);
+    }).join();
+    _mm_setcsr(saved);
+    EXPECT_TRUE(sameValues(withForces(knowns), driver.read()));
+    EXPECT_TRUE(sameValues(withForces(knowns), fromOtherThread));
 }

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <xmmintrin.h>
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -101,6 +103,29 @@ inline Expected arg(const char* value) {
     return Expected::textArgument(value);
 }
 
+// MXCSR's flush-to-zero and denormals-are-zero bits.
+constexpr unsigned kFlushToZeroBits = 0x8040;
+
+// MXCSR without its six status flags.
+inline unsigned mxcsrControl() {
+    return _mm_getcsr() & ~0x3Fu;
+}
+
+// A step of the cross-platform scenario (tests/identity/) with the 1.0
+// library's values after it: the parameters and inputs set, the step taken,
+// every value read.
+struct ReferenceStep {
+    int line;
+    fmiReal point;
+    fmiReal size;
+    std::vector<fmiReal> given;
+    std::vector<fmiReal> expected;
+};
+
+// Communication points and step sizes that no step may have: no finite
+// positive size or no finite time.
+const std::vector<std::pair<fmiReal, fmiReal>>& refusedSteps();
+
 class SlaveTest : public ::testing::Test {
   protected:
     static constexpr const char* kName = "slave";
@@ -137,6 +162,46 @@ class SlaveTest : public ::testing::Test {
     void clearLogs() {
         logRecorder().clear();
     }
+
+    // What the FMI 2.0 and 3.0 fixtures share: the model's values and the
+    // floating-point environment it was validated in.
+
+    // Parameters around their start values, inputs displacement-sized,
+    // outputs 0; one draw in eight a subnormal, so that flush-to-zero shows.
+    std::vector<fmiReal> randomKnowns(unsigned seed) const;
+
+    // The result of compute() run in the model's floating-point environment.
+    template <typename Compute>
+    auto inModelEnvironment(Compute compute) const {
+        const unsigned saved = _mm_getcsr();
+        if (model().flushesToZero) {
+            _mm_setcsr(saved | kFlushToZeroBits);
+        }
+        const auto result = compute();
+        _mm_setcsr(saved);
+        return result;
+    }
+
+    // The values with the outputs of the model's equation, computed in the
+    // floating-point environment the model was validated in.
+    std::vector<fmiReal> withForces(std::vector<fmiReal> values) const;
+
+    // The steps of the scenario that the 1.0 library computes (at substeps
+    // after -1.0) and that a 2.0 or 3.0 library accepts.
+    std::vector<ReferenceStep> computedReferenceSteps() const;
+
+    // How an FMI 2.0 or 3.0 instance is driven by the version-independent
+    // checks below.
+    struct Driver {
+        std::function<void(const std::vector<fmiReal>& knowns)> initialize;
+        std::vector<std::function<void()>> calls;  // after initialization
+        std::function<std::vector<fmiReal>()> stepAndRead;
+        std::function<std::vector<fmiReal>()> read;
+    };
+    // The library leaves the master's MXCSR as it finds it, at load and in
+    // every call, while a model validated under flush-to-zero computes under
+    // it in whatever thread the master calls from.
+    void expectTheMastersFloatingPointEnvironmentKept(const Driver& driver);
 
   private:
     std::map<fmiComponent, std::pair<std::size_t, std::size_t>> instanceRequests_;
