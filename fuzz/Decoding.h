@@ -292,3 +292,52 @@ inline std::vector<char> readSerializedBytes(World& world, Input& in,
             return writtenBytes(in, reader, s, true, otherVersions);
     }
 }
+
+// fmiXSetReal or fmiXGetReal of 1.0 and 2.0, which read alike.
+template <typename Real, typename SetReal, typename GetReal>
+void runRealAccess(World& world, Input& in, int fmiVersion, bool isSet, SetReal setReal,
+                   GetReal getReal) {
+    const Target t = readTarget(world, in, fmiVersion);
+    const AccessArrays<Real> a = readAccessArrays<Real>(in, isSet);
+    if (isSet) {
+        setReal(world, t.model, t.slot, t.instance, a.nvr, a.vr.get(), a.value.get());
+    } else {
+        getReal(world, t.model, t.slot, t.instance, a.nvr, a.vr.get(), a.value.get());
+    }
+}
+
+// What the 2.0 and 3.0 calls on an FMU state read first: the instance, the
+// FMU state's handle byte and the flags byte (kNullPointer and what the
+// call puts above it).
+struct FmuStateArguments {
+    Target target;
+    std::uint8_t choice;
+    std::uint8_t flags;
+
+    bool nullPointer() const {
+        return (flags & kNullPointer) != 0;
+    }
+};
+
+inline FmuStateArguments readFmuStateArguments(World& world, Input& in, int fmiVersion) {
+    const Target t = readTarget(world, in, fmiVersion);
+    const std::uint8_t choice = in.byte();
+    return {t, choice, in.byte()};
+}
+
+// fmiXFreeFMUstate, fmiXSerializedFMUstateSize and fmiXSerializeFMUstate of
+// 2.0 and 3.0, which read alike.
+template <typename FreeFmuState, typename SerializedSize, typename Serialize>
+void runFmuStateCall(World& world, Input& in, int fmiVersion, bool isFree, bool isSize,
+                     FreeFmuState freeFmuState, SerializedSize serializedSize,
+                     Serialize serialize) {
+    const FmuStateArguments a = readFmuStateArguments(world, in, fmiVersion);
+    const Target& t = a.target;
+    if (isFree) {
+        freeFmuState(world, t.model, t.slot, t.instance, a.choice, a.nullPointer());
+    } else if (isSize) {
+        serializedSize(world, t.model, t.slot, t.instance, a.choice, a.nullPointer());
+    } else {
+        serialize(world, t.model, t.slot, t.instance, a.choice, a.flags >> 1, a.nullPointer());
+    }
+}

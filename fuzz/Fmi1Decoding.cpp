@@ -74,17 +74,10 @@ void runCall(World& world, Input& in, Operation operation) {
             break;
         }
         case Operation::SetReal:
-        case Operation::GetReal: {
-            const bool isSet = operation == Operation::SetReal;
-            const Target t = readTarget(world, in, kVersion);
-            const AccessArrays<fmiReal> a = readAccessArrays<fmiReal>(in, isSet);
-            if (isSet) {
-                callSetReal(world, t.model, t.slot, t.instance, a.nvr, a.vr.get(), a.value.get());
-            } else {
-                callGetReal(world, t.model, t.slot, t.instance, a.nvr, a.vr.get(), a.value.get());
-            }
+        case Operation::GetReal:
+            runRealAccess<fmiReal>(world, in, kVersion, operation == Operation::SetReal,
+                                   callSetReal, callGetReal);
             break;
-        }
         case Operation::SetInteger:
         case Operation::GetInteger:
             runOtherType<fmiInteger>(world, in, operation, operation == Operation::SetInteger);

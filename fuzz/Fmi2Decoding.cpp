@@ -150,17 +150,10 @@ void runCall(World& world, Input& in, Operation operation) {
             break;
         }
         case Operation::Fmi2SetReal:
-        case Operation::Fmi2GetReal: {
-            const bool isSet = operation == Operation::Fmi2SetReal;
-            const Target t = readTarget(world, in, kVersion);
-            const AccessArrays<fmi2Real> a = readAccessArrays<fmi2Real>(in, isSet);
-            if (isSet) {
-                callSetReal(world, t.model, t.slot, t.instance, a.nvr, a.vr.get(), a.value.get());
-            } else {
-                callGetReal(world, t.model, t.slot, t.instance, a.nvr, a.vr.get(), a.value.get());
-            }
+        case Operation::Fmi2GetReal:
+            runRealAccess<fmi2Real>(world, in, kVersion, operation == Operation::Fmi2SetReal,
+                                    callSetReal, callGetReal);
             break;
-        }
         case Operation::Fmi2SetInteger:
         case Operation::Fmi2GetInteger:
         case Operation::Fmi2SetBoolean:
@@ -172,10 +165,9 @@ void runCall(World& world, Input& in, Operation operation) {
             runOtherType<const char*>(world, in, operation, operation <= Operation::Fmi2SetString);
             break;
         case Operation::Fmi2GetFMUstate: {
-            const Target t = readTarget(world, in, kVersion);
-            const FmuStateChoice choice = in.byte();
-            const std::uint8_t flags = in.byte();
-            callGetFmuState(world, t.model, t.slot, t.instance, choice, (flags & kNullPointer) != 0,
+            const FmuStateArguments a = readFmuStateArguments(world, in, kVersion);
+            const Target& t = a.target;
+            callGetFmuState(world, t.model, t.slot, t.instance, a.choice, a.nullPointer(),
                             in.byte());
             break;
         }
@@ -184,28 +176,13 @@ void runCall(World& world, Input& in, Operation operation) {
             callSetFmuState(world, t.model, t.slot, t.instance, in.byte());
             break;
         }
-        case Operation::Fmi2FreeFMUstate: {
-            const Target t = readTarget(world, in, kVersion);
-            const FmuStateChoice choice = in.byte();
-            callFreeFmuState(world, t.model, t.slot, t.instance, choice,
-                             (in.byte() & kNullPointer) != 0);
+        case Operation::Fmi2FreeFMUstate:
+        case Operation::Fmi2SerializedFMUstateSize:
+        case Operation::Fmi2SerializeFMUstate:
+            runFmuStateCall(world, in, kVersion, operation == Operation::Fmi2FreeFMUstate,
+                            operation == Operation::Fmi2SerializedFMUstateSize, callFreeFmuState,
+                            callSerializedSize, callSerialize);
             break;
-        }
-        case Operation::Fmi2SerializedFMUstateSize: {
-            const Target t = readTarget(world, in, kVersion);
-            const FmuStateChoice choice = in.byte();
-            callSerializedSize(world, t.model, t.slot, t.instance, choice,
-                               (in.byte() & kNullPointer) != 0);
-            break;
-        }
-        case Operation::Fmi2SerializeFMUstate: {
-            const Target t = readTarget(world, in, kVersion);
-            const FmuStateChoice choice = in.byte();
-            const std::uint8_t flags = in.byte();
-            callSerialize(world, t.model, t.slot, t.instance, choice, flags >> 1,
-                          (flags & kNullPointer) != 0);
-            break;
-        }
         case Operation::Fmi2DeSerializeFMUstate:
             runDeSerialize(world, in);
             break;

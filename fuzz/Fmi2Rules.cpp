@@ -8,8 +8,6 @@
 // caller's comes back unchanged.
 #include "Fmi2Rules.h"
 
-#include <xmmintrin.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -24,6 +22,7 @@
 #include "Fmi2Functions.h"
 #include "Fmi2Instance.h"
 #include "RecordingAllocator.h"
+#include "SharedRules.h"
 
 extern "C" void countStepFinished(fmi2ComponentEnvironment, fmi2Status) {
     recordingStepFinished(nullptr, fmiOK);
@@ -32,6 +31,8 @@ extern "C" void countStepFinished(fmi2ComponentEnvironment, fmi2Status) {
 namespace fmi2 {
 namespace {
 
+using namespace sharedRules;
+
 constexpr int kVersion = 2;
 constexpr const char* kInstantiate = "fmi2Instantiate";
 constexpr const char* kErrorCategoryName = "logStatusError";
@@ -39,17 +40,12 @@ constexpr const char* kCallsCategoryName = "logCalls";
 // The log categories, one bit each in the library's order.
 constexpr std::uint32_t kCallsBit = 2;
 constexpr std::uint32_t kAllCategoryBits = 3;
+constexpr const char* kCategoryNames[] = {kErrorCategoryName, kCallsCategoryName};
 
 constexpr std::uint32_t kAnyState =
     Instantiated | InitializationMode | StepComplete | Terminated | Error;
 constexpr std::uint32_t kWritable = Instantiated | InitializationMode | StepComplete;
 constexpr std::uint32_t kReadable = InitializationMode | StepComplete | Terminated | Error;
-
-constexpr std::uint32_t kFlushToZeroBits = 0x8040;
-
-constexpr std::size_t roundedToReal(std::size_t bytes) {
-    return (bytes + sizeof(double) - 1) / sizeof(double) * sizeof(double);
-}
 
 // The one block of an instance: the record, the real values, the name.
 constexpr std::size_t kValuesOffset = roundedToReal(sizeof(Fmi2Instance));
@@ -140,93 +136,12 @@ class Call : public CheckedCall {
     int model_;
 };
 
-// The master works out the model's arithmetic in the environment the model
-// computes in.
-class ModelArithmetic {
-  public:
-    explicit ModelArithmetic(int model) : saved_(_mm_getcsr()) {
-        if (factsOf(model).flushesToZero) {
-            _mm_setcsr(saved_ | kFlushToZeroBits);
-        }
-    }
-    ~ModelArithmetic() {
-        _mm_setcsr(saved_);
-    }
-    ModelArithmetic(const ModelArithmetic&) = delete;
-    ModelArithmetic& operator=(const ModelArithmetic&) = delete;
-
-  private:
-    std::uint32_t saved_;
-};
-
-const char* stateName(std::uint32_t state) {
-    switch (state) {
-        case Instantiated:
-            return "instantiated";
-        case InitializationMode:
-            return "initialization mode";
-        case StepComplete:
-            return "step complete";
-        case Terminated:
-            return "terminated";
-        case Error:
-            return "error";
-        default:
-            return "unknown";
-    }
-}
-
-bool isOutput(const Instance& s, std::uint32_t vr) {
-    return vr < s.reals.size() && vr >= factsOf(s.model).firstOutput;
-}
-
-bool isParameterOrInput(const Instance& s, std::uint32_t vr) {
-    return vr < factsOf(s.model).firstOutput;
-}
-
 // ------------------------------------------------------------ the record
-
-void checkFmuStates(const Instance& s, const Fmi2Instance& r, const std::string& who) {
-    const SavedFmuState* saved = r.fmuStates;
-    for (const KnownFmuState& known : s.fmuStates) {
-        require(saved == known.handle,
-                [&] { return who + ": the FMU states are not the ones the master holds"; });
-        const auto* block = reinterpret_cast<const unsigned char*>(saved);
-        require(saved->machineState == known.state && bitsOf(saved->time) == bitsOf(known.time) &&
-                    reinterpret_cast<const unsigned char*>(saved->realValues) ==
-                        block + kFmuStateValuesOffset,
-                [&] { return who + ": an FMU state's state or time differs"; });
-        for (std::size_t i = 0; i < known.reals.size(); ++i) {
-            require(bitsOf(saved->realValues[i]) == bitsOf(known.reals[i]), [&] {
-                return who + ": an FMU state's real " + std::to_string(i) + " differs";
-            });
-        }
-        saved = saved->next;
-    }
-    require(saved == nullptr, [&] { return who + ": the instance holds more FMU states"; });
-}
 
 void checkRecord(Instance& s) {
     const auto& r = *static_cast<const Fmi2Instance*>(s.c);
     const std::string who = std::string(kLibraryNames[s.model]) + " instance \"" + s.name + "\"";
-    const ModelFacts& facts = factsOf(s.model);
-    const auto* block = static_cast<const unsigned char*>(s.c);
-    require(r.state == static_cast<std::uint32_t>(s.state), [&] {
-        return who + ": state " + std::to_string(r.state) + " instead of " +
-               std::to_string(s.state);
-    });
-    require(r.debugLogging == s.debugCategories,
-            [&] { return who + ": debug logging " + std::to_string(r.debugLogging); });
-    require(bitsOf(r.data.time) == bitsOf(s.currentTime), [&] { return who + ": time differs"; });
-    require(r.data.flushToZeroBits == (facts.flushesToZero ? kFlushToZeroBits : 0U),
-            [&] { return who + ": floating-point bits differ"; });
-    require(r.settableReals == (ValueReferenceSet{1} << facts.firstOutput) - 1,
-            [&] { return who + ": settable reals differ"; });
-    const std::size_t nameOffset = kValuesOffset + sizeof(double) * s.reals.size();
-    require(reinterpret_cast<const unsigned char*>(r.data.realValues) == block + kValuesOffset &&
-                reinterpret_cast<const unsigned char*>(r.instanceName) == block + nameOffset &&
-                s.name == r.instanceName,
-            [&] { return who + ": values or name moved"; });
+    checkRecordHead(s, r, who);
     const fmi2CallbackFunctions& given = s.callbacks2;
     require(r.callbacks.logger == given.logger &&
                 r.callbacks.allocateMemory == given.allocateMemory &&
@@ -234,11 +149,8 @@ void checkRecord(Instance& s) {
                 r.callbacks.stepFinished == given.stepFinished &&
                 r.callbacks.componentEnvironment == given.componentEnvironment,
             [&] { return who + ": callbacks changed"; });
-    for (std::size_t i = 0; i < s.reals.size(); ++i) {
-        require(bitsOf(r.data.realValues[i]) == bitsOf(s.reals[i]),
-                [&] { return who + ": real " + std::to_string(i) + " differs"; });
-    }
-    checkFmuStates(s, r, who);
+    checkRecordValues(s, r, who, kValuesOffset);
+    checkFmuStates(s, r.fmuStates, who, kFmuStateValuesOffset, [](const SavedFmuState*) {});
 }
 
 std::int32_t stateInRecord(const Instance& s) {
@@ -286,7 +198,7 @@ bool opens(Instance* s, const char* function, std::uint32_t mask, Expectation& e
         e.status = fmiOK;
         return true;
     }
-    const char* const found = stateName(static_cast<std::uint32_t>(s->state));
+    const char* const found = stateName(static_cast<std::uint32_t>(s->state), "step complete");
     refuse(*s, e, "%s: Illegal call sequence: not allowed in state %s.",
            {textArgument(function), textArgument(found)});
     return false;
@@ -313,25 +225,13 @@ bool arraysGiven(Instance& s, Expectation& e, const char* function, std::size_t 
 // ------------------------------------------------------------ the model
 
 void writeFreshValues(Instance& s) {
-    s.state = Instantiated;
-    s.currentTime = 0.0;
-    s.reals = factsOf(s.model).freshValues();
-}
-
-// The model's update at a time event; true when it asks to end the
-// simulation (only the test model does).
-bool updateAsksToTerminate(Instance& s) {
-    {
-        const ModelArithmetic arithmetic(s.model);
-        factsOf(s.model).equation(s.reals);
-    }
-    return static_cast<std::size_t>(s.model) == kModelCount - 1 && s.reals[0] != 0.0;
+    sharedRules::writeFreshValues(s, Instantiated);
 }
 
 // fmi2SetReal of one element after its nvr trace: only parameters and inputs.
 bool setOne(Instance& s, Expectation& e, std::uint32_t vr, double value) {
     constexpr const char* function = "fmi2SetReal";
-    if (!isParameterOrInput(s, vr)) {
+    if (!isParameterOrInput(s.model, vr)) {
         if (vr >= s.reals.size()) {
             refuseReference(s, e, function, vr);
         } else {
@@ -414,15 +314,6 @@ constexpr InstanceRules kInstanceRules = {checkRecord, stateInRecord, expectCall
 
 // ------------------------------------------------------------ FMU states
 
-KnownFmuState* ownFmuState(Instance& s, void* handle) {
-    for (KnownFmuState& known : s.fmuStates) {
-        if (known.handle == handle) {
-            return &known;
-        }
-    }
-    return nullptr;
-}
-
 // The instance's own FMU state behind the handle, or null after a refusal.
 KnownFmuState* acceptFmuState(Instance& s, Expectation& e, const char* function, void* handle) {
     if (handle == nullptr) {
@@ -439,10 +330,6 @@ KnownFmuState* acceptFmuState(Instance& s, Expectation& e, const char* function,
 
 std::size_t fmuStateBlockSize(const Instance& s) {
     return kFmuStateValuesOffset + sizeof(double) * s.reals.size();
-}
-
-fmuStateBytes::Content contentOf(const KnownFmuState& known) {
-    return {known.state, known.time, known.reals};
 }
 
 void refuseReading(Instance& s, Expectation& e, const fmuStateBytes::Reading& reading) {
@@ -648,29 +535,16 @@ void callSetDebugLogging(World& world, int model, int slot, Instance* s, fmi2Boo
         trace(*s, e, "%s: loggingOn=%d, nCategories=%u",
               {textArgument(function), integerArgument(loggingOn),
                unsignedArgument(static_cast<unsigned>(nCategories))});
-        std::uint32_t chosen = nCategories == 0 ? kAllCategoryBits : 0U;
-        bool accepted = true;
-        if (nCategories > 0 && categories == nullptr) {
-            refuseNull(*s, e, function, "categories[]");
-            accepted = false;
-        }
-        for (std::size_t i = 0; accepted && i < nCategories; ++i) {
-            if (categories[i] == nullptr) {
-                refuseNull(*s, e, function, "categories[i]");
-                accepted = false;
-            } else if (std::strcmp(categories[i], kErrorCategoryName) == 0) {
-                chosen |= 1U;
-            } else if (std::strcmp(categories[i], kCallsCategoryName) == 0) {
-                chosen |= kCallsBit;
-            } else {
+        const std::optional<std::uint32_t> chosen = chosenCategories(
+            nCategories, categories, kCategoryNames, kAllCategoryBits,
+            [&](const char* argument) { refuseNull(*s, e, function, argument); },
+            [&](const char* category) {
                 refuse(*s, e, "%s: Unknown log category %s.",
-                       {textArgument(function), textArgument(categories[i])});
-                accepted = false;
-            }
-        }
-        if (accepted) {
-            s->debugCategories =
-                loggingOn != fmi2False ? s->debugCategories | chosen : s->debugCategories & ~chosen;
+                       {textArgument(function), textArgument(category)});
+            });
+        if (chosen) {
+            s->debugCategories = loggingOn != fmi2False ? s->debugCategories | *chosen
+                                                        : s->debugCategories & ~*chosen;
         }
     }
     call.check(call.fmi().setDebugLogging(componentOf(s), loggingOn, nCategories, categories), e);
@@ -769,20 +643,14 @@ void callGetReal(World& world, int model, int slot, Instance* s, std::size_t nvr
     constexpr const char* function = "fmi2GetReal";
     Call call(world, Operation::Fmi2GetReal, model, slot);
     Expectation e;
-    std::vector<std::uint64_t> expectedBits;
-    for (std::size_t i = 0; value != nullptr && i < nvr; ++i) {
-        expectedBits.push_back(bitsOf(value[i]));
-    }
+    std::vector<std::uint64_t> expectedBits = bitsBefore(value, nvr);
     if (opens(s, function, kReadable, e) &&
         arraysGiven(*s, e, function, nvr, vr, "vr[]", value, "value[]")) {
         for (std::size_t i = 0; i < nvr && getOne(*s, e, vr[i], expectedBits[i]); ++i) {
         }
     }
     call.check(call.fmi().getReal(componentOf(s), vr, nvr, value), e);
-    for (std::size_t i = 0; i < expectedBits.size(); ++i) {
-        require(bitsOf(value[i]) == expectedBits[i],
-                [&] { return "fmi2GetReal: value[" + std::to_string(i) + "] is wrong"; });
-    }
+    requireValues(function, "value", value, expectedBits);
 }
 
 void callOtherType(World& world, Operation operation, int model, int slot, Instance* s,
@@ -881,9 +749,7 @@ void callSetFmuState(World& world, int model, int slot, Instance* s, FmuStateCho
     if (opens(s, function, kAnyState, e)) {
         trace(*s, e, "%s: FMUstate %p", {textArgument(function), pointerArgument(handle)});
         if (const KnownFmuState* own = acceptFmuState(*s, e, function, handle)) {
-            s->state = static_cast<std::int32_t>(own->state);
-            s->currentTime = own->time;
-            s->reals = own->reals;
+            restoreFmuState(*s, *own);
         }
     }
     call.check(call.fmi().setFMUstate(componentOf(s), handle), e);
@@ -1066,10 +932,7 @@ void callDirectionalDerivative(World& world, int model, int slot, Instance* s, s
                                fmi2Real* result) {
     constexpr const char* function = "fmi2GetDirectionalDerivative";
     Call call(world, Operation::Fmi2GetDirectionalDerivative, model, slot);
-    std::vector<std::uint64_t> expectedBits;
-    for (std::size_t i = 0; result != nullptr && i < nUnknown; ++i) {
-        expectedBits.push_back(bitsOf(result[i]));
-    }
+    std::vector<std::uint64_t> expectedBits = bitsBefore(result, nUnknown);
     Expectation e;
     const ModelFacts& facts = factsOf(model);
     bool computed = false;
@@ -1082,7 +945,7 @@ void callDirectionalDerivative(World& world, int model, int slot, Instance* s, s
                         "dvUnknown[]") &&
             arraysGiven(*s, e, function, nKnown, knowns, "vKnown_ref[]", seed, "dvKnown[]");
         for (std::size_t i = 0; accepted && i < nUnknown; ++i) {
-            if (!isOutput(*s, unknowns[i])) {
+            if (!isOutput(model, unknowns[i])) {
                 refuse(*s, e, "%s: Value reference %u is no %s.",
                        {textArgument(function), unsignedArgument(unknowns[i]),
                         textArgument("output")});
@@ -1090,7 +953,7 @@ void callDirectionalDerivative(World& world, int model, int slot, Instance* s, s
             }
         }
         for (std::size_t j = 0; accepted && j < nKnown; ++j) {
-            if (!isParameterOrInput(*s, knowns[j])) {
+            if (!isParameterOrInput(model, knowns[j])) {
                 refuse(*s, e, "%s: Value reference %u is no %s.",
                        {textArgument(function), unsignedArgument(knowns[j]),
                         textArgument("parameter or input")});
@@ -1106,29 +969,15 @@ void callDirectionalDerivative(World& world, int model, int slot, Instance* s, s
         const ModelArithmetic arithmetic(model);
         computed = accepted;
         for (std::size_t i = 0; accepted && i < nUnknown; ++i) {
-            double sum = 0.0;
-            for (std::size_t j = 0; j < nKnown; ++j) {
-                const double product = facts.partial(s->reals, unknowns[i], knowns[j]) * seed[j];
-                sum = j == 0 ? product : sum + product;
-            }
-            expectedBits[i] = bitsOf(sum);
+            expectedBits[i] = bitsOf(summed(nKnown, [&](std::size_t j) {
+                return facts.partial(s->reals, unknowns[i], knowns[j]) * seed[j];
+            }));
         }
     }
     call.check(call.fmi().getDirectionalDerivative(componentOf(s), unknowns, nUnknown, knowns,
                                                    nKnown, seed, result),
                e);
-    // Where two NaNs meet, which payload comes out depends on the order the
-    // compiler gave the operands of a product or sum: any NaN matches.
-    for (std::size_t i = 0; i < expectedBits.size(); ++i) {
-        const double expected = realFromBits(expectedBits[i]);
-        require(bitsOf(result[i]) == expectedBits[i] ||
-                    (computed && std::isnan(result[i]) && std::isnan(expected)),
-                [&] {
-                    return "fmi2GetDirectionalDerivative: dvUnknown[" + std::to_string(i) +
-                           "] is " + std::to_string(result[i]) + ", not " +
-                           std::to_string(expected);
-                });
-    }
+    requireDerivatives(function, "dvUnknown", result, expectedBits, computed);
 }
 
 void callDerivatives(World& world, Operation operation, int model, int slot, Instance* s,
@@ -1154,9 +1003,8 @@ void callDerivatives(World& world, Operation operation, int model, int slot, Ins
     call.check(isSet ? call.fmi().setRealInputDerivatives(c, vr, nvr, order, value)
                      : call.fmi().getRealOutputDerivatives(c, vr, nvr, order, value),
                e);
-    for (std::size_t i = 0; value != nullptr && i < nvr; ++i) {
-        require(bitsOf(value[i]) == kUntouchedBits,
-                [&] { return std::string(function) + " wrote value[" + std::to_string(i) + "]"; });
+    if (value != nullptr) {
+        requireValues(function, "value", value, std::vector<std::uint64_t>(nvr, kUntouchedBits));
     }
 }
 
@@ -1178,21 +1026,7 @@ void callDoStep(World& world, int model, int slot, Instance* s, fmi2Real communi
                    textArgument(noSetPrior != fmi2False ? "True" : "False")});
             // Every substep recomputes the outputs; the test model's may ask
             // to end the simulation there.
-            bool terminates = false;
-            {
-                const ModelArithmetic arithmetic(model);
-                const double h = factsOf(model).substep(stepSize);
-                double t = communicationPoint;
-                for (int substep = 0; substep < 10 && !terminates; ++substep) {
-                    t += h;
-                    s->currentTime = t;
-                    terminates = updateAsksToTerminate(*s);
-                }
-                // A completed step ends at the full step.
-                if (!terminates) {
-                    s->currentTime = communicationPoint + stepSize;
-                }
-            }
+            const bool terminates = stepAsksToTerminate(*s, communicationPoint, stepSize);
             if (terminates) {
                 refuse(*s, e, "fmi2DoStep: The model requested termination at t=%g.",
                        {realArgument(s->currentTime)});
@@ -1275,13 +1109,8 @@ void callVersion(World& world, Operation operation, int model) {
 }
 
 void retire(World& world, int model, int slot) {
-    std::optional<Instance>& occupant = world.slots[libraryOf(kVersion, model)][slot];
-    if (occupant) {
-        callFreeInstance(world, model, slot, &*occupant);
-    }
-    if (occupant) {
-        violated("an instance was not freed");
-    }
+    sharedRules::retire(world, libraryOf(kVersion, model), slot,
+                        [&](Instance* s) { callFreeInstance(world, model, slot, s); });
 }
 
 }  // namespace fmi2

@@ -205,10 +205,9 @@ void runCall(World& world, Input& in, Operation operation) {
             runOtherType(world, in);
             break;
         case Operation::Fmi3GetFMUState: {
-            const Target t = readTarget(world, in, kVersion);
-            const FmuStateChoice choice = in.byte();
-            const std::uint8_t flags = in.byte();
-            callGetFmuState(world, t.model, t.slot, t.instance, choice, (flags & kNullPointer) != 0,
+            const FmuStateArguments a = readFmuStateArguments(world, in, kVersion);
+            const Target& t = a.target;
+            callGetFmuState(world, t.model, t.slot, t.instance, a.choice, a.nullPointer(),
                             (in.byte() & 1) != 0);
             break;
         }
@@ -217,13 +216,13 @@ void runCall(World& world, Input& in, Operation operation) {
             callSetFmuState(world, t.model, t.slot, t.instance, in.byte());
             break;
         }
-        case Operation::Fmi3FreeFMUState: {
-            const Target t = readTarget(world, in, kVersion);
-            const FmuStateChoice choice = in.byte();
-            callFreeFmuState(world, t.model, t.slot, t.instance, choice,
-                             (in.byte() & kNullPointer) != 0);
+        case Operation::Fmi3FreeFMUState:
+        case Operation::Fmi3SerializedFMUStateSize:
+        case Operation::Fmi3SerializeFMUState:
+            runFmuStateCall(world, in, kVersion, operation == Operation::Fmi3FreeFMUState,
+                            operation == Operation::Fmi3SerializedFMUStateSize, callFreeFmuState,
+                            callSerializedSize, callSerialize);
             break;
-        }
         case Operation::Fmi3DoStep: {
             const Target t = readTarget(world, in, kVersion);
             const fmi3Float64 communicationPoint = in.real();
@@ -243,21 +242,6 @@ void runCall(World& world, Input& in, Operation operation) {
         case Operation::Fmi3GetVersion:
             callVersion(world, modelOfTarget(in.byte()));
             break;
-        case Operation::Fmi3SerializedFMUStateSize: {
-            const Target t = readTarget(world, in, kVersion);
-            const FmuStateChoice choice = in.byte();
-            callSerializedSize(world, t.model, t.slot, t.instance, choice,
-                               (in.byte() & kNullPointer) != 0);
-            break;
-        }
-        case Operation::Fmi3SerializeFMUState: {
-            const Target t = readTarget(world, in, kVersion);
-            const FmuStateChoice choice = in.byte();
-            const std::uint8_t flags = in.byte();
-            callSerialize(world, t.model, t.slot, t.instance, choice, flags >> 1,
-                          (flags & kNullPointer) != 0);
-            break;
-        }
         case Operation::Fmi3DeserializeFMUState:
             runDeserialize(world, in);
             break;

@@ -9,7 +9,6 @@
 #include "Fmi3Rules.h"
 
 #include <sanitizer/allocator_interface.h>
-#include <xmmintrin.h>
 
 #include <algorithm>
 #include <cmath>
@@ -27,9 +26,12 @@
 #include "Fmi3Instance.h"
 #include "RecordingLogger.h"
 #include "RuntimeCalloc.h"
+#include "SharedRules.h"
 
 namespace fmi3 {
 namespace {
+
+using namespace sharedRules;
 
 constexpr int kVersion = 3;
 constexpr const char* kInstantiate = "fmi3InstantiateCoSimulation";
@@ -37,16 +39,13 @@ constexpr const char* kErrorCategoryName = "logStatusError";
 constexpr const char* kCallsCategoryName = "logCalls";
 constexpr std::uint32_t kCallsBit = 2;
 constexpr std::uint32_t kAllCategoryBits = 3;
-constexpr std::uint32_t kFlushToZeroBits = 0x8040;
+constexpr const char* kCategoryNames[] = {kErrorCategoryName, kCallsCategoryName};
 
 constexpr std::uint32_t kAnyState =
     Instantiated | InitializationMode | StepMode | Terminated | Error;
 constexpr std::uint32_t kWritable = Instantiated | InitializationMode | StepMode;
 constexpr std::uint32_t kReadable = InitializationMode | StepMode | Terminated | Error;
 
-constexpr std::size_t roundedToReal(std::size_t bytes) {
-    return (bytes + sizeof(double) - 1) / sizeof(double) * sizeof(double);
-}
 constexpr std::size_t kValuesOffset = roundedToReal(sizeof(Fmi3Instance));
 constexpr std::size_t kFmuStateValuesOffset = roundedToReal(sizeof(SavedFmuState));
 
@@ -105,46 +104,8 @@ class Call : public CheckedCall {
 
 constexpr StatusSet kOkOrError = statusSet({fmiOK, fmiError});
 
-class ModelArithmetic {
-  public:
-    explicit ModelArithmetic(int model) : saved_(_mm_getcsr()) {
-        if (factsOf(model).flushesToZero) {
-            _mm_setcsr(saved_ | kFlushToZeroBits);
-        }
-    }
-    ~ModelArithmetic() {
-        _mm_setcsr(saved_);
-    }
-    ModelArithmetic(const ModelArithmetic&) = delete;
-    ModelArithmetic& operator=(const ModelArithmetic&) = delete;
-
-  private:
-    std::uint32_t saved_;
-};
-
-const char* stateName(std::uint32_t state) {
-    switch (state) {
-        case Instantiated:
-            return "instantiated";
-        case InitializationMode:
-            return "initialization mode";
-        case StepMode:
-            return "step mode";
-        case Terminated:
-            return "terminated";
-        case Error:
-            return "error";
-        default:
-            return "unknown";
-    }
-}
-
 std::uint32_t timeReference(int model) {
     return factsOf(model).realCount();
-}
-
-bool isParameterOrInput(int model, std::uint32_t vr) {
-    return vr < factsOf(model).firstOutput;
 }
 
 // ------------------------------------------------------------ memory
@@ -171,56 +132,17 @@ void requireFreed(const void* block, const char* what) {
 
 // ------------------------------------------------------------ the record
 
-void checkFmuStates(const Instance& s, const Fmi3Instance& r, const std::string& who) {
-    const SavedFmuState* saved = r.fmuStates;
-    for (const KnownFmuState& known : s.fmuStates) {
-        require(saved == known.handle,
-                [&] { return who + ": the FMU states are not the ones the master holds"; });
-        requireAllocated(saved, fmuStateBlockSize(s), who + ": an FMU state");
-        const auto* block = reinterpret_cast<const unsigned char*>(saved);
-        require(saved->machineState == known.state && bitsOf(saved->time) == bitsOf(known.time) &&
-                    reinterpret_cast<const unsigned char*>(saved->realValues) ==
-                        block + kFmuStateValuesOffset,
-                [&] { return who + ": an FMU state's state or time differs"; });
-        for (std::size_t i = 0; i < known.reals.size(); ++i) {
-            require(bitsOf(saved->realValues[i]) == bitsOf(known.reals[i]), [&] {
-                return who + ": an FMU state's real " + std::to_string(i) + " differs";
-            });
-        }
-        saved = saved->next;
-    }
-    require(saved == nullptr, [&] { return who + ": the instance holds more FMU states"; });
-}
-
 void checkRecord(Instance& s) {
     const std::string who = std::string(kLibraryNames[s.model]) + " instance \"" + s.name + "\"";
     requireAllocated(s.c, instanceBlockSize(s), who);
     const auto& r = *static_cast<const Fmi3Instance*>(s.c);
-    const ModelFacts& facts = factsOf(s.model);
-    const auto* block = static_cast<const unsigned char*>(s.c);
-    require(r.state == static_cast<std::uint32_t>(s.state), [&] {
-        return who + ": state " + std::to_string(r.state) + " instead of " +
-               std::to_string(s.state);
-    });
-    require(r.debugLogging == s.debugCategories,
-            [&] { return who + ": debug logging " + std::to_string(r.debugLogging); });
-    require(bitsOf(r.data.time) == bitsOf(s.currentTime), [&] { return who + ": time differs"; });
-    require(r.data.flushToZeroBits == (facts.flushesToZero ? kFlushToZeroBits : 0U),
-            [&] { return who + ": floating-point bits differ"; });
-    require(r.settableReals == (ValueReferenceSet{1} << facts.firstOutput) - 1,
-            [&] { return who + ": settable reals differ"; });
+    checkRecordHead(s, r, who);
     require(r.instanceEnvironment == s.logComponent && r.logMessage == s.logMessage,
             [&] { return who + ": environment or logMessage changed"; });
-    const std::size_t nameOffset = kValuesOffset + sizeof(double) * s.reals.size();
-    require(reinterpret_cast<const unsigned char*>(r.data.realValues) == block + kValuesOffset &&
-                reinterpret_cast<const unsigned char*>(r.instanceName) == block + nameOffset &&
-                s.name == r.instanceName,
-            [&] { return who + ": values or name moved"; });
-    for (std::size_t i = 0; i < s.reals.size(); ++i) {
-        require(bitsOf(r.data.realValues[i]) == bitsOf(s.reals[i]),
-                [&] { return who + ": real " + std::to_string(i) + " differs"; });
-    }
-    checkFmuStates(s, r, who);
+    checkRecordValues(s, r, who, kValuesOffset);
+    checkFmuStates(s, r.fmuStates, who, kFmuStateValuesOffset, [&](const SavedFmuState* saved) {
+        requireAllocated(saved, fmuStateBlockSize(s), who + ": an FMU state");
+    });
 }
 
 std::int32_t stateInRecord(const Instance& s) {
@@ -274,24 +196,14 @@ bool opens(Instance* s, const char* function, std::uint32_t mask, Expectation& e
     }
     refuse(*s, e,
            formatted("%s: Illegal call sequence: not allowed in state %s.", function,
-                     stateName(static_cast<std::uint32_t>(s->state))));
+                     stateName(static_cast<std::uint32_t>(s->state), "step mode")));
     return false;
 }
 
 // ------------------------------------------------------------ the model
 
 void writeFreshValues(Instance& s) {
-    s.state = Instantiated;
-    s.currentTime = 0.0;
-    s.reals = factsOf(s.model).freshValues();
-}
-
-bool updateAsksToTerminate(Instance& s) {
-    {
-        const ModelArithmetic arithmetic(s.model);
-        factsOf(s.model).equation(s.reals);
-    }
-    return static_cast<std::size_t>(s.model) == kModelCount - 1 && s.reals[0] != 0.0;
+    sharedRules::writeFreshValues(s, Instantiated);
 }
 
 // fmi3SetFloat64 of one element: only parameters and inputs, never time.
@@ -415,15 +327,6 @@ void callBack(Instance& s, ReentryAction action) {
 constexpr InstanceRules kInstanceRules = {checkRecord, stateInRecord, expectCallBack, callBack};
 
 // ------------------------------------------------------------ FMU states
-
-KnownFmuState* ownFmuState(Instance& s, void* handle) {
-    for (KnownFmuState& known : s.fmuStates) {
-        if (known.handle == handle) {
-            return &known;
-        }
-    }
-    return nullptr;
-}
 
 KnownFmuState* acceptFmuState(Instance& s, Expectation& e, const char* function, void* handle) {
     if (handle == nullptr) {
@@ -619,28 +522,15 @@ void callSetDebugLogging(World& world, int model, int slot, Instance* s, fmi3Boo
         trace(*s, e,
               formatted("%s: loggingOn=%d, nCategories=%zu", function, loggingOn ? 1 : 0,
                         nCategories));
-        std::uint32_t chosen = nCategories == 0 ? kAllCategoryBits : 0U;
-        bool accepted = true;
-        if (nCategories > 0 && categories == nullptr) {
-            refuseNull(*s, e, function, "categories[]");
-            accepted = false;
-        }
-        for (std::size_t i = 0; accepted && i < nCategories; ++i) {
-            if (categories[i] == nullptr) {
-                refuseNull(*s, e, function, "categories[i]");
-                accepted = false;
-            } else if (std::strcmp(categories[i], kErrorCategoryName) == 0) {
-                chosen |= 1U;
-            } else if (std::strcmp(categories[i], kCallsCategoryName) == 0) {
-                chosen |= kCallsBit;
-            } else {
-                refuse(*s, e, formatted("%s: Unknown log category %s.", function, categories[i]));
-                accepted = false;
-            }
-        }
-        if (accepted) {
+        const std::optional<std::uint32_t> chosen = chosenCategories(
+            nCategories, categories, kCategoryNames, kAllCategoryBits,
+            [&](const char* argument) { refuseNull(*s, e, function, argument); },
+            [&](const char* category) {
+                refuse(*s, e, formatted("%s: Unknown log category %s.", function, category));
+            });
+        if (chosen) {
             s->debugCategories =
-                loggingOn ? s->debugCategories | chosen : s->debugCategories & ~chosen;
+                loggingOn ? s->debugCategories | *chosen : s->debugCategories & ~*chosen;
         }
     }
     call.check(call.fmi().setDebugLogging(componentOf(s), loggingOn, nCategories, categories), e);
@@ -741,10 +631,7 @@ void callGetFloat64(World& world, int model, int slot, Instance* s, std::size_t 
         }
     }
     call.check(call.fmi().getFloat64(componentOf(s), vr, nvr, values, nValues), e);
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        require(bitsOf(values[i]) == expected[i],
-                [&] { return "fmi3GetFloat64: values[" + std::to_string(i) + "] differs"; });
-    }
+    requireValues(function, "values", values, expected);
 }
 
 // ------------------------------------------------------------ the other types
@@ -1071,9 +958,7 @@ void callSetFmuState(World& world, int model, int slot, Instance* s, FmuStateCho
     if (opens(s, function, kAnyState, e)) {
         trace(*s, e, formatted("%s: FMUState %p", function, handle));
         if (const KnownFmuState* own = acceptFmuState(*s, e, function, handle)) {
-            s->state = static_cast<std::int32_t>(own->state);
-            s->currentTime = own->time;
-            s->reals = own->reals;
+            restoreFmuState(*s, *own);
         }
     }
     call.check(call.fmi().setFMUState(componentOf(s), handle), e);
@@ -1140,21 +1025,7 @@ void callDoStep(World& world, int model, int slot, Instance* s, fmi3Float64 comm
                   formatted("fmi3DoStep: currentCommunicationPoint = %g, communicationStepSize = "
                             "%g, noSetFMUStatePriorToCurrentPoint = fmi3%s",
                             communicationPoint, stepSize, noSetPrior ? "True" : "False"));
-            bool terminates = false;
-            {
-                const ModelArithmetic arithmetic(model);
-                const double h = factsOf(model).substep(stepSize);
-                double t = communicationPoint;
-                for (int substep = 0; substep < 10 && !terminates; ++substep) {
-                    t += h;
-                    s->currentTime = t;
-                    terminates = updateAsksToTerminate(*s);
-                }
-                // A completed step ends at the full step.
-                if (!terminates) {
-                    s->currentTime = communicationPoint + stepSize;
-                }
-            }
+            const bool terminates = stepAsksToTerminate(*s, communicationPoint, stepSize);
             if (terminates) {
                 refuse(*s, e,
                        formatted("fmi3DoStep: The model requested termination at t=%g.",
@@ -1188,10 +1059,6 @@ void callDoStep(World& world, int model, int slot, Instance* s, fmi3Float64 comm
 // ------------------------------------------------------------ serialization
 
 namespace {
-
-fmuStateBytes::Content contentOf(const KnownFmuState& known) {
-    return {known.state, known.time, known.reals};
-}
 
 void refuseReading(Instance& s, Expectation& e, const fmuStateBytes::Reading& reading) {
     using fmuStateBytes::Problem;
@@ -1377,10 +1244,6 @@ void callDeserialize(World& world, int model, int slot, Instance* s, FmuStateCho
 
 namespace {
 
-bool isOutput(int model, std::uint32_t vr) {
-    return vr >= factsOf(model).firstOutput && vr < factsOf(model).realCount();
-}
-
 bool countMatches(Instance& s, Expectation& e, const char* function, const char* countName,
                   std::size_t count, const char* referencesName, std::size_t references) {
     if (count == references) {
@@ -1456,14 +1319,11 @@ std::vector<std::uint64_t> expectedSensitivities(const Instance& s, bool adjoint
     const std::size_t inner = adjoint ? a.nUnknowns : a.nKnowns;
     std::vector<std::uint64_t> bits;
     for (std::size_t o = 0; o < outer; ++o) {
-        double sum = 0.0;
-        for (std::size_t i = 0; i < inner; ++i) {
+        bits.push_back(bitsOf(summed(inner, [&](std::size_t i) {
             const std::uint32_t unknown = adjoint ? a.unknowns[i] : a.unknowns[o];
             const std::uint32_t known = adjoint ? a.knowns[o] : a.knowns[i];
-            const double product = facts.partial(s.reals, unknown, known) * a.seed[i];
-            sum = i == 0 ? product : sum + product;
-        }
-        bits.push_back(bitsOf(sum));
+            return facts.partial(s.reals, unknown, known) * a.seed[i];
+        })));
     }
     return bits;
 }
@@ -1543,17 +1403,7 @@ void callDerivative(World& world, bool adjoint, int model, int slot, Instance* s
         a.sensitivity, a.nSensitivity);
     call.check(status, e);
     call.checkCalloc(0);
-    // Where two NaNs meet, which payload comes out depends on the order the
-    // compiler gave the operands of a product or sum: any NaN matches.
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        const double wanted = realFromBits(expected[i]);
-        require(bitsOf(a.sensitivity[i]) == expected[i] ||
-                    (computed && std::isnan(a.sensitivity[i]) && std::isnan(wanted)),
-                [&] {
-                    return std::string(function) + ": sensitivity[" + std::to_string(i) + "] is " +
-                           std::to_string(a.sensitivity[i]) + ", not " + std::to_string(wanted);
-                });
-    }
+    requireDerivatives(function, "sensitivity", a.sensitivity, expected, computed);
 }
 
 void callNumberOfDependencies(World& world, int model, int slot, Instance* s,
@@ -1660,10 +1510,8 @@ void callOutputDerivatives(World& world, int model, int slot, Instance* s, std::
     call.check(call.fmi().getOutputDerivatives(componentOf(s), vr, nvr, orders, values, nValues),
                e);
     call.checkCalloc(0);
-    for (std::size_t i = 0; values != nullptr && i < nvr && nvr <= kMaxNvr; ++i) {
-        require(bitsOf(values[i]) == kUntouchedBits, [&] {
-            return std::string(function) + ": values[" + std::to_string(i) + "] written";
-        });
+    if (values != nullptr && nvr <= kMaxNvr) {
+        requireValues(function, "values", values, std::vector<std::uint64_t>(nvr, kUntouchedBits));
     }
 }
 
@@ -1676,13 +1524,8 @@ void callVersion(World& world, int model) {
 }
 
 void retire(World& world, int model, int slot) {
-    std::optional<Instance>& occupant = world.slots[libraryOf(kVersion, model)][slot];
-    if (occupant) {
-        callFreeInstance(world, model, slot, &*occupant);
-    }
-    if (occupant) {
-        violated("an instance was not freed");
-    }
+    sharedRules::retire(world, libraryOf(kVersion, model), slot,
+                        [&](Instance* s) { callFreeInstance(world, model, slot, s); });
 }
 
 }  // namespace fmi3
