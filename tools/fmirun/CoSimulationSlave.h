@@ -10,6 +10,8 @@
 
 #include "FmiTypes.h"
 
+class Slave;
+
 class CoSimulationSlave {
   public:
     virtual ~CoSimulationSlave() = default;
@@ -46,4 +48,9 @@ class CoSimulationSlave {
     virtual void step(fmiReal communicationPoint, fmiReal stepSize) = 0;
     virtual void terminate() = 0;
     virtual void freeInstance() = 0;
+
+    // The slave as an FMI 1.0 one, whose step a run calls directly, or null.
+    virtual Slave* fmi1Slave() {
+        return nullptr;
+    }
 };

@@ -61,6 +61,17 @@ void checkStartValues(CoSimulationSlave& slave, const ModelDescription& model);
 // "#" as "##"; the master puts in the names.
 std::string withVariableNames(const std::string& text, const ModelDescription& model);
 
+// A line of a slave's message: its source, status and category, and its
+// text with the variables' names put in.
+std::string messageLine(const std::string& source, const char* status, const char* category,
+                        const char* text, const ModelDescription& model);
+
+// Checks a text the library answers when asked, its version or its types
+// platform (`call`, printed with the answer when calls are printed): throws
+// Failure (kExitModel) saying the library `what` its answer, not `expected`.
+void expectAnswer(const char* answer, const std::string& call, const char* expected,
+                  const char* what, const std::string& libraryPath, bool logCalls);
+
 std::string quoted(const char* text);
 std::string list(const unsigned int* references, std::size_t count);
 std::string list(const double* values, std::size_t count);
