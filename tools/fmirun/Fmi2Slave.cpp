@@ -1,7 +1,5 @@
 #include "Fmi2Slave.h"
 
-#include <cstdio>
-#include <cstring>
 #include <type_traits>
 
 #include "Console.h"
@@ -78,13 +76,10 @@ extern "C" void logCallback2(fmi2ComponentEnvironment environment, fmi2String in
     va_start(arguments, message);
     const std::string text = formatted(message, arguments);
     va_end(arguments);
-    // Nothing may unwind through the slave's own frames.
-    try {
-        if (environment != nullptr) {
+    if (environment != nullptr) {
+        deliverMessage([&] {
             static_cast<Fmi2Slave*>(environment)->receive(status, instanceName, category, text);
-        }
-    } catch (...) {
-        std::fputs("fmirun: a slave's message was lost\n", stderr);
+        });
     }
 }
 

@@ -1,7 +1,5 @@
 #include "Fmi3Slave.h"
 
-#include <cstdio>
-#include <cstring>
 #include <type_traits>
 
 #include "Console.h"
@@ -73,13 +71,9 @@ const char* boolean(fmi3Boolean value) {
 // The instance environment is the wrapper that receives the messages.
 extern "C" void logMessage3(fmi3InstanceEnvironment environment, fmi3Status status,
                             fmi3String category, fmi3String message) {
-    // Nothing may unwind through the slave's own frames.
-    try {
-        if (environment != nullptr) {
-            static_cast<Fmi3Slave*>(environment)->receive(status, category, message);
-        }
-    } catch (...) {
-        std::fputs("fmirun: a slave's message was lost\n", stderr);
+    if (environment != nullptr) {
+        deliverMessage(
+            [&] { static_cast<Fmi3Slave*>(environment)->receive(status, category, message); });
     }
 }
 

@@ -1,8 +1,6 @@
 #include "Slave.h"
 
 #include <cstdarg>
-#include <cstdio>
-#include <cstring>
 
 #include "Console.h"
 #include "Failure.h"
@@ -64,13 +62,8 @@ extern "C" void logCallback(fmiComponent, fmiString instanceName, fmiStatus stat
     va_start(arguments, message);
     const std::string text = formatted(message, arguments);
     va_end(arguments);
-    // Nothing may unwind through the slave's own frames.
-    try {
-        if (activeSlave != nullptr) {
-            activeSlave->receive(status, instanceName, category, text);
-        }
-    } catch (...) {
-        std::fputs("fmirun: a slave's message was lost\n", stderr);
+    if (activeSlave != nullptr) {
+        deliverMessage([&] { activeSlave->receive(status, instanceName, category, text); });
     }
 }
 

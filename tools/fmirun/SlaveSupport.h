@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,6 +49,17 @@ Function resolve(void* library, const std::string& name, const std::string& libr
 extern "C" void* allocateMemory(std::size_t count, std::size_t size);
 extern "C" void freeMemory(void* block);
 void freeLiveBlocks();
+
+// Hands a logger callback's message on (`deliver`): nothing may unwind
+// through the slave's own frames, so a message that cannot be is lost.
+template <typename Deliver>
+void deliverMessage(Deliver deliver) noexcept {
+    try {
+        deliver();
+    } catch (...) {
+        std::fputs("fmirun: a slave's message was lost\n", stderr);
+    }
+}
 
 // The message of a logger callback, its arguments formatted.
 std::string formatted(const char* message, std::va_list arguments);
