@@ -604,29 +604,33 @@ TEST_F(Fmirun, StopsWhenTheSlaveFailsAndShowsItsMessages) {
 
 // The archive.
 
-TEST_F(Fmirun, RefusesAMissingArchive) {
-    expectRefusal({"missing.fmu"}, kModel, {"fmirun: cannot open missing.fmu: no such file\n"});
-}
-
-TEST_F(Fmirun, RefusesAFileThatIsNoArchive) {
-    file("garbage.fmu", "this is not a zip archive at all\n");
-    expectRefusal({"garbage.fmu"}, kModel,
-                  {"fmirun: garbage.fmu is not a valid FMU archive (a zip file): "});
-}
-
-TEST_F(Fmirun, RefusesATruncatedArchive) {
+// Each file that is no archive fmirun can read: its name, its contents (none
+// for a missing file) and the message.
+TEST_F(Fmirun, RefusesFilesThatAreNoReadableArchive) {
     const std::string whole = readFile(archive("Halvorn"));
-    file("truncated.fmu", whole.substr(0, whole.size() / 2));
-    expectRefusal({"truncated.fmu"}, kModel, {"truncated.fmu is not a valid FMU archive"});
-}
-
-TEST_F(Fmirun, RefusesAnArchiveWithDamagedContents) {
     // A byte in the middle of the model description's compressed data.
-    std::string damaged = readFile(archive("Halvorn"));
+    std::string damaged = whole;
     damaged[30 + std::string("modelDescription.xml").size() + 200] ^= 0x55;
-    file("damaged.fmu", damaged);
-    expectRefusal({"damaged.fmu"}, kModel,
-                  {"fmirun: damaged.fmu is corrupt: cannot read modelDescription.xml"});
+    const struct {
+        std::string name;
+        std::optional<std::string> contents;
+        std::string message;
+    } refusals[] = {
+        {"missing.fmu", std::nullopt, "fmirun: cannot open missing.fmu: no such file\n"},
+        {"garbage.fmu", "this is not a zip archive at all\n",
+         "fmirun: garbage.fmu is not a valid FMU archive (a zip file): "},
+        {"truncated.fmu", whole.substr(0, whole.size() / 2),
+         "truncated.fmu is not a valid FMU archive"},
+        {"damaged.fmu", damaged,
+         "fmirun: damaged.fmu is corrupt: cannot read modelDescription.xml"},
+    };
+    for (const auto& refusal : refusals) {
+        SCOPED_TRACE(refusal.name);
+        if (refusal.contents) {
+            file(refusal.name, *refusal.contents);
+        }
+        expectRefusal({refusal.name}, kModel, {refusal.message});
+    }
 }
 
 TEST_F(Fmirun, RefusesAnArchiveWithoutModelDescription) {

@@ -50,7 +50,10 @@ class CoSimulationSlave {
     virtual void freeInstance() = 0;
 
     // The slave as an FMI 1.0 one, whose step a run calls directly, or null.
-    virtual Slave* fmi1Slave() {
-        return nullptr;
+    Slave* fmi1Slave() const {
+        return fmi1_;
     }
+
+  protected:
+    Slave* fmi1_ = nullptr;  // set by that wrapper alone
 };

@@ -93,6 +93,7 @@ Slave::Slave(const std::string& libraryPath, const ModelDescription& model, Slav
                  "implements FMI version", libraryPath, options_.logCalls);
     expectAnswer(inSlave(functions_->getTypesPlatform), prefix_ + "fmiGetTypesPlatform",
                  "standard32", "has types platform", libraryPath, options_.logCalls);
+    fmi1_ = this;
     activeSlave = this;
 }
 

@@ -36,9 +36,6 @@ class Slave final : public VersionSlave<Slave> {
     void exitInitialization() override;
     void terminate() override;
     void freeInstance() override;
-    Slave* fmi1Slave() override {
-        return this;
-    }
 
     // Called by the logger callback for each message of this slave.
     void receive(fmiStatus status, const char* instanceName, const char* category,
