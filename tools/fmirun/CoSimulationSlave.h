@@ -10,6 +10,8 @@
 
 #include "FmiTypes.h"
 
+class Slave;
+
 class CoSimulationSlave {
   public:
     virtual ~CoSimulationSlave() = default;
@@ -46,4 +48,12 @@ class CoSimulationSlave {
     virtual void step(fmiReal communicationPoint, fmiReal stepSize) = 0;
     virtual void terminate() = 0;
     virtual void freeInstance() = 0;
+
+    // The slave as an FMI 1.0 one, whose step a run calls directly, or null.
+    Slave* fmi1Slave() const {
+        return fmi1_;
+    }
+
+  protected:
+    Slave* fmi1_ = nullptr;  // set by that wrapper alone
 };

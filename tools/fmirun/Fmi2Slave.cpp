@@ -1,7 +1,5 @@
 #include "Fmi2Slave.h"
 
-#include <cstdio>
-#include <cstring>
 #include <type_traits>
 
 #include "Console.h"
@@ -29,6 +27,9 @@ using GetReal2 = fmi2Status (*)(fmi2Component, const fmi2ValueReference*, std::s
 using DoStep2 = fmi2Status (*)(fmi2Component, fmi2Real, fmi2Real, fmi2Boolean);
 }
 
+// A call's status is checked in one comparison (VersionSlave.h).
+static_assert(fmi2OK == 0 && fmi2Warning == 1 && fmi2Discard == 2);
+
 struct Fmi2Slave::Functions {
     GetVersion2 getVersion;
     GetTypesPlatform2 getTypesPlatform;
@@ -44,9 +45,7 @@ struct Fmi2Slave::Functions {
     DoStep2 doStep;
 };
 
-namespace {
-
-const char* statusName(fmi2Status status) {
+const char* Fmi2Slave::statusName(fmi2Status status) {
     switch (status) {
         case fmi2OK:
             return "fmi2OK";
@@ -64,6 +63,8 @@ const char* statusName(fmi2Status status) {
     return "unknown status";
 }
 
+namespace {
+
 const char* boolean(fmi2Boolean value) {
     return value != fmi2False ? "fmi2True" : "fmi2False";
 }
@@ -75,13 +76,10 @@ extern "C" void logCallback2(fmi2ComponentEnvironment environment, fmi2String in
     va_start(arguments, message);
     const std::string text = formatted(message, arguments);
     va_end(arguments);
-    // Nothing may unwind through the slave's own frames.
-    try {
-        if (environment != nullptr) {
+    if (environment != nullptr) {
+        deliverMessage([&] {
             static_cast<Fmi2Slave*>(environment)->receive(status, instanceName, category, text);
-        }
-    } catch (...) {
-        std::fputs("fmirun: a slave's message was lost\n", stderr);
+        });
     }
 }
 
@@ -89,12 +87,7 @@ extern "C" void logCallback2(fmi2ComponentEnvironment environment, fmi2String in
 
 Fmi2Slave::Fmi2Slave(const std::string& libraryPath, const ModelDescription& model,
                      SlaveOptions options)
-    : model_(model),
-      options_(options),
-      // A slave starts from the master's controls and keeps what it sets.
-      controls_(currentFloatingPointControls()),
-      library_(loadLibrary(libraryPath, controls_)),
-      messages_(options) {
+    : VersionSlave(libraryPath, model, options) {
     const std::string why = "it is not an FMI 2.0 library";
     functions_ = std::make_unique<Functions>(Functions{
         resolve<GetVersion2>(library_, "fmi2GetVersion", libraryPath, why),
@@ -110,41 +103,21 @@ Fmi2Slave::Fmi2Slave(const std::string& libraryPath, const ModelDescription& mod
         resolve<GetReal2>(library_, "fmi2GetReal", libraryPath, why),
         resolve<DoStep2>(library_, "fmi2DoStep", libraryPath, why),
     });
-    const InSlaveControls inSlave(controls_);
-    const char* version = functions_->getVersion();
-    if (options_.logCalls) {
-        console::line("fmi: fmi2GetVersion() -> " + quoted(version));
-    }
-    if (version == nullptr || std::strcmp(version, "2.0") != 0) {
-        throw Failure(kExitModel,
-                      libraryPath + " implements FMI version " + quoted(version) + ", not \"2.0\"");
-    }
-    const char* platform = functions_->getTypesPlatform();
-    if (options_.logCalls) {
-        console::line("fmi: fmi2GetTypesPlatform() -> " + quoted(platform));
-    }
-    if (platform == nullptr || std::strcmp(platform, "default") != 0) {
-        throw Failure(kExitModel, libraryPath + " has types platform " + quoted(platform) +
-                                      ", not \"default\"");
-    }
+    expectAnswer(inSlave(functions_->getVersion), "fmi2GetVersion", "2.0", "implements FMI version",
+                 libraryPath, options_.logCalls);
+    expectAnswer(inSlave(functions_->getTypesPlatform), "fmi2GetTypesPlatform", "default",
+                 "has types platform", libraryPath, options_.logCalls);
 }
 
 Fmi2Slave::~Fmi2Slave() {
     freeLiveBlocks();
-    unloadLibrary(library_, controls_);
 }
 
 void Fmi2Slave::receive(fmi2Status status, const char* instanceName, const char* category,
                         const std::string& text) {
     messages_.receive(status == fmi2OK,
-                      std::string(instanceName == nullptr ? "(no instance name)" : instanceName) +
-                          " [" + statusName(status) + ", " +
-                          (category == nullptr ? "no category" : category) + "] " +
-                          withVariableNames(text, model_));
-}
-
-void Fmi2Slave::settle(fmi2Status status, const std::string& call, const std::string& results) {
-    messages_.settle(status != fmi2OK && status != fmi2Warning, statusName(status), call, results);
+                      messageLine(instanceName == nullptr ? "(no instance name)" : instanceName,
+                                  statusName(status), category, text.c_str(), model_));
 }
 
 void Fmi2Slave::instantiate(const std::string& fmuLocation) {
@@ -152,12 +125,8 @@ void Fmi2Slave::instantiate(const std::string& fmuLocation) {
     const fmi2Boolean loggingOn = options_.showAllMessages ? fmi2True : fmi2False;
     const char* name = model_.modelIdentifier.c_str();
     messages_.clear();
-    {
-        const InSlaveControls inSlave(controls_);
-        component_ =
-            functions_->instantiate(name, fmi2CoSimulation, model_.guid.c_str(),
-                                    fmuLocation.c_str(), &callbacks_, fmi2False, loggingOn);
-    }
+    component_ = inSlave(functions_->instantiate, name, fmi2CoSimulation, model_.guid.c_str(),
+                         fmuLocation.c_str(), &callbacks_, fmi2False, loggingOn);
     if (options_.logCalls) {
         console::line("fmi: fmi2Instantiate(instanceName=" + quoted(name) +
                       ", fmuType=fmi2CoSimulation, fmuGUID=" + quoted(model_.guid.c_str()) +
@@ -176,51 +145,10 @@ void Fmi2Slave::instantiate(const std::string& fmuLocation) {
     messages_.clear();
     if (options_.showAllMessages) {
         // Every category: the slave's debug messages are what was asked for.
-        fmi2Status status;
-        {
-            const InSlaveControls inSlave(controls_);
-            status = functions_->setDebugLogging(component_, fmi2True, 0, nullptr);
-        }
+        const fmi2Status status =
+            inSlave(functions_->setDebugLogging, component_, fmi2True, std::size_t{0}, nullptr);
         settle(status,
                "fmi2SetDebugLogging(c, loggingOn=fmi2True, nCategories=0, categories=NULL)");
-    }
-}
-
-void Fmi2Slave::checkAgainstDescription() {
-    checkStartValues(*this, model_);
-}
-
-void Fmi2Slave::setReal(const fmiValueReference* references, std::size_t count,
-                        const fmiReal* values) {
-    const InSlaveControls inSlave(controls_);
-    setRealHere(references, count, values);
-}
-
-void Fmi2Slave::getReal(const fmiValueReference* references, std::size_t count, fmiReal* values) {
-    const InSlaveControls inSlave(controls_);
-    getRealHere(references, count, values);
-}
-
-void Fmi2Slave::doStep(fmiReal communicationPoint, fmiReal stepSize) {
-    const InSlaveControls inSlave(controls_);
-    doStepHere(communicationPoint, stepSize);
-}
-
-void Fmi2Slave::prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
-                             std::size_t inputCount, const fmiValueReference* outputReferences,
-                             fmiReal* outputs, std::size_t outputCount) {
-    stepArrays_ = {inputReferences, inputs, inputCount, outputReferences, outputs, outputCount};
-}
-
-void Fmi2Slave::step(fmiReal communicationPoint, fmiReal stepSize) {
-    const InSlaveControls inSlave(controls_);
-    const StepArrays& arrays = stepArrays_;
-    if (arrays.inputCount > 0) {
-        setRealHere(arrays.inputReferences, arrays.inputCount, arrays.inputs);
-    }
-    doStepHere(communicationPoint, stepSize);
-    if (arrays.outputCount > 0) {
-        getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
     }
 }
 
@@ -248,42 +176,26 @@ void Fmi2Slave::getRealHere(const fmiValueReference* references, std::size_t cou
 
 void Fmi2Slave::settleGetReal(fmi2Status status, const fmiValueReference* references,
                               std::size_t count, const fmiReal* values) {
-    const bool answered = status == fmi2OK || status == fmi2Warning;
     settle(status,
            "fmi2GetReal(c, vr=" + list(references, count) + ", nvr=" + std::to_string(count) +
                ", value)",
-           answered ? ", value=" + list(values, count) : std::string());
-}
-
-void Fmi2Slave::callPlain(fmi2Status (*function)(fmi2Component), const char* name) {
-    fmi2Status status;
-    {
-        const InSlaveControls inSlave(controls_);
-        status = function(component_);
-    }
-    if (needsSettling(status)) {
-        settle(status, std::string(name) + "(c)");
-    }
+           answered(status) ? ", value=" + list(values, count) : std::string());
 }
 
 void Fmi2Slave::enterInitialization(fmiReal startTime, fmiReal stopTime) {
-    fmi2Status status;
-    {
-        const InSlaveControls inSlave(controls_);
-        status =
-            functions_->setupExperiment(component_, fmi2False, 0.0, startTime, fmi2True, stopTime);
-    }
+    const fmi2Status status = inSlave(functions_->setupExperiment, component_, fmi2False, 0.0,
+                                      startTime, fmi2True, stopTime);
     if (needsSettling(status)) {
         settle(status,
                "fmi2SetupExperiment(c, toleranceDefined=fmi2False, tolerance=0, startTime=" +
                    formatReal(startTime) +
                    ", stopTimeDefined=fmi2True, stopTime=" + formatReal(stopTime) + ")");
     }
-    callPlain(functions_->enterInitializationMode, "fmi2EnterInitializationMode");
+    callInstance(functions_->enterInitializationMode, "fmi2EnterInitializationMode(c)");
 }
 
 void Fmi2Slave::exitInitialization() {
-    callPlain(functions_->exitInitializationMode, "fmi2ExitInitializationMode");
+    callInstance(functions_->exitInitializationMode, "fmi2ExitInitializationMode(c)");
 }
 
 void Fmi2Slave::doStepHere(fmiReal communicationPoint, fmiReal stepSize) {
@@ -301,22 +213,9 @@ void Fmi2Slave::settleDoStep(fmi2Status status, fmiReal communicationPoint, fmiR
 }
 
 void Fmi2Slave::terminate() {
-    fmi2Status status;
-    {
-        const InSlaveControls inSlave(controls_);
-        status = functions_->terminate(component_);
-    }
-    settle(status, "fmi2Terminate(c)");
+    callInstance(functions_->terminate, "fmi2Terminate(c)", true);
 }
 
 void Fmi2Slave::freeInstance() {
-    {
-        const InSlaveControls inSlave(controls_);
-        functions_->freeInstance(component_);
-    }
-    component_ = nullptr;
-    if (options_.logCalls) {
-        console::line("fmi: fmi2FreeInstance(c)");
-    }
-    messages_.clear();
+    freeInstanceWith(functions_->freeInstance, "fmi2FreeInstance(c)");
 }

@@ -1,7 +1,5 @@
 #include "Fmi3Slave.h"
 
-#include <cstdio>
-#include <cstring>
 #include <type_traits>
 
 #include "Console.h"
@@ -32,6 +30,9 @@ using DoStep3 = fmi3Status (*)(fmi3Instance, fmi3Float64, fmi3Float64, fmi3Boole
                                fmi3Boolean*, fmi3Boolean*, fmi3Float64*);
 }
 
+// A call's status is checked in one comparison (VersionSlave.h).
+static_assert(fmi3OK == 0 && fmi3Warning == 1 && fmi3Discard == 2);
+
 struct Fmi3Slave::Functions {
     GetVersion3 getVersion;
     InstantiateCoSimulation3 instantiate;
@@ -45,9 +46,7 @@ struct Fmi3Slave::Functions {
     DoStep3 doStep;
 };
 
-namespace {
-
-const char* statusName(fmi3Status status) {
+const char* Fmi3Slave::statusName(fmi3Status status) {
     switch (status) {
         case fmi3OK:
             return "fmi3OK";
@@ -63,6 +62,8 @@ const char* statusName(fmi3Status status) {
     return "unknown status";
 }
 
+namespace {
+
 const char* boolean(fmi3Boolean value) {
     return value ? "fmi3True" : "fmi3False";
 }
@@ -70,13 +71,9 @@ const char* boolean(fmi3Boolean value) {
 // The instance environment is the wrapper that receives the messages.
 extern "C" void logMessage3(fmi3InstanceEnvironment environment, fmi3Status status,
                             fmi3String category, fmi3String message) {
-    // Nothing may unwind through the slave's own frames.
-    try {
-        if (environment != nullptr) {
-            static_cast<Fmi3Slave*>(environment)->receive(status, category, message);
-        }
-    } catch (...) {
-        std::fputs("fmirun: a slave's message was lost\n", stderr);
+    if (environment != nullptr) {
+        deliverMessage(
+            [&] { static_cast<Fmi3Slave*>(environment)->receive(status, category, message); });
     }
 }
 
@@ -84,12 +81,7 @@ extern "C" void logMessage3(fmi3InstanceEnvironment environment, fmi3Status stat
 
 Fmi3Slave::Fmi3Slave(const std::string& libraryPath, const ModelDescription& model,
                      SlaveOptions options)
-    : model_(model),
-      options_(options),
-      // A slave starts from the master's controls and keeps what it sets.
-      controls_(currentFloatingPointControls()),
-      library_(loadLibrary(libraryPath, controls_)),
-      messages_(options) {
+    : VersionSlave(libraryPath, model, options) {
     const std::string why = "it is not an FMI 3.0 library";
     functions_ = std::make_unique<Functions>(Functions{
         resolve<GetVersion3>(library_, "fmi3GetVersion", libraryPath, why),
@@ -105,15 +97,8 @@ Fmi3Slave::Fmi3Slave(const std::string& libraryPath, const ModelDescription& mod
         resolve<GetFloat64>(library_, "fmi3GetFloat64", libraryPath, why),
         resolve<DoStep3>(library_, "fmi3DoStep", libraryPath, why),
     });
-    const InSlaveControls inSlave(controls_);
-    const char* version = functions_->getVersion();
-    if (options_.logCalls) {
-        console::line("fmi: fmi3GetVersion() -> " + quoted(version));
-    }
-    if (version == nullptr || std::strcmp(version, "3.0") != 0) {
-        throw Failure(kExitModel,
-                      libraryPath + " implements FMI version " + quoted(version) + ", not \"3.0\"");
-    }
+    expectAnswer(inSlave(functions_->getVersion), "fmi3GetVersion", "3.0", "implements FMI version",
+                 libraryPath, options_.logCalls);
 }
 
 // A 3.0 instance's memory is the FMU's own: a run that ends early, refused
@@ -122,32 +107,22 @@ Fmi3Slave::~Fmi3Slave() {
     if (component_ != nullptr) {
         freeInstance();
     }
-    unloadLibrary(library_, controls_);
 }
 
 // 3.0 messages carry no instance name: they are this master's one instance,
 // named by the model identifier.
 void Fmi3Slave::receive(fmi3Status status, const char* category, const char* text) {
-    messages_.receive(status == fmi3OK, model_.modelIdentifier + " [" + statusName(status) + ", " +
-                                            (category == nullptr ? "no category" : category) +
-                                            "] " +
-                                            withVariableNames(text == nullptr ? "" : text, model_));
-}
-
-void Fmi3Slave::settle(fmi3Status status, const std::string& call, const std::string& results) {
-    messages_.settle(status != fmi3OK && status != fmi3Warning, statusName(status), call, results);
+    messages_.receive(status == fmi3OK, messageLine(model_.modelIdentifier, statusName(status),
+                                                    category, text, model_));
 }
 
 void Fmi3Slave::instantiate(const std::string& fmuLocation) {
     const fmi3Boolean loggingOn = options_.showAllMessages;
     const char* name = model_.modelIdentifier.c_str();
     messages_.clear();
-    {
-        const InSlaveControls inSlave(controls_);
-        component_ = functions_->instantiate(name, model_.guid.c_str(), fmuLocation.c_str(),
-                                             fmi3False, loggingOn, fmi3False, fmi3False, nullptr, 0,
-                                             this, logMessage3, nullptr);
-    }
+    component_ = inSlave(functions_->instantiate, name, model_.guid.c_str(), fmuLocation.c_str(),
+                         fmi3False, loggingOn, fmi3False, fmi3False, nullptr, std::size_t{0},
+                         static_cast<fmi3InstanceEnvironment>(this), logMessage3, nullptr);
     if (options_.logCalls) {
         console::line("fmi: fmi3InstantiateCoSimulation(instanceName=" + quoted(name) +
                       ", instantiationToken=" + quoted(model_.guid.c_str()) +
@@ -168,52 +143,11 @@ void Fmi3Slave::instantiate(const std::string& fmuLocation) {
     messages_.clear();
     if (options_.showAllMessages) {
         // Every category: the slave's debug messages are what was asked for.
-        fmi3Status status;
-        {
-            const InSlaveControls inSlave(controls_);
-            status = functions_->setDebugLogging(component_, fmi3True, 0, nullptr);
-        }
+        const fmi3Status status =
+            inSlave(functions_->setDebugLogging, component_, fmi3True, std::size_t{0}, nullptr);
         settle(status,
                "fmi3SetDebugLogging(instance, loggingOn=fmi3True, nCategories=0, "
                "categories=NULL)");
-    }
-}
-
-void Fmi3Slave::checkAgainstDescription() {
-    checkStartValues(*this, model_);
-}
-
-void Fmi3Slave::setReal(const fmiValueReference* references, std::size_t count,
-                        const fmiReal* values) {
-    const InSlaveControls inSlave(controls_);
-    setRealHere(references, count, values);
-}
-
-void Fmi3Slave::getReal(const fmiValueReference* references, std::size_t count, fmiReal* values) {
-    const InSlaveControls inSlave(controls_);
-    getRealHere(references, count, values);
-}
-
-void Fmi3Slave::doStep(fmiReal communicationPoint, fmiReal stepSize) {
-    const InSlaveControls inSlave(controls_);
-    doStepHere(communicationPoint, stepSize);
-}
-
-void Fmi3Slave::prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
-                             std::size_t inputCount, const fmiValueReference* outputReferences,
-                             fmiReal* outputs, std::size_t outputCount) {
-    stepArrays_ = {inputReferences, inputs, inputCount, outputReferences, outputs, outputCount};
-}
-
-void Fmi3Slave::step(fmiReal communicationPoint, fmiReal stepSize) {
-    const InSlaveControls inSlave(controls_);
-    const StepArrays& arrays = stepArrays_;
-    if (arrays.inputCount > 0) {
-        setRealHere(arrays.inputReferences, arrays.inputCount, arrays.inputs);
-    }
-    doStepHere(communicationPoint, stepSize);
-    if (arrays.outputCount > 0) {
-        getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
     }
 }
 
@@ -243,32 +177,16 @@ void Fmi3Slave::getRealHere(const fmiValueReference* references, std::size_t cou
 
 void Fmi3Slave::settleGetReal(fmi3Status status, const fmiValueReference* references,
                               std::size_t count, const fmiReal* values) {
-    const bool answered = status == fmi3OK || status == fmi3Warning;
     const std::string n = std::to_string(count);
     settle(status,
            "fmi3GetFloat64(instance, valueReferences=" + list(references, count) +
                ", nValueReferences=" + n + ", values, nValues=" + n + ")",
-           answered ? ", values=" + list(values, count) : std::string());
-}
-
-void Fmi3Slave::callPlain(fmi3Status (*function)(fmi3Instance), const char* name) {
-    fmi3Status status;
-    {
-        const InSlaveControls inSlave(controls_);
-        status = function(component_);
-    }
-    if (needsSettling(status)) {
-        settle(status, std::string(name) + "(instance)");
-    }
+           answered(status) ? ", values=" + list(values, count) : std::string());
 }
 
 void Fmi3Slave::enterInitialization(fmiReal startTime, fmiReal stopTime) {
-    fmi3Status status;
-    {
-        const InSlaveControls inSlave(controls_);
-        status = functions_->enterInitializationMode(component_, fmi3False, 0.0, startTime,
-                                                     fmi3True, stopTime);
-    }
+    const fmi3Status status = inSlave(functions_->enterInitializationMode, component_, fmi3False,
+                                      0.0, startTime, fmi3True, stopTime);
     if (needsSettling(status)) {
         settle(status,
                "fmi3EnterInitializationMode(instance, toleranceDefined=fmi3False, tolerance=0, "
@@ -279,7 +197,7 @@ void Fmi3Slave::enterInitialization(fmiReal startTime, fmiReal stopTime) {
 }
 
 void Fmi3Slave::exitInitialization() {
-    callPlain(functions_->exitInitializationMode, "fmi3ExitInitializationMode");
+    callInstance(functions_->exitInitializationMode, "fmi3ExitInitializationMode(instance)");
 }
 
 void Fmi3Slave::doStepHere(fmiReal communicationPoint, fmiReal stepSize) {
@@ -294,7 +212,7 @@ void Fmi3Slave::doStepHere(fmiReal communicationPoint, fmiReal stepSize) {
 
 void Fmi3Slave::settleDoStep(fmi3Status status, fmiReal communicationPoint, fmiReal stepSize) {
     const StepResults& results = stepResults_;
-    const bool answered = status == fmi3OK || status == fmi3Warning;
+    const bool answered = VersionSlave::answered(status);
     const std::string call =
         "fmi3DoStep(instance, currentCommunicationPoint=" + formatReal(communicationPoint) +
         ", communicationStepSize=" + formatReal(stepSize) +
@@ -322,22 +240,9 @@ void Fmi3Slave::settleDoStep(fmi3Status status, fmiReal communicationPoint, fmiR
 }
 
 void Fmi3Slave::terminate() {
-    fmi3Status status;
-    {
-        const InSlaveControls inSlave(controls_);
-        status = functions_->terminate(component_);
-    }
-    settle(status, "fmi3Terminate(instance)");
+    callInstance(functions_->terminate, "fmi3Terminate(instance)", true);
 }
 
 void Fmi3Slave::freeInstance() {
-    {
-        const InSlaveControls inSlave(controls_);
-        functions_->freeInstance(component_);
-    }
-    component_ = nullptr;
-    if (options_.logCalls) {
-        console::line("fmi: fmi3FreeInstance(instance)");
-    }
-    messages_.clear();
+    freeInstanceWith(functions_->freeInstance, "fmi3FreeInstance(instance)");
 }

@@ -227,7 +227,7 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
     try {
         // An FMI 1.0 slave's step is inlined into the loop: no call through
         // the interface, its functions called straight from the loop.
-        if (auto* const fmi1 = dynamic_cast<Slave*>(&slave)) {
+        if (Slave* const fmi1 = slave.fmi1Slave()) {
             result.steps = through(*fmi1);
         } else {
             result.steps = through(slave);

@@ -1,8 +1,6 @@
 #include "Slave.h"
 
 #include <cstdarg>
-#include <cstdio>
-#include <cstring>
 
 #include "Console.h"
 #include "Failure.h"
@@ -17,6 +15,9 @@ using InitializeSlave = fmiStatus (*)(fmiComponent, fmiReal, fmiBoolean, fmiReal
 using TerminateSlave = fmiStatus (*)(fmiComponent);
 using FreeSlaveInstance = void (*)(fmiComponent);
 }
+
+// A call's status is checked in one comparison (VersionSlave.h).
+static_assert(fmiOK == 0 && fmiWarning == 1 && fmiDiscard == 2);
 
 struct Slave::Functions {
     GetVersion getVersion;
@@ -33,7 +34,9 @@ namespace {
 // drives one slave at a time.
 Slave* activeSlave = nullptr;
 
-const char* statusName(fmiStatus status) {
+}  // namespace
+
+const char* Slave::statusName(fmiStatus status) {
     switch (status) {
         case fmiOK:
             return "fmiOK";
@@ -51,19 +54,16 @@ const char* statusName(fmiStatus status) {
     return "unknown status";
 }
 
+namespace {
+
 extern "C" void logCallback(fmiComponent, fmiString instanceName, fmiStatus status,
                             fmiString category, fmiString message, ...) {
     std::va_list arguments;
     va_start(arguments, message);
     const std::string text = formatted(message, arguments);
     va_end(arguments);
-    // Nothing may unwind through the slave's own frames.
-    try {
-        if (activeSlave != nullptr) {
-            activeSlave->receive(status, instanceName, category, text);
-        }
-    } catch (...) {
-        std::fputs("fmirun: a slave's message was lost\n", stderr);
+    if (activeSlave != nullptr) {
+        deliverMessage([&] { activeSlave->receive(status, instanceName, category, text); });
     }
 }
 
@@ -74,13 +74,7 @@ const char* boolean(fmiBoolean value) {
 }  // namespace
 
 Slave::Slave(const std::string& libraryPath, const ModelDescription& model, SlaveOptions options)
-    : model_(model),
-      options_(options),
-      // A slave starts from the master's controls and keeps what it sets.
-      controls_(currentFloatingPointControls()),
-      library_(loadLibrary(libraryPath, controls_)),
-      prefix_(model.modelIdentifier + "_"),
-      messages_(options) {
+    : VersionSlave(libraryPath, model, options), prefix_(model.modelIdentifier + "_") {
     // Every name carries the identifier: a missing one means another model's.
     const std::string id = "the model description's modelIdentifier \"" + model.modelIdentifier +
                            "\" is not the library's";
@@ -95,43 +89,24 @@ Slave::Slave(const std::string& libraryPath, const ModelDescription& model, Slav
     setReal_ = resolve<Fmi1SetReal>(library_, prefix_ + "fmiSetReal", libraryPath, id);
     getReal_ = resolve<Fmi1GetReal>(library_, prefix_ + "fmiGetReal", libraryPath, id);
     doStep_ = resolve<Fmi1DoStep>(library_, prefix_ + "fmiDoStep", libraryPath, id);
-    const InSlaveControls inSlave(controls_);
-    const char* version = functions_->getVersion();
-    if (options_.logCalls) {
-        console::line("fmi: " + prefix_ + "fmiGetVersion() -> " + quoted(version));
-    }
-    if (version == nullptr || std::strcmp(version, "1.0") != 0) {
-        throw Failure(kExitModel,
-                      libraryPath + " implements FMI version " + quoted(version) + ", not \"1.0\"");
-    }
-    const char* platform = functions_->getTypesPlatform();
-    if (options_.logCalls) {
-        console::line("fmi: " + prefix_ + "fmiGetTypesPlatform() -> " + quoted(platform));
-    }
-    if (platform == nullptr || std::strcmp(platform, "standard32") != 0) {
-        throw Failure(kExitModel, libraryPath + " has types platform " + quoted(platform) +
-                                      ", not \"standard32\"");
-    }
+    expectAnswer(inSlave(functions_->getVersion), prefix_ + "fmiGetVersion", "1.0",
+                 "implements FMI version", libraryPath, options_.logCalls);
+    expectAnswer(inSlave(functions_->getTypesPlatform), prefix_ + "fmiGetTypesPlatform",
+                 "standard32", "has types platform", libraryPath, options_.logCalls);
+    fmi1_ = this;
     activeSlave = this;
 }
 
 Slave::~Slave() {
     activeSlave = nullptr;
     freeLiveBlocks();
-    unloadLibrary(library_, controls_);
 }
 
 void Slave::receive(fmiStatus status, const char* instanceName, const char* category,
                     const std::string& text) {
     messages_.receive(status == fmiOK,
-                      std::string(instanceName == nullptr ? "(no instance name)" : instanceName) +
-                          " [" + statusName(status) + ", " +
-                          (category == nullptr ? "no category" : category) + "] " +
-                          withVariableNames(text, model_));
-}
-
-void Slave::settle(fmiStatus status, const std::string& call, const std::string& results) {
-    messages_.settle(status != fmiOK && status != fmiWarning, statusName(status), call, results);
+                      messageLine(instanceName == nullptr ? "(no instance name)" : instanceName,
+                                  statusName(status), category, text.c_str(), model_));
 }
 
 void Slave::instantiate(const std::string& fmuLocation) {
@@ -139,12 +114,9 @@ void Slave::instantiate(const std::string& fmuLocation) {
     const char* mimeType = "application/x-fmu-sharedlibrary";
     const fmiBoolean loggingOn = options_.showAllMessages ? fmiTrue : fmiFalse;
     messages_.clear();
-    {
-        const InSlaveControls inSlave(controls_);
-        component_ = functions_->instantiateSlave(
-            model_.modelIdentifier.c_str(), model_.guid.c_str(), fmuLocation.c_str(), mimeType, 0.0,
-            fmiFalse, fmiFalse, callbacks, loggingOn);
-    }
+    component_ =
+        inSlave(functions_->instantiateSlave, model_.modelIdentifier.c_str(), model_.guid.c_str(),
+                fmuLocation.c_str(), mimeType, 0.0, fmiFalse, fmiFalse, callbacks, loggingOn);
     const std::string call =
         prefix_ + "fmiInstantiateSlave(instanceName=" + quoted(model_.modelIdentifier.c_str()) +
         ", fmuGUID=" + quoted(model_.guid.c_str()) +
@@ -166,27 +138,6 @@ void Slave::instantiate(const std::string& fmuLocation) {
     messages_.clear();
 }
 
-void Slave::setReal(const fmiValueReference* references, std::size_t count, const fmiReal* values) {
-    const InSlaveControls inSlave(controls_);
-    setRealHere(references, count, values);
-}
-
-void Slave::getReal(const fmiValueReference* references, std::size_t count, fmiReal* values) {
-    const InSlaveControls inSlave(controls_);
-    getRealHere(references, count, values);
-}
-
-void Slave::doStep(fmiReal communicationPoint, fmiReal stepSize) {
-    const InSlaveControls inSlave(controls_);
-    doStepHere(communicationPoint, stepSize);
-}
-
-void Slave::prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
-                         std::size_t inputCount, const fmiValueReference* outputReferences,
-                         fmiReal* outputs, std::size_t outputCount) {
-    stepArrays_ = {inputReferences, inputs, inputCount, outputReferences, outputs, outputCount};
-}
-
 void Slave::settleSetReal(fmiStatus status, const fmiValueReference* references, std::size_t count,
                           const fmiReal* values) {
     settle(status, prefix_ + "fmiSetReal(c, vr=" + list(references, count) +
@@ -195,11 +146,10 @@ void Slave::settleSetReal(fmiStatus status, const fmiValueReference* references,
 
 void Slave::settleGetReal(fmiStatus status, const fmiValueReference* references, std::size_t count,
                           const fmiReal* values) {
-    const bool answered = status == fmiOK || status == fmiWarning;
     settle(status,
            prefix_ + "fmiGetReal(c, vr=" + list(references, count) +
                ", nvr=" + std::to_string(count) + ", value)",
-           answered ? ", value=" + list(values, count) : std::string());
+           answered(status) ? ", value=" + list(values, count) : std::string());
 }
 
 // 1.0 has no initialization mode: the slave takes the start values before
@@ -210,11 +160,8 @@ void Slave::enterInitialization(fmiReal startTime, fmiReal stopTime) {
 }
 
 void Slave::exitInitialization() {
-    fmiStatus status;
-    {
-        const InSlaveControls inSlave(controls_);
-        status = functions_->initializeSlave(component_, startTime_, fmiTrue, stopTime_);
-    }
+    const fmiStatus status =
+        inSlave(functions_->initializeSlave, component_, startTime_, fmiTrue, stopTime_);
     if (needsSettling(status)) {
         settle(status, prefix_ + "fmiInitializeSlave(c, tStart=" + formatReal(startTime_) +
                            ", StopTimeDefined=fmiTrue, tStop=" + formatReal(stopTime_) + ")");
@@ -228,26 +175,9 @@ void Slave::settleDoStep(fmiStatus status, fmiReal communicationPoint, fmiReal s
 }
 
 void Slave::terminate() {
-    fmiStatus status;
-    {
-        const InSlaveControls inSlave(controls_);
-        status = functions_->terminateSlave(component_);
-    }
-    settle(status, prefix_ + "fmiTerminateSlave(c)");
+    callInstance(functions_->terminateSlave, prefix_ + "fmiTerminateSlave(c)", true);
 }
 
 void Slave::freeInstance() {
-    {
-        const InSlaveControls inSlave(controls_);
-        functions_->freeSlaveInstance(component_);
-    }
-    component_ = nullptr;
-    if (options_.logCalls) {
-        console::line("fmi: " + prefix_ + "fmiFreeSlaveInstance(c)");
-    }
-    messages_.clear();
-}
-
-void Slave::checkAgainstDescription() {
-    checkStartValues(*this, model_);
+    freeInstanceWith(functions_->freeSlaveInstance, prefix_ + "fmiFreeSlaveInstance(c)");
 }

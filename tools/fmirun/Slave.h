@@ -7,13 +7,11 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "CoSimulationSlave.h"
-#include "FloatingPoint.h"
 #include "FmiTypes.h"
 #include "ModelDescription.h"
 #include "SlaveSupport.h"
+#include "VersionSlave.h"
 
 // The functions of a step, kept by the slave itself so that a step calls
 // them without a further lookup.
@@ -24,7 +22,7 @@ using Fmi1GetReal = fmiStatus (*)(fmiComponent, const fmiValueReference*, std::s
 using Fmi1DoStep = fmiStatus (*)(fmiComponent, fmiReal, fmiReal, fmiBoolean);
 }
 
-class Slave final : public CoSimulationSlave {
+class Slave final : public VersionSlave<Slave> {
   public:
     // Loads the library and resolves the functions the master calls. Throws
     // Failure (kExitModel) when the library cannot be loaded, lacks one of
@@ -32,34 +30,10 @@ class Slave final : public CoSimulationSlave {
     // "standard32" library.
     Slave(const std::string& libraryPath, const ModelDescription& model, SlaveOptions options);
     ~Slave() override;
-    Slave(const Slave&) = delete;
-    Slave& operator=(const Slave&) = delete;
 
     void instantiate(const std::string& fmuLocation) override;
-    void checkAgainstDescription() override;
-
-    void setReal(const fmiValueReference* references, std::size_t count,
-                 const fmiReal* values) override;
-    void getReal(const fmiValueReference* references, std::size_t count, fmiReal* values) override;
     void enterInitialization(fmiReal startTime, fmiReal stopTime) override;
     void exitInitialization() override;
-    void doStep(fmiReal communicationPoint, fmiReal stepSize) override;
-    void prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
-                      std::size_t inputCount, const fmiValueReference* outputReferences,
-                      fmiReal* outputs, std::size_t outputCount) override;
-    // Defined here, so that a run that knows its slave is this one (the class
-    // is final) calls it directly and has it inlined into its loop.
-    void step(fmiReal communicationPoint, fmiReal stepSize) override {
-        const InSlaveControls inSlave(controls_);
-        const StepArrays& arrays = stepArrays_;
-        if (arrays.inputCount > 0) {
-            setRealHere(arrays.inputReferences, arrays.inputCount, arrays.inputs);
-        }
-        doStepHere(communicationPoint, stepSize);
-        if (arrays.outputCount > 0) {
-            getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
-        }
-    }
     void terminate() override;
     void freeInstance() override;
 
@@ -68,9 +42,12 @@ class Slave final : public CoSimulationSlave {
                  const std::string& text);
 
   private:
+    friend class VersionSlave<Slave>;
     struct Functions;
 
-    // The calls themselves, in the controls in force.
+    static const char* statusName(fmiStatus status);
+    // The calls themselves, in the controls in force, defined here so that
+    // they are inlined into a run's loop.
     void setRealHere(const fmiValueReference* references, std::size_t count,
                      const fmiReal* values) {
         const fmiStatus status = setReal_(component_, references, count, values);
@@ -91,12 +68,6 @@ class Slave final : public CoSimulationSlave {
         }
     }
 
-    // A call needs more than its status checked when it failed, when calls
-    // are printed, or when it left messages; only then is its text built.
-    bool needsSettling(fmiStatus status) const {
-        static_assert(fmiOK == 0 && fmiWarning == 1 && fmiDiscard == 2);
-        return messages_.needsSettling(static_cast<unsigned>(status));
-    }
     // The slow side of each call, out of line so that the call itself stays
     // small: the call's text built, printed, its failure reported.
     [[gnu::cold, gnu::noinline]] void settleSetReal(fmiStatus status,
@@ -107,28 +78,12 @@ class Slave final : public CoSimulationSlave {
                                                     std::size_t count, const fmiReal* values);
     [[gnu::cold, gnu::noinline]] void settleDoStep(fmiStatus status, fmiReal communicationPoint,
                                                    fmiReal stepSize);
-    // `results` follows the status when calls are printed.
-    void settle(fmiStatus status, const std::string& call, const std::string& results = {});
 
-    const ModelDescription& model_;
-    SlaveOptions options_;
-    FloatingPointControls controls_;
-    void* library_ = nullptr;
     std::unique_ptr<Functions> functions_;
     Fmi1SetReal setReal_ = nullptr;
     Fmi1GetReal getReal_ = nullptr;
     Fmi1DoStep doStep_ = nullptr;
-    fmiComponent component_ = nullptr;
     std::string prefix_;
-    SlaveMessages messages_;
     fmiReal startTime_ = 0.0;
     fmiReal stopTime_ = 0.0;
-    struct StepArrays {
-        const fmiValueReference* inputReferences = nullptr;
-        const fmiReal* inputs = nullptr;
-        std::size_t inputCount = 0;
-        const fmiValueReference* outputReferences = nullptr;
-        fmiReal* outputs = nullptr;
-        std::size_t outputCount = 0;
-    } stepArrays_;
 };

@@ -160,6 +160,23 @@ std::string withVariableNames(const std::string& text, const ModelDescription& m
     return shown;
 }
 
+std::string messageLine(const std::string& source, const char* status, const char* category,
+                        const char* text, const ModelDescription& model) {
+    return source + " [" + status + ", " + (category == nullptr ? "no category" : category) + "] " +
+           withVariableNames(text == nullptr ? "" : text, model);
+}
+
+void expectAnswer(const char* answer, const std::string& call, const char* expected,
+                  const char* what, const std::string& libraryPath, bool logCalls) {
+    if (logCalls) {
+        console::line("fmi: " + call + "() -> " + quoted(answer));
+    }
+    if (answer == nullptr || std::strcmp(answer, expected) != 0) {
+        throw Failure(kExitModel, libraryPath + " " + what + " " + quoted(answer) + ", not " +
+                                      quoted(expected));
+    }
+}
+
 std::string quoted(const char* text) {
     return text == nullptr ? "NULL" : "\"" + std::string(text) + "\"";
 }

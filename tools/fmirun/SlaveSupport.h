@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -49,6 +50,17 @@ extern "C" void* allocateMemory(std::size_t count, std::size_t size);
 extern "C" void freeMemory(void* block);
 void freeLiveBlocks();
 
+// Hands a logger callback's message on (`deliver`): nothing may unwind
+// through the slave's own frames, so a message that cannot be is lost.
+template <typename Deliver>
+void deliverMessage(Deliver deliver) noexcept {
+    try {
+        deliver();
+    } catch (...) {
+        std::fputs("fmirun: a slave's message was lost\n", stderr);
+    }
+}
+
 // The message of a logger callback, its arguments formatted.
 std::string formatted(const char* message, std::va_list arguments);
 
@@ -60,6 +72,17 @@ void checkStartValues(CoSimulationSlave& slave, const ModelDescription& model);
 // A slave names a variable as #<type><value reference>#, and writes a lone
 // "#" as "##"; the master puts in the names.
 std::string withVariableNames(const std::string& text, const ModelDescription& model);
+
+// A line of a slave's message: its source, status and category, and its
+// text with the variables' names put in.
+std::string messageLine(const std::string& source, const char* status, const char* category,
+                        const char* text, const ModelDescription& model);
+
+// Checks a text the library answers when asked, its version or its types
+// platform (`call`, printed with the answer when calls are printed): throws
+// Failure (kExitModel) saying the library `what` its answer, not `expected`.
+void expectAnswer(const char* answer, const std::string& call, const char* expected,
+                  const char* what, const std::string& libraryPath, bool logCalls);
 
 std::string quoted(const char* text);
 std::string list(const unsigned int* references, std::size_t count);

@@ -1,0 +1,133 @@
+// The shape the wrappers of every FMI version share, so that each keeps only
+// what its version differs in: the library loaded in the slave's own
+// floating-point controls, each call made in those controls, its status
+// settled, and the calls of a step. `Version` is the wrapper itself, a final
+// class that provides the calls themselves, made in the controls in force
+// (setRealHere, getRealHere, doStepHere), and names its statuses
+// (statusName); a run that knows its slave's class calls its step directly.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "CoSimulationSlave.h"
+#include "Console.h"
+#include "FloatingPoint.h"
+#include "ModelDescription.h"
+#include "SlaveSupport.h"
+
+template <typename Version>
+class VersionSlave : public CoSimulationSlave {
+  public:
+    ~VersionSlave() override {
+        unloadLibrary(library_, controls_);
+    }
+    VersionSlave(const VersionSlave&) = delete;
+    VersionSlave& operator=(const VersionSlave&) = delete;
+
+    void checkAgainstDescription() final {
+        checkStartValues(*this, model_);
+    }
+    void setReal(const fmiValueReference* references, std::size_t count,
+                 const fmiReal* values) final {
+        const InSlaveControls inSlave(controls_);
+        version().setRealHere(references, count, values);
+    }
+    void getReal(const fmiValueReference* references, std::size_t count, fmiReal* values) final {
+        const InSlaveControls inSlave(controls_);
+        version().getRealHere(references, count, values);
+    }
+    void doStep(fmiReal communicationPoint, fmiReal stepSize) final {
+        const InSlaveControls inSlave(controls_);
+        version().doStepHere(communicationPoint, stepSize);
+    }
+    void prepareSteps(const fmiValueReference* inputReferences, const fmiReal* inputs,
+                      std::size_t inputCount, const fmiValueReference* outputReferences,
+                      fmiReal* outputs, std::size_t outputCount) final {
+        stepArrays_ = {inputReferences, inputs, inputCount, outputReferences, outputs, outputCount};
+    }
+    // Defined here, so that a run that knows its slave's class calls it
+    // directly and has it inlined into its loop.
+    void step(fmiReal communicationPoint, fmiReal stepSize) final {
+        const InSlaveControls inSlave(controls_);
+        const StepArrays& arrays = stepArrays_;
+        if (arrays.inputCount > 0) {
+            version().setRealHere(arrays.inputReferences, arrays.inputCount, arrays.inputs);
+        }
+        version().doStepHere(communicationPoint, stepSize);
+        if (arrays.outputCount > 0) {
+            version().getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
+        }
+    }
+
+  protected:
+    VersionSlave(const std::string& libraryPath, const ModelDescription& model,
+                 SlaveOptions options)
+        : model_(model),
+          options_(options),
+          // A slave starts from the master's controls and keeps what it sets.
+          controls_(currentFloatingPointControls()),
+          library_(loadLibrary(libraryPath, controls_)),
+          messages_(options) {}
+
+    // One function of the library called in the slave's controls.
+    template <typename Result, typename... Parameters, typename... Arguments>
+    Result inSlave(Result (*function)(Parameters...), Arguments... arguments) {
+        const InSlaveControls inSlave(controls_);
+        return function(arguments...);
+    }
+
+    // In every version 0 is OK, 1 a warning and above that a failure.
+    template <typename Status>
+    static bool answered(Status status) {
+        return static_cast<unsigned>(status) <= 1;
+    }
+    // A call needs more than its status checked when it failed, when calls
+    // are printed, or when it left messages; only then is its text built.
+    template <typename Status>
+    bool needsSettling(Status status) const {
+        return messages_.needsSettling(static_cast<unsigned>(status));
+    }
+    // `results` follows the status when calls are printed.
+    template <typename Status>
+    void settle(Status status, const std::string& call, const std::string& results = {}) {
+        messages_.settle(!answered(status), Version::statusName(status), call, results);
+    }
+    // A call of the instance alone, `call` its text: settled when it needs it,
+    // or `always`.
+    template <typename Status>
+    void callInstance(Status (*function)(void*), const std::string& call, bool always = false) {
+        const Status status = inSlave(function, component_);
+        if (always || needsSettling(status)) {
+            settle(status, call);
+        }
+    }
+    void freeInstanceWith(void (*function)(void*), const std::string& call) {
+        inSlave(function, component_);
+        component_ = nullptr;
+        if (options_.logCalls) {
+            console::line("fmi: " + call);
+        }
+        messages_.clear();
+    }
+
+    const ModelDescription& model_;
+    SlaveOptions options_;
+    FloatingPointControls controls_;
+    void* library_ = nullptr;
+    void* component_ = nullptr;
+    SlaveMessages messages_;
+    struct StepArrays {
+        const fmiValueReference* inputReferences = nullptr;
+        const fmiReal* inputs = nullptr;
+        std::size_t inputCount = 0;
+        const fmiValueReference* outputReferences = nullptr;
+        fmiReal* outputs = nullptr;
+        std::size_t outputCount = 0;
+    } stepArrays_;
+
+  private:
+    Version& version() {
+        return static_cast<Version&>(*this);
+    }
+};
