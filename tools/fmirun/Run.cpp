@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "Console.h"
 #include "Failure.h"
@@ -157,13 +158,22 @@ class Peaks {
     std::vector<double> maxTime_;
 };
 
-// The loop of a run, compiled once with rows and once without, so that a
-// run asked only for its summary carries nothing of the rows, and once more
-// for each slave class whose step it calls directly.
-template <bool kWritesRows, typename SlaveClass>
+// Keeps every recorded value; only for a run whose picture is asked for.
+void keep(RecordedSeries& series, double time, const fmiReal* values) {
+    series.times.push_back(time);
+    for (std::size_t i = 0; i < series.values.size(); ++i) {
+        series.values[i].push_back(values[i]);
+    }
+}
+
+// The loop of a run, compiled once for each choice of rows written and
+// values kept, so that a run asked for neither carries nothing of them, and
+// once more for each slave class whose step it calls directly.
+template <bool kWritesRows, bool kKeepsSeries, typename SlaveClass>
 std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid& grid, bool driven,
                         fmiReal* inputValues, const fmiReal* outputs, std::size_t outputCount,
-                        CsvOutput* rows, Peaks& peaks, Progress& progress, double& time) {
+                        CsvOutput* rows, RecordedSeries* series, Peaks& peaks, Progress& progress,
+                        double& time) {
     const std::size_t steps = grid.steps();
     for (std::size_t k = 1; k <= steps; ++k) {
         const double next = grid.at(k);
@@ -176,6 +186,9 @@ std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid&
         if constexpr (kWritesRows) {
             rows->row(grid, k, outputs, outputCount);
         }
+        if constexpr (kKeepsSeries) {
+            keep(*series, time, outputs);
+        }
         progress.update(k, time);
     }
     return steps;
@@ -183,7 +196,7 @@ std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid&
 
 void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& grid,
               const RunSettings& settings, const std::vector<fmiValueReference>& outputReferences,
-              CsvOutput* rows, RunResult& result) {
+              CsvOutput* rows, RecordedSeries* series, RunResult& result) {
     std::vector<fmiValueReference> inputReferences;
     for (const Variable* input : inputs.variables) {
         inputReferences.push_back(input->valueReference);
@@ -214,15 +227,28 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
     if (rows != nullptr) {
         rows->row(grid, 0, outputs, outputCount);
     }
+    if (series != nullptr) {
+        series->times.reserve(grid.steps() + 1);
+        for (std::vector<double>& column : series->values) {
+            column.reserve(grid.steps() + 1);
+        }
+        keep(*series, grid.start(), outputs);
+    }
 
     Progress progress(settings.showProgress, grid.start(), grid.stop());
     double time = grid.start();
     const auto through = [&](auto& slaveOfItsClass) {
-        return rows != nullptr
-                   ? stepThrough<true>(slaveOfItsClass, inputs, grid, driven, inputValues.data(),
-                                       outputs, outputCount, rows, peaks, progress, time)
-                   : stepThrough<false>(slaveOfItsClass, inputs, grid, driven, inputValues.data(),
-                                        outputs, outputCount, rows, peaks, progress, time);
+        const auto loop = [&](auto writesRows, auto keepsSeries) {
+            return stepThrough<decltype(writesRows)::value, decltype(keepsSeries)::value>(
+                slaveOfItsClass, inputs, grid, driven, inputValues.data(), outputs, outputCount,
+                rows, series, peaks, progress, time);
+        };
+        if (series == nullptr) {
+            return rows != nullptr ? loop(std::true_type{}, std::false_type{})
+                                   : loop(std::false_type{}, std::false_type{});
+        }
+        return rows != nullptr ? loop(std::true_type{}, std::true_type{})
+                               : loop(std::false_type{}, std::true_type{});
     };
     try {
         // An FMI 1.0 slave's step is inlined into the loop: no call through
@@ -248,7 +274,9 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
 }  // namespace
 
 RunResult run(CoSimulationSlave& slave, const ModelDescription& model, const Inputs& inputs,
-              const TimeGrid& grid, const RunSettings& settings, CsvOutput* rows) {
+              const TimeGrid& grid, const RunSettings& settings, CsvOutput* rows,
+              RecordedSeries* series) {
+    // The recorded variables: the columns of the rows and of the series.
     const std::vector<const Variable*> outputs = model.withCausality(Causality::Output);
     std::vector<fmiValueReference> outputReferences;
     RunResult result;
@@ -259,8 +287,12 @@ RunResult run(CoSimulationSlave& slave, const ModelDescription& model, const Inp
     if (rows != nullptr) {
         rows->header(outputs);
     }
+    if (series != nullptr) {
+        series->variables = outputs;
+        series->values.assign(outputs.size(), {});
+    }
     try {
-        runSteps(slave, inputs, grid, settings, outputReferences, rows, result);
+        runSteps(slave, inputs, grid, settings, outputReferences, rows, series, result);
     } catch (const Failure& failure) {
         // The rows up to a failed step stay, for finding out what went wrong.
         if (rows != nullptr && failure.status() == kExitSlaveFailed) {
