@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <type_traits>
 
 #include "Console.h"
 #include "Failure.h"
@@ -166,14 +165,39 @@ void keep(RecordedSeries& series, double time, const fmiReal* values) {
     }
 }
 
-// The loop of a run, compiled once for each choice of rows written and
-// values kept, so that a run asked for neither carries nothing of them, and
-// once more for each slave class whose step it calls directly.
-template <bool kWritesRows, bool kKeepsSeries, typename SlaveClass>
+// Room for every value of the run, and the values at the start.
+void startSeries(RecordedSeries& series, const TimeGrid& grid, const fmiReal* values) {
+    series.times.reserve(grid.steps() + 1);
+    for (std::vector<double>& column : series.values) {
+        column.reserve(grid.steps() + 1);
+    }
+    keep(series, grid.start(), values);
+}
+
+// The peaks, and every value kept besides, in the loop of a run whose picture
+// is asked for; the loop of any other run tracks the peaks alone.
+class PeaksAndSeries {
+  public:
+    PeaksAndSeries(Peaks& peaks, RecordedSeries& series) : peaks_(peaks), series_(series) {}
+
+    void track(double time, const fmiReal* values) {
+        peaks_.track(time, values);
+        keep(series_, time, values);
+    }
+
+  private:
+    Peaks& peaks_;
+    RecordedSeries& series_;
+};
+
+// The loop of a run, compiled once with rows and once without, so that a
+// run asked only for its summary carries nothing of the rows, once more for
+// each slave class whose step it calls directly, and once more where the
+// values are kept for a picture.
+template <bool kWritesRows, typename SlaveClass, typename Tracker>
 std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid& grid, bool driven,
                         fmiReal* inputValues, const fmiReal* outputs, std::size_t outputCount,
-                        CsvOutput* rows, RecordedSeries* series, Peaks& peaks, Progress& progress,
-                        double& time) {
+                        CsvOutput* rows, Tracker& peaks, Progress& progress, double& time) {
     const std::size_t steps = grid.steps();
     for (std::size_t k = 1; k <= steps; ++k) {
         const double next = grid.at(k);
@@ -186,14 +210,14 @@ std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid&
         if constexpr (kWritesRows) {
             rows->row(grid, k, outputs, outputCount);
         }
-        if constexpr (kKeepsSeries) {
-            keep(*series, time, outputs);
-        }
         progress.update(k, time);
     }
     return steps;
 }
 
+// Compiled once for a run whose values are kept and once for any other, so
+// that the other runs are compiled as if keeping did not exist.
+template <bool kKeepsSeries>
 void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& grid,
               const RunSettings& settings, const std::vector<fmiValueReference>& outputReferences,
               CsvOutput* rows, RecordedSeries* series, RunResult& result) {
@@ -227,36 +251,33 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
     if (rows != nullptr) {
         rows->row(grid, 0, outputs, outputCount);
     }
-    if (series != nullptr) {
-        series->times.reserve(grid.steps() + 1);
-        for (std::vector<double>& column : series->values) {
-            column.reserve(grid.steps() + 1);
-        }
-        keep(*series, grid.start(), outputs);
+    if constexpr (kKeepsSeries) {
+        startSeries(*series, grid, outputs);
     }
 
     Progress progress(settings.showProgress, grid.start(), grid.stop());
     double time = grid.start();
-    const auto through = [&](auto& slaveOfItsClass) {
-        const auto loop = [&](auto writesRows, auto keepsSeries) {
-            return stepThrough<decltype(writesRows)::value, decltype(keepsSeries)::value>(
-                slaveOfItsClass, inputs, grid, driven, inputValues.data(), outputs, outputCount,
-                rows, series, peaks, progress, time);
-        };
-        if (series == nullptr) {
-            return rows != nullptr ? loop(std::true_type{}, std::false_type{})
-                                   : loop(std::false_type{}, std::false_type{});
-        }
-        return rows != nullptr ? loop(std::true_type{}, std::true_type{})
-                               : loop(std::false_type{}, std::true_type{});
+    const auto through = [&](auto& slaveOfItsClass, auto& tracker) {
+        return rows != nullptr
+                   ? stepThrough<true>(slaveOfItsClass, inputs, grid, driven, inputValues.data(),
+                                       outputs, outputCount, rows, tracker, progress, time)
+                   : stepThrough<false>(slaveOfItsClass, inputs, grid, driven, inputValues.data(),
+                                        outputs, outputCount, rows, tracker, progress, time);
     };
-    try {
+    const auto stepAll = [&](auto& tracker) {
         // An FMI 1.0 slave's step is inlined into the loop: no call through
         // the interface, its functions called straight from the loop.
         if (Slave* const fmi1 = slave.fmi1Slave()) {
-            result.steps = through(*fmi1);
+            return through(*fmi1, tracker);
+        }
+        return through(slave, tracker);
+    };
+    try {
+        if constexpr (kKeepsSeries) {
+            PeaksAndSeries kept(peaks, *series);
+            result.steps = stepAll(kept);
         } else {
-            result.steps = through(slave);
+            result.steps = stepAll(peaks);
         }
     } catch (const Failure& failure) {
         peaks.into(result.ranges);
@@ -292,7 +313,11 @@ RunResult run(CoSimulationSlave& slave, const ModelDescription& model, const Inp
         series->values.assign(outputs.size(), {});
     }
     try {
-        runSteps(slave, inputs, grid, settings, outputReferences, rows, series, result);
+        if (series != nullptr) {
+            runSteps<true>(slave, inputs, grid, settings, outputReferences, rows, series, result);
+        } else {
+            runSteps<false>(slave, inputs, grid, settings, outputReferences, rows, series, result);
+        }
     } catch (const Failure& failure) {
         // The rows up to a failed step stay, for finding out what went wrong.
         if (rows != nullptr && failure.status() == kExitSlaveFailed) {
