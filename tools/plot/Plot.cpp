@@ -268,6 +268,7 @@ std::string render(const Figure& figure, Format format) {
         pls.init();
         // Values as numbers up to six digits, rather than scaled by a power
         // of ten written apart.
+        pls.sxax(6, 0);
         pls.syax(6, 0);
         pls.schr(0.0, kTextScale);
         pls.adv(0);

@@ -55,7 +55,11 @@ inline std::pair<double, double> span(double least, double most) {
     if (least == most) {
         return {least - 1.0, most + 1.0};
     }
-    const double margin = (most - least) / 20.0;
+    // Each end divided first: the range of the largest doubles is no double.
+    const double margin = most / 20.0 - least / 20.0;
+    if (!std::isfinite(most + margin - (least - margin))) {
+        return {least, most};
+    }
     return {least - margin, most + margin};
 }
 
