@@ -2,8 +2,10 @@
 #
 # Makes the co-simulation archives of each model in the build directory, one
 # per FMI version whose library the build defines, each with its model
-# description at the root, a page documenting the variables, and the model's
-# library for three platforms:
+# description at the root, a page documenting the variables with the picture
+# of the model's characteristic under its table (documentation/characteristic.svg,
+# drawn with the plot library of ../tools/plot), and the model's library for
+# three platforms:
 #
 #   <identifier>.fmu       FMI 1.0, documentation/_main.html,
 #                          binaries/linux32, linux64, win64
@@ -26,6 +28,7 @@ set(FMU_TOOLCHAINS_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(FMU_RUNTIME_DIR ${CMAKE_CURRENT_LIST_DIR}/../runtime)
 set(FMU_DESCRIBE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/../tools/describe/Describe.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../tools/describe/Characteristic.cpp
     ${FMU_RUNTIME_DIR}/core/DescriptionWriting.cpp
     ${FMU_RUNTIME_DIR}/fmi1/Description.cpp
     ${FMU_RUNTIME_DIR}/fmi2/Description.cpp
@@ -42,6 +45,7 @@ set(FMU_SUFFIX_win64 .dll)
 set(FMU_DOCUMENTATION_1 documentation/_main.html)
 set(FMU_DOCUMENTATION_2 documentation/index.html)
 set(FMU_DOCUMENTATION_3 documentation/index.html)
+set(FMU_CHARACTERISTIC documentation/characteristic.svg)
 set(FMU_FOLDERS_1 linux32 linux64 win64)
 set(FMU_FOLDERS_2 linux32 linux64 win64)
 set(FMU_FOLDERS_3 x86-linux x86_64-linux x86_64-windows)
@@ -84,7 +88,7 @@ function(add_fmu_describer model)
   target_include_directories(describe_${model} PRIVATE ${FMU_RUNTIME_DIR}/core)
   target_compile_definitions(describe_${model} PRIVATE MODEL_IDENTIFIER=${model})
   target_compile_options(describe_${model} PRIVATE ${SLAVE_WARNINGS})
-  target_link_libraries(describe_${model} PRIVATE CLI11::CLI11)
+  target_link_libraries(describe_${model} PRIVATE CLI11::CLI11 plot)
   set_target_properties(describe_${model} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 endfunction()
@@ -122,16 +126,17 @@ function(add_fmu_description model version)
   set(stage ${CMAKE_BINARY_DIR}/fmu/${model}${suffix})
   set(description ${stage}/modelDescription.xml)
   set(documentation ${stage}/${FMU_DOCUMENTATION_${version}})
+  set(characteristic ${stage}/${FMU_CHARACTERISTIC})
   add_custom_command(
-    OUTPUT ${description} ${documentation}
+    OUTPUT ${description} ${documentation} ${characteristic}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/documentation
     COMMAND describe_${model} --fmi-version ${version} --xml ${description}
-            --html ${documentation}
+            --html ${documentation} --svg ${characteristic}
     DEPENDS describe_${model}
     COMMENT "Describing ${model} for FMI ${version}"
     VERBATIM)
   fmu_version_target(target ${model} ${version} description)
-  add_custom_target(${target} ALL DEPENDS ${description} ${documentation})
+  add_custom_target(${target} ALL DEPENDS ${description} ${documentation} ${characteristic})
 endfunction()
 
 # Packs the stage of one version with the libraries of the three builds.
@@ -149,7 +154,8 @@ function(add_fmu_archive model version)
   set(linux64_entry binaries/${linux64_folder}/${model}.so)
   set(win64_entry binaries/${win64_folder}/${model}.dll)
 
-  set(entries modelDescription.xml ${documentation} ${linux32_entry} ${linux64_entry} ${win64_entry})
+  set(entries modelDescription.xml ${documentation} ${FMU_CHARACTERISTIC} ${linux32_entry}
+              ${linux64_entry} ${win64_entry})
   fmu_archive_name(archive_name ${model} ${version})
   set(archive ${CMAKE_BINARY_DIR}/${archive_name})
   add_custom_command(
@@ -162,7 +168,8 @@ function(add_fmu_archive model version)
     # Files only, named relative to the archive's root: no directory
     # entries, no "./" prefix, "/" as the separator.
     COMMAND fmupack ${archive} ${stage} ${entries}
-    DEPENDS fmupack ${stage}/modelDescription.xml ${stage}/${documentation} ${library}
+    DEPENDS fmupack ${stage}/modelDescription.xml ${stage}/${documentation}
+            ${stage}/${FMU_CHARACTERISTIC} ${library}
             ${linux32_library} ${win64_library} slaves_linux32 slaves_win64
     COMMENT "Packing ${archive_name}"
     VERBATIM)

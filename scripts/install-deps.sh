@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake make g++ gcc-multilib g++-multilib mingw-w64 binutils-mingw-w64-x86-64
           wine wine64 googletest clang-format binutils libbenchmark-dev valgrind
           clang-14 libclang-rt-14-dev lcov
-          libcli11-dev libpugixml-dev libzip-dev libfmt-dev pkg-config)
+          libcli11-dev libpugixml-dev libzip-dev libfmt-dev pkg-config
+          libplplot-dev plplot-driver-cairo)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

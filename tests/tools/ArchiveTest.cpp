@@ -79,8 +79,9 @@ bool isPe64(const std::string& bytes) {
            littleEndian(bytes, pe + 4, 2) == 0x8664 && littleEndian(bytes, pe + 24, 2) == 0x20b;
 }
 
-// What an archive of each FMI version holds besides its description: the
-// documentation page, and the binaries folders of the libraries built for
+// What an archive of each FMI version holds besides its description and the
+// picture on its page (kCharacteristic): the documentation page, and the
+// binaries folders of the libraries built for
 // 32-bit Linux, by this build (64-bit Linux) and for 64-bit Windows.
 struct ArchiveLayout {
     std::string documentation;
@@ -88,6 +89,8 @@ struct ArchiveLayout {
     std::string linux64;
     std::string win64;
 };
+
+const std::string kCharacteristic = "documentation/characteristic.svg";
 
 const std::map<int, ArchiveLayout> kLayouts = {
     {1, {"documentation/_main.html", "linux32", "linux64", "win64"}},
@@ -136,7 +139,8 @@ TEST_P(Archive, HasExactlyTheExpectedEntries) {
         names.insert(name);
     }
     EXPECT_EQ(names, (std::set<std::string>{"modelDescription.xml", layout().documentation,
-                                            linux32Entry(), linux64Entry(), win64Entry()}));
+                                            kCharacteristic, linux32Entry(), linux64Entry(),
+                                            win64Entry()}));
 }
 
 TEST_P(Archive, EntriesHoldWhatTheBuildMade) {
@@ -146,6 +150,7 @@ TEST_P(Archive, EntriesHoldWhatTheBuildMade) {
     const std::map<std::string, std::string> sources = {
         {"modelDescription.xml", stage + "/modelDescription.xml"},
         {layout().documentation, stage + "/" + layout().documentation},
+        {kCharacteristic, stage + "/" + kCharacteristic},
         {linux32Entry(), packed.libraryIn(platforms + "linux32", ".so")},
         {linux64Entry(), packed.libraryIn(binaryDir(), ".so")},
         {win64Entry(), packed.libraryIn(platforms + "win64", ".dll")},

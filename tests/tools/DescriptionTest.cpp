@@ -678,6 +678,27 @@ TEST_P(ModelDescription, DocumentationNamesEveryVariable) {
         EXPECT_NE(page.find("<code>" + variable.name + "</code>"), std::string::npos)
             << variable.name;
     }
+    // The characteristic: a picture beside the page in the archive, nothing
+    // from elsewhere, a curve for every output and the free band where the
+    // forces vanish around rest.
+    EXPECT_NE(page.find("<img src=\"characteristic.svg\""), std::string::npos);
+    EXPECT_EQ(page.find("://"), std::string::npos);
+    const std::string path = GetParam().stageDir() + "/documentation/characteristic.svg";
+    pugi::xml_document picture;
+    ASSERT_TRUE(picture.load_file(path.c_str())) << path;
+    EXPECT_EQ(std::string(picture.document_element().name()), "svg");
+    std::string texts = "\n";
+    for (const pugi::xpath_node& text : picture.select_nodes("//tspan")) {
+        texts += std::string(text.node().text().get()) + "\n";
+    }
+    for (const Variable& variable : variables_) {
+        if (roleOf(variable) == Role::Output) {
+            EXPECT_NE(texts.find("\n" + variable.name + "\n"), std::string::npos)
+                << variable.name << " in the legend";
+        }
+    }
+    EXPECT_EQ(texts.find("\nfree band, -0.055 to 0.09\n") != std::string::npos,
+              model() == "Pendrake");
 }
 
 TEST_P(LaterModelDescription, DeclaresTheLibrarysLogCategories) {

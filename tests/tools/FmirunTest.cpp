@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <csignal>
@@ -25,6 +26,7 @@
 #include <unistd.h>
 
 #include "ModelFacts.h"
+#include "PlotLayout.h"
 #include "Process.h"
 #include "ToolTest.h"
 
@@ -136,6 +138,68 @@ std::string replaced(std::string text, const std::string& from, const std::strin
         text.replace(at, from.size(), to);
     }
     return text;
+}
+
+// An SVG transform matrix(a b c d e f), as its six numbers.
+using Transform = std::array<double, 6>;
+
+// Where a node's own coordinates land in the picture: the matrix()
+// transforms of the node and its ancestors, innermost first.
+Transform transformOf(pugi::xml_node node) {
+    Transform total = {1, 0, 0, 1, 0, 0};
+    for (; node; node = node.parent()) {
+        const std::string text = node.attribute("transform").value();
+        if (text.rfind("matrix(", 0) != 0) {
+            continue;
+        }
+        Transform outer{};
+        std::istringstream numbers(text.substr(7));
+        for (double& number : outer) {
+            numbers >> number;
+        }
+        const Transform inner = total;
+        total = {outer[0] * inner[0] + outer[2] * inner[1],
+                 outer[1] * inner[0] + outer[3] * inner[1],
+                 outer[0] * inner[2] + outer[2] * inner[3],
+                 outer[1] * inner[2] + outer[3] * inner[3],
+                 outer[0] * inner[4] + outer[2] * inner[5] + outer[4],
+                 outer[1] * inner[4] + outer[3] * inner[5] + outer[5]};
+    }
+    return total;
+}
+
+// The points of the lines in one colour within a frame (the legend's sample
+// of the line lies beside it), in the picture's coordinates and the order
+// drawn; a long line comes in pieces that share their ends, which count once.
+std::vector<std::array<double, 2>> linePoints(const pugi::xml_document& svg,
+                                              const plot::layout::Colour& colour,
+                                              const plot::layout::Frame& frame) {
+    char stroke[8];
+    std::snprintf(stroke, sizeof stroke, "#%02x%02x%02x", colour.red, colour.green, colour.blue);
+    std::vector<std::array<double, 2>> points;
+    for (const pugi::xpath_node& found : svg.select_nodes("//polyline")) {
+        std::string drawn = found.node().attribute("stroke").value();
+        std::transform(drawn.begin(), drawn.end(), drawn.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (drawn != stroke) {
+            continue;
+        }
+        const Transform m = transformOf(found.node());
+        std::istringstream pairs(found.node().attribute("points").value());
+        double x = 0.0;
+        double y = 0.0;
+        char comma = 0;
+        while (pairs >> x >> comma >> y) {
+            const std::array<double, 2> point = {m[0] * x + m[2] * y + m[4],
+                                                 m[1] * x + m[3] * y + m[5]};
+            const bool inFrame = point[0] >= frame.left - 1 && point[0] <= frame.right + 1 &&
+                                 point[1] >= frame.top - 1 && point[1] <= frame.bottom + 1;
+            if (inFrame && (points.empty() || points.back() != point)) {
+                points.push_back(point);
+            }
+        }
+    }
+    return points;
 }
 
 class Fmirun : public ::testing::Test {
@@ -811,6 +875,12 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
         {{"-o", "missing/result.csv"},
          kOutput,
          {"fmirun: cannot write missing/result.csv: No such file or directory\n"}},
+        {{"--plot", "run.pdf"},
+         kUsage,
+         {"fmirun: --plot run.pdf: the name must end in .svg or .png\n"}},
+        {{"--plot", "missing/run.svg"},
+         kOutput,
+         {"fmirun: cannot write missing/run.svg: No such file or directory\n"}},
         {{"-i", "missing.csv"},
          kInputFile,
          {"fmirun: missing.csv: cannot read the input file: No such file or directory\n"}},
@@ -1116,4 +1186,70 @@ TEST_F(Fmirun, WritesNoRowsForASummaryOnly) {
               std::string::npos)
         << finished.err;
     EXPECT_NE(finished.err.find("  force "), std::string::npos) << finished.err;
+}
+
+// The picture of a run: well-formed SVG naming the model and the run's
+// settings, whose curves pass through every recorded value as its axes map
+// them, the same whether the rows are written or not; PNG by its name.
+TEST_F(Fmirun, PlotsTheRecordedValuesWithOrWithoutRows) {
+    const std::vector<std::string> settings = {"-s", "rate", "20000", "--plot"};
+    std::vector<std::string> arguments = {archive("Halvorn"), "-o", "result.csv"};
+    arguments.insert(arguments.end(), settings.begin(), settings.end());
+    arguments.push_back("run.svg");
+    const Finished written = run(arguments);
+    ASSERT_EQ(written.status, kSuccess) << written.err;
+    EXPECT_EQ(written.err, "");
+    for (const std::string name : {"summary.svg", "summary.png"}) {
+        arguments = {archive("Halvorn"), "--summary-only"};
+        arguments.insert(arguments.end(), settings.begin(), settings.end());
+        arguments.push_back(name);
+        const Finished summary = run(arguments);
+        ASSERT_EQ(summary.status, kSuccess) << summary.err;
+    }
+    const std::string svg = readFile(directory_ / "run.svg");
+    EXPECT_TRUE(svg == readFile(directory_ / "summary.svg"));
+    EXPECT_EQ(readFile(directory_ / "summary.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+
+    pugi::xml_document picture;
+    const pugi::xml_parse_result parsed = picture.load_string(svg.c_str());
+    ASSERT_TRUE(parsed) << parsed.description() << " at byte " << parsed.offset;
+    std::string texts;
+    for (const pugi::xpath_node& text : picture.select_nodes("//tspan")) {
+        texts += std::string(text.node().text().get()) + "\n";
+    }
+    for (const char* part :
+         {"Halvorn (AntiRollBar), FMI 1.0\n", "t = 0 to 4 every 0.01, inputs: roll manoeuvre\n",
+          "start values: rate = 20000\n", "force1\n", "force2\n", "time\n", "outputs\n"}) {
+        EXPECT_NE(texts.find(part), std::string::npos) << part << " not in:\n" << texts;
+    }
+
+    const Csv csv = parseCsv(readFile(directory_ / "result.csv"));
+    ASSERT_EQ(csv.header, (std::vector<std::string>{"time", "force1", "force2"}));
+    double least = std::numeric_limits<double>::infinity();
+    double most = -least;
+    for (const std::vector<double>& row : csv.rows) {
+        least = std::min({least, row[1], row[2]});
+        most = std::max({most, row[1], row[2]});
+    }
+    // The forces share one panel: both are outputs.
+    const auto [tFrom, tTo] = plot::layout::abscissaSpan(csv.rows.front()[0], csv.rows.back()[0]);
+    const auto [yFrom, yTo] = plot::layout::span(least, most);
+    const plot::layout::Frame frame = plot::layout::frame(0);
+    for (std::size_t column = 1; column <= 2; ++column) {
+        SCOPED_TRACE(csv.header[column]);
+        const auto points = linePoints(picture, plot::layout::kCurveColours[column - 1], frame);
+        ASSERT_EQ(points.size(), csv.rows.size());
+        for (std::size_t row = 0; row < csv.rows.size(); ++row) {
+            const double t = csv.rows[row][0];
+            const double y = csv.rows[row][column];
+            // PLplot draws on a grid finer than a tenth of a pixel.
+            EXPECT_NEAR(points[row][0],
+                        frame.left + (t - tFrom) / (tTo - tFrom) * (frame.right - frame.left), 0.1)
+                << "t = " << t;
+            EXPECT_NEAR(points[row][1],
+                        frame.bottom - (y - yFrom) / (yTo - yFrom) * (frame.bottom - frame.top),
+                        0.1)
+                << "t = " << t;
+        }
+    }
 }

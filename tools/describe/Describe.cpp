@@ -4,16 +4,25 @@
 // description writers of every version, so the variable table that gives
 // the libraries their start values is the one that the descriptions show.
 //
-//   describe --fmi-version 1|2|3 --xml <modelDescription.xml> [--html <page>]
+//   describe --fmi-version 1|2|3 --xml <modelDescription.xml>
+//            [--html <page> [--svg <picture>]]
+//
+// With --svg it also draws the model's characteristic from its equations, and
+// the page shows that picture under its table of variables; the picture
+// lies in the page's folder.
 //
 // The generation time is SOURCE_DATE_EPOCH when that is set, for
 // reproducible archives, and the current time otherwise.
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 
+#include "Characteristic.h"
 #include "DescriptionWriting.h"
 
 namespace {
@@ -36,15 +45,38 @@ VersionWriters writersOf(int fmiVersion) {
     }
 }
 
-bool writeFile(const std::string& path, Writer write) {
+bool writeFile(const std::string& path, const std::string& contents) {
     std::ofstream out(path, std::ios::binary);
-    write(out, modelDefinition);
+    out << contents;
     out.close();
     if (!out) {
         std::cerr << "describe: cannot write " << path << "\n";
         return false;
     }
     return true;
+}
+
+std::string written(Writer write) {
+    std::ostringstream out;
+    write(out, modelDefinition);
+    return out.str();
+}
+
+// The page with the picture, named relative to it, right under the table of
+// variables. The page writers know nothing of pictures, which only this
+// build-machine tool can draw; the table is the first on every version's page.
+std::string withPicture(std::string page, const std::string& picture) {
+    const std::string tableEnd = "</table>\n";
+    const std::size_t at = page.find(tableEnd);
+    if (at == std::string::npos) {
+        throw std::runtime_error("the page has no table of variables to put the picture under");
+    }
+    const std::string figure =
+        "<figure style=\"margin:1em 0\"><img src=\"" + description::escaped(picture) +
+        "\" alt=\"The outputs of " + description::escaped(modelDefinition.modelIdentifier) +
+        " over the inputs\" style=\"width:100%\">\n<figcaption>" +
+        description::escaped(characteristic::caption(modelDefinition)) + "</figcaption></figure>\n";
+    return page.insert(at + tableEnd.size(), figure);
 }
 
 }  // namespace
@@ -55,18 +87,36 @@ int main(int argc, char** argv) {
     int fmiVersion = 1;
     std::string xml;
     std::string html;
+    std::string svg;
     app.add_option("--fmi-version", fmiVersion, "FMI version of the description (default: 1)")
         ->check(CLI::IsMember({1, 2, 3}));
     app.add_option("--xml", xml, "Model description to write")->required();
     app.add_option("--html", html, "Documentation page to write");
+    app.add_option("--svg", svg,
+                   "Picture of the model's characteristic to write, in the page's folder")
+        ->needs("--html");
     CLI11_PARSE(app, argc, argv);
 
     const VersionWriters writers = writersOf(fmiVersion);
-    if (!writeFile(xml, writers.modelDescription)) {
+    try {
+        if (!writeFile(xml, written(writers.modelDescription))) {
+            return 1;
+        }
+        if (html.empty()) {
+            return 0;
+        }
+        std::string page = written(writers.documentation);
+        if (!svg.empty()) {
+            const std::string picture =
+                plot::render(characteristic::of(modelDefinition), plot::Format::Svg);
+            if (!writeFile(svg, picture)) {
+                return 1;
+            }
+            page = withPicture(page, std::filesystem::path(svg).filename().string());
+        }
+        return writeFile(html, page) ? 0 : 1;
+    } catch (const std::exception& error) {
+        std::cerr << "describe: " << error.what() << "\n";
         return 1;
     }
-    if (!html.empty() && !writeFile(html, writers.documentation)) {
-        return 1;
-    }
-    return 0;
 }

@@ -35,6 +35,7 @@
 #include "Inputs.h"
 #include "ModelDescription.h"
 #include "Numbers.h"
+#include "PlotRun.h"
 #include "Run.h"
 #include "ScratchFolder.h"
 #include "Slave.h"
@@ -47,6 +48,7 @@ struct Options {
     std::string modelDescription;
     std::string input;
     std::string output;
+    std::string plot;
     std::vector<std::pair<std::string, std::string>> startValues;
     std::string startTime;
     std::string stopTime;
@@ -244,6 +246,9 @@ int runMaster(const Options& options) {
         std::error_code error;
         location = std::filesystem::absolute(options.modelDescription, error).parent_path();
     }
+    if (!options.plot.empty()) {
+        checkPlotName(options.plot);
+    }
     const ModelDescription model = parseModelDescription(descriptionText, descriptionName);
     if (options.listVariables) {
         listVariables(model);
@@ -306,6 +311,7 @@ int runMaster(const Options& options) {
     // Opened only now, so that a refused run leaves an existing file as it was.
     std::optional<CsvOutput> rows;
     std::FILE* file = nullptr;
+    std::FILE* plotFile = nullptr;
     struct Closer {
         std::FILE*& file;
         ~Closer() {
@@ -313,7 +319,7 @@ int runMaster(const Options& options) {
                 std::fclose(file);
             }
         }
-    } closer{file};
+    } closer{file}, plotCloser{plotFile};
     if (!options.summaryOnly) {
         if (options.output.empty()) {
             rows.emplace(stdout, "standard output");
@@ -326,7 +332,30 @@ int runMaster(const Options& options) {
             rows.emplace(file, options.output);
         }
     }
-    const RunResult result = run(slave, model, inputs, grid, settings, rows ? &*rows : nullptr);
+    std::optional<RecordedSeries> series;
+    if (!options.plot.empty()) {
+        plotFile = std::fopen(options.plot.c_str(), "wb");
+        if (plotFile == nullptr) {
+            throw Failure(kExitOutputFile,
+                          "cannot write " + options.plot + ": " + std::strerror(errno));
+        }
+        series.emplace();
+    }
+    const RunCircumstances circumstances{grid, options.interval, inputs, settings};
+    RunResult result;
+    try {
+        result = run(slave, model, inputs, grid, settings, rows ? &*rows : nullptr,
+                     series ? &*series : nullptr);
+    } catch (const Failure& failure) {
+        // Like the rows, the picture shows the run up to a failed step.
+        if (series && failure.status() == kExitSlaveFailed) {
+            writePlot(plotFile, options.plot, model, circumstances, std::move(*series));
+        }
+        throw;
+    }
+    if (series) {
+        writePlot(plotFile, options.plot, model, circumstances, std::move(*series));
+    }
     if (options.summary || options.summaryOnly) {
         printSummary(model, inputs, grid, result,
                      rows ? "in " + rows->name() : std::string("not written"));
@@ -385,6 +414,10 @@ int main(int argc, char** argv) {
                    "the model's built-in scenario)");
     app.add_option("-o,--output", options.output,
                    "CSV file for the results: time and every output (default: standard output)");
+    app.add_option("--plot", options.plot,
+                   "Draws the recorded values (the rows' columns, rows written or not) over time "
+                   "into FILE: SVG when its name ends in .svg, PNG in .png")
+        ->type_name("FILE");
     app.add_option("-s,--start-value", options.startValues,
                    "Sets a parameter (or an undriven input) before initialization; repeatable")
         ->type_name("NAME VALUE");

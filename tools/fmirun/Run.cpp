@@ -157,13 +157,47 @@ class Peaks {
     std::vector<double> maxTime_;
 };
 
+// Keeps every recorded value; only for a run whose picture is asked for.
+void keep(RecordedSeries& series, double time, const fmiReal* values) {
+    series.times.push_back(time);
+    for (std::size_t i = 0; i < series.values.size(); ++i) {
+        series.values[i].push_back(values[i]);
+    }
+}
+
+// Room for every value of the run, and the values at the start.
+void startSeries(RecordedSeries& series, const TimeGrid& grid, const fmiReal* values) {
+    series.times.reserve(grid.steps() + 1);
+    for (std::vector<double>& column : series.values) {
+        column.reserve(grid.steps() + 1);
+    }
+    keep(series, grid.start(), values);
+}
+
+// The peaks, and every value kept besides, in the loop of a run whose picture
+// is asked for; the loop of any other run tracks the peaks alone.
+class PeaksAndSeries {
+  public:
+    PeaksAndSeries(Peaks& peaks, RecordedSeries& series) : peaks_(peaks), series_(series) {}
+
+    void track(double time, const fmiReal* values) {
+        peaks_.track(time, values);
+        keep(series_, time, values);
+    }
+
+  private:
+    Peaks& peaks_;
+    RecordedSeries& series_;
+};
+
 // The loop of a run, compiled once with rows and once without, so that a
-// run asked only for its summary carries nothing of the rows, and once more
-// for each slave class whose step it calls directly.
-template <bool kWritesRows, typename SlaveClass>
+// run asked only for its summary carries nothing of the rows, once more for
+// each slave class whose step it calls directly, and once more where the
+// values are kept for a picture.
+template <bool kWritesRows, typename SlaveClass, typename Tracker>
 std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid& grid, bool driven,
                         fmiReal* inputValues, const fmiReal* outputs, std::size_t outputCount,
-                        CsvOutput* rows, Peaks& peaks, Progress& progress, double& time) {
+                        CsvOutput* rows, Tracker& peaks, Progress& progress, double& time) {
     const std::size_t steps = grid.steps();
     for (std::size_t k = 1; k <= steps; ++k) {
         const double next = grid.at(k);
@@ -181,9 +215,12 @@ std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid&
     return steps;
 }
 
+// Compiled once for a run whose values are kept and once for any other, so
+// that the other runs are compiled as if keeping did not exist.
+template <bool kKeepsSeries>
 void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& grid,
               const RunSettings& settings, const std::vector<fmiValueReference>& outputReferences,
-              CsvOutput* rows, RunResult& result) {
+              CsvOutput* rows, RecordedSeries* series, RunResult& result) {
     std::vector<fmiValueReference> inputReferences;
     for (const Variable* input : inputs.variables) {
         inputReferences.push_back(input->valueReference);
@@ -214,23 +251,33 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
     if (rows != nullptr) {
         rows->row(grid, 0, outputs, outputCount);
     }
+    if constexpr (kKeepsSeries) {
+        startSeries(*series, grid, outputs);
+    }
 
     Progress progress(settings.showProgress, grid.start(), grid.stop());
     double time = grid.start();
-    const auto through = [&](auto& slaveOfItsClass) {
+    const auto through = [&](auto& slaveOfItsClass, auto& tracker) {
         return rows != nullptr
                    ? stepThrough<true>(slaveOfItsClass, inputs, grid, driven, inputValues.data(),
-                                       outputs, outputCount, rows, peaks, progress, time)
+                                       outputs, outputCount, rows, tracker, progress, time)
                    : stepThrough<false>(slaveOfItsClass, inputs, grid, driven, inputValues.data(),
-                                        outputs, outputCount, rows, peaks, progress, time);
+                                        outputs, outputCount, rows, tracker, progress, time);
     };
-    try {
+    const auto stepAll = [&](auto& tracker) {
         // An FMI 1.0 slave's step is inlined into the loop: no call through
         // the interface, its functions called straight from the loop.
         if (Slave* const fmi1 = slave.fmi1Slave()) {
-            result.steps = through(*fmi1);
+            return through(*fmi1, tracker);
+        }
+        return through(slave, tracker);
+    };
+    try {
+        if constexpr (kKeepsSeries) {
+            PeaksAndSeries kept(peaks, *series);
+            result.steps = stepAll(kept);
         } else {
-            result.steps = through(slave);
+            result.steps = stepAll(peaks);
         }
     } catch (const Failure& failure) {
         peaks.into(result.ranges);
@@ -248,7 +295,9 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
 }  // namespace
 
 RunResult run(CoSimulationSlave& slave, const ModelDescription& model, const Inputs& inputs,
-              const TimeGrid& grid, const RunSettings& settings, CsvOutput* rows) {
+              const TimeGrid& grid, const RunSettings& settings, CsvOutput* rows,
+              RecordedSeries* series) {
+    // The recorded variables: the columns of the rows and of the series.
     const std::vector<const Variable*> outputs = model.withCausality(Causality::Output);
     std::vector<fmiValueReference> outputReferences;
     RunResult result;
@@ -259,8 +308,16 @@ RunResult run(CoSimulationSlave& slave, const ModelDescription& model, const Inp
     if (rows != nullptr) {
         rows->header(outputs);
     }
+    if (series != nullptr) {
+        series->variables = outputs;
+        series->values.assign(outputs.size(), {});
+    }
     try {
-        runSteps(slave, inputs, grid, settings, outputReferences, rows, result);
+        if (series != nullptr) {
+            runSteps<true>(slave, inputs, grid, settings, outputReferences, rows, series, result);
+        } else {
+            runSteps<false>(slave, inputs, grid, settings, outputReferences, rows, series, result);
+        }
     } catch (const Failure& failure) {
         // The rows up to a failed step stay, for finding out what went wrong.
         if (rows != nullptr && failure.status() == kExitSlaveFailed) {

@@ -62,15 +62,24 @@ struct OutputRange {
     bool seen = false;
 };
 
+// The recorded values of a run at every communication point, kept in memory
+// for a picture of the run.
+struct RecordedSeries {
+    std::vector<const Variable*> variables;  // the recorded ones, in the rows' order
+    std::vector<double> times;
+    std::vector<std::vector<double>> values;  // one column per variable
+};
+
 struct RunResult {
     std::size_t steps = 0;
     std::vector<OutputRange> ranges;
 };
 
 // Runs the slave, already instantiated and in initialization mode
-// (CoSimulationSlave::enterInitialization), writing rows to `rows` unless it is
-// null. Throws Failure when the slave fails (kExitSlaveFailed; the rows up
-// to the failed step are written) or the rows cannot be written
-// (kExitOutputFile).
+// (CoSimulationSlave::enterInitialization), writing rows to `rows` and
+// keeping the same values in `series` unless either is null. Throws Failure
+// when the slave fails (kExitSlaveFailed; the rows up to the failed step are
+// written and kept) or the rows cannot be written (kExitOutputFile).
 RunResult run(CoSimulationSlave& slave, const ModelDescription& model, const Inputs& inputs,
-              const TimeGrid& grid, const RunSettings& settings, CsvOutput* rows);
+              const TimeGrid& grid, const RunSettings& settings, CsvOutput* rows,
+              RecordedSeries* series = nullptr);
