@@ -381,8 +381,12 @@ TEST_F(Fmirun, InterpolatesInputsLinearlyAndHoldsTheEnds) {
          "time,displacement1,displacement2\n"
          "1,0,0.1\n"
          "2,0.5,-0.3\n");
-    const Finished finished = run({archive("Halvorn"), "-i", "inputs.csv", "--start-time", "0",
-                                   "--stop-time", "3", "--interval", "0.25", "-s", "rate", "1000"});
+    // The names other command-line masters use for the input file, the
+    // interval and start values; the last value given for a name holds.
+    const Finished finished =
+        run({archive("Halvorn"), "--input-file", "inputs.csv", "--start-time", "0", "--stop-time",
+             "3", "--output-interval", "0.25", "-s", "rate", "2000", "--start-values", "rate",
+             "3000", "rate", "1000"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
     const Csv csv = parseCsv(finished.out);
     ASSERT_EQ(csv.rows.size(), 13U);
@@ -582,7 +586,7 @@ TEST_F(Fmirun, StopsWhenTheSlaveFailsAndShowsItsMessages) {
 )");
     file("inputs.csv", "time,request_termination\n0,0\n0.05,0\n0.06,1\n");
     const Finished finished = run({TOOL_TEST_TERMINUS, "-d", xml, "-i", "inputs.csv", "--stop-time",
-                                   "1", "-o", "result.csv"});
+                                   "1", "--output-file", "result.csv"});
     EXPECT_EQ(finished.status, kSlaveFailed);
     EXPECT_NE(finished.err.find("Terminus [fmiOK, log] fmiDoStep: model requested termination at "
                                 "t=0.061\n"),
@@ -1102,7 +1106,8 @@ TEST_F(Fmirun, SaysItsVersionAndExplainsItselfInItsHelp) {
     for (const char* part :
          {"--summary-only", "--version", "Exit statuses:", "  0  the run completed",
           "  5  the output file cannot be written", "time,<input>,<input>,...", "byte-order mark",
-          "NaN and infinity are refused", "FMI 1.0, 2.0 or 3.0", "binaries/x86_64-linux"}) {
+          "NaN and infinity are refused", "FMI 1.0, 2.0 or 3.0", "binaries/x86_64-linux",
+          "Inputs and start values:", "-o,--output,--output-file", "For example,"}) {
         EXPECT_NE(help.out.find(part), std::string::npos) << part;
     }
 }

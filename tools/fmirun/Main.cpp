@@ -355,6 +355,12 @@ interpolated linearly between rows and held outside them. Every number
 fmirun reads, here, on the command line or in a model description, must be
 finite: NaN and infinity are refused.
 
+For example, a stiffer bar, inputs from a file, every 1 ms, results in a
+file and the peak forces at the end:
+
+    fmirun Halvorn.fmu --start-value rate 20000 --input roll.csv \
+        --interval 0.001 --output halvorn.csv --summary
+
 Exit statuses:
   0  the run completed
   1  the slave returned an error, fatal or discard status (or, in 3.0, asked
@@ -374,36 +380,56 @@ int main(int argc, char** argv) {
         "from a CSV file or its built-in scenario, steps it from a start to a stop "
         "time and writes its outputs as CSV.",
         "fmirun"};
+    // Each option under the heading of what it is about; the names other
+    // command-line masters use are further names of the same options.
+    const std::string model = "Model";
+    const std::string inputs = "Inputs and start values";
+    const std::string time = "Time";
+    const std::string results = "Results";
+    const std::string diagnostics = "Diagnostics";
     app.add_option("slave", options.slave,
                    "An .fmu archive, or a slave library when --model-description is given")
-        ->required();
+        ->required()
+        ->group(model);
     app.add_option("-d,--model-description", options.modelDescription,
-                   "The modelDescription.xml of the library given as SLAVE");
-    app.add_option("-i,--input", options.input,
+                   "The modelDescription.xml of the library given as SLAVE")
+        ->group(model);
+    app.add_flag("--list-variables", options.listVariables, "Lists the model's variables and exits")
+        ->group(model);
+    app.add_option("-i,--input,--input-file", options.input,
                    "CSV file of inputs: a header \"time,<input>,...\", then rows with "
                    "increasing times; values are interpolated linearly in between (default: "
-                   "the model's built-in scenario)");
-    app.add_option("-o,--output", options.output,
-                   "CSV file for the results: time and every output (default: standard output)");
-    app.add_option("-s,--start-value", options.startValues,
-                   "Sets a parameter (or an undriven input) before initialization; repeatable")
-        ->type_name("NAME VALUE");
+                   "the model's built-in scenario)")
+        ->group(inputs);
+    app.add_option("-s,--start-value,--start-values", options.startValues,
+                   "Sets parameters (or undriven inputs) before initialization: one or more "
+                   "NAME VALUE pairs; repeatable")
+        ->type_name("NAME VALUE")
+        ->group(inputs);
     app.add_option("--start-time", options.startTime,
-                   "Start time (default: the model description's, else 0)");
-    app.add_option("--stop-time", options.stopTime, "Stop time (default: the model description's)");
-    app.add_option("--interval", options.interval,
-                   "Communication and output interval, positive (default: 0.01)");
+                   "Start time (default: the model description's, else 0)")
+        ->group(time);
+    app.add_option("--stop-time", options.stopTime, "Stop time (default: the model description's)")
+        ->group(time);
+    app.add_option("--interval,--output-interval", options.interval,
+                   "Communication and output interval, positive (default: 0.01)")
+        ->group(time);
+    app.add_option("-o,--output,--output-file", options.output,
+                   "CSV file for the results: time and every output (default: standard output)")
+        ->group(results);
     app.add_flag("--summary", options.summary,
-                 "Prints the peak and range of every output at the end, on standard error");
+                 "Prints the peak and range of every output at the end, on standard error")
+        ->group(results);
     app.add_flag("--summary-only", options.summaryOnly, "Writes no rows, only the --summary")
-        ->excludes("--output");
+        ->excludes("--output")
+        ->group(results);
     app.add_flag("--log", options.log,
                  "Turns on the slave's debug logging and shows every message it sends, with "
-                 "its status and category");
+                 "its status and category")
+        ->group(diagnostics);
     app.add_flag("--log-fmi-calls", options.logFmiCalls,
-                 "Prints every FMI call with its arguments and status");
-    app.add_flag("--list-variables", options.listVariables,
-                 "Lists the model's variables and exits");
+                 "Prints every FMI call with its arguments and status")
+        ->group(diagnostics);
     app.set_version_flag(
         "--version", "fmirun " FMIRUN_VERSION " (runs FMI 1.0, 2.0 and 3.0 co-simulation slaves)");
     app.footer(kHelpFooter);
