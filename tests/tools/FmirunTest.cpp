@@ -233,6 +233,9 @@ TEST_P(FmirunModel, SummarisesThePeaks) {
 // Every row after the first holds the outputs of one step: the force
 // equations of the parameters and of the inputs at the step's start. The
 // inputs sit exactly on the communication points, so no interpolation enters.
+// Every variable is recorded, in the reverse of the description's order:
+// parameters and inputs as the slave holds them, an input through the step
+// that ends at the row's time.
 TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
     const ModelVersion& version = GetParam();
     const std::string& model = version.model;
@@ -305,28 +308,33 @@ TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
         expected.push_back(after);
     }
     file("inputs.csv", inputs);
-    arguments.insert(arguments.end(), {"--input", "inputs.csv", "--interval", "0.5", "--start-time",
-                                       "0", "--stop-time", text(0.5 * (kRows - 1))});
+    std::string recorded;
+    std::vector<std::string> header = {"time"};
+    for (std::size_t i = variables.size(); i-- > 0;) {
+        recorded += (recorded.empty() ? "" : ",") + variables[i].name;
+        header.push_back(variables[i].name);
+    }
+    arguments.insert(arguments.end(),
+                     {"--input", "inputs.csv", "--interval", "0.5", "--start-time", "0",
+                      "--stop-time", text(0.5 * (kRows - 1)), "--output-variables", recorded});
     const Finished finished = run(arguments);
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
 
     const Csv csv = parseCsv(readFile(directory_ / "result.csv"));
+    EXPECT_EQ(csv.header, header);
     ASSERT_EQ(csv.rows.size(), static_cast<std::size_t>(kRows));
     for (std::size_t row = 0; row < csv.rows.size(); ++row) {
         SCOPED_TRACE("row " + std::to_string(row));
         EXPECT_TRUE(same(0.5 * static_cast<double>(row), csv.rows[row][0]));
-        std::size_t column = 1;
         for (std::size_t i = 0; i < variables.size(); ++i) {
-            if (variables[i].causality != "output") {
-                continue;
-            }
             // Before the first step a 1.0 slave's outputs hold zero: it
             // computes only inside a step. Later versions compute them when
             // initialization ends, from the inputs at the start.
-            const double want =
-                row == 0 ? (version.fmiVersion == 1 ? 0.0 : expected[0][i]) : expected[row - 1][i];
-            EXPECT_TRUE(same(want, csv.rows[row][column])) << variables[i].name;
-            ++column;
+            const bool output = variables[i].causality == "output";
+            const double want = row == 0
+                                    ? (output && version.fmiVersion == 1 ? 0.0 : expected[0][i])
+                                    : expected[row - 1][i];
+            EXPECT_TRUE(same(want, csv.rows[row][variables.size() - i])) << variables[i].name;
         }
     }
 }
@@ -809,6 +817,13 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
          {"fmirun: the stop time 4 (" + archive("Halvorn") +
           ":modelDescription.xml's DefaultExperiment) is not after the start time 5 "
           "(--start-time)\n"}},
+        {{"--output-variables", "force1,forse2"},
+         kUsage,
+         {"fmirun: --output-variables: Halvorn has no variable \"forse2\"; its variables are: "
+          "rate, displacement1, displacement2, force1, force2\n"}},
+        {{"--output-variables", "force1", "--output-variables", "rate,force1"},
+         kUsage,
+         {"fmirun: --output-variables: force1 is named twice\n"}},
         {{"--stepsize", "1"},
          kUsage,
          {"fmirun: ", "--stepsize", "Run fmirun --help for the options.\n"}},

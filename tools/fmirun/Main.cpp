@@ -48,6 +48,7 @@ struct Options {
     std::string input;
     std::string output;
     std::vector<std::pair<std::string, std::string>> startValues;
+    std::vector<std::string> outputVariables;
     std::string startTime;
     std::string stopTime;
     std::string interval = "0.01";
@@ -202,6 +203,35 @@ std::vector<std::pair<const Variable*, fmiReal>> startValues(const Options& opti
     return values;
 }
 
+// What the rows and the summary record: the outputs, or the variables named
+// with --output-variables in their order, whatever their causality.
+std::vector<const Variable*> recordedVariables(const Options& options,
+                                               const ModelDescription& model) {
+    if (options.outputVariables.empty()) {
+        return model.withCausality(Causality::Output);
+    }
+    std::vector<const Variable*> recorded;
+    for (const std::string& name : options.outputVariables) {
+        const Variable* variable = model.find(name);
+        if (variable == nullptr) {
+            std::vector<const Variable*> all;
+            for (const Variable& each : model.variables) {
+                all.push_back(&each);
+            }
+            throw Failure(kExitUsage, "--output-variables: " + model.modelIdentifier +
+                                          " has no variable \"" + name +
+                                          "\"; its variables are: " + ModelDescription::names(all));
+        }
+        for (const Variable* before : recorded) {
+            if (before == variable) {
+                throw Failure(kExitUsage, "--output-variables: " + name + " is named twice");
+            }
+        }
+        recorded.push_back(variable);
+    }
+    return recorded;
+}
+
 // The time span and interval, from the command line or else the model
 // description. A stop not after the start is the description's fault when
 // both came from it, the command line's otherwise.
@@ -260,6 +290,7 @@ int runMaster(const Options& options) {
     // Everything the user named must exist before anything runs.
     RunSettings settings;
     settings.startValues = startValues(options, model);
+    settings.recorded = recordedVariables(options, model);
     const Inputs inputs =
         options.input.empty() ? defaultScenario(model) : readInputFile(options.input, model);
     for (const auto& [variable, value] : settings.startValues) {
@@ -326,7 +357,7 @@ int runMaster(const Options& options) {
             rows.emplace(file, options.output);
         }
     }
-    const RunResult result = run(slave, model, inputs, grid, settings, rows ? &*rows : nullptr);
+    const RunResult result = run(slave, inputs, grid, settings, rows ? &*rows : nullptr);
     if (options.summary || options.summaryOnly) {
         printSummary(model, inputs, grid, result,
                      rows ? "in " + rows->name() : std::string("not written"));
@@ -415,10 +446,21 @@ int main(int argc, char** argv) {
                    "Communication and output interval, positive (default: 0.01)")
         ->group(time);
     app.add_option("-o,--output,--output-file", options.output,
-                   "CSV file for the results: time and every output (default: standard output)")
+                   "CSV file for the results: time and every output, or the --output-variables "
+                   "(default: standard output)")
+        ->group(results);
+    app.add_option("--output-variables", options.outputVariables,
+                   "The variables the rows and the summary record, in this order: outputs, "
+                   "parameters or inputs, separated by commas; repeatable (default: every output)")
+        ->type_name("NAME,...")
+        ->delimiter(',')
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->group(results);
     app.add_flag("--summary", options.summary,
-                 "Prints the peak and range of every output at the end, on standard error")
+                 "Prints the peak and range of every recorded variable at the end, on standard "
+                 "error")
         ->group(results);
     app.add_flag("--summary-only", options.summaryOnly, "Writes no rows, only the --summary")
         ->excludes("--output")

@@ -72,10 +72,10 @@ CsvOutput::CsvOutput(std::FILE* file, std::string name)
       buffer_(std::size_t{1} << 16),
       capacity_(buffer_.size()) {}
 
-void CsvOutput::header(const std::vector<const Variable*>& outputs) {
+void CsvOutput::header(const std::vector<const Variable*>& recorded) {
     std::string text = "time";
-    for (const Variable* output : outputs) {
-        text += "," + csvField(output->name);
+    for (const Variable* variable : recorded) {
+        text += "," + csvField(variable->name);
     }
     text += "\n";
     flush();
@@ -247,17 +247,18 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
 
 }  // namespace
 
-RunResult run(CoSimulationSlave& slave, const ModelDescription& model, const Inputs& inputs,
-              const TimeGrid& grid, const RunSettings& settings, CsvOutput* rows) {
-    const std::vector<const Variable*> outputs = model.withCausality(Causality::Output);
+RunResult run(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& grid,
+              const RunSettings& settings, CsvOutput* rows) {
+    // Parameters and inputs are read as outputs are, by value reference, in
+    // every FMI version; the step reads them all in one call.
     std::vector<fmiValueReference> outputReferences;
     RunResult result;
-    for (const Variable* output : outputs) {
-        outputReferences.push_back(output->valueReference);
-        result.ranges.push_back(OutputRange{output});
+    for (const Variable* variable : settings.recorded) {
+        outputReferences.push_back(variable->valueReference);
+        result.ranges.push_back(OutputRange{variable});
     }
     if (rows != nullptr) {
-        rows->header(outputs);
+        rows->header(settings.recorded);
     }
     try {
         runSteps(slave, inputs, grid, settings, outputReferences, rows, result);
