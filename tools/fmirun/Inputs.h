@@ -56,6 +56,12 @@ class InputSource {
         }
     }
 
+    // The same values from a table of its own: a table remembers where its
+    // last lookup ended, so runs in several threads need one each.
+    InputSource copy() const {
+        return table_ != nullptr ? InputSource(std::make_shared<const InputTable>(*table_)) : *this;
+    }
+
   private:
     std::shared_ptr<const InputTable> table_;
     Formula formula_ = nullptr;
