@@ -350,6 +350,85 @@ TEST_P(FmirunModel, RunsALibraryWithItsDescriptionAsTheArchive) {
     EXPECT_EQ(fromArchive.out.rfind("time,", 0), 0U);
 }
 
+// Each case of a sweep is a single run with the case's start values, bit
+// for bit, whichever thread runs it: the rows, each led by the case number,
+// in one file, or each case's in a file of its own as a single run writes
+// it. The last case's parameters are so small that the forces come out
+// subnormal, which the travel stop flushes to zero: in the controls its 1.0
+// library set in the thread that loaded it, not in those of the thread that
+// runs the case.
+TEST_P(FmirunModel, RunsEachCaseOfASweepAsASingleRun) {
+    const ModelVersion& version = GetParam();
+    const std::vector<std::string> span = {"--stop-time", "1.5", "--interval", "0.05"};
+    std::vector<std::string> parameters;
+    for (const DescribedVariable& variable : describedVariables(version)) {
+        if (isParameter(variable)) {
+            parameters.push_back(variable.name);
+        }
+    }
+    ASSERT_FALSE(parameters.empty());
+    std::string table;
+    for (const std::string& name : parameters) {
+        table += (table.empty() ? "" : ",") + name;
+    }
+    table += "\n";
+    std::vector<std::vector<std::string>> cases;
+    for (const double base : {25000.0, -0.07, 3e-310}) {
+        std::vector<std::string> values;
+        for (std::size_t i = 0; i < parameters.size(); ++i) {
+            values.push_back(text(base * static_cast<double>(i + 1)));
+            table += (i == 0 ? "" : ",") + values.back();
+        }
+        table += "\n";
+        cases.push_back(values);
+    }
+    file("cases.csv", table);
+
+    std::vector<std::string> sweep = {archive(version), "--sweep", "cases.csv", "--jobs", "2"};
+    sweep.insert(sweep.end(), span.begin(), span.end());
+    std::vector<std::string> combined = sweep;
+    combined.insert(combined.end(), {"-o", "all.csv"});
+    const Finished all = run(combined);
+    ASSERT_EQ(all.status, kSuccess) << all.err;
+    std::vector<std::string> perCase = sweep;
+    perCase.insert(perCase.end(), {"--output-per-case", "-o", "case.csv"});
+    const Finished each = run(perCase);
+    ASSERT_EQ(each.status, kSuccess) << each.err;
+    // Part of the table, numbered as in the whole: cases 2 and 3.
+    std::vector<std::string> part = sweep;
+    part.insert(part.end(), {"--cases", "2-10", "-o", "part.csv"});
+    const Finished partly = run(part);
+    ASSERT_EQ(partly.status, kSuccess) << partly.err;
+
+    std::string expected;
+    std::string expectedPart;
+    for (std::size_t k = 1; k <= cases.size(); ++k) {
+        SCOPED_TRACE("case " + std::to_string(k));
+        std::vector<std::string> single = {archive(version), "-o", "single.csv", "--start-values"};
+        for (std::size_t i = 0; i < parameters.size(); ++i) {
+            single.insert(single.end(), {parameters[i], cases[k - 1][i]});
+        }
+        single.insert(single.end(), span.begin(), span.end());
+        const Finished alone = run(single);
+        ASSERT_EQ(alone.status, kSuccess) << alone.err;
+        const std::string rows = readFile(directory_ / "single.csv");
+        EXPECT_EQ(readFile(directory_ / ("case-" + std::to_string(k) + ".csv")), rows);
+        std::istringstream lines(rows);
+        std::string line;
+        std::getline(lines, line);
+        if (k == 1) {
+            expected = "case," + line + "\n";
+            expectedPart = expected;
+        }
+        while (std::getline(lines, line)) {
+            expected += std::to_string(k) + "," + line + "\n";
+            expectedPart += k > 1 ? std::to_string(k) + "," + line + "\n" : "";
+        }
+    }
+    EXPECT_EQ(readFile(directory_ / "all.csv"), expected);
+    EXPECT_EQ(readFile(directory_ / "part.csv"), expectedPart);
+}
+
 INSTANTIATE_TEST_SUITE_P(Models, FmirunModel, ::testing::ValuesIn(packedModelVersions()),
                          [](const auto& version) { return nameOf(version.param); });
 
@@ -612,6 +691,24 @@ TEST_F(Fmirun, StopsWhenTheSlaveFailsAndShowsItsMessages) {
     ASSERT_EQ(csv.rows.size(), 7U);
     EXPECT_EQ(csv.rows.back()[0], 0.06);
     EXPECT_EQ(csv.rows.back()[1], 60.0) << "ten time events in each of six steps";
+
+    // A sweep stops at the first case that fails, however many run at once:
+    // the cases before it stay, and its rows up to the failure.
+    file("none.csv", "time\n0\n");
+    file("cases.csv", "request_termination\n0\n0\n1\n0\n0\n0\n");
+    const Finished sweep =
+        run({TOOL_TEST_TERMINUS, "-d", xml, "-i", "none.csv", "--stop-time", "0.02", "--sweep",
+             "cases.csv", "--jobs", "2", "-o", "cases-out.csv"});
+    EXPECT_EQ(sweep.status, kSlaveFailed);
+    EXPECT_NE(sweep.err.find("fmirun: case 3 (cases.csv line 4): Terminus_fmiDoStep(c, "
+                             "currentCommunicationPoint=0, communicationStepSize=0.01, "
+                             "newStep=fmiTrue) returned fmiError in the step from t = 0; the run "
+                             "stops there; the sweep stops at this case\n"),
+              std::string::npos)
+        << sweep.err;
+    EXPECT_EQ(readFile(directory_ / "cases-out.csv"),
+              "case,time,event_count\n1,0,0\n1,0.01,10\n1,0.02,20\n2,0,0\n2,0.01,10\n2,0.02,20\n"
+              "3,0,0\n");
 }
 
 // The archive.
@@ -833,7 +930,26 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
         {{"-i", "missing.csv"},
          kInputFile,
          {"fmirun: missing.csv: cannot read the input file: No such file or directory\n"}},
+        {{"--sweep", "missing.csv"},
+         kInputFile,
+         {"fmirun: missing.csv: cannot read the sweep file: No such file or directory\n"}},
+        {{"--sweep", "rates.csv", "--cases", "3-4"},
+         kUsage,
+         {"fmirun: --cases 3-4: rates.csv has 2 cases\n"}},
+        {{"--sweep", "rates.csv", "--cases", "2-1"},
+         kUsage,
+         {"fmirun: --cases 2-1: the range ends before it begins\n"}},
+        {{"--sweep", "rates.csv", "--cases", "0-1"},
+         kUsage,
+         {"fmirun: --cases needs a case number or a range FROM-TO of them, from 1, such as "
+          "101-200, not \"0-1\"\n"}},
+        {{"--sweep", "rates.csv", "--output-per-case"},
+         kUsage,
+         {"fmirun: --output-per-case requires --output\n", "Run fmirun --help for the options.\n"}},
+        {{"--cases", "1"}, kUsage, {"fmirun: --cases requires --sweep"}},
+        {{"--sweep", "rates.csv", "--jobs", "0"}, kUsage, {"fmirun: --jobs: Value 0 not in range"}},
     };
+    file("rates.csv", "rate\n10000\n20000\n");
     for (const Refusal& refusal : refusals) {
         std::vector<std::string> arguments = {archive("Halvorn")};
         arguments.insert(arguments.end(), refusal.options.begin(), refusal.options.end());
@@ -921,12 +1037,14 @@ TEST_F(Fmirun, KeepsItsTimeGridWhateverTheSlaveDoesToFloatingPoint) {
     EXPECT_NE(times[1].find("\n1e-320\n2e-320\n"), std::string::npos) << times[1];
 }
 
-// The input file, each problem named by file, line and column.
+// The input file and a sweep's table, each problem named by file, line and
+// column.
 
 TEST_F(Fmirun, RefusesMalformedInputFiles) {
     struct Case {
         const char* contents;
         const char* message;
+        const char* option = "-i";
     };
     const Case cases[] = {
         {"", "inputs.csv: empty; expected a header \"time,<input>,...\" and rows of numbers"},
@@ -956,11 +1074,31 @@ TEST_F(Fmirun, RefusesMalformedInputFiles) {
         {"time,displacement1\n0,\"0\n", "inputs.csv:2:2: a quoted field is not closed"},
         {"time,displacement1\n0,\"0\"1\n",
          "inputs.csv:2:2: text after the closing quote of a quoted field"},
+        // A sweep's table, by the same rules.
+        {"", "sweep.csv: empty; expected a header naming parameters, then a row of values per case",
+         "--sweep"},
+        {"rate\n", "sweep.csv: no cases after the header", "--sweep"},
+        {"rate,bogus\n1,2\n",
+         "sweep.csv:1:2: unknown variable \"bogus\"; the parameters of Halvorn are: rate; its "
+         "inputs: displacement1, displacement2",
+         "--sweep"},
+        {"force1\n1\n",
+         "sweep.csv:1:1: \"force1\" is an output; only parameters and inputs can be set",
+         "--sweep"},
+        {"rate,displacement2\n1,2\n",
+         "sweep.csv:1:2: displacement2: the roll manoeuvre sets this input at every step",
+         "--sweep"},
+        {"rate,\"rate\"\n1,2\n", "sweep.csv:1:2: column \"rate\" appears twice", "--sweep"},
+        {"\xEF\xBB\xBFrate\r\n1\r\n1e999\r\n", "sweep.csv:3:1: \"1e999\" is not a finite number",
+         "--sweep"},
+        {"rate\n1\n2,3\n", "sweep.csv:3:2: 2 fields, but the header has 1 columns", "--sweep"},
+        {"rate\n\"1\n", "sweep.csv:2:1: a quoted field is not closed", "--sweep"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.contents);
-        file("inputs.csv", test.contents);
-        expectRefusal({archive("Halvorn"), "-i", "inputs.csv"}, kInputFile,
+        const std::string name = std::string(test.option) == "--sweep" ? "sweep.csv" : "inputs.csv";
+        file(name, test.contents);
+        expectRefusal({archive("Halvorn"), test.option, name}, kInputFile,
                       {"fmirun: " + std::string(test.message) + "\n"});
     }
 }
