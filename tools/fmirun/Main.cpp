@@ -431,12 +431,12 @@ fmirun reads, here, on the command line or in a model description, must be
 finite: NaN and infinity are refused.
 
 A sweep (--sweep) runs the slave once per row of a table of start values,
-read by the same rules: a header naming parameters or inputs that no input
-file drives, then a row per case, for example:
+read by the same rules: a header naming parameters, or inputs that neither
+the input file nor the built-in scenario drives, then a row per case:
 
-    rate,displacement2
-    10000,0
-    20000,0.01
+    rate
+    10000
+    20000
 
 Each case starts from a fresh slave, with --start-value below its values,
 and its rows equal those of a single run with the same start values. They
