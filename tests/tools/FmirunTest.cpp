@@ -904,6 +904,9 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
         {{"-s", "rate", "fast"},
          kUsage,
          {"fmirun: --start-value rate: \"fast\" is not a finite number\n"}},
+        {{"--start-values", "rate", "1", "rate"},
+         kUsage,
+         {"fmirun: --start-values: needs NAME VALUE pairs; \"rate\" has no value\n"}},
         {{"-s", "displacement1", "0.1"},
          kUsage,
          {"fmirun: --start-value displacement1: the roll manoeuvre sets this input at every "

@@ -493,10 +493,32 @@ int main(int argc, char** argv) {
                    "increasing times; values are interpolated linearly in between (default: "
                    "the model's built-in scenario)")
         ->group(inputs);
-    app.add_option("-s,--start-value,--start-values", options.startValues,
-                   "Sets parameters (or undriven inputs) before initialization: one or more "
-                   "NAME VALUE pairs; repeatable")
+    // Both kinds of start value in the order given, so that the last value
+    // given for a name holds.
+    app.add_option_function<std::pair<std::string, std::string>>(
+           "-s,--start-value",
+           [&options](const std::pair<std::string, std::string>& value) {
+               options.startValues.push_back(value);
+           },
+           "Sets a parameter (or an undriven input) before initialization; repeatable")
         ->type_name("NAME VALUE")
+        ->trigger_on_parse()
+        ->group(inputs);
+    app.add_option_function<std::vector<std::string>>(
+           "--start-values",
+           [&options](const std::vector<std::string>& words) {
+               if (words.size() % 2 != 0) {
+                   throw CLI::ValidationError(
+                       "--start-values",
+                       "needs NAME VALUE pairs; \"" + words.back() + "\" has no value");
+               }
+               for (std::size_t i = 0; i < words.size(); i += 2) {
+                   options.startValues.emplace_back(words[i], words[i + 1]);
+               }
+           },
+           "Sets several at once, up to the next option: NAME VALUE NAME VALUE ...")
+        ->type_name("NAME VALUE")
+        ->trigger_on_parse()
         ->group(inputs);
     app.add_option("--start-time", options.startTime,
                    "Start time (default: the model description's, else 0)")
