@@ -1,17 +1,19 @@
 #include "Sweep.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -39,73 +41,37 @@ std::string errorText() {
     return std::generic_category().message(errno);
 }
 
+struct FileCloser {
+    void operator()(std::FILE* file) const {
+        std::fclose(file);
+    }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// A file for a case's rows until they are written out in order: unnamed, in
+// the temporary folder, so that nothing is left of it however the sweep
+// ends, and so that a long case's rows take disk rather than memory.
+File unnamedFile() {
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    if (!error) {
+        const int descriptor = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (descriptor >= 0) {
+            if (std::FILE* file = fdopen(descriptor, "w+")) {
+                return File(file);
+            }
+            close(descriptor);
+        }
+    }
+    return File(std::tmpfile());
+}
+
 // What a case leaves for the thread that writes the cases in order.
 struct CaseOutcome {
-    std::string header;  // the rows' header, "time,...\n", once the run began
-    std::string rows;    // each led by the case number, for the one file of all cases
+    File rows;  // as a single run writes them, for the one file of all cases
     std::vector<std::string> summary;
     std::optional<Failure> failure;
 };
-
-// Rows written to memory, for the one file of all cases.
-class MemoryFile {
-  public:
-    MemoryFile() : file_(open_memstream(&data_, &size_)) {}
-    ~MemoryFile() {
-        close();
-        std::free(data_);
-    }
-    MemoryFile(const MemoryFile&) = delete;
-    MemoryFile& operator=(const MemoryFile&) = delete;
-
-    std::FILE* file() const {
-        return file_;
-    }
-    // Everything written; the file is closed.
-    std::string_view close() {
-        if (file_ != nullptr) {
-            std::fclose(file_);
-            file_ = nullptr;
-        }
-        return {data_, size_};
-    }
-
-  private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* file_;
-};
-
-// A case's own file, closed however the case ends.
-struct CaseFile {
-    std::FILE* file = nullptr;
-    ~CaseFile() {
-        if (file != nullptr) {
-            std::fclose(file);
-        }
-    }
-};
-
-// A run's rows as they go into the one file of all cases: the header kept
-// apart, every row led by the case number.
-void keepRows(std::string_view text, std::size_t caseNumber, CaseOutcome& outcome) {
-    const std::size_t headerEnd = text.find('\n');
-    if (headerEnd == std::string_view::npos) {
-        return;
-    }
-    outcome.header = std::string(text.substr(0, headerEnd + 1));
-    text.remove_prefix(headerEnd + 1);
-    const std::string lead = std::to_string(caseNumber) + ",";
-    const auto rowCount = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-    outcome.rows.reserve(text.size() + rowCount * lead.size());
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        const std::size_t length = end == std::string_view::npos ? text.size() : end + 1;
-        outcome.rows += lead;
-        outcome.rows.append(text.substr(0, length));
-        text.remove_prefix(length);
-    }
-}
 
 // Everything the cases share.
 struct Sweep {
@@ -140,8 +106,7 @@ CaseOutcome runCase(const Sweep& sweep, std::size_t caseNumber, const Inputs& in
     for (std::size_t i = 0; i < values.size(); ++i) {
         runSettings.startValues.emplace_back(sweep.table.variables[i], values[i]);
     }
-    std::optional<MemoryFile> memory;
-    CaseFile caseFile;
+    File rowsFile;
     try {
         const std::unique_ptr<CoSimulationSlave> slave = sweep.loaded.another();
         slave->instantiate(settings.slaveLocation);
@@ -151,17 +116,19 @@ CaseOutcome runCase(const Sweep& sweep, std::size_t caseNumber, const Inputs& in
         if (settings.writeRows && settings.filePerCase) {
             const std::string name =
                 caseFileName(settings.output, caseNumber, sweep.table.cases.size());
-            caseFile.file = std::fopen(name.c_str(), "w");
-            if (caseFile.file == nullptr) {
+            rowsFile.reset(std::fopen(name.c_str(), "w"));
+            if (rowsFile == nullptr) {
                 throw Failure(kExitOutputFile, "cannot write " + name + ": " + errorText());
             }
-            rows.emplace(caseFile.file, name);
+            rows.emplace(rowsFile.get(), name);
         } else if (settings.writeRows) {
-            memory.emplace();
-            if (memory->file() == nullptr) {
-                throw Failure(kExitOutputFile, "cannot hold the rows of a case: " + errorText());
+            rowsFile = unnamedFile();
+            if (rowsFile == nullptr) {
+                throw Failure(
+                    kExitOutputFile,
+                    "cannot make a temporary file for the rows of a case: " + errorText());
             }
-            rows.emplace(memory->file(), sweep.rowsName);
+            rows.emplace(rowsFile.get(), sweep.rowsName);
         }
         const RunResult result =
             run(*slave, inputs, sweep.grid, runSettings, rows ? &*rows : nullptr);
@@ -177,15 +144,15 @@ CaseOutcome runCase(const Sweep& sweep, std::size_t caseNumber, const Inputs& in
     } catch (const std::exception& error) {
         outcome.failure = Failure(kExitSlaveFailed, error.what());
     }
-    if (memory) {
-        keepRows(memory->close(), caseNumber, outcome);
+    if (settings.writeRows && !settings.filePerCase) {
+        outcome.rows = std::move(rowsFile);
     }
     return outcome;
 }
 
 // The one file of all cases: opened when the first rows arrive, so that a
-// sweep refused before any case ran leaves an existing file as it was; its
-// header is the rows' with the case column in front.
+// sweep whose first case is refused before it runs leaves an existing file
+// as it was; its header is the rows' with the case column in front.
 class CombinedRows {
   public:
     explicit CombinedRows(std::string output)
@@ -201,18 +168,46 @@ class CombinedRows {
     const std::string& name() const {
         return name_;
     }
-    void write(const CaseOutcome& outcome) {
-        if (outcome.header.empty()) {
-            return;
-        }
-        if (file_ == nullptr) {
-            file_ = output_.empty() ? stdout : std::fopen(output_.c_str(), "w");
-            if (file_ == nullptr) {
-                throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errorText());
+    // Adds a case's rows, as a single run wrote them to `rows`: the header
+    // only before the first case's, every row led by the case number.
+    void append(std::FILE* rows, std::size_t caseNumber) {
+        std::rewind(rows);
+        const std::string lead = std::to_string(caseNumber) + ",";
+        std::string header;
+        bool inHeader = true;
+        bool atRowStart = false;
+        std::vector<char> chunk(std::size_t{1} << 16);
+        std::size_t got = 0;
+        while ((got = std::fread(chunk.data(), 1, chunk.size(), rows)) > 0) {
+            const char* at = chunk.data();
+            const char* const end = at + got;
+            while (at < end) {
+                const auto* newline = static_cast<const char*>(
+                    std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+                const std::size_t length =
+                    static_cast<std::size_t>((newline != nullptr ? newline + 1 : end) - at);
+                if (inHeader) {
+                    header.append(at, length);
+                    inHeader = newline == nullptr;
+                    atRowStart = !inHeader;
+                    if (!inHeader && file_ == nullptr) {
+                        open();
+                        put("case," + header);
+                    }
+                } else {
+                    if (atRowStart) {
+                        put(lead);
+                    }
+                    put(at, length);
+                    atRowStart = newline != nullptr;
+                }
+                at += length;
             }
-            put("case," + outcome.header);
         }
-        put(outcome.rows);
+        if (std::ferror(rows) != 0) {
+            throw Failure(kExitOutputFile, "cannot read back the rows of case " +
+                                               std::to_string(caseNumber) + ": " + errorText());
+        }
     }
     void finish() {
         if (file_ != nullptr && (std::fflush(file_) != 0 || std::ferror(file_) != 0)) {
@@ -221,8 +216,17 @@ class CombinedRows {
     }
 
   private:
+    void open() {
+        file_ = output_.empty() ? stdout : std::fopen(output_.c_str(), "w");
+        if (file_ == nullptr) {
+            throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errorText());
+        }
+    }
     void put(const std::string& text) {
-        if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
+        put(text.data(), text.size());
+    }
+    void put(const char* text, std::size_t size) {
+        if (std::fwrite(text, 1, size, file_) != size) {
             throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errorText());
         }
     }
@@ -290,12 +294,14 @@ void runSweep(const CoSimulationSlave& loaded, const ModelDescription& model, co
     // that failed.
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<std::optional<CaseOutcome>> outcomes(count);
+    const std::size_t ahead = 4 * threads;
+    // The outcome of case `index` waits in slot index % ahead: the case
+    // `ahead` before it has been written by the time it may start.
+    std::vector<std::optional<CaseOutcome>> outcomes(ahead);
     std::size_t next = 0;
     std::size_t end = count;
     std::size_t written = 0;
     bool stop = false;
-    const std::size_t ahead = 4 * threads;
     // The master's own arithmetic in every thread (the time grid, the
     // interpolated inputs, the peaks) in the controls of this one; the
     // slave's calls switch to the controls the library left when it was
@@ -319,7 +325,7 @@ void runSweep(const CoSimulationSlave& loaded, const ModelDescription& model, co
                 if (outcome.failure) {
                     end = std::min(end, index + 1);
                 }
-                outcomes[index] = std::move(outcome);
+                outcomes[index % ahead] = std::move(outcome);
             }
             changed.notify_all();
         }
@@ -350,12 +356,13 @@ void runSweep(const CoSimulationSlave& loaded, const ModelDescription& model, co
         CaseOutcome outcome;
         {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return outcomes[index].has_value(); });
-            outcome = std::move(*outcomes[index]);
-            outcomes[index].reset();
+            std::optional<CaseOutcome>& slot = outcomes[index % ahead];
+            changed.wait(lock, [&] { return slot.has_value(); });
+            outcome = std::move(*slot);
+            slot.reset();
         }
-        if (settings.writeRows && !settings.filePerCase) {
-            combined.write(outcome);
+        if (outcome.rows != nullptr) {
+            combined.append(outcome.rows.get(), first + index);
         }
         for (const std::string& line : outcome.summary) {
             console::line(line);
