@@ -110,7 +110,9 @@ extern "C" [[gnu::noipa]] void countedBare(const BareFunctions& fmi, fmiComponen
 
 extern "C" [[gnu::noipa]] void countedRun(Slave& slave, const Setup& setup, const TimeGrid& grid,
                                           CsvOutput* rows) {
-    run(slave, setup.model, setup.inputs, grid, RunSettings{}, rows);
+    RunSettings settings;
+    settings.recorded = setup.model.withCausality(Causality::Output);
+    run(slave, setup.inputs, grid, settings, rows);
 }
 
 double bare(const Setup& setup, std::size_t steps) {

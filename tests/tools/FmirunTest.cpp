@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cfenv>
 #include <charconv>
 #include <cmath>
 #include <csignal>
@@ -204,6 +205,14 @@ std::vector<std::array<double, 2>> linePoints(const pugi::xml_document& svg,
 
 class Fmirun : public ::testing::Test {
   protected:
+    // Other tests of this program load the travel stop's 1.0 library, which
+    // sets flush-to-zero in the thread for good; the numbers fmirun writes
+    // are read and compared here as any program reads them, subnormal ones
+    // included.
+    void SetUp() override {
+        std::fesetenv(FE_DFL_ENV);
+    }
+
     Finished run(const std::vector<std::string>& arguments) const {
         return runProgram(TOOL_TEST_FMIRUN, arguments, directory_.path());
     }
@@ -297,6 +306,9 @@ TEST_P(FmirunModel, SummarisesThePeaks) {
 // Every row after the first holds the outputs of one step: the force
 // equations of the parameters and of the inputs at the step's start. The
 // inputs sit exactly on the communication points, so no interpolation enters.
+// Every variable is recorded, in the reverse of the description's order:
+// parameters and inputs as the slave holds them, an input through the step
+// that ends at the row's time.
 TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
     const ModelVersion& version = GetParam();
     const std::string& model = version.model;
@@ -369,28 +381,33 @@ TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
         expected.push_back(after);
     }
     file("inputs.csv", inputs);
-    arguments.insert(arguments.end(), {"--input", "inputs.csv", "--interval", "0.5", "--start-time",
-                                       "0", "--stop-time", text(0.5 * (kRows - 1))});
+    std::string recorded;
+    std::vector<std::string> header = {"time"};
+    for (std::size_t i = variables.size(); i-- > 0;) {
+        recorded += (recorded.empty() ? "" : ",") + variables[i].name;
+        header.push_back(variables[i].name);
+    }
+    arguments.insert(arguments.end(),
+                     {"--input", "inputs.csv", "--interval", "0.5", "--start-time", "0",
+                      "--stop-time", text(0.5 * (kRows - 1)), "--output-variables", recorded});
     const Finished finished = run(arguments);
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
 
     const Csv csv = parseCsv(readFile(directory_ / "result.csv"));
+    EXPECT_EQ(csv.header, header);
     ASSERT_EQ(csv.rows.size(), static_cast<std::size_t>(kRows));
     for (std::size_t row = 0; row < csv.rows.size(); ++row) {
         SCOPED_TRACE("row " + std::to_string(row));
         EXPECT_TRUE(same(0.5 * static_cast<double>(row), csv.rows[row][0]));
-        std::size_t column = 1;
         for (std::size_t i = 0; i < variables.size(); ++i) {
-            if (variables[i].causality != "output") {
-                continue;
-            }
             // Before the first step a 1.0 slave's outputs hold zero: it
             // computes only inside a step. Later versions compute them when
             // initialization ends, from the inputs at the start.
-            const double want =
-                row == 0 ? (version.fmiVersion == 1 ? 0.0 : expected[0][i]) : expected[row - 1][i];
-            EXPECT_TRUE(same(want, csv.rows[row][column])) << variables[i].name;
-            ++column;
+            const bool output = variables[i].causality == "output";
+            const double want = row == 0
+                                    ? (output && version.fmiVersion == 1 ? 0.0 : expected[0][i])
+                                    : expected[row - 1][i];
+            EXPECT_TRUE(same(want, csv.rows[row][variables.size() - i])) << variables[i].name;
         }
     }
 }
@@ -404,6 +421,85 @@ TEST_P(FmirunModel, RunsALibraryWithItsDescriptionAsTheArchive) {
     ASSERT_EQ(fromArchive.status, kSuccess) << fromArchive.err;
     EXPECT_EQ(fromLibrary.out, fromArchive.out) << "results go to standard output by default";
     EXPECT_EQ(fromArchive.out.rfind("time,", 0), 0U);
+}
+
+// Each case of a sweep is a single run with the case's start values, bit
+// for bit, whichever thread runs it: the rows, each led by the case number,
+// in one file, or each case's in a file of its own as a single run writes
+// it. The last case's parameters are so small that the forces come out
+// subnormal, which the travel stop flushes to zero: in the controls its 1.0
+// library set in the thread that loaded it, not in those of the thread that
+// runs the case.
+TEST_P(FmirunModel, RunsEachCaseOfASweepAsASingleRun) {
+    const ModelVersion& version = GetParam();
+    const std::vector<std::string> span = {"--stop-time", "1.5", "--interval", "0.05"};
+    std::vector<std::string> parameters;
+    for (const DescribedVariable& variable : describedVariables(version)) {
+        if (isParameter(variable)) {
+            parameters.push_back(variable.name);
+        }
+    }
+    ASSERT_FALSE(parameters.empty());
+    std::string table;
+    for (const std::string& name : parameters) {
+        table += (table.empty() ? "" : ",") + name;
+    }
+    table += "\n";
+    std::vector<std::vector<std::string>> cases;
+    for (const double base : {25000.0, -0.07, 3e-310}) {
+        std::vector<std::string> values;
+        for (std::size_t i = 0; i < parameters.size(); ++i) {
+            values.push_back(text(base * static_cast<double>(i + 1)));
+            table += (i == 0 ? "" : ",") + values.back();
+        }
+        table += "\n";
+        cases.push_back(values);
+    }
+    file("cases.csv", table);
+
+    std::vector<std::string> sweep = {archive(version), "--sweep", "cases.csv", "--jobs", "2"};
+    sweep.insert(sweep.end(), span.begin(), span.end());
+    std::vector<std::string> combined = sweep;
+    combined.insert(combined.end(), {"-o", "all.csv"});
+    const Finished all = run(combined);
+    ASSERT_EQ(all.status, kSuccess) << all.err;
+    std::vector<std::string> perCase = sweep;
+    perCase.insert(perCase.end(), {"--output-per-case", "-o", "case.csv"});
+    const Finished each = run(perCase);
+    ASSERT_EQ(each.status, kSuccess) << each.err;
+    // Part of the table, numbered as in the whole: cases 2 and 3.
+    std::vector<std::string> part = sweep;
+    part.insert(part.end(), {"--cases", "2-10", "-o", "part.csv"});
+    const Finished partly = run(part);
+    ASSERT_EQ(partly.status, kSuccess) << partly.err;
+
+    std::string expected;
+    std::string expectedPart;
+    for (std::size_t k = 1; k <= cases.size(); ++k) {
+        SCOPED_TRACE("case " + std::to_string(k));
+        std::vector<std::string> single = {archive(version), "-o", "single.csv", "--start-values"};
+        for (std::size_t i = 0; i < parameters.size(); ++i) {
+            single.insert(single.end(), {parameters[i], cases[k - 1][i]});
+        }
+        single.insert(single.end(), span.begin(), span.end());
+        const Finished alone = run(single);
+        ASSERT_EQ(alone.status, kSuccess) << alone.err;
+        const std::string rows = readFile(directory_ / "single.csv");
+        EXPECT_EQ(readFile(directory_ / ("case-" + std::to_string(k) + ".csv")), rows);
+        std::istringstream lines(rows);
+        std::string line;
+        std::getline(lines, line);
+        if (k == 1) {
+            expected = "case," + line + "\n";
+            expectedPart = expected;
+        }
+        while (std::getline(lines, line)) {
+            expected += std::to_string(k) + "," + line + "\n";
+            expectedPart += k > 1 ? std::to_string(k) + "," + line + "\n" : "";
+        }
+    }
+    EXPECT_EQ(readFile(directory_ / "all.csv"), expected);
+    EXPECT_EQ(readFile(directory_ / "part.csv"), expectedPart);
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, FmirunModel, ::testing::ValuesIn(packedModelVersions()),
@@ -445,8 +541,12 @@ TEST_F(Fmirun, InterpolatesInputsLinearlyAndHoldsTheEnds) {
          "time,displacement1,displacement2\n"
          "1,0,0.1\n"
          "2,0.5,-0.3\n");
-    const Finished finished = run({archive("Halvorn"), "-i", "inputs.csv", "--start-time", "0",
-                                   "--stop-time", "3", "--interval", "0.25", "-s", "rate", "1000"});
+    // The names other command-line masters use for the input file, the
+    // interval and start values; the last value given for a name holds.
+    const Finished finished =
+        run({archive("Halvorn"), "--input-file", "inputs.csv", "--start-time", "0", "--stop-time",
+             "3", "--output-interval", "0.25", "-s", "rate", "2000", "--start-values", "rate",
+             "3000", "rate", "1000"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
     const Csv csv = parseCsv(finished.out);
     ASSERT_EQ(csv.rows.size(), 13U);
@@ -646,7 +746,7 @@ TEST_F(Fmirun, StopsWhenTheSlaveFailsAndShowsItsMessages) {
 )");
     file("inputs.csv", "time,request_termination\n0,0\n0.05,0\n0.06,1\n");
     const Finished finished = run({TOOL_TEST_TERMINUS, "-d", xml, "-i", "inputs.csv", "--stop-time",
-                                   "1", "-o", "result.csv"});
+                                   "1", "--output-file", "result.csv"});
     EXPECT_EQ(finished.status, kSlaveFailed);
     EXPECT_NE(finished.err.find("Terminus [fmiOK, log] fmiDoStep: model requested termination at "
                                 "t=0.061\n"),
@@ -664,6 +764,24 @@ TEST_F(Fmirun, StopsWhenTheSlaveFailsAndShowsItsMessages) {
     ASSERT_EQ(csv.rows.size(), 7U);
     EXPECT_EQ(csv.rows.back()[0], 0.06);
     EXPECT_EQ(csv.rows.back()[1], 60.0) << "ten time events in each of six steps";
+
+    // A sweep stops at the first case that fails, however many run at once:
+    // the cases before it stay, and its rows up to the failure.
+    file("none.csv", "time\n0\n");
+    file("cases.csv", "request_termination\n0\n0\n1\n0\n0\n0\n");
+    const Finished sweep =
+        run({TOOL_TEST_TERMINUS, "-d", xml, "-i", "none.csv", "--stop-time", "0.02", "--sweep",
+             "cases.csv", "--jobs", "2", "-o", "cases-out.csv"});
+    EXPECT_EQ(sweep.status, kSlaveFailed);
+    EXPECT_NE(sweep.err.find("fmirun: case 3 (cases.csv line 4): Terminus_fmiDoStep(c, "
+                             "currentCommunicationPoint=0, communicationStepSize=0.01, "
+                             "newStep=fmiTrue) returned fmiError in the step from t = 0; the run "
+                             "stops there; the sweep stops at this case\n"),
+              std::string::npos)
+        << sweep.err;
+    EXPECT_EQ(readFile(directory_ / "cases-out.csv"),
+              "case,time,event_count\n1,0,0\n1,0.01,10\n1,0.02,20\n2,0,0\n2,0.01,10\n2,0.02,20\n"
+              "3,0,0\n");
 }
 
 // The archive.
@@ -850,6 +968,9 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
         {{"-s", "rate", "fast"},
          kUsage,
          {"fmirun: --start-value rate: \"fast\" is not a finite number\n"}},
+        {{"--start-values", "rate", "1", "rate"},
+         kUsage,
+         {"fmirun: --start-values: needs NAME VALUE pairs; \"rate\" has no value\n"}},
         {{"-s", "displacement1", "0.1"},
          kUsage,
          {"fmirun: --start-value displacement1: the roll manoeuvre sets this input at every "
@@ -869,6 +990,13 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
          {"fmirun: the stop time 4 (" + archive("Halvorn") +
           ":modelDescription.xml's DefaultExperiment) is not after the start time 5 "
           "(--start-time)\n"}},
+        {{"--output-variables", "force1,forse2"},
+         kUsage,
+         {"fmirun: --output-variables: Halvorn has no variable \"forse2\"; its variables are: "
+          "rate, displacement1, displacement2, force1, force2\n"}},
+        {{"--output-variables", "force1", "--output-variables", "rate,force1"},
+         kUsage,
+         {"fmirun: --output-variables: force1 is named twice\n"}},
         {{"--stepsize", "1"},
          kUsage,
          {"fmirun: ", "--stepsize", "Run fmirun --help for the options.\n"}},
@@ -884,7 +1012,26 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
         {{"-i", "missing.csv"},
          kInputFile,
          {"fmirun: missing.csv: cannot read the input file: No such file or directory\n"}},
+        {{"--sweep", "missing.csv"},
+         kInputFile,
+         {"fmirun: missing.csv: cannot read the sweep file: No such file or directory\n"}},
+        {{"--sweep", "rates.csv", "--cases", "3-4"},
+         kUsage,
+         {"fmirun: --cases 3-4: rates.csv has 2 cases\n"}},
+        {{"--sweep", "rates.csv", "--cases", "2-1"},
+         kUsage,
+         {"fmirun: --cases 2-1: the range ends before it begins\n"}},
+        {{"--sweep", "rates.csv", "--cases", "0-1"},
+         kUsage,
+         {"fmirun: --cases needs a case number or a range FROM-TO of them, from 1, such as "
+          "101-200, not \"0-1\"\n"}},
+        {{"--sweep", "rates.csv", "--output-per-case"},
+         kUsage,
+         {"fmirun: --output-per-case requires --output\n", "Run fmirun --help for the options.\n"}},
+        {{"--cases", "1"}, kUsage, {"fmirun: --cases requires --sweep"}},
+        {{"--sweep", "rates.csv", "--jobs", "0"}, kUsage, {"fmirun: --jobs: Value 0 not in range"}},
     };
+    file("rates.csv", "rate\n10000\n20000\n");
     for (const Refusal& refusal : refusals) {
         std::vector<std::string> arguments = {archive("Halvorn")};
         arguments.insert(arguments.end(), refusal.options.begin(), refusal.options.end());
@@ -972,12 +1119,14 @@ TEST_F(Fmirun, KeepsItsTimeGridWhateverTheSlaveDoesToFloatingPoint) {
     EXPECT_NE(times[1].find("\n1e-320\n2e-320\n"), std::string::npos) << times[1];
 }
 
-// The input file, each problem named by file, line and column.
+// The input file and a sweep's table, each problem named by file, line and
+// column.
 
 TEST_F(Fmirun, RefusesMalformedInputFiles) {
     struct Case {
         const char* contents;
         const char* message;
+        const char* option = "-i";
     };
     const Case cases[] = {
         {"", "inputs.csv: empty; expected a header \"time,<input>,...\" and rows of numbers"},
@@ -1007,11 +1156,31 @@ TEST_F(Fmirun, RefusesMalformedInputFiles) {
         {"time,displacement1\n0,\"0\n", "inputs.csv:2:2: a quoted field is not closed"},
         {"time,displacement1\n0,\"0\"1\n",
          "inputs.csv:2:2: text after the closing quote of a quoted field"},
+        // A sweep's table, by the same rules.
+        {"", "sweep.csv: empty; expected a header naming parameters, then a row of values per case",
+         "--sweep"},
+        {"rate\n", "sweep.csv: no cases after the header", "--sweep"},
+        {"rate,bogus\n1,2\n",
+         "sweep.csv:1:2: unknown variable \"bogus\"; the parameters of Halvorn are: rate; its "
+         "inputs: displacement1, displacement2",
+         "--sweep"},
+        {"force1\n1\n",
+         "sweep.csv:1:1: \"force1\" is an output; only parameters and inputs can be set",
+         "--sweep"},
+        {"rate,displacement2\n1,2\n",
+         "sweep.csv:1:2: displacement2: the roll manoeuvre sets this input at every step",
+         "--sweep"},
+        {"rate,\"rate\"\n1,2\n", "sweep.csv:1:2: column \"rate\" appears twice", "--sweep"},
+        {"\xEF\xBB\xBFrate\r\n1\r\n1e999\r\n", "sweep.csv:3:1: \"1e999\" is not a finite number",
+         "--sweep"},
+        {"rate\n1\n2,3\n", "sweep.csv:3:2: 2 fields, but the header has 1 columns", "--sweep"},
+        {"rate\n\"1\n", "sweep.csv:2:1: a quoted field is not closed", "--sweep"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.contents);
-        file("inputs.csv", test.contents);
-        expectRefusal({archive("Halvorn"), "-i", "inputs.csv"}, kInputFile,
+        const std::string name = std::string(test.option) == "--sweep" ? "sweep.csv" : "inputs.csv";
+        file(name, test.contents);
+        expectRefusal({archive("Halvorn"), test.option, name}, kInputFile,
                       {"fmirun: " + std::string(test.message) + "\n"});
     }
 }
@@ -1172,7 +1341,8 @@ TEST_F(Fmirun, SaysItsVersionAndExplainsItselfInItsHelp) {
     for (const char* part :
          {"--summary-only", "--version", "Exit statuses:", "  0  the run completed",
           "  5  the output file cannot be written", "time,<input>,<input>,...", "byte-order mark",
-          "NaN and infinity are refused", "FMI 1.0, 2.0 or 3.0", "binaries/x86_64-linux"}) {
+          "NaN and infinity are refused", "FMI 1.0, 2.0 or 3.0", "binaries/x86_64-linux",
+          "Inputs and start values:", "-o,--output,--output-file", "For example,"}) {
         EXPECT_NE(help.out.find(part), std::string::npos) << part;
     }
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "FmiTypes.h"
@@ -48,6 +49,14 @@ class CoSimulationSlave {
     virtual void step(fmiReal communicationPoint, fmiReal stepSize) = 0;
     virtual void terminate() = 0;
     virtual void freeInstance() = 0;
+
+    // A slave of its own of the same library, for a run in any thread: the
+    // library is not loaded again (its file may be gone by then), and the
+    // slave starts from the floating-point controls the library left when it
+    // was loaded, as this one did, whatever the controls of the thread that
+    // runs it. This one keeps the library loaded, so it must outlive the
+    // other.
+    virtual std::unique_ptr<CoSimulationSlave> another() const = 0;
 
     // The slave as an FMI 1.0 one, whose step a run calls directly, or null.
     Slave* fmi1Slave() const {

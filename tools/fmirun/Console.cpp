@@ -3,19 +3,17 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <mutex>
 
 namespace console {
 
 namespace {
+
+// Runs in several threads write their lines whole, one after another.
+std::mutex writing;
 bool progressShown = false;
-}
 
-bool isTerminal() {
-    static const bool terminal = isatty(STDERR_FILENO) != 0;
-    return terminal;
-}
-
-void clearProgress() {
+void clearProgressLine() {
     if (progressShown) {
         // Back to the line's start and erase to its end.
         std::fputs("\r\033[K", stderr);
@@ -23,8 +21,21 @@ void clearProgress() {
     }
 }
 
+}  // namespace
+
+bool isTerminal() {
+    static const bool terminal = isatty(STDERR_FILENO) != 0;
+    return terminal;
+}
+
+void clearProgress() {
+    const std::lock_guard<std::mutex> lock(writing);
+    clearProgressLine();
+}
+
 void line(const std::string& text) {
-    clearProgress();
+    const std::lock_guard<std::mutex> lock(writing);
+    clearProgressLine();
     std::fputs(text.c_str(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
@@ -34,6 +45,7 @@ void progress(const std::string& text) {
     if (!isTerminal()) {
         return;
     }
+    const std::lock_guard<std::mutex> lock(writing);
     std::fputs("\r\033[K", stderr);
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);

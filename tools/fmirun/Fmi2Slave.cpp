@@ -109,8 +109,14 @@ Fmi2Slave::Fmi2Slave(const std::string& libraryPath, const ModelDescription& mod
                  "has types platform", libraryPath, options_.logCalls);
 }
 
+Fmi2Slave::Fmi2Slave(const Fmi2Slave& loaded, AnotherInstance another)
+    : VersionSlave(loaded, another), functions_(std::make_unique<Functions>(*loaded.functions_)) {}
+
 Fmi2Slave::~Fmi2Slave() {
-    freeLiveBlocks();
+    // The blocks of every slave of the library, once the last of them goes.
+    if (ownsLibrary()) {
+        freeLiveBlocks();
+    }
 }
 
 void Fmi2Slave::receive(fmi2Status status, const char* instanceName, const char* category,

@@ -36,6 +36,8 @@ class Fmi2Slave final : public VersionSlave<Fmi2Slave> {
     friend class VersionSlave<Fmi2Slave>;
     struct Functions;
 
+    Fmi2Slave(const Fmi2Slave& loaded, AnotherInstance another);
+
     static const char* statusName(fmi2Status status);
     void setRealHere(const fmiValueReference* references, std::size_t count, const fmiReal* values);
     void getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values);

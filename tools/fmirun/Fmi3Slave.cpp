@@ -101,6 +101,9 @@ Fmi3Slave::Fmi3Slave(const std::string& libraryPath, const ModelDescription& mod
                  libraryPath, options_.logCalls);
 }
 
+Fmi3Slave::Fmi3Slave(const Fmi3Slave& loaded, AnotherInstance another)
+    : VersionSlave(loaded, another), functions_(std::make_unique<Functions>(*loaded.functions_)) {}
+
 // A 3.0 instance's memory is the FMU's own: a run that ends early, refused
 // or failed, still hands the instance back before the library goes.
 Fmi3Slave::~Fmi3Slave() {

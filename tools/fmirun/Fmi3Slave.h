@@ -37,6 +37,8 @@ class Fmi3Slave final : public VersionSlave<Fmi3Slave> {
     friend class VersionSlave<Fmi3Slave>;
     struct Functions;
 
+    Fmi3Slave(const Fmi3Slave& loaded, AnotherInstance another);
+
     static const char* statusName(fmi3Status status);
     void setRealHere(const fmiValueReference* references, std::size_t count, const fmiReal* values);
     void getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values);

@@ -201,16 +201,101 @@ Inputs parseInputs(std::string_view text, const std::string& origin,
     return inputs;
 }
 
-Inputs readInputFile(const std::string& path, const ModelDescription& model) {
+namespace {
+
+// `what` names the file in the message when it cannot be read.
+std::string readWhole(const std::string& path, const char* what) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        Location(path).refuse(std::string("cannot read the input file: ") + std::strerror(errno));
+        Location(path).refuse(std::string("cannot read the ") + what + ": " + std::strerror(errno));
     }
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {
-        Location(path).refuse(std::string("cannot read the input file: ") + std::strerror(errno));
+        Location(path).refuse(std::string("cannot read the ") + what + ": " + std::strerror(errno));
     }
-    return parseInputs(text, path, model);
+    return text;
+}
+
+// The header of a sweep: parameters and inputs the run leaves alone, each once.
+std::vector<const Variable*> sweepColumns(const CsvRecord& header, const Location& location,
+                                          const ModelDescription& model, const Inputs& driven) {
+    std::vector<const Variable*> variables;
+    for (std::size_t c = 0; c < header.fields.size(); ++c) {
+        const std::string& name = header.fields[c];
+        const Variable* variable = model.find(name);
+        if (variable == nullptr) {
+            location.refuse(
+                header.line, c + 1,
+                "unknown variable \"" + name + "\"; the parameters of " + model.modelIdentifier +
+                    " are: " + ModelDescription::names(model.withCausality(Causality::Parameter)) +
+                    "; its inputs: " +
+                    ModelDescription::names(model.withCausality(Causality::Input)));
+        }
+        if (variable->causality != Causality::Parameter &&
+            variable->causality != Causality::Input) {
+            location.refuse(header.line, c + 1,
+                            "\"" + name + "\" is an " + causalityName(variable->causality) +
+                                "; only parameters and inputs can be set");
+        }
+        if (std::find(driven.variables.begin(), driven.variables.end(), variable) !=
+            driven.variables.end()) {
+            location.refuse(header.line, c + 1,
+                            name + ": the " + driven.origin + " sets this input at every step");
+        }
+        if (std::find(variables.begin(), variables.end(), variable) != variables.end()) {
+            location.refuse(header.line, c + 1, "column \"" + name + "\" appears twice");
+        }
+        variables.push_back(variable);
+    }
+    return variables;
+}
+
+}  // namespace
+
+Inputs readInputFile(const std::string& path, const ModelDescription& model) {
+    return parseInputs(readWhole(path, "input file"), path, model);
+}
+
+SweepTable parseSweep(std::string_view text, const std::string& origin,
+                      const ModelDescription& model, const Inputs& driven) {
+    const Location location(origin);
+    SweepTable table;
+    table.origin = origin;
+    CsvReader reader(text);
+    CsvRecord record;
+    try {
+        if (!reader.next(record)) {
+            location.refuse(
+                "empty; expected a header naming parameters, then a row of values per case");
+        }
+        table.variables = sweepColumns(record, location, model, driven);
+        const std::size_t columns = record.fields.size();
+        while (reader.next(record)) {
+            const std::size_t count = record.fields.size();
+            if (count != columns) {
+                location.refuse(record.line, std::min(count, columns) + 1,
+                                std::to_string(count) + " fields, but the header has " +
+                                    std::to_string(columns) + " columns");
+            }
+            std::vector<fmiReal> values;
+            for (std::size_t c = 0; c < count; ++c) {
+                values.push_back(numberIn(record, c, location));
+            }
+            table.cases.push_back(std::move(values));
+            table.lines.push_back(record.line);
+        }
+    } catch (const CsvError& error) {
+        location.refuse(error.line, error.field, error.message);
+    }
+    if (table.cases.empty()) {
+        location.refuse("no cases after the header");
+    }
+    return table;
+}
+
+SweepTable readSweepFile(const std::string& path, const ModelDescription& model,
+                         const Inputs& driven) {
+    return parseSweep(readWhole(path, "sweep file"), path, model, driven);
 }
 
 Inputs defaultScenario(const ModelDescription& model) {

@@ -1,5 +1,6 @@
 // Where the inputs come from at each communication point: an input file, or a
-// built-in scenario of the model.
+// built-in scenario of the model; and the start values of a parameter sweep's
+// cases, a file read by the same rules.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +57,12 @@ class InputSource {
         }
     }
 
+    // The same values from a table of its own: a table remembers where its
+    // last lookup ended, so runs in several threads need one each.
+    InputSource copy() const {
+        return table_ != nullptr ? InputSource(std::make_shared<const InputTable>(*table_)) : *this;
+    }
+
   private:
     std::shared_ptr<const InputTable> table_;
     Formula formula_ = nullptr;
@@ -77,6 +84,27 @@ Inputs readInputFile(const std::string& path, const ModelDescription& model);
 
 // The same for text already read; `origin` names it in messages.
 Inputs parseInputs(std::string_view text, const std::string& origin, const ModelDescription& model);
+
+// The cases of a parameter sweep: a header naming parameters, or inputs that
+// the run does not drive, and a row of their start values per case.
+struct SweepTable {
+    std::vector<const Variable*> variables;
+    std::vector<std::vector<fmiReal>> cases;  // case n is cases[n - 1]
+    std::vector<std::size_t> lines;           // the line of each case's row
+    std::string origin;                       // for messages: the file
+};
+
+// Reads a sweep file, CSV by the input file's rules. Throws Failure
+// (kExitInputFile) naming the file, line and column of the first problem: a
+// column that is no parameter or input of the model, or an input that
+// `driven` sets at every step, a name twice, a field that is no finite
+// number, a row of another length, no rows.
+SweepTable readSweepFile(const std::string& path, const ModelDescription& model,
+                         const Inputs& driven);
+
+// The same for text already read; `origin` names it in messages.
+SweepTable parseSweep(std::string_view text, const std::string& origin,
+                      const ModelDescription& model, const Inputs& driven);
 
 // The built-in scenario of a model: a roll manoeuvre for the anti-roll bars
 // and a sweep through both limits for the travel stop. Throws Failure

@@ -6,14 +6,14 @@
 //
 // It sets parameters by name, drives the inputs from a CSV file (or the
 // model's built-in scenario), steps from a start to a stop time and writes
-// the outputs as CSV. Run it with --help for the options; the exit statuses
-// are those of Failure.h.
+// the outputs as CSV; or it runs a parameter sweep, a case per row of a table
+// of start values. Run it with --help for the options; the exit statuses are
+// those of Failure.h.
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <cctype>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -39,6 +39,8 @@
 #include "Run.h"
 #include "ScratchFolder.h"
 #include "Slave.h"
+#include "Summary.h"
+#include "Sweep.h"
 #include "TimeGrid.h"
 
 namespace {
@@ -50,6 +52,7 @@ struct Options {
     std::string output;
     std::string plot;
     std::vector<std::pair<std::string, std::string>> startValues;
+    std::vector<std::string> outputVariables;
     std::string startTime;
     std::string stopTime;
     std::string interval = "0.01";
@@ -58,6 +61,10 @@ struct Options {
     bool logFmiCalls = false;
     bool summary = false;
     bool summaryOnly = false;
+    std::string sweep;
+    std::string cases;
+    bool outputPerCase = false;
+    unsigned jobs = 1;
 };
 
 double number(const std::string& option, const std::string& text) {
@@ -154,25 +161,35 @@ void listVariables(const ModelDescription& model) {
     }
 }
 
-void printSummary(const ModelDescription& model, const Inputs& inputs, const TimeGrid& grid,
-                  const RunResult& result, const std::string& outputName) {
-    char heading[512];
-    std::snprintf(heading, sizeof heading, "%s (%s): %zu steps from t = %g to %g, outputs %s",
-                  model.modelIdentifier.c_str(), inputs.origin.c_str(), result.steps, grid.start(),
-                  grid.stop(), outputName.c_str());
-    console::line(heading);
-    for (const OutputRange& range : result.ranges) {
-        char text[256];
-        if (!range.seen) {
-            std::snprintf(text, sizeof text, "  %-14s no numbers", range.variable->name.c_str());
-        } else {
-            const bool minIsPeak = std::fabs(range.min) > std::fabs(range.max);
-            std::snprintf(text, sizeof text, "  %-14s peak %10g at t = %-7g (from %g to %g)",
-                          range.variable->name.c_str(), minIsPeak ? range.min : range.max,
-                          minIsPeak ? range.minTime : range.maxTime, range.min, range.max);
-        }
-        console::line(text);
+// The cases of the sweep that --cases picks ("K" or "FROM-TO", TO cut to
+// the table's last case), or all of them.
+std::pair<std::size_t, std::size_t> caseRange(const Options& options, const SweepTable& table) {
+    const std::size_t count = table.cases.size();
+    if (options.cases.empty()) {
+        return {1, count};
     }
+    const auto number = [&](const std::string& text) -> std::size_t {
+        if (text.empty() || text.size() > 15 ||
+            text.find_first_not_of("0123456789") != std::string::npos || std::stoull(text) == 0) {
+            throw Failure(kExitUsage,
+                          "--cases needs a case number or a range FROM-TO of them, from 1, "
+                          "such as 101-200, not \"" +
+                              options.cases + "\"");
+        }
+        return static_cast<std::size_t>(std::stoull(text));
+    };
+    const std::size_t dash = options.cases.find('-');
+    const std::size_t from = number(options.cases.substr(0, dash));
+    const std::size_t to =
+        dash == std::string::npos ? from : number(options.cases.substr(dash + 1));
+    if (to < from) {
+        throw Failure(kExitUsage, "--cases " + options.cases + ": the range ends before it begins");
+    }
+    if (from > count) {
+        throw Failure(kExitUsage, "--cases " + options.cases + ": " + table.origin + " has " +
+                                      std::to_string(count) + " cases");
+    }
+    return {from, std::min(to, count)};
 }
 
 std::vector<std::pair<const Variable*, fmiReal>> startValues(const Options& options,
@@ -202,6 +219,35 @@ std::vector<std::pair<const Variable*, fmiReal>> startValues(const Options& opti
         values.emplace_back(variable, *value);
     }
     return values;
+}
+
+// What the rows and the summary record: the outputs, or the variables named
+// with --output-variables in their order, whatever their causality.
+std::vector<const Variable*> recordedVariables(const Options& options,
+                                               const ModelDescription& model) {
+    if (options.outputVariables.empty()) {
+        return model.withCausality(Causality::Output);
+    }
+    std::vector<const Variable*> recorded;
+    for (const std::string& name : options.outputVariables) {
+        const Variable* variable = model.find(name);
+        if (variable == nullptr) {
+            std::vector<const Variable*> all;
+            for (const Variable& each : model.variables) {
+                all.push_back(&each);
+            }
+            throw Failure(kExitUsage, "--output-variables: " + model.modelIdentifier +
+                                          " has no variable \"" + name +
+                                          "\"; its variables are: " + ModelDescription::names(all));
+        }
+        for (const Variable* before : recorded) {
+            if (before == variable) {
+                throw Failure(kExitUsage, "--output-variables: " + name + " is named twice");
+            }
+        }
+        recorded.push_back(variable);
+    }
+    return recorded;
 }
 
 // The time span and interval, from the command line or else the model
@@ -265,6 +311,7 @@ int runMaster(const Options& options) {
     // Everything the user named must exist before anything runs.
     RunSettings settings;
     settings.startValues = startValues(options, model);
+    settings.recorded = recordedVariables(options, model);
     const Inputs inputs =
         options.input.empty() ? defaultScenario(model) : readInputFile(options.input, model);
     for (const auto& [variable, value] : settings.startValues) {
@@ -276,8 +323,14 @@ int runMaster(const Options& options) {
         }
     }
     const TimeGrid grid = timeGrid(options, model, descriptionName);
-    const bool rowsToTerminal =
-        !options.summaryOnly && options.output.empty() && isatty(STDOUT_FILENO) != 0;
+    std::optional<SweepTable> sweep;
+    std::pair<std::size_t, std::size_t> cases;
+    if (!options.sweep.empty()) {
+        sweep = readSweepFile(options.sweep, model, inputs);
+        cases = caseRange(options, *sweep);
+    }
+    const bool rowsToTerminal = !options.summaryOnly && options.output.empty() &&
+                                !options.outputPerCase && isatty(STDOUT_FILENO) != 0;
     settings.showProgress =
         console::isTerminal() && !rowsToTerminal && !options.log && !options.logFmiCalls;
 
@@ -300,6 +353,25 @@ int runMaster(const Options& options) {
     }
     const std::unique_ptr<CoSimulationSlave> loaded =
         loadSlave(library, model, SlaveOptions{options.log, options.logFmiCalls});
+    if (sweep) {
+        // Each case has a slave of its own, of this library, made when it
+        // starts: the files are needed no longer.
+        if (scratch) {
+            scratch->remove();
+        }
+        SweepSettings sweepSettings;
+        sweepSettings.firstCase = cases.first;
+        sweepSettings.lastCase = cases.second;
+        sweepSettings.jobs = options.jobs;
+        sweepSettings.slaveLocation = slaveLocation(model.fmiVersion, location);
+        sweepSettings.writeRows = !options.summaryOnly;
+        sweepSettings.output = options.output;
+        sweepSettings.filePerCase = options.outputPerCase;
+        sweepSettings.summary = options.summary || options.summaryOnly;
+        sweepSettings.showProgress = settings.showProgress;
+        runSweep(*loaded, model, inputs, grid, settings, *sweep, sweepSettings);
+        return kExitSuccess;
+    }
     CoSimulationSlave& slave = *loaded;
     slave.instantiate(slaveLocation(model.fmiVersion, location));
     slave.enterInitialization(grid.start(), grid.stop());
@@ -344,7 +416,7 @@ int runMaster(const Options& options) {
     const RunCircumstances circumstances{grid, options.interval, inputs, settings};
     RunResult result;
     try {
-        result = run(slave, model, inputs, grid, settings, rows ? &*rows : nullptr,
+        result = run(slave, inputs, grid, settings, rows ? &*rows : nullptr,
                      series ? &*series : nullptr);
     } catch (const Failure& failure) {
         // Like the rows, the picture shows the run up to a failed step.
@@ -357,8 +429,11 @@ int runMaster(const Options& options) {
         writePlot(plotFile, options.plot, model, circumstances, std::move(*series));
     }
     if (options.summary || options.summaryOnly) {
-        printSummary(model, inputs, grid, result,
-                     rows ? "in " + rows->name() : std::string("not written"));
+        for (const std::string& line :
+             summaryLines(model, inputs.origin, "", grid, result,
+                          rows ? "in " + rows->name() : std::string("not written"))) {
+            console::line(line);
+        }
     }
     return kExitSuccess;
 }
@@ -384,12 +459,34 @@ interpolated linearly between rows and held outside them. Every number
 fmirun reads, here, on the command line or in a model description, must be
 finite: NaN and infinity are refused.
 
+A sweep (--sweep) runs the slave once per row of a table of start values,
+read by the same rules: a header naming parameters, or inputs that neither
+the input file nor the built-in scenario drives, then a row per case:
+
+    rate
+    10000
+    20000
+
+Each case starts from a fresh slave, with --start-value below its values,
+and its rows equal those of a single run with the same start values. They
+go to one file, each row led by the case number (the table's row, from 1),
+or with --output-per-case to a file per case; --summary prints each case's.
+
+For example, a stiffer bar, inputs from a file, every 1 ms, results in a
+file and the peak forces at the end; then three rates, two at a time:
+
+    fmirun Halvorn.fmu --start-value rate 20000 --input roll.csv \
+        --interval 0.001 --output halvorn.csv --summary
+    printf 'rate\n10000\n15000\n20000\n' > rates.csv
+    fmirun Halvorn.fmu --sweep rates.csv --jobs 2 --output rates-out.csv
+
 Exit statuses:
   0  the run completed
   1  the slave returned an error, fatal or discard status (or, in 3.0, asked
-     to terminate); the rows up to the failed step stay in the output
+     to terminate); the rows up to the failed step stay in the output, and
+     in a sweep those of the cases before it
   2  a bad command line
-  3  a bad input file (named with line and column)
+  3  a bad input or sweep file (named with line and column)
   4  a bad model: archive, model description or library
   5  the output file cannot be written)";
 
@@ -403,40 +500,123 @@ int main(int argc, char** argv) {
         "from a CSV file or its built-in scenario, steps it from a start to a stop "
         "time and writes its outputs as CSV.",
         "fmirun"};
+    // Each option under the heading of what it is about; the names other
+    // command-line masters use are further names of the same options.
+    const std::string model = "Model";
+    const std::string inputs = "Inputs and start values";
+    const std::string time = "Time";
+    const std::string results = "Results";
+    const std::string sweeps = "Parameter sweeps";
+    const std::string diagnostics = "Diagnostics";
     app.add_option("slave", options.slave,
                    "An .fmu archive, or a slave library when --model-description is given")
-        ->required();
+        ->required()
+        ->group(model);
     app.add_option("-d,--model-description", options.modelDescription,
-                   "The modelDescription.xml of the library given as SLAVE");
-    app.add_option("-i,--input", options.input,
+                   "The modelDescription.xml of the library given as SLAVE")
+        ->group(model);
+    app.add_flag("--list-variables", options.listVariables, "Lists the model's variables and exits")
+        ->group(model);
+    app.add_option("-i,--input,--input-file", options.input,
                    "CSV file of inputs: a header \"time,<input>,...\", then rows with "
                    "increasing times; values are interpolated linearly in between (default: "
-                   "the model's built-in scenario)");
-    app.add_option("-o,--output", options.output,
-                   "CSV file for the results: time and every output (default: standard output)");
+                   "the model's built-in scenario)")
+        ->group(inputs);
+    // Both kinds of start value in the order given, so that the last value
+    // given for a name holds.
+    app.add_option_function<std::pair<std::string, std::string>>(
+           "-s,--start-value",
+           [&options](const std::pair<std::string, std::string>& value) {
+               options.startValues.push_back(value);
+           },
+           "Sets a parameter (or an undriven input) before initialization; repeatable")
+        ->type_name("NAME VALUE")
+        ->trigger_on_parse()
+        ->group(inputs);
+    app.add_option_function<std::vector<std::string>>(
+           "--start-values",
+           [&options](const std::vector<std::string>& words) {
+               if (words.size() % 2 != 0) {
+                   throw CLI::ValidationError(
+                       "--start-values",
+                       "needs NAME VALUE pairs; \"" + words.back() + "\" has no value");
+               }
+               for (std::size_t i = 0; i < words.size(); i += 2) {
+                   options.startValues.emplace_back(words[i], words[i + 1]);
+               }
+           },
+           "Sets several at once, up to the next option: NAME VALUE NAME VALUE ...")
+        ->type_name("NAME VALUE")
+        ->trigger_on_parse()
+        ->group(inputs);
+    app.add_option("--start-time", options.startTime,
+                   "Start time (default: the model description's, else 0)")
+        ->group(time);
+    app.add_option("--stop-time", options.stopTime, "Stop time (default: the model description's)")
+        ->group(time);
+    app.add_option("--interval,--output-interval", options.interval,
+                   "Communication and output interval, positive (default: 0.01)")
+        ->group(time);
+    CLI::Option* output =
+        app.add_option("-o,--output,--output-file", options.output,
+                       "CSV file for the results: time and every output, or the --output-variables "
+                       "(default: standard output)")
+            ->group(results);
+    app.add_option("--output-variables", options.outputVariables,
+                   "The variables the rows and the summary record, in this order: outputs, "
+                   "parameters or inputs, separated by commas; repeatable (default: every output)")
+        ->type_name("NAME,...")
+        ->delimiter(',')
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->group(results);
     app.add_option("--plot", options.plot,
                    "Draws the recorded values (the rows' columns, rows written or not) over time "
                    "into FILE: SVG when its name ends in .svg, PNG in .png")
-        ->type_name("FILE");
-    app.add_option("-s,--start-value", options.startValues,
-                   "Sets a parameter (or an undriven input) before initialization; repeatable")
-        ->type_name("NAME VALUE");
-    app.add_option("--start-time", options.startTime,
-                   "Start time (default: the model description's, else 0)");
-    app.add_option("--stop-time", options.stopTime, "Stop time (default: the model description's)");
-    app.add_option("--interval", options.interval,
-                   "Communication and output interval, positive (default: 0.01)");
+        ->type_name("FILE")
+        ->group(results);
     app.add_flag("--summary", options.summary,
-                 "Prints the peak and range of every output at the end, on standard error");
+                 "Prints the peak and range of every recorded variable at the end, on standard "
+                 "error")
+        ->group(results);
     app.add_flag("--summary-only", options.summaryOnly, "Writes no rows, only the --summary")
-        ->excludes("--output");
+        ->excludes("--output")
+        ->group(results);
+    CLI::Option* sweep =
+        app.add_option("--sweep", options.sweep,
+                       "CSV file of cases: a header naming parameters (or undriven inputs), "
+                       "then a row of their start values per case; each case is a run of its "
+                       "own, its rows in the output led by a column \"case\", the row's number")
+            ->type_name("FILE.csv")
+            ->excludes("--plot")
+            ->group(sweeps);
+    app.add_option("--cases", options.cases,
+                   "Runs only these cases of the --sweep, numbered as in the whole table: K, or "
+                   "FROM-TO (TO beyond the last case means up to it)")
+        ->type_name("FROM-TO")
+        ->needs(sweep)
+        ->group(sweeps);
+    app.add_flag("--output-per-case", options.outputPerCase,
+                 "Writes each case to a file of its own, named after --output with the case "
+                 "number: result.csv gives result-1.csv, ... (zero-padded to the last case's "
+                 "digits), each as a single run writes it")
+        ->needs(sweep)
+        ->needs(output)
+        ->group(sweeps);
+    app.add_option("--jobs", options.jobs,
+                   "Runs this many cases at once, each in a thread with a slave of its own; "
+                   "the results come out in case order all the same (default: 1)")
+        ->check(CLI::Range(1U, 1024U))
+        ->needs(sweep)
+        ->group(sweeps);
     app.add_flag("--log", options.log,
                  "Turns on the slave's debug logging and shows every message it sends, with "
-                 "its status and category");
+                 "its status and category")
+        ->group(diagnostics);
     app.add_flag("--log-fmi-calls", options.logFmiCalls,
-                 "Prints every FMI call with its arguments and status");
-    app.add_flag("--list-variables", options.listVariables,
-                 "Lists the model's variables and exits");
+                 "Prints every FMI call with its arguments and status")
+        ->group(diagnostics);
     app.set_version_flag(
         "--version", "fmirun " FMIRUN_VERSION " (runs FMI 1.0, 2.0 and 3.0 co-simulation slaves)");
     app.footer(kHelpFooter);

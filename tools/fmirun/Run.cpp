@@ -72,10 +72,10 @@ CsvOutput::CsvOutput(std::FILE* file, std::string name)
       buffer_(std::size_t{1} << 16),
       capacity_(buffer_.size()) {}
 
-void CsvOutput::header(const std::vector<const Variable*>& outputs) {
+void CsvOutput::header(const std::vector<const Variable*>& recorded) {
     std::string text = "time";
-    for (const Variable* output : outputs) {
-        text += "," + csvField(output->name);
+    for (const Variable* variable : recorded) {
+        text += "," + csvField(variable->name);
     }
     text += "\n";
     flush();
@@ -294,23 +294,23 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
 
 }  // namespace
 
-RunResult run(CoSimulationSlave& slave, const ModelDescription& model, const Inputs& inputs,
-              const TimeGrid& grid, const RunSettings& settings, CsvOutput* rows,
-              RecordedSeries* series) {
-    // The recorded variables: the columns of the rows and of the series.
-    const std::vector<const Variable*> outputs = model.withCausality(Causality::Output);
+RunResult run(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& grid,
+              const RunSettings& settings, CsvOutput* rows, RecordedSeries* series) {
+    // Parameters and inputs are read as outputs are, by value reference, in
+    // every FMI version; the step reads them all in one call. The recorded
+    // variables are the columns of the rows and of the series.
     std::vector<fmiValueReference> outputReferences;
     RunResult result;
-    for (const Variable* output : outputs) {
-        outputReferences.push_back(output->valueReference);
-        result.ranges.push_back(OutputRange{output});
+    for (const Variable* variable : settings.recorded) {
+        outputReferences.push_back(variable->valueReference);
+        result.ranges.push_back(OutputRange{variable});
     }
     if (rows != nullptr) {
-        rows->header(outputs);
+        rows->header(settings.recorded);
     }
     if (series != nullptr) {
-        series->variables = outputs;
-        series->values.assign(outputs.size(), {});
+        series->variables = settings.recorded;
+        series->values.assign(settings.recorded.size(), {});
     }
     try {
         if (series != nullptr) {

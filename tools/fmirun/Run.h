@@ -1,6 +1,6 @@
 // A run of one slave over a time grid: inputs set at each communication
-// point, one step to the next point, the outputs read, their peaks kept and,
-// unless only a summary is asked for, written as a CSV row.
+// point, one step to the next point, the recorded variables read, their peaks
+// kept and, unless only a summary is asked for, written as a CSV row.
 #pragma once
 
 #include <cstdio>
@@ -15,10 +15,13 @@
 
 struct RunSettings {
     std::vector<std::pair<const Variable*, fmiReal>> startValues;
+    // What each row holds after the time, in this order, and what the peaks
+    // are kept of: the outputs, unless others are asked for.
+    std::vector<const Variable*> recorded;
     bool showProgress = false;
 };
 
-// The rows of a run as CSV: time and outputs, each number the shortest text
+// The rows of a run as CSV: time and the recorded variables, each number the shortest text
 // that reads back as the same double. Rows are gathered in a buffer of its
 // own and written in large pieces. Throws Failure (kExitOutputFile) when
 // the file cannot be written.
@@ -28,7 +31,7 @@ class CsvOutput {
     const std::string& name() const {
         return name_;
     }
-    void header(const std::vector<const Variable*>& outputs);
+    void header(const std::vector<const Variable*>& recorded);
     // The row of the grid's k-th point.
     void row(const TimeGrid& grid, std::size_t k, const fmiReal* values, std::size_t count) {
         if (capacity_ - used_ < (count + 1) * kRowBytesPerValue) {
@@ -52,7 +55,7 @@ class CsvOutput {
     std::size_t used_ = 0;
 };
 
-// The extremes of one output over a run, NaNs left out.
+// The extremes of one recorded variable over a run, NaNs left out.
 struct OutputRange {
     const Variable* variable = nullptr;
     double min = 0.0;
@@ -80,6 +83,5 @@ struct RunResult {
 // keeping the same values in `series` unless either is null. Throws Failure
 // when the slave fails (kExitSlaveFailed; the rows up to the failed step are
 // written and kept) or the rows cannot be written (kExitOutputFile).
-RunResult run(CoSimulationSlave& slave, const ModelDescription& model, const Inputs& inputs,
-              const TimeGrid& grid, const RunSettings& settings, CsvOutput* rows,
-              RecordedSeries* series = nullptr);
+RunResult run(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& grid,
+              const RunSettings& settings, CsvOutput* rows, RecordedSeries* series = nullptr);

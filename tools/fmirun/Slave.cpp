@@ -1,6 +1,7 @@
 #include "Slave.h"
 
 #include <cstdarg>
+#include <memory>
 
 #include "Console.h"
 #include "Failure.h"
@@ -30,9 +31,9 @@ struct Slave::Functions {
 
 namespace {
 
-// The logger has no argument through which to find its master; this master
-// drives one slave at a time.
-Slave* activeSlave = nullptr;
+// The logger has no argument through which to find its master; a thread of
+// this master drives one slave at a time, the one it instantiated last.
+thread_local Slave* activeSlave = nullptr;
 
 }  // namespace
 
@@ -94,12 +95,26 @@ Slave::Slave(const std::string& libraryPath, const ModelDescription& model, Slav
     expectAnswer(inSlave(functions_->getTypesPlatform), prefix_ + "fmiGetTypesPlatform",
                  "standard32", "has types platform", libraryPath, options_.logCalls);
     fmi1_ = this;
-    activeSlave = this;
+}
+
+Slave::Slave(const Slave& loaded, AnotherInstance another)
+    : VersionSlave(loaded, another),
+      functions_(std::make_unique<Functions>(*loaded.functions_)),
+      setReal_(loaded.setReal_),
+      getReal_(loaded.getReal_),
+      doStep_(loaded.doStep_),
+      prefix_(loaded.prefix_) {
+    fmi1_ = this;
 }
 
 Slave::~Slave() {
-    activeSlave = nullptr;
-    freeLiveBlocks();
+    if (activeSlave == this) {
+        activeSlave = nullptr;
+    }
+    // The blocks of every slave of the library, once the last of them goes.
+    if (ownsLibrary()) {
+        freeLiveBlocks();
+    }
 }
 
 void Slave::receive(fmiStatus status, const char* instanceName, const char* category,
@@ -114,6 +129,7 @@ void Slave::instantiate(const std::string& fmuLocation) {
     const char* mimeType = "application/x-fmu-sharedlibrary";
     const fmiBoolean loggingOn = options_.showAllMessages ? fmiTrue : fmiFalse;
     messages_.clear();
+    activeSlave = this;
     component_ =
         inSlave(functions_->instantiateSlave, model_.modelIdentifier.c_str(), model_.guid.c_str(),
                 fmuLocation.c_str(), mimeType, 0.0, fmiFalse, fmiFalse, callbacks, loggingOn);

@@ -45,6 +45,8 @@ class Slave final : public VersionSlave<Slave> {
     friend class VersionSlave<Slave>;
     struct Functions;
 
+    Slave(const Slave& loaded, AnotherInstance another);
+
     static const char* statusName(fmiStatus status);
     // The calls themselves, in the controls in force, defined here so that
     // they are inlined into a run's loop.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <set>
 
 #include "Console.h"
@@ -47,6 +48,8 @@ void* resolveAddress(void* library, const std::string& name, const std::string& 
 
 namespace {
 
+std::mutex liveBlocksInUse;
+
 std::set<void*>& liveBlocks() {
     static std::set<void*> blocks;
     return blocks;
@@ -68,17 +71,22 @@ std::string variableName(const ModelDescription& model, char type, unsigned int 
 extern "C" void* allocateMemory(std::size_t count, std::size_t size) {
     void* block = std::calloc(count, size);
     if (block != nullptr) {
+        const std::lock_guard<std::mutex> lock(liveBlocksInUse);
         liveBlocks().insert(block);
     }
     return block;
 }
 
 extern "C" void freeMemory(void* block) {
-    liveBlocks().erase(block);
+    {
+        const std::lock_guard<std::mutex> lock(liveBlocksInUse);
+        liveBlocks().erase(block);
+    }
     std::free(block);
 }
 
 void freeLiveBlocks() {
+    const std::lock_guard<std::mutex> lock(liveBlocksInUse);
     for (void* block : liveBlocks()) {
         std::free(block);
     }

@@ -45,7 +45,8 @@ Function resolve(void* library, const std::string& name, const std::string& libr
 
 // The blocks a slave holds belong to the master: those of an instance that
 // the slave left in an error state, and so can no longer free, are returned
-// by freeLiveBlocks() when the master is done with the slave.
+// by freeLiveBlocks() when the master is done with every slave of the
+// library. Slaves in several threads may ask and give back at once.
 extern "C" void* allocateMemory(std::size_t count, std::size_t size);
 extern "C" void freeMemory(void* block);
 void freeLiveBlocks();

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "CoSimulationSlave.h"
@@ -20,10 +21,17 @@ template <typename Version>
 class VersionSlave : public CoSimulationSlave {
   public:
     ~VersionSlave() override {
-        unloadLibrary(library_, controls_);
+        if (ownsLibrary_) {
+            unloadLibrary(library_, controls_);
+        }
     }
     VersionSlave(const VersionSlave&) = delete;
     VersionSlave& operator=(const VersionSlave&) = delete;
+
+    std::unique_ptr<CoSimulationSlave> another() const final {
+        return std::unique_ptr<CoSimulationSlave>(
+            new Version(static_cast<const Version&>(*this), AnotherInstance{}));
+    }
 
     void checkAgainstDescription() final {
         checkStartValues(*this, model_);
@@ -68,7 +76,25 @@ class VersionSlave : public CoSimulationSlave {
           // A slave starts from the master's controls and keeps what it sets.
           controls_(currentFloatingPointControls()),
           library_(loadLibrary(libraryPath, controls_)),
+          loadedControls_(controls_),
           messages_(options) {}
+
+    // Another slave of the library that `loaded` holds (another()); each
+    // version's constructor of this kind copies the functions it resolved.
+    struct AnotherInstance {};
+    VersionSlave(const VersionSlave& loaded, AnotherInstance)
+        : model_(loaded.model_),
+          options_(loaded.options_),
+          controls_(loaded.loadedControls_),
+          library_(loaded.library_),
+          loadedControls_(loaded.loadedControls_),
+          ownsLibrary_(false),
+          messages_(loaded.options_) {}
+
+    // Whether this slave loaded the library: the one that outlives the others.
+    bool ownsLibrary() const {
+        return ownsLibrary_;
+    }
 
     // One function of the library called in the slave's controls.
     template <typename Result, typename... Parameters, typename... Arguments>
@@ -115,6 +141,8 @@ class VersionSlave : public CoSimulationSlave {
     SlaveOptions options_;
     FloatingPointControls controls_;
     void* library_ = nullptr;
+    FloatingPointControls loadedControls_;  // as the library left them when loaded
+    bool ownsLibrary_ = true;
     void* component_ = nullptr;
     SlaveMessages messages_;
     struct StepArrays {

@@ -1,0 +1,18 @@
+// What --summary prints of a run: a heading that names the model, where the
+// inputs came from, the steps and where the rows went, then the peak and
+// range of every recorded variable.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ModelDescription.h"
+#include "Run.h"
+#include "TimeGrid.h"
+
+// The lines, each without its newline. `origin` says where the inputs came
+// from, `which` follows it to tell a sweep's cases apart (empty for a single
+// run) and `rowsWhere` says where the rows went ("in result.csv").
+std::vector<std::string> summaryLines(const ModelDescription& model, const std::string& origin,
+                                      const std::string& which, const TimeGrid& grid,
+                                      const RunResult& result, const std::string& rowsWhere);
