@@ -48,7 +48,9 @@ bool writeSlot(void** slot, void* value) {
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto address = reinterpret_cast<std::uintptr_t>(slot);
     void* const start = reinterpret_cast<void*>(address & ~(page - 1));
-    if (mprotect(start, page * 2, PROT_READ | PROT_WRITE) != 0) {
+    // An aligned slot lies within one page; the page after it may be
+    // unmapped, and then a wider change fails as a whole.
+    if (mprotect(start, page, PROT_READ | PROT_WRITE) != 0) {
         return false;
     }
     *slot = value;
