@@ -1006,6 +1006,13 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
         {{"--plot", "run.pdf"},
          kUsage,
          {"fmirun: --plot run.pdf: the name must end in .svg or .png\n"}},
+        {{"--plot", "run.svg", "--stop-time", "1000", "--interval", "1e-4"},
+         kUsage,
+         {"fmirun: --plot run.svg: a picture takes at most 1000000 steps, this run has "
+          "10000000; give a larger --interval, or draw the rows with a plotting program\n"}},
+        {{"--plot", "run.svg", "--sweep", "rates.csv"},
+         kUsage,
+         {"fmirun: ", "--plot", "--sweep", "Run fmirun --help for the options.\n"}},
         {{"--plot", "missing/run.svg"},
          kOutput,
          {"fmirun: cannot write missing/run.svg: No such file or directory\n"}},

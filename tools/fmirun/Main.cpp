@@ -323,6 +323,9 @@ int runMaster(const Options& options) {
         }
     }
     const TimeGrid grid = timeGrid(options, model, descriptionName);
+    if (!options.plot.empty()) {
+        checkPlotSize(options.plot, grid);
+    }
     std::optional<SweepTable> sweep;
     std::pair<std::size_t, std::size_t> cases;
     if (!options.sweep.empty()) {

@@ -61,6 +61,16 @@ void checkPlotName(const std::string& path) {
     }
 }
 
+void checkPlotSize(const std::string& path, const TimeGrid& grid) {
+    if (grid.steps() > kMostPlottedSteps) {
+        throw Failure(kExitUsage, "--plot " + path + ": a picture takes at most " +
+                                      std::to_string(kMostPlottedSteps) + " steps, this run has " +
+                                      std::to_string(grid.steps()) +
+                                      "; give a larger --interval, or draw the rows with a "
+                                      "plotting program");
+    }
+}
+
 void writePlot(std::FILE* file, const std::string& path, const ModelDescription& model,
                const RunCircumstances& run, RecordedSeries series) {
     const plot::Figure figure{titleOf(model, run), panelsOf(std::move(series))};
