@@ -6,19 +6,31 @@ set -euo pipefail
 packages=(cmake make g++ gcc-multilib g++-multilib mingw-w64 binutils-mingw-w64-x86-64
           wine wine64 googletest clang-format binutils libbenchmark-dev valgrind
           clang-14 libclang-rt-14-dev lcov
-          libcli11-dev libpugixml-dev libzip-dev libfmt-dev pkg-config
-          libplplot-dev plplot-driver-cairo)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-        missing+=("$package")
-done
-if ((${#missing[@]} > 0)); then
-    echo "Installing: ${missing[*]}"
+          libcli11-dev libpugixml-dev libzip-dev libfmt-dev pkg-config)
+# PLplot's development package recommends its bindings for half a dozen
+# other languages; the drawing needs none of them.
+lean_packages=(libplplot-dev plplot-driver-cairo)
+missing_of() {
+    local package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+            echo "$package"
+    done
+}
+mapfile -t missing < <(missing_of "${packages[@]}")
+mapfile -t missing_lean < <(missing_of "${lean_packages[@]}")
+if ((${#missing[@]} + ${#missing_lean[@]} > 0)); then
+    echo "Installing: ${missing[*]} ${missing_lean[*]}"
     sudo_cmd=()
     [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
     "${sudo_cmd[@]}" apt-get update -q
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+    if ((${#missing[@]} > 0)); then
+        DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+    fi
+    if ((${#missing_lean[@]} > 0)); then
+        DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q \
+            --no-install-recommends "${missing_lean[@]}"
+    fi
     updated=1
 fi
 
