@@ -17,7 +17,7 @@ target_compile_options(fmirun_parsers PRIVATE ${SLAVE_WARNINGS} -fsanitize=fuzze
                                               ${fuzz_sanitizers} -fno-omit-frame-pointer -g)
 target_link_libraries(fmirun_parsers PUBLIC pugixml::pugixml fmt::fmt PkgConfig::LIBZIP)
 
-foreach(parser IN ITEMS inputs description archive)
+foreach(parser IN ITEMS inputs sweep description archive)
   add_executable(fuzz_fmirun_${parser} ${CMAKE_CURRENT_SOURCE_DIR}/FuzzFmirun.cpp)
   string(TOUPPER ${parser} upper)
   target_compile_definitions(fuzz_fmirun_${parser} PRIVATE FUZZ_FMIRUN_${upper})

@@ -1,5 +1,6 @@
 // The fuzz targets of fmirun's readers of a user's files, one per reader
-// (chosen when built): the input CSV, the model description, the archive. Any
+// (chosen when built): the input CSV, the sweep table, the model description,
+// the archive. Any
 // input must end in a result or a Failure with the status of its kind, never
 // in a crash, a leak, undefined behaviour or another exception; what a reader
 // accepts must hold what the run relies on.
@@ -27,7 +28,7 @@ void expectStatus(const Failure& failure, ExitStatus status) {
     }
 }
 
-#if defined(FUZZ_FMIRUN_INPUTS)
+#if defined(FUZZ_FMIRUN_INPUTS) || defined(FUZZ_FMIRUN_SWEEP)
 // A model with two inputs, a parameter and an output, as the anti-roll bar.
 const ModelDescription& model() {
     static const ModelDescription described = [] {
@@ -42,7 +43,9 @@ const ModelDescription& model() {
     }();
     return described;
 }
+#endif
 
+#if defined(FUZZ_FMIRUN_INPUTS)
 void fuzz(std::string_view text) {
     try {
         const Inputs inputs = parseInputs(text, "fuzz.csv", model());
@@ -52,6 +55,42 @@ void fuzz(std::string_view text) {
         double values[2] = {};
         for (const double time : {-1e300, -1.0, 0.0, 0.5, 1.0, 2.5, 1e300}) {
             inputs.at(time, values);
+        }
+    } catch (const Failure& failure) {
+        expectStatus(failure, kExitInputFile);
+    }
+}
+#elif defined(FUZZ_FMIRUN_SWEEP)
+// A sweep of a run whose inputs file drives the first displacement.
+void fuzz(std::string_view text) {
+    Inputs driven;
+    driven.variables = {&model().variables[1]};
+    driven.origin = "driving.csv";
+    try {
+        const SweepTable table = parseSweep(text, "fuzz.csv", model(), driven);
+        if (table.cases.empty() || table.lines.size() != table.cases.size()) {
+            broken();
+        }
+        for (std::size_t i = 0; i < table.variables.size(); ++i) {
+            const Variable* variable = table.variables[i];
+            if (variable == driven.variables[0] || variable->causality == Causality::Output) {
+                broken();
+            }
+            for (std::size_t j = 0; j < i; ++j) {
+                if (table.variables[j] == variable) {
+                    broken();  // each variable at most once
+                }
+            }
+        }
+        for (const std::vector<fmiReal>& values : table.cases) {
+            if (values.size() != table.variables.size()) {
+                broken();
+            }
+            for (const fmiReal value : values) {
+                if (!std::isfinite(value)) {
+                    broken();
+                }
+            }
         }
     } catch (const Failure& failure) {
         expectStatus(failure, kExitInputFile);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes fmirun's readers of a user's files, each for the given time: the
-# input CSV, the model description and the .fmu archive (fuzz/FuzzFmirun.cpp),
-# libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer.
+# input CSV, the sweep table, the model description and the .fmu archive
+# (fuzz/FuzzFmirun.cpp), libFuzzer under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 #
 #     scripts/fuzz-fmirun.sh [seconds per reader] [libFuzzer options...]
 #
@@ -16,7 +17,7 @@ seconds=${1:-20}
 shift || true
 scripts/install-deps.sh
 
-readers=(inputs description archive)
+readers=(inputs sweep description archive)
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${readers[@]/#/fuzz_fmirun_}"
 mkdir -p build/fuzz/artifacts

@@ -51,7 +51,7 @@ scripts/fuzz.sh 60
 passed=$((passed + 1))
 echo "== fuzzing fmirun's readers, 20 seconds each"
 scripts/fuzz-fmirun.sh 20
-passed=$((passed + 3))
+passed=$((passed + 4))
 
 echo
 echo "total: $passed passed, $failed failed"
