@@ -154,6 +154,16 @@ double numberIn(const CsvRecord& record, std::size_t column, const Location& loc
     return *value;
 }
 
+// Every row as wide as the header.
+void refuseOtherWidth(const CsvRecord& record, std::size_t columns, const Location& location) {
+    const std::size_t count = record.fields.size();
+    if (count != columns) {
+        location.refuse(record.line, std::min(count, columns) + 1,
+                        std::to_string(count) + " fields, but the header has " +
+                            std::to_string(columns) + " columns");
+    }
+}
+
 }  // namespace
 
 Inputs parseInputs(std::string_view text, const std::string& origin,
@@ -172,12 +182,7 @@ Inputs parseInputs(std::string_view text, const std::string& origin,
         inputs.variables = inputColumns(record, location, model);
         const std::size_t columns = record.fields.size();
         while (reader.next(record)) {
-            const std::size_t count = record.fields.size();
-            if (count != columns) {
-                location.refuse(record.line, std::min(count, columns) + 1,
-                                std::to_string(count) + " fields, but the header has " +
-                                    std::to_string(columns) + " columns");
-            }
+            refuseOtherWidth(record, columns, location);
             const double time = numberIn(record, 0, location);
             if (!times.empty() && !(time > times.back())) {
                 location.refuse(record.line, 1,
@@ -185,7 +190,7 @@ Inputs parseInputs(std::string_view text, const std::string& origin,
                                     "before has " + formatReal(times.back()) + ")");
             }
             std::vector<fmiReal> row;
-            for (std::size_t c = 1; c < count; ++c) {
+            for (std::size_t c = 1; c < columns; ++c) {
                 row.push_back(numberIn(record, c, location));
             }
             times.push_back(time);
@@ -271,14 +276,9 @@ SweepTable parseSweep(std::string_view text, const std::string& origin,
         table.variables = sweepColumns(record, location, model, driven);
         const std::size_t columns = record.fields.size();
         while (reader.next(record)) {
-            const std::size_t count = record.fields.size();
-            if (count != columns) {
-                location.refuse(record.line, std::min(count, columns) + 1,
-                                std::to_string(count) + " fields, but the header has " +
-                                    std::to_string(columns) + " columns");
-            }
+            refuseOtherWidth(record, columns, location);
             std::vector<fmiReal> values;
-            for (std::size_t c = 0; c < count; ++c) {
+            for (std::size_t c = 0; c < columns; ++c) {
                 values.push_back(numberIn(record, c, location));
             }
             table.cases.push_back(std::move(values));
