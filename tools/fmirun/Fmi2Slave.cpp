@@ -3,7 +3,6 @@
 #include <type_traits>
 
 #include "Console.h"
-#include "Failure.h"
 #include "Numbers.h"
 
 // The interface passes the 1.0 types; those of 2.0 are the same.
@@ -141,14 +140,7 @@ void Fmi2Slave::instantiate(const std::string& fmuLocation) {
                       "componentEnvironment}, visible=fmi2False, loggingOn=" +
                       boolean(loggingOn) + ") -> " + (component_ == nullptr ? "NULL" : "instance"));
     }
-    if (component_ == nullptr) {
-        messages_.show();
-        throw Failure(kExitModel,
-                      "the library refused to instantiate the slave of the model "
-                      "description (GUID " +
-                          model_.guid + ")");
-    }
-    messages_.clear();
+    requireInstance("GUID");
     if (options_.showAllMessages) {
         // Every category: the slave's debug messages are what was asked for.
         const fmi2Status status =

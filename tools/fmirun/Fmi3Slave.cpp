@@ -136,14 +136,7 @@ void Fmi3Slave::instantiate(const std::string& fmuLocation) {
                       "instanceEnvironment, logMessage, intermediateUpdate=NULL) -> " +
                       (component_ == nullptr ? "NULL" : "instance"));
     }
-    if (component_ == nullptr) {
-        messages_.show();
-        throw Failure(kExitModel,
-                      "the library refused to instantiate the slave of the model "
-                      "description (instantiation token " +
-                          model_.guid + ")");
-    }
-    messages_.clear();
+    requireInstance("instantiation token");
     if (options_.showAllMessages) {
         // Every category: the slave's debug messages are what was asked for.
         const fmi3Status status =

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "Console.h"
-#include "Failure.h"
 #include "Numbers.h"
 
 extern "C" {
@@ -144,14 +143,7 @@ void Slave::instantiate(const std::string& fmuLocation) {
     if (options_.logCalls) {
         console::line("fmi: " + call + " -> " + (component_ == nullptr ? "NULL" : "instance"));
     }
-    if (component_ == nullptr) {
-        messages_.show();
-        throw Failure(kExitModel,
-                      "the library refused to instantiate the slave of the model "
-                      "description (GUID " +
-                          model_.guid + ")");
-    }
-    messages_.clear();
+    requireInstance("GUID");
 }
 
 void Slave::settleSetReal(fmiStatus status, const fmiValueReference* references, std::size_t count,

@@ -13,6 +13,7 @@
 
 #include "CoSimulationSlave.h"
 #include "Console.h"
+#include "Failure.h"
 #include "FloatingPoint.h"
 #include "ModelDescription.h"
 #include "SlaveSupport.h"
@@ -127,6 +128,19 @@ class VersionSlave : public CoSimulationSlave {
         if (always || needsSettling(status)) {
             settle(status, call);
         }
+    }
+    // After instantiation: a slave that gave no instance has its messages
+    // shown and the run refused; for this master's callbacks and instance
+    // name that means the model description's `token` is not the library's.
+    void requireInstance(const char* token) {
+        if (component_ == nullptr) {
+            messages_.show();
+            throw Failure(kExitModel,
+                          std::string("the library refused to instantiate the slave of the model "
+                                      "description (") +
+                              token + " " + model_.guid + ")");
+        }
+        messages_.clear();
     }
     void freeInstanceWith(void (*function)(void*), const std::string& call) {
         inSlave(function, component_);
