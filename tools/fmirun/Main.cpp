@@ -399,21 +399,13 @@ int runMaster(const Options& options) {
         if (options.output.empty()) {
             rows.emplace(stdout, "standard output");
         } else {
-            file = std::fopen(options.output.c_str(), "w");
-            if (file == nullptr) {
-                throw Failure(kExitOutputFile,
-                              "cannot write " + options.output + ": " + std::strerror(errno));
-            }
+            file = openOutputFile(options.output, "w");
             rows.emplace(file, options.output);
         }
     }
     std::optional<RecordedSeries> series;
     if (!options.plot.empty()) {
-        plotFile = std::fopen(options.plot.c_str(), "wb");
-        if (plotFile == nullptr) {
-            throw Failure(kExitOutputFile,
-                          "cannot write " + options.plot + ": " + std::strerror(errno));
-        }
+        plotFile = openOutputFile(options.plot, "wb");
         series.emplace();
     }
     const RunCircumstances circumstances{grid, options.interval, inputs, settings};

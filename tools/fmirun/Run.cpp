@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <system_error>
 
 #include "Console.h"
 #include "Failure.h"
@@ -65,6 +66,15 @@ class Progress {
 };
 
 }  // namespace
+
+std::FILE* openOutputFile(const std::string& path, const char* mode) {
+    std::FILE* const file = std::fopen(path.c_str(), mode);
+    if (file == nullptr) {
+        throw Failure(kExitOutputFile,
+                      "cannot write " + path + ": " + std::generic_category().message(errno));
+    }
+    return file;
+}
 
 CsvOutput::CsvOutput(std::FILE* file, std::string name)
     : file_(file),
@@ -215,8 +225,6 @@ std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid&
     return steps;
 }
 
-// Compiled once for a run whose values are kept and once for any other, so
-// that the other runs are compiled as if keeping did not exist.
 template <bool kKeepsSeries>
 void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& grid,
               const RunSettings& settings, const std::vector<fmiValueReference>& outputReferences,

@@ -21,6 +21,11 @@ struct RunSettings {
     bool showProgress = false;
 };
 
+// Opens a file that a run writes (its rows, its picture) with std::fopen's
+// `mode`; throws Failure (kExitOutputFile) naming it when that fails. Safe
+// in any thread.
+std::FILE* openOutputFile(const std::string& path, const char* mode);
+
 // The rows of a run as CSV: time and the recorded variables, each number the shortest text
 // that reads back as the same double. Rows are gathered in a buffer of its
 // own and written in large pieces. Throws Failure (kExitOutputFile) when

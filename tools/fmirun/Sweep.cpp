@@ -116,10 +116,7 @@ CaseOutcome runCase(const Sweep& sweep, std::size_t caseNumber, const Inputs& in
         if (settings.writeRows && settings.filePerCase) {
             const std::string name =
                 caseFileName(settings.output, caseNumber, sweep.table.cases.size());
-            rowsFile.reset(std::fopen(name.c_str(), "w"));
-            if (rowsFile == nullptr) {
-                throw Failure(kExitOutputFile, "cannot write " + name + ": " + errorText());
-            }
+            rowsFile.reset(openOutputFile(name, "w"));
             rows.emplace(rowsFile.get(), name);
         } else if (settings.writeRows) {
             rowsFile = unnamedFile();
@@ -217,10 +214,7 @@ class CombinedRows {
 
   private:
     void open() {
-        file_ = output_.empty() ? stdout : std::fopen(output_.c_str(), "w");
-        if (file_ == nullptr) {
-            throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errorText());
-        }
+        file_ = output_.empty() ? stdout : openOutputFile(output_, "w");
     }
     void put(const std::string& text) {
         put(text.data(), text.size());
