@@ -1,6 +1,6 @@
-// The record behind every fmi2Component, its states of the call sequence,
-// the argument checks and the two ways the runtime talks to the master's
-// logger.
+// The record behind every fmi2Component, its states of the call sequence
+// and the two ways the runtime talks to the master's logger; the checks that
+// open every call are those of every version (InstanceChecks.h).
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,7 @@
 
 #include "Fmi2Types.h"
 #include "FmuStateList.h"
+#include "InstanceChecks.h"
 #include "InstanceData.h"
 #include "LogCategories.h"
 #include "RealBits.h"
@@ -32,8 +33,6 @@ enum MachineState : std::uint32_t {
     // never claim it.
     Fatal = 32,
 };
-
-using StateMask = std::uint32_t;
 
 constexpr StateMask kLiveStates =
     Instantiated | InitializationMode | StepComplete | Terminated | Error;
@@ -85,49 +84,6 @@ inline void refuse(Fmi2Instance& instance, fmi2String format, Arguments... argum
                               fmi2Error, logCategory::kError.name, format, arguments...);
 }
 
-const char* machineStateName(std::uint32_t state);
-
-// The refusals behind the checks below, out of line: the checks run at every
-// call and every element, the refusals at most once per call.
-void refuseCallSequence(Fmi2Instance& instance, fmi2String functionName);
-void refuseNullArgument(Fmi2Instance& instance, fmi2String functionName, fmi2String argumentName);
-void refuseValueReference(Fmi2Instance& instance, fmi2String functionName, fmi2ValueReference vr);
-
-inline bool checkNotNull(Fmi2Instance& instance, fmi2String functionName, fmi2String argumentName,
-                         const void* pointer) {
-    if (pointer != nullptr) {
-        return true;
-    }
-    refuseNullArgument(instance, functionName, argumentName);
-    return false;
-}
-
-// Compared unsigned, so every reference at or above count fails.
-inline bool checkValueReference(Fmi2Instance& instance, fmi2String functionName,
-                                fmi2ValueReference vr, std::uint32_t count) {
-    if (vr < count) {
-        return true;
-    }
-    refuseValueReference(instance, functionName, vr);
-    return false;
-}
-
-// The opening of every exported call that takes a component: a null
-// component is refused silently (there is no logger to tell), then the state
-// is checked. Yields the instance, or null when the call must return
-// fmi2Error.
 inline Fmi2Instance* acceptCall(fmi2Component c, fmi2String functionName, StateMask mask) {
-    if (c == nullptr) {
-        return nullptr;
-    }
-    Fmi2Instance& instance = *static_cast<Fmi2Instance*>(c);
-    if ((instance.state & mask) != 0) {
-        return &instance;
-    }
-    refuseCallSequence(instance, functionName);
-    return nullptr;
+    return acceptCallOf<Fmi2Instance>(c, functionName, mask);
 }
-
-// The model's update at a time event, under the model's floating-point
-// environment; false after a refusal because the model asked to terminate.
-bool updateOutputs(Fmi2Instance& instance, fmi2String functionName);

@@ -3,7 +3,6 @@
 #include <cstdarg>
 
 #include "Fmi3Message.h"
-#include "MxcsrGuard.h"
 
 namespace {
 
@@ -53,34 +52,6 @@ const char* machineStateName(std::uint32_t state) {
         default:
             return "unknown";
     }
-}
-
-void refuseCallSequence(Fmi3Instance& instance, fmi3String functionName) {
-    const char* const stateName = machineStateName(instance.state);
-    refuse(instance, "%s: Illegal call sequence: not allowed in state %s.", functionName,
-           stateName);
-}
-
-void refuseNullArgument(Fmi3Instance& instance, fmi3String functionName, fmi3String argumentName) {
-    refuse(instance, "%s: Invalid argument %s = NULL.", functionName, argumentName);
-}
-
-void refuseValueReference(Fmi3Instance& instance, fmi3String functionName, fmi3ValueReference vr) {
-    refuse(instance, "%s: Illegal value reference %u.", functionName, vr);
-}
-
-bool updateOutputs(Fmi3Instance& instance, fmi3String functionName) {
-    UpdateOutcome outcome = UpdateOutcome::Continue;
-    {
-        const MxcsrGuard floatingPoint(instance.data.flushToZeroBits);
-        outcome = modelDefinition.updateAtEvent(instance.data.realValues);
-    }
-    if (outcome == UpdateOutcome::RequestTermination) {
-        refuse(instance, "%s: The model requested termination at t=%g.", functionName,
-               instance.data.time);
-        return false;
-    }
-    return true;
 }
 
 fmi3Status refuseInapplicable(fmi3Instance instance, fmi3String functionName, fmi3String reason) {

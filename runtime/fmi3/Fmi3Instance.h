@@ -1,6 +1,7 @@
-// The record behind every fmi3Instance, its states of the call sequence, the
-// argument checks, and the messages the instance formats itself before the
-// master's logMessage hears them.
+// The record behind every fmi3Instance, its states of the call sequence,
+// and the messages the instance formats itself before the master's
+// logMessage hears them; the checks that open every call are those of every
+// version (InstanceChecks.h).
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include "Fmi3Message.h"
 #include "Fmi3Types.h"
 #include "FmuStateList.h"
+#include "InstanceChecks.h"
 #include "InstanceData.h"
 #include "LogCategories.h"
 #include "RealBits.h"
@@ -36,8 +38,6 @@ enum MachineState : std::uint32_t {
     // never claim it.
     Fatal = 32,
 };
-
-using StateMask = std::uint32_t;
 
 constexpr StateMask kLiveStates = Instantiated | InitializationMode | StepMode | Terminated | Error;
 constexpr StateMask kValuesReadable = InitializationMode | StepMode | Terminated | Error;
@@ -89,51 +89,9 @@ SLAVE_MESSAGE_FORMAT(2, 3) void logCall(Fmi3Instance& instance, const char* form
 // message goes out whatever debug logging says.
 SLAVE_MESSAGE_FORMAT(2, 3) void refuse(Fmi3Instance& instance, const char* format, ...);
 
-const char* machineStateName(std::uint32_t state);
-
-// The refusals behind the checks below, out of line: the checks run at every
-// call and every element, the refusals at most once per call.
-void refuseCallSequence(Fmi3Instance& instance, fmi3String functionName);
-void refuseNullArgument(Fmi3Instance& instance, fmi3String functionName, fmi3String argumentName);
-void refuseValueReference(Fmi3Instance& instance, fmi3String functionName, fmi3ValueReference vr);
-
-inline bool checkNotNull(Fmi3Instance& instance, fmi3String functionName, fmi3String argumentName,
-                         const void* pointer) {
-    if (pointer != nullptr) {
-        return true;
-    }
-    refuseNullArgument(instance, functionName, argumentName);
-    return false;
-}
-
-// Compared unsigned, so every reference at or above count fails.
-inline bool checkValueReference(Fmi3Instance& instance, fmi3String functionName,
-                                fmi3ValueReference vr, std::uint32_t count) {
-    if (vr < count) {
-        return true;
-    }
-    refuseValueReference(instance, functionName, vr);
-    return false;
-}
-
-// The opening of every exported call that takes an instance: a null instance
-// is refused silently (there is no logger to tell), then the state is
-// checked. Yields the instance, or null when the call must return fmi3Error.
 inline Fmi3Instance* acceptCall(fmi3Instance instance, fmi3String functionName, StateMask mask) {
-    if (instance == nullptr) {
-        return nullptr;
-    }
-    Fmi3Instance& own = *static_cast<Fmi3Instance*>(instance);
-    if ((own.state & mask) != 0) {
-        return &own;
-    }
-    refuseCallSequence(own, functionName);
-    return nullptr;
+    return acceptCallOf<Fmi3Instance>(instance, functionName, mask);
 }
-
-// The model's update at a time event, under the model's floating-point
-// environment; false after a refusal because the model asked to terminate.
-bool updateOutputs(Fmi3Instance& instance, fmi3String functionName);
 
 // The answer of a function that does not apply to a co-simulation FMU
 // without clocks, events or structural parameters: fmi3Error with the reason,
