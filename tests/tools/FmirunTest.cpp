@@ -568,6 +568,59 @@ TEST_F(Fmirun, InterpolatesInputsLinearlyAndHoldsTheEnds) {
     }
 }
 
+// The built-in roll manoeuvres: each end of a bar follows its sine to within
+// 3 units in the last place, zero outside the manoeuvre, the other end its
+// exact negative. An input's row holds the value set where its step began.
+TEST_F(Fmirun, DrivesTheRollManoeuvresWithTheSine) {
+    struct Roll {
+        const char* input;
+        double amplitude;
+        double start;  // of one period of 2 s
+    };
+    const std::vector<std::pair<std::string, std::vector<Roll>>> manoeuvres = {
+        {"Halvorn", {{"displacement1", 0.05, 0.5}, {"displacement2", -0.05, 0.5}}},
+        {"Corvessa",
+         {{"bar1_displacement1", 0.05, 0.5},
+          {"bar1_displacement2", -0.05, 0.5},
+          {"bar2_displacement1", 0.04, 0.6},
+          {"bar2_displacement2", -0.04, 0.6}}}};
+    const long double twoPi = 6.283185307179586476925286766559L;
+    for (const auto& [model, rolls] : manoeuvres) {
+        SCOPED_TRACE(model);
+        std::string inputs;
+        for (const Roll& roll : rolls) {
+            inputs += (inputs.empty() ? "" : ",") + std::string(roll.input);
+        }
+        const Finished finished =
+            run({archive(model), "--interval", "0.001", "--output-variables", inputs});
+        ASSERT_EQ(finished.status, kSuccess) << finished.err;
+        const Csv csv = parseCsv(finished.out);
+        ASSERT_EQ(csv.rows.size(), 4001U);
+        for (std::size_t row = 1; row < csv.rows.size(); ++row) {
+            const double t = csv.rows[row - 1][0];
+            for (std::size_t i = 0; i < rolls.size(); ++i) {
+                const Roll& roll = rolls[i];
+                const double got = csv.rows[row][i + 1];
+                if (!(t > roll.start && t < roll.start + 2.0)) {
+                    EXPECT_TRUE(same(0.0, got)) << roll.input << " at t = " << text(t);
+                    continue;
+                }
+                // At half a period the sine is exactly zero, where pi's
+                // rounding would make the reference a little off.
+                const double turns = (t - roll.start) / 2.0;
+                const long double want =
+                    turns == 0.5
+                        ? 0.0L
+                        : roll.amplitude * std::sin(twoPi * static_cast<long double>(turns));
+                const double size = std::fabs(static_cast<double>(want));
+                const double ulp = std::nextafter(size, 1.0) - size;
+                EXPECT_LE(std::fabs(static_cast<double>(got - want)), 3.0 * ulp)
+                    << roll.input << " at t = " << text(t);
+            }
+        }
+    }
+}
+
 TEST_F(Fmirun, LastStepEndsAtTheStopTime) {
     const Finished finished = run({archive("Pendrake"), "--stop-time", "0.025"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
