@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -60,12 +61,12 @@ const Variable& requireInput(const ModelDescription& model, const std::string& n
 // factorial up to 21! is exact in a double, so each is correctly rounded.
 constexpr std::array<double, 10> sineSeries() {
     std::array<double, 10> coefficients{};
-    for (int k = 10; k >= 1; --k) {
-        double factorial = 1.0;
-        for (int n = 2; n <= 2 * k + 1; ++n) {
-            factorial *= n;
-        }
-        coefficients[10 - k] = (k % 2 == 0 ? 1.0 : -1.0) / factorial;
+    double factorial = 1.0;
+    double sign = 1.0;
+    for (std::size_t k = 1; k <= coefficients.size(); ++k) {
+        factorial *= static_cast<double>(2 * k) * static_cast<double>(2 * k + 1);
+        sign = -sign;
+        coefficients[coefficients.size() - k] = sign / factorial;
     }
     return coefficients;
 }
