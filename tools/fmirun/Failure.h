@@ -2,8 +2,10 @@
 // of trouble has its own status, so that scripts can tell them apart.
 #pragma once
 
+#include <cerrno>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 enum ExitStatus : int {
     kExitSuccess = 0,
@@ -26,3 +28,9 @@ class Failure : public std::runtime_error {
   private:
     ExitStatus status_;
 };
+
+// The text of errno for a message, the same as strerror's but safe in any
+// thread: a sweep's cases write their files in threads of their own.
+inline std::string errnoText() {
+    return std::generic_category().message(errno);
+}

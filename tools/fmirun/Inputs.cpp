@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstddef>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -256,11 +254,11 @@ namespace {
 std::string readWhole(const std::string& path, const char* what) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        Location(path).refuse(std::string("cannot read the ") + what + ": " + std::strerror(errno));
+        Location(path).refuse(std::string("cannot read the ") + what + ": " + errnoText());
     }
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {
-        Location(path).refuse(std::string("cannot read the ") + what + ": " + std::strerror(errno));
+        Location(path).refuse(std::string("cannot read the ") + what + ": " + errnoText());
     }
     return text;
 }

@@ -13,7 +13,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -78,7 +77,7 @@ double number(const std::string& option, const std::string& text) {
 std::string readTextFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        throw Failure(kExitModel, "cannot read " + path + ": " + std::strerror(errno));
+        throw Failure(kExitModel, "cannot read " + path + ": " + errnoText());
     }
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -385,22 +384,14 @@ int runMaster(const Options& options) {
 
     // Opened only now, so that a refused run leaves an existing file as it was.
     std::optional<CsvOutput> rows;
-    std::FILE* file = nullptr;
-    std::FILE* plotFile = nullptr;
-    struct Closer {
-        std::FILE*& file;
-        ~Closer() {
-            if (file != nullptr) {
-                std::fclose(file);
-            }
-        }
-    } closer{file}, plotCloser{plotFile};
+    File file;
+    File plotFile;
     if (!options.summaryOnly) {
         if (options.output.empty()) {
             rows.emplace(stdout, "standard output");
         } else {
             file = openOutputFile(options.output, "w");
-            rows.emplace(file, options.output);
+            rows.emplace(file.get(), options.output);
         }
     }
     std::optional<RecordedSeries> series;
@@ -416,17 +407,16 @@ int runMaster(const Options& options) {
     } catch (const Failure& failure) {
         // Like the rows, the picture shows the run up to a failed step.
         if (series && failure.status() == kExitSlaveFailed) {
-            writePlot(plotFile, options.plot, model, circumstances, std::move(*series));
+            writePlot(plotFile.get(), options.plot, model, circumstances, std::move(*series));
         }
         throw;
     }
     if (series) {
-        writePlot(plotFile, options.plot, model, circumstances, std::move(*series));
+        writePlot(plotFile.get(), options.plot, model, circumstances, std::move(*series));
     }
     if (options.summary || options.summaryOnly) {
         for (const std::string& line :
-             summaryLines(model, inputs.origin, "", grid, result,
-                          rows ? "in " + rows->name() : std::string("not written"))) {
+             summaryLines(model, inputs.origin, "", grid, result, rows ? &*rows : nullptr)) {
             console::line(line);
         }
     }

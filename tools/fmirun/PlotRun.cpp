@@ -1,7 +1,5 @@
 #include "PlotRun.h"
 
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -15,10 +13,11 @@ namespace {
 // The models describe no units, so values are grouped by what they are to
 // the model: forces (outputs) share one axis, displacements (inputs) and
 // rates (parameters) their own.
-std::vector<plot::Panel> panelsOf(RecordedSeries series) {
+std::vector<plot::Panel> panelsOf(const std::vector<const Variable*>& recorded,
+                                  RecordedSeries series) {
     std::vector<std::pair<Causality, plot::Panel>> panels;
-    for (std::size_t i = 0; i < series.variables.size(); ++i) {
-        const Variable& variable = *series.variables[i];
+    for (std::size_t i = 0; i < recorded.size(); ++i) {
+        const Variable& variable = *recorded[i];
         auto panel = panels.begin();
         while (panel != panels.end() && panel->first != variable.causality) {
             ++panel;
@@ -73,7 +72,8 @@ void checkPlotSize(const std::string& path, const TimeGrid& grid) {
 
 void writePlot(std::FILE* file, const std::string& path, const ModelDescription& model,
                const RunCircumstances& run, RecordedSeries series) {
-    const plot::Figure figure{titleOf(model, run), panelsOf(std::move(series))};
+    const plot::Figure figure{titleOf(model, run),
+                              panelsOf(run.settings.recorded, std::move(series))};
     std::string bytes;
     try {
         bytes = plot::render(figure, *plot::formatOf(path));
@@ -82,6 +82,6 @@ void writePlot(std::FILE* file, const std::string& path, const ModelDescription&
     }
     if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
         std::fflush(file) != 0) {
-        throw Failure(kExitOutputFile, "cannot write " + path + ": " + std::strerror(errno));
+        throw Failure(kExitOutputFile, "cannot write " + path + ": " + errnoText());
     }
 }

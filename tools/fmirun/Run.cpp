@@ -1,12 +1,8 @@
 #include "Run.h"
 
-#include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <limits>
-#include <system_error>
 
 #include "Console.h"
 #include "Failure.h"
@@ -26,29 +22,18 @@ std::string csvField(const std::string& text) {
     return quoted + "\"";
 }
 
-// Shows how far a run is, at most ten times a second and only once it has
-// taken half a second, so short runs stay quiet.
+// Shows how far a run is on its progress line.
 class Progress {
   public:
     Progress(bool enabled, double start, double stop)
-        : enabled_(enabled), start_(start), stop_(stop), begin_(Clock::now()), next_(begin_) {}
-    ~Progress() {
-        console::clearProgress();
-    }
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
+        : line_(enabled), start_(start), stop_(stop) {}
 
     // Called at every step; looks at the clock only now and then, since
     // reading it costs more than a step of the master.
     void update(std::size_t step, double time) {
-        if (!enabled_ || step % kStepsBetweenLooks != 0) {
+        if (!line_.enabled() || step % kStepsBetweenLooks != 0 || !line_.due()) {
             return;
         }
-        const Clock::time_point now = Clock::now();
-        if (now < next_ || now - begin_ < std::chrono::milliseconds(500)) {
-            return;
-        }
-        next_ = now + std::chrono::milliseconds(100);
         const double percent = 100.0 * (time - start_) / (stop_ - start_);
         char text[128];
         std::snprintf(text, sizeof text, "fmirun: t = %g of %g (%.0f%%)", time, stop_, percent);
@@ -56,22 +41,18 @@ class Progress {
     }
 
   private:
-    using Clock = std::chrono::steady_clock;
     static constexpr std::size_t kStepsBetweenLooks = 1024;
-    bool enabled_;
+    console::ProgressLine line_;
     double start_;
     double stop_;
-    Clock::time_point begin_;
-    Clock::time_point next_;
 };
 
 }  // namespace
 
-std::FILE* openOutputFile(const std::string& path, const char* mode) {
-    std::FILE* const file = std::fopen(path.c_str(), mode);
+File openOutputFile(const std::string& path, const char* mode) {
+    File file(std::fopen(path.c_str(), mode));
     if (file == nullptr) {
-        throw Failure(kExitOutputFile,
-                      "cannot write " + path + ": " + std::generic_category().message(errno));
+        throw Failure(kExitOutputFile, "cannot write " + path + ": " + errnoText());
     }
     return file;
 }
@@ -90,7 +71,7 @@ void CsvOutput::header(const std::vector<const Variable*>& recorded) {
     text += "\n";
     flush();
     if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
-        throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + std::strerror(errno));
+        throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errnoText());
     }
 }
 
@@ -108,7 +89,7 @@ void CsvOutput::writeRow(const TimeGrid& grid, std::size_t k, const fmiReal* val
 void CsvOutput::flush() {
     if (used_ > 0 && std::fwrite(buffer_.data(), 1, used_, file_) != used_) {
         used_ = 0;
-        throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + std::strerror(errno));
+        throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errnoText());
     }
     used_ = 0;
 }
@@ -116,7 +97,7 @@ void CsvOutput::flush() {
 void CsvOutput::finish() {
     flush();
     if (std::fflush(file_) != 0 || std::ferror(file_) != 0) {
-        throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + std::strerror(errno));
+        throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errnoText());
     }
 }
 
@@ -317,7 +298,6 @@ RunResult run(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
         rows->header(settings.recorded);
     }
     if (series != nullptr) {
-        series->variables = settings.recorded;
         series->values.assign(settings.recorded.size(), {});
     }
     try {

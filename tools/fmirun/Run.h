@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,10 +22,18 @@ struct RunSettings {
     bool showProgress = false;
 };
 
+// A file of its own, closed when it goes.
+struct FileCloser {
+    void operator()(std::FILE* file) const {
+        std::fclose(file);
+    }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
 // Opens a file that a run writes (its rows, its picture) with std::fopen's
 // `mode`; throws Failure (kExitOutputFile) naming it when that fails. Safe
 // in any thread.
-std::FILE* openOutputFile(const std::string& path, const char* mode);
+File openOutputFile(const std::string& path, const char* mode);
 
 // The rows of a run as CSV: time and the recorded variables, each number the shortest text
 // that reads back as the same double. Rows are gathered in a buffer of its
@@ -73,9 +82,8 @@ struct OutputRange {
 // The recorded values of a run at every communication point, kept in memory
 // for a picture of the run.
 struct RecordedSeries {
-    std::vector<const Variable*> variables;  // the recorded ones, in the rows' order
     std::vector<double> times;
-    std::vector<std::vector<double>> values;  // one column per variable
+    std::vector<std::vector<double>> values;  // a column per recorded variable, in their order
 };
 
 struct RunResult {

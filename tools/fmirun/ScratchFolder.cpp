@@ -91,7 +91,7 @@ ScratchFolder::ScratchFolder() {
     std::memcpy(trackedPaths[0], pattern.c_str(), pattern.size() + 1);
     if (mkdtemp(trackedPaths[0]) == nullptr) {
         restoreHandlers();
-        refuse("cannot make a temporary folder in " + base.string() + ": " + std::strerror(errno));
+        refuse("cannot make a temporary folder in " + base.string() + ": " + errnoText());
     }
     std::atomic_signal_fence(std::memory_order_seq_cst);
     trackedCount = 1;
@@ -120,14 +120,14 @@ ScratchFolder::File ScratchFolder::create(const std::string& relative) {
         start = slash + 1;
         track(path);
         if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-            refuse("cannot make " + path + ": " + std::strerror(errno));
+            refuse("cannot make " + path + ": " + errnoText());
         }
     }
     path += "/" + relative.substr(start);
     track(path);
     const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0700);
     if (descriptor < 0) {
-        refuse("cannot write " + path + ": " + std::strerror(errno));
+        refuse("cannot write " + path + ": " + errnoText());
     }
     return File(descriptor, path);
 }
@@ -163,7 +163,7 @@ void ScratchFolder::File::append(const char* bytes, std::size_t size) {
             continue;
         }
         if (written <= 0) {
-            refuse("cannot write " + path_ + ": " + std::strerror(errno));
+            refuse("cannot write " + path_ + ": " + errnoText());
         }
         bytes += written;
         size -= static_cast<std::size_t>(written);
@@ -174,6 +174,6 @@ void ScratchFolder::File::close() {
     const int descriptor = descriptor_;
     descriptor_ = -1;
     if (::close(descriptor) != 0) {
-        refuse("cannot write " + path_ + ": " + std::strerror(errno));
+        refuse("cannot write " + path_ + ": " + errnoText());
     }
 }

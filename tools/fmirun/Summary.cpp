@@ -5,12 +5,12 @@
 
 std::vector<std::string> summaryLines(const ModelDescription& model, const std::string& origin,
                                       const std::string& which, const TimeGrid& grid,
-                                      const RunResult& result, const std::string& rowsWhere) {
+                                      const RunResult& result, const CsvOutput* rows) {
     char span[128];
     std::snprintf(span, sizeof span, ": %zu steps from t = %g to %g, outputs ", result.steps,
                   grid.start(), grid.stop());
     std::vector<std::string> lines = {model.modelIdentifier + " (" + origin + ")" + which + span +
-                                      rowsWhere};
+                                      (rows != nullptr ? "in " + rows->name() : "not written")};
     for (const OutputRange& range : result.ranges) {
         char text[256];
         if (!range.seen) {

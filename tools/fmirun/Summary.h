@@ -12,7 +12,7 @@
 
 // The lines, each without its newline. `origin` says where the inputs came
 // from, `which` follows it to tell a sweep's cases apart (empty for a single
-// run) and `rowsWhere` says where the rows went ("in result.csv").
+// run); `rows` are where the rows went, null when none were written.
 std::vector<std::string> summaryLines(const ModelDescription& model, const std::string& origin,
                                       const std::string& which, const TimeGrid& grid,
-                                      const RunResult& result, const std::string& rowsWhere);
+                                      const RunResult& result, const CsvOutput* rows);

@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -35,18 +33,6 @@ std::string caseFileName(const std::string& output, std::size_t caseNumber, std:
 }
 
 namespace {
-
-// The text of errno, the same as strerror's but safe in any thread.
-std::string errorText() {
-    return std::generic_category().message(errno);
-}
-
-struct FileCloser {
-    void operator()(std::FILE* file) const {
-        std::fclose(file);
-    }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // A file for a case's rows until they are written out in order: unnamed, in
 // the temporary folder, so that nothing is left of it however the sweep
@@ -116,25 +102,24 @@ CaseOutcome runCase(const Sweep& sweep, std::size_t caseNumber, const Inputs& in
         if (settings.writeRows && settings.filePerCase) {
             const std::string name =
                 caseFileName(settings.output, caseNumber, sweep.table.cases.size());
-            rowsFile.reset(openOutputFile(name, "w"));
+            rowsFile = openOutputFile(name, "w");
             rows.emplace(rowsFile.get(), name);
         } else if (settings.writeRows) {
             rowsFile = unnamedFile();
             if (rowsFile == nullptr) {
                 throw Failure(
                     kExitOutputFile,
-                    "cannot make a temporary file for the rows of a case: " + errorText());
+                    "cannot make a temporary file for the rows of a case: " + errnoText());
             }
             rows.emplace(rowsFile.get(), sweep.rowsName);
         }
         const RunResult result =
             run(*slave, inputs, sweep.grid, runSettings, rows ? &*rows : nullptr);
         if (settings.summary) {
-            outcome.summary = summaryLines(
-                sweep.model, inputs.origin,
-                ", case " + std::to_string(caseNumber) + " (" +
-                    caseValues(sweep.table, caseNumber) + ")",
-                sweep.grid, result, rows ? "in " + rows->name() : std::string("not written"));
+            outcome.summary = summaryLines(sweep.model, inputs.origin,
+                                           ", case " + std::to_string(caseNumber) + " (" +
+                                               caseValues(sweep.table, caseNumber) + ")",
+                                           sweep.grid, result, rows ? &*rows : nullptr);
         }
     } catch (const Failure& failure) {
         outcome.failure = failure;
@@ -154,13 +139,6 @@ class CombinedRows {
   public:
     explicit CombinedRows(std::string output)
         : output_(std::move(output)), name_(output_.empty() ? "standard output" : output_) {}
-    ~CombinedRows() {
-        if (file_ != nullptr && file_ != stdout) {
-            std::fclose(file_);
-        }
-    }
-    CombinedRows(const CombinedRows&) = delete;
-    CombinedRows& operator=(const CombinedRows&) = delete;
 
     const std::string& name() const {
         return name_;
@@ -203,66 +181,35 @@ class CombinedRows {
         }
         if (std::ferror(rows) != 0) {
             throw Failure(kExitOutputFile, "cannot read back the rows of case " +
-                                               std::to_string(caseNumber) + ": " + errorText());
+                                               std::to_string(caseNumber) + ": " + errnoText());
         }
     }
     void finish() {
         if (file_ != nullptr && (std::fflush(file_) != 0 || std::ferror(file_) != 0)) {
-            throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errorText());
+            throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errnoText());
         }
     }
 
   private:
     void open() {
-        file_ = output_.empty() ? stdout : openOutputFile(output_, "w");
+        if (!output_.empty()) {
+            owned_ = openOutputFile(output_, "w");
+        }
+        file_ = output_.empty() ? stdout : owned_.get();
     }
     void put(const std::string& text) {
         put(text.data(), text.size());
     }
     void put(const char* text, std::size_t size) {
         if (std::fwrite(text, 1, size, file_) != size) {
-            throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errorText());
+            throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errnoText());
         }
     }
 
     std::string output_;
     std::string name_;
+    File owned_;  // the file named, not standard output
     std::FILE* file_ = nullptr;
-};
-
-// How many cases are done, at most ten times a second and only once the
-// sweep has taken half a second, as a run shows its time.
-class SweepProgress {
-  public:
-    SweepProgress(bool enabled, std::size_t count)
-        : enabled_(enabled), count_(count), begin_(Clock::now()), next_(begin_) {}
-    ~SweepProgress() {
-        if (enabled_) {
-            console::clearProgress();
-        }
-    }
-    SweepProgress(const SweepProgress&) = delete;
-    SweepProgress& operator=(const SweepProgress&) = delete;
-
-    void update(std::size_t done) {
-        if (!enabled_) {
-            return;
-        }
-        const Clock::time_point now = Clock::now();
-        if (now < next_ || now - begin_ < std::chrono::milliseconds(500)) {
-            return;
-        }
-        next_ = now + std::chrono::milliseconds(100);
-        console::progress("fmirun: " + std::to_string(done) + " of " + std::to_string(count_) +
-                          " cases done");
-    }
-
-  private:
-    using Clock = std::chrono::steady_clock;
-    bool enabled_;
-    std::size_t count_;
-    Clock::time_point begin_;
-    Clock::time_point next_;
 };
 
 }  // namespace
@@ -345,7 +292,7 @@ void runSweep(const CoSimulationSlave& loaded, const ModelDescription& model, co
         workers.emplace_back(work, std::cref(threadInputs[t]));
     }
 
-    SweepProgress progress(settings.showProgress, count);
+    console::ProgressLine progress(settings.showProgress);
     for (std::size_t index = 0; index < count; ++index) {
         CaseOutcome outcome;
         {
@@ -378,7 +325,10 @@ void runSweep(const CoSimulationSlave& loaded, const ModelDescription& model, co
             ++written;
         }
         changed.notify_all();
-        progress.update(index + 1);
+        if (progress.due()) {
+            console::progress("fmirun: " + std::to_string(index + 1) + " of " +
+                              std::to_string(count) + " cases done");
+        }
     }
     combined.finish();
 }
