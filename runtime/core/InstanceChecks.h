@@ -90,3 +90,15 @@ template <typename Instance>
     }
     return true;
 }
+
+// Model Exchange: the outputs at the current parameters and inputs, computed
+// by the model's update only when something changed since the last read;
+// false after a refusal because the model asked to terminate.
+template <typename Instance>
+inline bool refreshOutputs(Instance& instance, const char* functionName) {
+    if (!instance.data.outputsOutdated) {
+        return true;
+    }
+    instance.data.outputsOutdated = false;
+    return updateOutputs(instance, functionName);
+}

@@ -14,7 +14,20 @@ struct InstanceData {
     // OR-ed into the caller's MXCSR for the model's arithmetic; 0 for a
     // model that computes in the caller's environment.
     std::uint32_t flushToZeroBits;
+    // A Model Exchange instance: its outputs follow the parameters and
+    // inputs at once. Fixed at instantiation.
+    bool modelExchange;
+    // Model Exchange only: a parameter or input changed since the outputs
+    // were last computed, so the next read computes them first (once per
+    // change, not at every set). Never set in co-simulation, where only
+    // initialization and steps compute the outputs.
+    bool outputsOutdated;
 };
+
+// After a parameter or input, or every value at once, changed.
+inline void noteValuesChanged(InstanceData& data) {
+    data.outputsOutdated = data.modelExchange;
+}
 
 // The values of a fresh or reset instance: the start value where a variable
 // has one, 0.0 elsewhere, so that nothing depends on what the master's

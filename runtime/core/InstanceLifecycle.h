@@ -76,4 +76,5 @@ inline void switchDebugLogging(std::uint32_t& debugLogging, bool loggingOn,
 inline void writeFreshData(InstanceData& data) {
     data.time = 0.0;
     writeInitialValues(data.realValues, modelDefinition);
+    noteValuesChanged(data);
 }

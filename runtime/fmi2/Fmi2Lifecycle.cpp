@@ -94,6 +94,7 @@ SLAVE_API fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuTyp
     std::memcpy(name, instanceName, nameSize);
     instance->data.realValues = reinterpret_cast<Real*>(block + valuesOffset);
     instance->data.flushToZeroBits = floatingPointBitsOf(modelDefinition);
+    instance->data.modelExchange = false;
     instance->debugLogging = loggingOn != fmi2False ? kAllCategories : 0U;
     instance->settableReals = parametersAndInputs(modelDefinition);
     instance->callbacks = *functions;

@@ -144,6 +144,7 @@ SLAVE_API fmi3Instance fmi3InstantiateCoSimulation(
         return nullptr;
     }
     instance->data.flushToZeroBits = floatingPointBitsOf(modelDefinition);
+    instance->data.modelExchange = false;
     instance->debugLogging = loggingOn ? kAllCategories : 0U;
     instance->settableReals = parametersAndInputs(modelDefinition);
     instance->instanceEnvironment = instanceEnvironment;
