@@ -259,8 +259,9 @@ TEST_F(Fmi2StateMachine, InstantiationRefusals) {
          "%s: Missing callback function: allocateMemory and freeMemory are required."},
         {nullptr, fmi2CoSimulation, guid.c_str(), &good, "%s: Missing instance name."},
         {"", fmi2CoSimulation, guid.c_str(), &good, "%s: Missing instance name."},
-        {kName, fmi2ModelExchange, guid.c_str(), &good,
-         "%s: fmuType %d is not supported: %s is a co-simulation FMU (fmi2CoSimulation = 1)."},
+        {kName, static_cast<fmi2Type>(2), guid.c_str(), &good,
+         "%s: fmuType %d is not supported: %s is a Model Exchange (fmi2ModelExchange = 0) and "
+         "co-simulation (fmi2CoSimulation = 1) FMU."},
         {kName, fmi2CoSimulation, nullptr, &good, "%s: Invalid argument %s = NULL."},
         {kName, fmi2CoSimulation, "{00000000-0000-0000-0000-000000000000}", &good,
          "%s: Wrong GUID %s. Expected %s."},
