@@ -12,6 +12,9 @@ enum MachineState : unsigned {
     Stepping = 4,
     Terminated = 8,
     Error = 16,
+    // Model Exchange only; the bits FMU states record for them in 3.0.
+    EventMode = 64,
+    ContinuousTimeMode = 128,
 };
 using StateMask = unsigned;
 constexpr StateMask kLiveStates = Instantiated | InitializationMode | Stepping | Terminated | Error;
@@ -30,6 +33,10 @@ inline const char* machineStateName(MachineState state, const char* steppingName
             return steppingName;
         case Terminated:
             return "terminated";
+        case EventMode:
+            return "event mode";
+        case ContinuousTimeMode:
+            return "continuous-time mode";
         default:
             return "error";
     }
