@@ -12,7 +12,7 @@ enum MachineState : unsigned {
     Stepping = 4,
     Terminated = 8,
     Error = 16,
-    // FMI 2.0 Model Exchange.
+    // Model Exchange only; the bits FMU states record for them.
     EventMode = 64,
     ContinuousTimeMode = 128,
 };
