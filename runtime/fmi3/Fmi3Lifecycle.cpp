@@ -118,7 +118,8 @@ Fmi3Instance* makeInstance(const InstantiationRequest& request, fmi3String resou
     }
     instance->data.flushToZeroBits = floatingPointBitsOf(modelDefinition);
     instance->data.modelExchange = modelExchange;
-    instance->debugLogging = loggingOn ? kAllCategories : 0U;
+    instance->debugLogging =
+        (loggingOn ? kAllCategories : 0U) | (modelExchange ? kModelExchangeAccess : 0U);
     instance->instanceEnvironment = request.instanceEnvironment;
     instance->logMessage = request.logMessage;
     instance->fmuStates = nullptr;
