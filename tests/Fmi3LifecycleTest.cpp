@@ -660,3 +660,53 @@ TEST_F(Fmi3StateMachine, TracedRunSendsFinishedMessages) {
     }
     EXPECT_EQ(logs().back().text, "fmi3FreeInstance");
 }
+
+namespace {
+
+// A logger that, before it keeps a message, calls back into the instance
+// that sent it and makes it log again.
+struct ReenteringLogger {
+    const Fmi3Functions* functions = nullptr;
+    fmi3Instance instance = nullptr;
+    std::vector<std::string> kept;
+};
+
+void reenteringLogMessage(fmi3InstanceEnvironment environment, fmi3Status /*status*/,
+                          fmi3String /*category*/, fmi3String message) {
+    auto& logger = *static_cast<ReenteringLogger*>(environment);
+    const fmi3Instance instance = logger.instance;
+    logger.instance = nullptr;  // once
+    if (instance != nullptr) {
+        EXPECT_EQ(logger.functions->setDebugLogging(instance, fmi3True, 0, nullptr), fmi3OK);
+    }
+    logger.kept.emplace_back(message);
+}
+
+}  // namespace
+
+// Each message keeps its text while the logger makes the same instance send
+// another, in either interface.
+TEST_F(Fmi3StateMachine, AMessageSurvivesALoggerThatReentersTheInstance) {
+    for (const bool modelExchange : {false, true}) {
+        ReenteringLogger logger;
+        logger.functions = &fmi3();
+        const fmi3Instance instance =
+            modelExchange
+                ? fmi3().instantiateModelExchange(kName, model().guid.c_str(), nullptr, fmi3False,
+                                                  fmi3True, &logger, reenteringLogMessage)
+                : fmi3().instantiateCoSimulation(kName, model().guid.c_str(), nullptr, fmi3False,
+                                                 fmi3True, fmi3False, fmi3False, nullptr, 0,
+                                                 &logger, reenteringLogMessage, nullptr);
+        ASSERT_NE(instance, nullptr);
+        logger.kept.clear();
+        logger.instance = instance;
+        ASSERT_EQ(fmi3().enterInitializationMode(instance, fmi3False, 0.0, 0.0, fmi3False, 0.0),
+                  fmi3OK);
+        const std::vector<std::string> expected = {
+            "fmi3SetDebugLogging: loggingOn=1, nCategories=0",
+            "fmi3EnterInitializationMode: toleranceDefined=0, tolerance=0, startTime=0, "
+            "stopTimeDefined=0, stopTime=0"};
+        EXPECT_EQ(logger.kept, expected);
+        fmi3().freeInstance(instance);
+    }
+}
