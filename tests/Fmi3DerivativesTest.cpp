@@ -148,6 +148,18 @@ TEST_F(Fmi3Derivatives, WrongCountsNullsAndNonOutputsAreRefused) {
          },
          "fmi3GetDirectionalDerivative: Invalid argument seed[] = NULL."},
         {[&](const Fmi3Functions& f, fmi3Instance i) {
+             return f.getDirectionalDerivative(i, nullptr, 1, &input, 1, seed, 1, result, 1);
+         },
+         "fmi3GetDirectionalDerivative: Invalid argument unknowns[] = NULL."},
+        {[&](const Fmi3Functions& f, fmi3Instance i) {
+             return f.getAdjointDerivative(i, &output, 1, nullptr, 1, seed, 1, result, 1);
+         },
+         "fmi3GetAdjointDerivative: Invalid argument knowns[] = NULL."},
+        {[&](const Fmi3Functions& f, fmi3Instance i) {
+             return f.getAdjointDerivative(i, &output, 1, &input, 1, seed, 1, nullptr, 1);
+         },
+         "fmi3GetAdjointDerivative: Invalid argument sensitivity[] = NULL."},
+        {[&](const Fmi3Functions& f, fmi3Instance i) {
              return f.getAdjointDerivative(i, &input, 1, &input, 1, seed, 1, result, 1);
          },
          "fmi3GetAdjointDerivative: Value reference " + k + " is no output."},
@@ -246,6 +258,24 @@ TEST_F(Fmi3Derivatives, DependenciesOfNonOutputsAndWrongCountsAreRefused) {
             "fmi3GetVariableDependencies: nDependencies = " + std::to_string(count + 1) +
             ", but variable " + std::to_string(output) + " has " + std::to_string(count) +
             " dependencies here."));
+        fmi3().freeInstance(instance);
+    }
+    // Each array needs its place once there is a dependency.
+    const char* const arrays[] = {"elementIndicesOfDependent[]", "independents[]",
+                                  "elementIndicesOfIndependents[]", "dependencyKinds[]"};
+    for (int n = 0; n < 4 && count > 0; ++n) {
+        const fmi3Instance instance = stepMode();
+        std::vector<std::size_t> elements(count);
+        std::vector<fmi3ValueReference> independents(count);
+        std::vector<fmi3DependencyKind> kinds(count);
+        clearLogs();
+        EXPECT_EQ(fmi3().getVariableDependencies(
+                      instance, output, n == 0 ? nullptr : elements.data(),
+                      n == 1 ? nullptr : independents.data(), n == 2 ? nullptr : elements.data(),
+                      n == 3 ? nullptr : kinds.data(), count),
+                  fmi3Error);
+        EXPECT_TRUE(refusedWith("fmi3GetVariableDependencies: Invalid argument " +
+                                std::string(arrays[n]) + " = NULL."));
         fmi3().freeInstance(instance);
     }
     {
