@@ -332,6 +332,13 @@ TEST_F(Fmi3StateMachine, NullInstanceIsRefusedSilently) {
     for (const Inapplicable& call : inapplicableCalls()) {
         EXPECT_EQ(call.invoke(fmi3(), nullptr), fmi3Error);
     }
+    fmi3Byte bytes[1] = {};
+    fmi3FMUState state = nullptr;
+    EXPECT_EQ(fmi3().setFMUState(nullptr, nullptr), fmi3Error);
+    EXPECT_EQ(fmi3().serializeFMUState(nullptr, nullptr, bytes, 1), fmi3Error);
+    EXPECT_EQ(fmi3().deserializeFMUState(nullptr, bytes, 1, &state), fmi3Error);
+    EXPECT_EQ(fmi3().getVariableDependencies(nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0),
+              fmi3Error);
     EXPECT_TRUE(logs().empty());
 }
 
@@ -345,6 +352,8 @@ TEST_F(Fmi3StateMachine, ResetGivesAFreshInstanceFromAnyState) {
         const std::vector<fmi3Float64> fresh = model().freshValues();
         EXPECT_TRUE(sameBits(interface == Interface::CoSimulation ? fresh : withForces(fresh),
                              values3(instance)));
+        // Read already: the end of initialization leaves them.
+        EXPECT_EQ(fmi3().exitInitializationMode(instance), fmi3OK);
         fmi3().freeInstance(instance);
     };
     for (const MachineState state : kCoSimulationStates) {
@@ -378,7 +387,46 @@ TEST_F(Fmi3StateMachine, NullArraysWrongCountsAndUnknownValueReferencesAreRefuse
         EXPECT_EQ(f.getFMUState(i, &state), fmi3OK);
         return state;
     };
+    // An FMU state of no instance, and the bytes an FMU state takes.
+    // Its address as the platform's C runtime writes it, taken from a
+    // refusal.
+    static int notAnFmuState = 0;
+    std::size_t size = 0;
+    std::string notOwn;
+    {
+        const fmi3Instance instance = stepMode();
+        EXPECT_EQ(fmi3().serializedFMUStateSize(instance, withFmuState(fmi3(), instance), &size),
+                  fmi3OK);
+        clearLogs();
+        EXPECT_EQ(fmi3().setFMUState(instance, &notAnFmuState), fmi3Error);
+        const std::string text = logs().at(0).text;
+        const std::size_t from = text.find("FMUState ") + 9;
+        notOwn = text.substr(from, text.find(' ', from) - from);
+        fmi3().freeInstance(instance);
+    }
+    const std::string notOwnMessage = " is no FMU state of this instance, or it was freed.";
+    const fmi3ValueReference far = 1000;
     std::vector<Case> cases = {
+        {[&](F3 f, I3 i) {
+             fmi3FMUState state = &notAnFmuState;
+             return f.freeFMUState(i, &state);
+         },
+         "fmi3FreeFMUState: FMUState " + notOwn + notOwnMessage},
+        {[&](F3 f, I3 i) { return f.serializedFMUStateSize(i, &notAnFmuState, &size); },
+         "fmi3SerializedFMUStateSize: FMUState " + notOwn + notOwnMessage},
+        {[&](F3 f, I3 i) {
+             fmi3Byte bytes[1] = {};
+             return f.serializeFMUState(i, &notAnFmuState, bytes, 1);
+         },
+         "fmi3SerializeFMUState: FMUState " + notOwn + notOwnMessage},
+        {[&](F3 f, I3 i) {
+             std::vector<fmi3Byte> bytes(size);
+             return f.serializeFMUState(i, withFmuState(f, i), bytes.data(), size - 1);
+         },
+         "fmi3SerializeFMUState: size " + std::to_string(size - 1) + " is less than the " +
+             std::to_string(size) + " bytes that fmi3SerializedFMUStateSize gives."},
+        {[&](F3 f, I3 i) { return f.setFloat64(i, &far, 1, &value, 1); },
+         "fmi3SetFloat64: Illegal value reference 1000."},
         {[&](F3 f, I3 i) { return f.getFMUState(i, nullptr); },
          "fmi3GetFMUState: Invalid argument FMUState = NULL."},
         {[&](F3 f, I3 i) { return f.freeFMUState(i, nullptr); },
@@ -607,6 +655,15 @@ TEST_F(Fmi3StateMachine, TimeIsReadAsTheIndependentVariable) {
     EXPECT_EQ(fmi3().getFloat64(instance, &time, 1, &value, 1), fmi3OK);
     EXPECT_TRUE(sameBits(reached, value));
     fmi3().freeInstance(instance);
+    // A start time that is no time.
+    const fmi3Instance unstarted = instantiate3();
+    clearLogs();
+    EXPECT_EQ(fmi3().enterInitializationMode(unstarted, fmi3False, 0.0,
+                                             std::numeric_limits<fmi3Float64>::infinity(),
+                                             fmi3False, 0.0),
+              fmi3Error);
+    EXPECT_TRUE(refusedWith("fmi3EnterInitializationMode: The start time inf is not finite."));
+    fmi3().freeInstance(unstarted);
     // Model Exchange: the time fmi3SetTime set, backwards too.
     const fmi3Instance exchange = eventMode({}, true);
     for (const fmi3Float64 set : {0.125, 1e9, -3.75}) {
