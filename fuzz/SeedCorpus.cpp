@@ -1209,7 +1209,11 @@ Sequence modelExchange3() {
         s.modelExchange3(function, kPendrake, 1);
     }
     s.fmuState3(Operation::Fmi3GetFMUState, kPendrake, 0, 0)
-        .simple(Operation::Fmi3Terminate, kPendrake, 0);
+        .simple(Operation::Fmi3Terminate, kPendrake, 0)
+        .instantiateModelExchange3(kPendrake, 2)
+        .stepMode3(kPendrake, 2)
+        .modelExchange3(2, kPendrake, 2)
+        .simple(Operation::Fmi3Terminate, kPendrake, 2);
     return s;
 }
 

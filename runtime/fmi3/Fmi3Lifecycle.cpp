@@ -261,6 +261,7 @@ SLAVE_API fmi3Status fmi3Terminate(fmi3Instance instance) {
     }
     logCall(*own, "fmi3Terminate");
     own->state = Terminated;
+    settleSettableReals(*own);
     return fmi3OK;
 }
 
