@@ -160,7 +160,7 @@ Fmi3Instance* acceptModelExchangeCall(fmi3Instance instance, fmi3String function
 // that may enter or leave that mode.
 void settleSettableReals(Fmi3Instance& instance);
 
-// The answer of a function that does not apply to a co-simulation FMU
-// without clocks, events or structural parameters: fmi3Error with the reason,
-// and the instance in Error. A null instance is refused silently.
+// The answer of a function that does not apply to this FMU, without clocks,
+// structural parameters or event mode in co-simulation: fmi3Error with the
+// reason, and the instance in Error. A null instance is refused silently.
 fmi3Status refuseInapplicable(fmi3Instance instance, fmi3String functionName, fmi3String reason);
