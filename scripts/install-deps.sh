@@ -12,7 +12,9 @@ packages=(cmake make g++ gcc-multilib g++-multilib mingw-w64 binutils-mingw-w64-
           # run its tests. Debian's AArch64 cross gcc is left out on purpose:
           # it and gcc-multilib remove each other.
           lld-14 llvm-14 libc6-dev-arm64-cross libgcc-12-dev-arm64-cross
-          libstdc++-12-dev-arm64-cross qemu-user)
+          libstdc++-12-dev-arm64-cross qemu-user
+          # The tests of the archives' source code unpack them.
+          unzip)
 # PLplot's development package recommends its bindings for half a dozen
 # other languages; the drawing needs none of them.
 lean_packages=(libplplot-dev plplot-driver-cairo)

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "ArithmeticAsWritten.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
 #elif !defined(__aarch64__)

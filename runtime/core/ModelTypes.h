@@ -4,5 +4,7 @@
 
 #include <cstdint>
 
+#include "ArithmeticAsWritten.h"
+
 using Real = double;
 using ValueReference = std::uint32_t;

@@ -4,6 +4,7 @@
 #include <zip.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -60,7 +61,7 @@ std::uint32_t littleEndian(const std::string& bytes, std::size_t offset, std::si
     return value;
 }
 
-// ELF class (1: 32-bit, 2: 64-bit) and machine (3: i386, 62: x86-64).
+// ELF class (1: 32-bit, 2: 64-bit) and machine (3: i386, 62: x86-64, 183: AArch64).
 bool isElf(const std::string& bytes, int elfClass, std::uint32_t machine) {
     return bytes.size() > 20 &&
            bytes.compare(0, 4,
@@ -122,6 +123,22 @@ class Archive : public ::testing::TestWithParam<ModelVersion> {
     std::string win64Entry() const {
         return "binaries/" + layout().win64 + "/" + GetParam().model + ".dll";
     }
+    // FMI 3.0 only.
+    std::string aarch64Entry() const {
+        return "binaries/aarch64-linux/" + GetParam().model + ".so";
+    }
+    // FMI 3.0 only: the source code as the build staged it, by entry name.
+    std::map<std::string, std::string> stagedSources() const {
+        std::map<std::string, std::string> sources;
+        const std::filesystem::path stage = GetParam().stageDir();
+        for (const auto& file : std::filesystem::recursive_directory_iterator(stage / "sources")) {
+            if (file.is_regular_file()) {
+                sources.emplace(file.path().lexically_relative(stage).generic_string(),
+                                file.path().string());
+            }
+        }
+        return sources;
+    }
 
     std::string entry(const std::string& name) const {
         const auto found = entries_.find(name);
@@ -138,16 +155,24 @@ TEST_P(Archive, HasExactlyTheExpectedEntries) {
     for (const auto& [name, contents] : entries_) {
         names.insert(name);
     }
-    EXPECT_EQ(names, (std::set<std::string>{"modelDescription.xml", layout().documentation,
-                                            kCharacteristic, linux32Entry(), linux64Entry(),
-                                            win64Entry()}));
+    std::set<std::string> expected = {"modelDescription.xml", layout().documentation,
+                                      kCharacteristic,        linux32Entry(),
+                                      linux64Entry(),         win64Entry()};
+    if (GetParam().fmiVersion == 3) {
+        expected.insert(aarch64Entry());
+        for (const auto& [name, file] : stagedSources()) {
+            expected.insert(name);
+        }
+        EXPECT_EQ(expected.count("sources/buildDescription.xml"), 1U);
+    }
+    EXPECT_EQ(names, expected);
 }
 
 TEST_P(Archive, EntriesHoldWhatTheBuildMade) {
     const ModelVersion& packed = GetParam();
     const std::string stage = packed.stageDir();
     const std::string platforms = binaryDir() + "/platforms/";
-    const std::map<std::string, std::string> sources = {
+    std::map<std::string, std::string> sources = {
         {"modelDescription.xml", stage + "/modelDescription.xml"},
         {layout().documentation, stage + "/" + layout().documentation},
         {kCharacteristic, stage + "/" + kCharacteristic},
@@ -155,6 +180,10 @@ TEST_P(Archive, EntriesHoldWhatTheBuildMade) {
         {linux64Entry(), packed.libraryIn(binaryDir(), ".so")},
         {win64Entry(), packed.libraryIn(platforms + "win64", ".dll")},
     };
+    if (packed.fmiVersion == 3) {
+        sources.emplace(aarch64Entry(), packed.libraryIn(platforms + "aarch64", ".so"));
+        sources.merge(stagedSources());
+    }
     for (const auto& [name, source] : sources) {
         SCOPED_TRACE(name);
         const std::string built = readFile(source);
@@ -167,6 +196,9 @@ TEST_P(Archive, BinariesAreForTheirPlatforms) {
     EXPECT_TRUE(isElf(entry(linux32Entry()), 1, 3));
     EXPECT_TRUE(isElf(entry(linux64Entry()), 2, 62));
     EXPECT_TRUE(isPe64(entry(win64Entry())));
+    if (GetParam().fmiVersion == 3) {
+        EXPECT_TRUE(isElf(entry(aarch64Entry()), 2, 183));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, Archive, ::testing::ValuesIn(builtModelVersions({1, 2, 3})),
