@@ -16,7 +16,6 @@ constexpr unsigned kDenormalsAreZeroBit = kFlushToZeroBit;  // FZ reads subnorma
 constexpr unsigned kRoundingBits = 3U << 22;                // RMode
 constexpr unsigned kRoundUpward = 1U << 22;
 constexpr unsigned kRoundTowardZero = 3U << 22;
-constexpr bool kTininessBeforeRounding = true;
 
 inline unsigned floatingPointWord() {
     std::uint64_t fpcr = 0;
@@ -54,7 +53,6 @@ constexpr unsigned kDenormalsAreZeroBit = 0x0040;
 constexpr unsigned kRoundingBits = 0x6000;
 constexpr unsigned kRoundUpward = 0x4000;
 constexpr unsigned kRoundTowardZero = 0x6000;
-constexpr bool kTininessBeforeRounding = false;
 
 inline unsigned floatingPointWord() {
     return _mm_getcsr();
