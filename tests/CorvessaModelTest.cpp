@@ -464,7 +464,7 @@ TEST_F(CorvessaModel, LeavesTheFloatingPointControlAsTheCallerSetIt) {
     // raises; the rest is the control: rounding, flush, denormals-are-zero and
     // the exception masks.
     constexpr std::uint32_t kControl = ~kStatusFlags;
-    const std::uint32_t original = floatingPointWord();
+    const std::uint32_t original = floatingPointControl();
     const std::uint32_t callers = original & kControl;
     struct Case {
         const char* what;
@@ -482,17 +482,17 @@ TEST_F(CorvessaModel, LeavesTheFloatingPointControlAsTheCallerSetIt) {
     std::vector<fmiReal> underCallers;
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
-        setFloatingPointWord(test.mxcsr);
-        const std::uint32_t before = floatingPointWord();
+        setFloatingPointControl(test.mxcsr);
+        const std::uint32_t before = floatingPointControl();
         const fmiComponent c = instantiate();
         EXPECT_EQ(fmi().initializeSlave(c, 0.0, fmiFalse, 0.0), fmiOK);
         setOperands(c, operands);
         step(c);
         const std::vector<fmiReal> values = realValues(c);
         terminateAndFree(c);
-        const std::uint32_t after = floatingPointWord();
+        const std::uint32_t after = floatingPointControl();
         const std::vector<fmiReal> expected = predicted(operands);
-        setFloatingPointWord(original);
+        setFloatingPointControl(original);
 
         EXPECT_EQ(before & kControl, after & kControl);
         EXPECT_TRUE(sameBits(expected, values));

@@ -336,11 +336,11 @@ TEST_F(PendrakeFloatingPoint, LoadingSetsFlushToZeroAndSupportedDenormalsAreZero
     EXPECT_EQ(before & others, after & others)
         << std::hex << "MXCSR before load 0x" << before << ", after 0x" << after;
     // Nothing undoes the setup: the thread keeps its control bits.
-    EXPECT_EQ(floatingPointWord() & ~kStatusFlags, after & ~kStatusFlags);
+    EXPECT_EQ(floatingPointControl() & ~kStatusFlags, after & ~kStatusFlags);
 }
 
 TEST_F(PendrakeFloatingPoint, ForceFlushesToZeroInTheLoadingThread) {
-    ASSERT_NE(floatingPointWord() & kFlushToZeroBit, 0U)
+    ASSERT_NE(floatingPointControl() & kFlushToZeroBit, 0U)
         << "not the thread that loaded the library";
     const bool daz = processorSupportsDaz();
     struct Case {
@@ -373,7 +373,7 @@ TEST_F(PendrakeFloatingPoint, ForceFlushesToZeroInTheLoadingThread) {
 // The stepping loop's arithmetic flushes too: 2^-1020 * 0.1 is subnormal, so
 // the substep is zero and time stands still.
 TEST_F(PendrakeFloatingPoint, SubstepFlushesToZero) {
-    ASSERT_NE(floatingPointWord() & kFlushToZeroBit, 0U)
+    ASSERT_NE(floatingPointControl() & kFlushToZeroBit, 0U)
         << "not the thread that loaded the library";
     const fmiComponent c = initialized(fmiTrue);
     clearLogs();
@@ -387,7 +387,7 @@ TEST_F(PendrakeFloatingPoint, SubstepFlushesToZero) {
 }
 
 TEST_F(PendrakeFloatingPoint, ForceMatchesTheEquationOverRandomInputs) {
-    ASSERT_NE(floatingPointWord() & kFlushToZeroBit, 0U)
+    ASSERT_NE(floatingPointControl() & kFlushToZeroBit, 0U)
         << "not the thread that loaded the library";
     constexpr int kCases = 20000;
     ValueDrawer drawer(0x7E4D4A4BULL);

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "Callbacks.h"
-#include "FloatingPointWord.h"
+#include "FloatingPointBits.h"
 #include "Fmi2Functions.h"
 #include "Fmi3Functions.h"
 #include "FmiTypes.h"
@@ -105,7 +105,7 @@ inline Expected arg(const char* value) {
 
 // The control bits alone, without the status flags.
 inline unsigned mxcsrControl() {
-    return floatingPointWord() & ~kStatusFlags;
+    return floatingPointControl() & ~kStatusFlags;
 }
 
 // A step of the cross-platform scenario (tests/identity/) with the 1.0
@@ -170,12 +170,12 @@ class SlaveTest : public ::testing::Test {
     // The result of compute() run in the model's floating-point environment.
     template <typename Compute>
     auto inModelEnvironment(Compute compute) const {
-        const unsigned saved = floatingPointWord();
+        const unsigned saved = floatingPointControl();
         if (model().flushesToZero) {
-            setFloatingPointWord(saved | kFlushToZeroBits);
+            setFloatingPointControl(saved | kFlushToZeroBits);
         }
         const auto result = compute();
-        setFloatingPointWord(saved);
+        setFloatingPointControl(saved);
         return result;
     }
 

@@ -4,19 +4,11 @@
 # folder of its own (so that no header from elsewhere can be found), then
 # runs the model's tests against the result as a master loads it.
 #
-#   check_sources.sh [--fused-check <objdump>] <archive.fmu | sources folder>
-#                    <model identifier> <readelf> "<compiler command>" <test program command>...
+#   check_sources.sh <archive.fmu | sources folder> <model identifier> <readelf>
+#                    "<compiler command>" <test program command>...
 #
-# The compiler options are those of sources/buildDescription.xml. With
-# --fused-check, the sources are also built without -ffp-contract=off, and
-# that library too must hold no fused multiply-add (AArch64's mnemonics).
+# The compiler options are those of sources/buildDescription.xml.
 set -euo pipefail
-
-objdump=
-if [[ $1 == --fused-check ]]; then
-    objdump=$2
-    shift 2
-fi
 
 from=$1 identifier=$2 readelf=$3 compiler=$4
 shift 4
@@ -34,17 +26,6 @@ options=$(sed -n 's/.*compilerOptions="\([^"]*\)".*/\1/p' buildDescription.xml)
 $compiler -std=c++17 -O2 -shared -fPIC $options -DMODEL_IDENTIFIER="$identifier" \
     -Iruntime/core -Iruntime/fmi3 runtime/core/*.cpp runtime/fmi3/*.cpp models/*/*.cpp \
     -o "$identifier.so"
-if [[ -n $objdump ]]; then
-    # shellcheck disable=SC2086
-    $compiler -std=c++17 -O2 -shared -fPIC ${options/-ffp-contract=off/} \
-        -DMODEL_IDENTIFIER="$identifier" -Iruntime/core -Iruntime/fmi3 runtime/core/*.cpp \
-        runtime/fmi3/*.cpp models/*/*.cpp -o unoptioned.so
-    if "$objdump" -d --no-show-raw-insn unoptioned.so | grep -E $'\tf(n?madd|n?msub|ml[as])\t'; then
-        echo "FAIL: fused multiply-adds without -ffp-contract=off"
-        exit 1
-    fi
-fi
-
 # Linked by the C++ driver, the library may list libstdc++ among what it
 # needs, but nothing in it may refer to the C++ runtime.
 undefined=$("$readelf" --dyn-syms -W "$identifier.so" | awk 'NR > 3 && $7 == "UND" {print $8}')

@@ -46,16 +46,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     TestContext& context = testContext();
-    // A status flag set beforehand shows whether loading leaves it alone; the
-    // inexact exception is masked (untrapped), so setting it changes no result.
-    setFloatingPointWord(floatingPointWord() | kInexactFlag);
-    context.mxcsrBeforeLoad = floatingPointWord();
+    // A status flag set beforehand (x86's MXCSR holds them; AArch64's FPCR
+    // does not) shows whether loading leaves it alone; the inexact exception
+    // is masked (untrapped), so setting it changes no result.
+    setFloatingPointControl(floatingPointControl() | kInexactFlag);
+    context.mxcsrBeforeLoad = floatingPointControl();
     std::string error;
     if (!context.library.load(argv[1], error)) {
         std::fprintf(stderr, "cannot load %s: %s\n", argv[1], error.c_str());
         return 2;
     }
-    context.mxcsrAfterLoad = floatingPointWord();
+    context.mxcsrAfterLoad = floatingPointControl();
     context.facts = findModelFacts(context.library.identifier());
     if (context.facts == nullptr) {
         std::fprintf(stderr, "no facts known for model %s\n", context.library.identifier().c_str());

@@ -1,7 +1,8 @@
 // The processor's floating-point control register and the bits of a
 // flush-to-zero environment, for the models that were validated in one: the
-// SSE unit's MXCSR on x86, the FPCR on AArch64. Everything that differs
-// between the two stays in this header and FloatingPoint.cpp.
+// SSE unit's MXCSR on x86, the FPCR on AArch64. What differs between the
+// two stays here, in FloatingPoint.cpp, in MxcsrGuard.h's register constraint
+// and in ModelTypes.h's product().
 #pragma once
 
 #include <cstdint>

@@ -4,7 +4,6 @@
 #include <zip.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -127,18 +126,6 @@ class Archive : public ::testing::TestWithParam<ModelVersion> {
     std::string aarch64Entry() const {
         return "binaries/aarch64-linux/" + GetParam().model + ".so";
     }
-    // FMI 3.0 only: the source code as the build staged it, by entry name.
-    std::map<std::string, std::string> stagedSources() const {
-        std::map<std::string, std::string> sources;
-        const std::filesystem::path stage = GetParam().stageDir();
-        for (const auto& file : std::filesystem::recursive_directory_iterator(stage / "sources")) {
-            if (file.is_regular_file()) {
-                sources.emplace(file.path().lexically_relative(stage).generic_string(),
-                                file.path().string());
-            }
-        }
-        return sources;
-    }
 
     std::string entry(const std::string& name) const {
         const auto found = entries_.find(name);
@@ -151,19 +138,19 @@ class Archive : public ::testing::TestWithParam<ModelVersion> {
 }  // namespace
 
 TEST_P(Archive, HasExactlyTheExpectedEntries) {
+    // A 3.0 archive's source code is checked by building and testing it.
     std::set<std::string> names;
     for (const auto& [name, contents] : entries_) {
-        names.insert(name);
+        if (GetParam().fmiVersion != 3 || name.rfind("sources/", 0) != 0) {
+            names.insert(name);
+        }
     }
     std::set<std::string> expected = {"modelDescription.xml", layout().documentation,
                                       kCharacteristic,        linux32Entry(),
                                       linux64Entry(),         win64Entry()};
     if (GetParam().fmiVersion == 3) {
         expected.insert(aarch64Entry());
-        for (const auto& [name, file] : stagedSources()) {
-            expected.insert(name);
-        }
-        EXPECT_EQ(expected.count("sources/buildDescription.xml"), 1U);
+        EXPECT_EQ(entries_.count("sources/buildDescription.xml"), 1U);
     }
     EXPECT_EQ(names, expected);
 }
@@ -182,7 +169,6 @@ TEST_P(Archive, EntriesHoldWhatTheBuildMade) {
     };
     if (packed.fmiVersion == 3) {
         sources.emplace(aarch64Entry(), packed.libraryIn(platforms + "aarch64", ".so"));
-        sources.merge(stagedSources());
     }
     for (const auto& [name, source] : sources) {
         SCOPED_TRACE(name);

@@ -1,40 +1,20 @@
-// The calling thread's floating-point control and status as one word, so
-// that the tests read and set them alike on every processor: the MXCSR on
-// x86; on AArch64 the FPCR's control bits with the FPSR's cumulative
-// exception flags in the low byte (the FPCR's own low byte holds only bits
-// of extensions that the slaves never touch).
+// The bits of the floating-point control register (FloatingPoint.h) that
+// the tests set and look at, on x86 (MXCSR) and AArch64 (FPCR).
 #pragma once
 
-#include <cstdint>
+#include "FloatingPoint.h"
 
 #if defined(__aarch64__)
 
-constexpr unsigned kStatusFlags = 0x9F;                     // IOC, DZC, OFC, UFC, IXC, IDC
-constexpr unsigned kInexactFlag = 0x10;                     // IXC
+// The FPCR holds no status flags (they are the FPSR's, left alone here).
+constexpr unsigned kStatusFlags = 0;
+constexpr unsigned kInexactFlag = 0;
 constexpr unsigned kFlushToZeroBit = 1U << 24;              // FZ
 constexpr unsigned kDenormalsAreZeroBit = kFlushToZeroBit;  // FZ reads subnormals as zero too
 constexpr unsigned kRoundingBits = 3U << 22;                // RMode
 constexpr unsigned kRoundUpward = 1U << 22;
 constexpr unsigned kRoundTowardZero = 3U << 22;
 
-inline unsigned floatingPointWord() {
-    std::uint64_t fpcr = 0;
-    std::uint64_t fpsr = 0;
-    __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
-    __asm__ volatile("mrs %0, fpsr" : "=r"(fpsr));
-    return static_cast<unsigned>((fpcr & ~std::uint64_t{0xFF}) | (fpsr & kStatusFlags));
-}
-
-inline void setFloatingPointWord(unsigned word) {
-    std::uint64_t fpcr = 0;
-    __asm__ volatile("mrs %0, fpcr" : "=r"(fpcr));
-    const std::uint64_t control = (fpcr & 0xFF) | (word & ~std::uint64_t{0xFF});
-    const std::uint64_t status = word & kStatusFlags;
-    __asm__ volatile("msr fpcr, %0" : : "r"(control) : "memory");
-    __asm__ volatile("msr fpsr, %0" : : "r"(status) : "memory");
-}
-
-// FZ flushes operands too, on every AArch64 processor.
 inline bool processorSupportsDaz() {
     return true;
 }
@@ -42,7 +22,6 @@ inline bool processorSupportsDaz() {
 #else
 
 #include <cpuid.h>
-#include <xmmintrin.h>
 
 #include <cstring>
 
@@ -53,14 +32,6 @@ constexpr unsigned kDenormalsAreZeroBit = 0x0040;
 constexpr unsigned kRoundingBits = 0x6000;
 constexpr unsigned kRoundUpward = 0x4000;
 constexpr unsigned kRoundTowardZero = 0x6000;
-
-inline unsigned floatingPointWord() {
-    return _mm_getcsr();
-}
-
-inline void setFloatingPointWord(unsigned word) {
-    _mm_setcsr(word);
-}
 
 // Decided without the library's help: FXSAVE reports the MXCSR bits that the
 // processor supports in MXCSR_MASK (bytes 28 to 31 of the save area). The
