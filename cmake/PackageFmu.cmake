@@ -13,16 +13,19 @@
 #                          documentation/index.html, the same platform folders
 #   <identifier>-fmi3.fmu  FMI 3.0 (target <identifier>_fmi3),
 #                          documentation/index.html, binaries/x86-linux,
-#                          x86_64-linux, x86_64-windows
+#                          x86_64-linux, x86_64-windows and aarch64-linux
+#                          (FMI 3.0 alone names an ARM platform), and the
+#                          library's source code in sources/ (FmuSources.cmake)
 #
-# The 64-bit Linux library is this build's own; the other two come from
-# builds of the same sources with the linux32 and win64 toolchains, nested in
+# The 64-bit Linux library is this build's own; the others come from builds
+# of the same sources with the linux32, win64 and aarch64 toolchains, nested in
 # this build directory (platforms/<platform>) and run by every build, so that
 # one build of this directory makes complete archives. The descriptions of
 # every version are written whether or not the build packs that version, so
 # they are checked before its library exists. Call this after the libraries'
 # targets are defined: a version is packed only where its target exists.
 include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/FmuSources.cmake)
 
 set(FMU_TOOLCHAINS_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(FMU_RUNTIME_DIR ${CMAKE_CURRENT_LIST_DIR}/../runtime)
@@ -36,9 +39,10 @@ set(FMU_DESCRIBE_SOURCES
 
 # The platforms other than this build's, with their toolchain files and
 # library suffixes.
-set(FMU_FOREIGN_PLATFORMS linux32 win64)
+set(FMU_FOREIGN_PLATFORMS linux32 win64 aarch64)
 set(FMU_SUFFIX_linux32 .so)
 set(FMU_SUFFIX_win64 .dll)
+set(FMU_SUFFIX_aarch64 .so)
 
 # Per FMI version: the documentation page, and the binaries folders in the
 # order of the builds that fill them (linux32, this build, win64).
@@ -156,6 +160,17 @@ function(add_fmu_archive model version)
 
   set(entries modelDescription.xml ${documentation} ${FMU_CHARACTERISTIC} ${linux32_entry}
               ${linux64_entry} ${win64_entry})
+  # FMI 3.0 only: the 64-bit ARM library and the source code.
+  set(arm_commands)
+  set(arm_depends)
+  if(version STREQUAL "3")
+    fmu_library_path(aarch64_library ${CMAKE_BINARY_DIR}/platforms/aarch64 ${model} 3 .so)
+    set(aarch64_entry binaries/aarch64-linux/${model}.so)
+    list(APPEND entries ${aarch64_entry})
+    set(arm_commands COMMAND ${CMAKE_COMMAND} -E copy ${aarch64_library} ${stage}/${aarch64_entry})
+    set(arm_depends ${aarch64_library} slaves_aarch64 ${model}_fmi3_sources)
+    add_fmu_sources(${model} ${stage} entries)
+  endif()
   fmu_archive_name(archive_name ${model} ${version})
   set(archive ${CMAKE_BINARY_DIR}/${archive_name})
   add_custom_command(
@@ -165,12 +180,13 @@ function(add_fmu_archive model version)
     COMMAND ${CMAKE_COMMAND} -E copy ${linux32_library} ${stage}/${linux32_entry}
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${library}> ${stage}/${linux64_entry}
     COMMAND ${CMAKE_COMMAND} -E copy ${win64_library} ${stage}/${win64_entry}
+    ${arm_commands}
     # Files only, named relative to the archive's root: no directory
     # entries, no "./" prefix, "/" as the separator.
     COMMAND fmupack ${archive} ${stage} ${entries}
     DEPENDS fmupack ${stage}/modelDescription.xml ${stage}/${documentation}
             ${stage}/${FMU_CHARACTERISTIC} ${library}
-            ${linux32_library} ${win64_library} slaves_linux32 slaves_win64
+            ${linux32_library} ${win64_library} slaves_linux32 slaves_win64 ${arm_depends}
     COMMENT "Packing ${archive_name}"
     VERBATIM)
   fmu_version_target(target ${model} ${version} fmu)

@@ -6,7 +6,15 @@ set -euo pipefail
 packages=(cmake make g++ gcc-multilib g++-multilib mingw-w64 binutils-mingw-w64-x86-64
           wine wine64 googletest clang-format binutils libbenchmark-dev valgrind
           clang-14 libclang-rt-14-dev lcov
-          libcli11-dev libpugixml-dev libzip-dev libfmt-dev pkg-config)
+          libcli11-dev libpugixml-dev libzip-dev libfmt-dev pkg-config
+          # The AArch64 build: clang and lld with Debian's cross C and C++
+          # libraries, llvm's objdump and readelf for its form check, QEMU to
+          # run its tests. Debian's AArch64 cross gcc is left out on purpose:
+          # it and gcc-multilib remove each other.
+          lld-14 llvm-14 libc6-dev-arm64-cross libgcc-12-dev-arm64-cross
+          libstdc++-12-dev-arm64-cross qemu-user
+          # The tests of the archives' source code unpack them.
+          unzip)
 # PLplot's development package recommends its bindings for half a dozen
 # other languages; the drawing needs none of them.
 lean_packages=(libplplot-dev plplot-driver-cairo)

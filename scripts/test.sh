@@ -2,7 +2,8 @@
 # Builds every target and runs every test: formatting, the host build, the
 # host build under AddressSanitizer and UndefinedBehaviorSanitizer, the 32-bit
 # build as a 32-bit program (natively, or under QEMU where the kernel runs
-# none), the Windows build under Wine, then the thread test under
+# none), the Windows build under Wine, the 64-bit ARM build under QEMU's
+# user-mode emulator (every test once), then the thread test under
 # ThreadSanitizer, the host suite under valgrind, a minute of fuzzing the
 # slaves and a minute of fuzzing fmirun's readers.
 set -euo pipefail
@@ -15,7 +16,7 @@ echo "formatting as in .clang-format"
 
 passed=0
 failed=0
-for preset in host host-sanitize linux32 win64; do
+for preset in host host-sanitize linux32 win64 aarch64; do
     echo "== $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"

@@ -2,8 +2,6 @@
 // the independence of the two bars, the edges of value access, what stands
 // between time events, the exact GUID, a differential run over random
 // operands, and the floating-point control left to the caller.
-#include <xmmintrin.h>
-
 #include <array>
 #include <cfloat>
 #include <cinttypes>
@@ -462,16 +460,11 @@ TEST_F(CorvessaModel, ForcesMatchTheEquationsOverRandomOperands) {
 
 TEST_F(CorvessaModel, LeavesTheFloatingPointControlAsTheCallerSetIt) {
     EXPECT_EQ(testContext().mxcsrBeforeLoad, testContext().mxcsrAfterLoad);
-    // The six low bits are sticky exception flags that the arithmetic itself
+    // The status flags are sticky exception flags that the arithmetic itself
     // raises; the rest is the control: rounding, flush, denormals-are-zero and
     // the exception masks.
-    constexpr std::uint32_t kControl = ~0x3FU;
-    constexpr std::uint32_t kRounding = 0x6000U;
-    constexpr std::uint32_t kUpward = 0x4000U;
-    constexpr std::uint32_t kTowardZero = 0x6000U;
-    constexpr std::uint32_t kFlushToZero = 0x8000U;
-    constexpr std::uint32_t kDenormalsAreZero = 0x0040U;
-    const std::uint32_t original = _mm_getcsr();
+    constexpr std::uint32_t kControl = ~kStatusFlags;
+    const std::uint32_t original = floatingPointControl();
     const std::uint32_t callers = original & kControl;
     struct Case {
         const char* what;
@@ -479,9 +472,9 @@ TEST_F(CorvessaModel, LeavesTheFloatingPointControlAsTheCallerSetIt) {
     };
     const std::vector<Case> cases = {
         {"as the thread has it", callers},
-        {"upward", (callers & ~kRounding) | kUpward},
+        {"upward", (callers & ~kRoundingBits) | kRoundUpward},
         {"toward zero, flushing and reading subnormals as zero",
-         (callers & ~kRounding) | kTowardZero | kFlushToZero | kDenormalsAreZero},
+         (callers & ~kRoundingBits) | kRoundTowardZero | kFlushToZeroBits},
     };
     // Inexact differences and a subnormal displacement, so that every setting
     // gives other forces.
@@ -489,17 +482,17 @@ TEST_F(CorvessaModel, LeavesTheFloatingPointControlAsTheCallerSetIt) {
     std::vector<fmiReal> underCallers;
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
-        _mm_setcsr(test.mxcsr);
-        const std::uint32_t before = _mm_getcsr();
+        setFloatingPointControl(test.mxcsr);
+        const std::uint32_t before = floatingPointControl();
         const fmiComponent c = instantiate();
         EXPECT_EQ(fmi().initializeSlave(c, 0.0, fmiFalse, 0.0), fmiOK);
         setOperands(c, operands);
         step(c);
         const std::vector<fmiReal> values = realValues(c);
         terminateAndFree(c);
-        const std::uint32_t after = _mm_getcsr();
+        const std::uint32_t after = floatingPointControl();
         const std::vector<fmiReal> expected = predicted(operands);
-        _mm_setcsr(original);
+        setFloatingPointControl(original);
 
         EXPECT_EQ(before & kControl, after & kControl);
         EXPECT_TRUE(sameBits(expected, values));

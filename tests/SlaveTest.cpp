@@ -315,9 +315,8 @@ std::vector<ReferenceStep> SlaveTest::computedReferenceSteps() const {
 
 void SlaveTest::expectTheMastersFloatingPointEnvironmentKept(const Driver& driver) {
     EXPECT_EQ(testContext().mxcsrAfterLoad, testContext().mxcsrBeforeLoad);
-    const unsigned saved = _mm_getcsr();
-    constexpr unsigned kRoundTowardZero = 0x6000;
-    _mm_setcsr((saved & ~kFlushToZeroBits) | kRoundTowardZero);
+    const unsigned saved = floatingPointControl();
+    setFloatingPointControl((saved & ~kFlushToZeroBits) | kRoundTowardZero);
     const unsigned master = mxcsrControl();
     // Beyond a limit by a subnormal amount at a subnormal rate for the
     // travel stop; a subnormal difference for the bars.
@@ -330,11 +329,11 @@ void SlaveTest::expectTheMastersFloatingPointEnvironmentKept(const Driver& drive
     }
     std::vector<fmiReal> fromOtherThread;
     std::thread([&]() {
-        _mm_setcsr(_mm_getcsr() & ~kFlushToZeroBits);
+        setFloatingPointControl(floatingPointControl() & ~kFlushToZeroBits);
         fromOtherThread = driver.stepAndRead();
-        EXPECT_EQ(_mm_getcsr() & kFlushToZeroBits, 0U);
+        EXPECT_EQ(floatingPointControl() & kFlushToZeroBits, 0U);
     }).join();
-    _mm_setcsr(saved);
+    setFloatingPointControl(saved);
     EXPECT_TRUE(sameValues(withForces(knowns), driver.read()));
     EXPECT_TRUE(sameValues(withForces(knowns), fromOtherThread));
 }

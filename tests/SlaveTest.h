@@ -5,7 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <xmmintrin.h>
 
 #include <cstdint>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "Callbacks.h"
+#include "FloatingPointBits.h"
 #include "Fmi2Functions.h"
 #include "Fmi3Functions.h"
 #include "FmiTypes.h"
@@ -103,12 +103,9 @@ inline Expected arg(const char* value) {
     return Expected::textArgument(value);
 }
 
-// MXCSR's flush-to-zero and denormals-are-zero bits.
-constexpr unsigned kFlushToZeroBits = 0x8040;
-
-// MXCSR without its six status flags.
+// The control bits alone, without the status flags.
 inline unsigned mxcsrControl() {
-    return _mm_getcsr() & ~0x3Fu;
+    return floatingPointControl() & ~kStatusFlags;
 }
 
 // A step of the cross-platform scenario (tests/identity/) with the 1.0
@@ -173,12 +170,12 @@ class SlaveTest : public ::testing::Test {
     // The result of compute() run in the model's floating-point environment.
     template <typename Compute>
     auto inModelEnvironment(Compute compute) const {
-        const unsigned saved = _mm_getcsr();
+        const unsigned saved = floatingPointControl();
         if (model().flushesToZero) {
-            _mm_setcsr(saved | kFlushToZeroBits);
+            setFloatingPointControl(saved | kFlushToZeroBits);
         }
         const auto result = compute();
-        _mm_setcsr(saved);
+        setFloatingPointControl(saved);
         return result;
     }
 

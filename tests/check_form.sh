@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Checks the form of one built slave library the way a master's loader sees
 # it: file class and machine, the libraries it needs, the names it exports,
-# and optionally that no x87 instruction appears in it.
+# and optionally that no x87 instruction (x86) or no fused multiply-add
+# (AArch64) appears in it.
 #
-#   check_form.sh elf64|elf32|pe64 <library> <model identifier> <objdump> [readelf] [--no-x87] [1|2|3]
+#   check_form.sh elf64|elf32|elf64-aarch64|pe64 <library> <model identifier> <objdump> [readelf]
+#                 [--no-x87|--no-fused] [1|2|3]
 #
 # The last argument is the FMI version (1.0 by default): a 1.0 library
 # exports its 25 functions with the model identifier in front and vrStates,
@@ -12,7 +14,7 @@
 # of the interfaces it does not have included.
 set -euo pipefail
 
-format=$1 library=$2 identifier=$3 objdump=$4 readelf=${5:-readelf} no_x87=${6:-} fmi_version=${7:-1}
+format=$1 library=$2 identifier=$3 objdump=$4 readelf=${5:-readelf} instructions=${6:-} fmi_version=${7:-1}
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -72,11 +74,14 @@ compare_exports() {
 }
 
 case $format in
-elf64 | elf32)
+elf64 | elf32 | elf64-aarch64)
     header=$("$readelf" -h "$library")
     if [[ $format == elf64 ]]; then
         grep -q 'Class:.*ELF64' <<<"$header" || fail "not ELF64"
         grep -q 'Machine:.*X86-64' <<<"$header" || fail "not x86-64"
+    elif [[ $format == elf64-aarch64 ]]; then
+        grep -q 'Class:.*ELF64' <<<"$header" || fail "not ELF64"
+        grep -q 'Machine:.*AArch64' <<<"$header" || fail "not AArch64"
     else
         grep -q 'Class:.*ELF32' <<<"$header" || fail "not ELF32"
         grep -q 'Machine:.*80386' <<<"$header" || fail "not i386"
@@ -111,13 +116,19 @@ pe64)
     ;;
 esac
 
-if [[ $no_x87 == --no-x87 ]]; then
+if [[ $instructions == --no-x87 ]]; then
     # Every mnemonic of the x87 unit begins with "f"; FXSAVE and FXRSTOR only
     # save and restore state and belong to the floating-point setup.
     x87=$("$objdump" -d --no-show-raw-insn "$library" |
         awk -F'\t' 'NF >= 2 {split($2, word, " "); print word[1]}' |
         grep -E '^f' | grep -vE '^fxsave|^fxrstor' | sort | uniq -c || true)
     [[ -z $x87 ]] || fail "x87 instructions: $x87"
+elif [[ $instructions == --no-fused ]]; then
+    # A fused multiply-add rounds once where x86 rounds twice.
+    fused=$("$objdump" -d --no-show-raw-insn "$library" |
+        awk -F'\t' 'NF >= 2 {split($2, word, " "); print word[1]}' |
+        grep -E '^f(n?madd|n?msub|ml[as])$' | sort | uniq -c || true)
+    [[ -z $fused ]] || fail "fused multiply-add instructions: $fused"
 fi
 
 if ((failures > 0)); then

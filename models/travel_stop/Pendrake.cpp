@@ -33,9 +33,9 @@ constexpr auto kRealCount = static_cast<std::uint32_t>(sizeof kVariables / sizeo
 void updateForces(Real* r) {
     r[kForce] = +0.0;
     if (r[kDisplacement] < r[kLowerLimit]) {
-        r[kForce] = (r[kLowerLimit] - r[kDisplacement]) * r[kLowerRate];
+        r[kForce] = product(r[kLowerLimit] - r[kDisplacement], r[kLowerRate]);
     } else if (r[kDisplacement] > r[kUpperLimit]) {
-        r[kForce] = (r[kUpperLimit] - r[kDisplacement]) * r[kUpperRate];
+        r[kForce] = product(r[kUpperLimit] - r[kDisplacement], r[kUpperRate]);
     }
 }
 

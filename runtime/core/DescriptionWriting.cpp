@@ -159,11 +159,17 @@ void writeDocumentation(std::ostream& out, const ModelDefinition& model,
         << escaped(model.modelGuid) << "</code>. Binaries:";
     const char* separator = " ";
     for (const char* platform : version.platforms) {
-        out << separator << "<code>" << platform << "</code>";
-        separator = ", ";
+        if (platform != nullptr) {
+            out << separator << "<code>" << platform << "</code>";
+            separator = ", ";
+        }
     }
-    out << ". It has no continuous states; its outputs are " << version.outputsComputed << ".</p>\n"
-        << "<h2>Variables</h2>\n<table>\n"
+    out << ". It has no continuous states; its outputs are " << version.outputsComputed
+        << ".</p>\n";
+    if (version.otherPlatforms != nullptr) {
+        out << "<p>" << version.otherPlatforms << "</p>\n";
+    }
+    out << "<h2>Variables</h2>\n<table>\n"
         << "<tr><th>Value reference</th><th>Name</th><th>Role</th><th>Start value</th>"
         << "<th>Description</th></tr>\n";
     writeVariableRows(out, model);

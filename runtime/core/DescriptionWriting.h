@@ -65,10 +65,14 @@ struct DocumentationVersion {
     const char* kind;
     // What the version calls the string a master hands to instantiation.
     const char* tokenName;
-    // The platform folders of the binaries in every archive.
-    const char* platforms[3];
+    // The platform folders of the binaries in every archive (null after the
+    // last).
+    const char* platforms[4];
     // HTML: when the outputs are computed, after "its outputs are".
     const char* outputsComputed;
+    // HTML: a paragraph on the platforms the archive has no binary for, or
+    // null.
+    const char* otherPlatforms = nullptr;
 };
 
 void writeDocumentation(std::ostream& out, const ModelDefinition& model,

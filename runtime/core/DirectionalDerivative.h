@@ -26,8 +26,8 @@ inline void directionalDerivative(const ModelDefinition& model, const Real* real
     for (std::size_t j = 0; j < knownCount; ++j) {
         Real partial = 0.0;
         model.partialDerivative(realValues, unknown, knowns[j], &partial);
-        const Real product = partial * seed[j];
-        sum = j == 0 ? product : sum + product;
+        const Real term = product(partial, seed[j]);
+        sum = j == 0 ? term : sum + term;
     }
     *result = sum;
 }

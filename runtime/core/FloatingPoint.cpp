@@ -1,5 +1,16 @@
 #include "FloatingPoint.h"
 
+#if defined(__aarch64__)
+
+// The FPCR's FZ bit: every AArch64 processor has it, and with it subnormal
+// operands read as zero as well, so it stands for both of x86's bits.
+std::uint32_t flushToZeroBits() {
+    constexpr std::uint32_t kFpcrFz = 1U << 24;
+    return kFpcrFz;
+}
+
+#else
+
 #include <cpuid.h>
 #include <x86intrin.h>
 
@@ -46,7 +57,7 @@ bool dazSupported() {
 // early returns are for processors older than any that can run the tests
 // (all x86-64 processors have CPUID, its leaf 1 and SSE), so coverage leaves
 // their lines out.
-__attribute__((force_align_arg_pointer)) std::uint32_t flushToZeroBits() {
+SLAVE_REALIGNS_STACK std::uint32_t flushToZeroBits() {
     if (!cpuidAvailable()) {
         return 0;  // LCOV_EXCL_LINE
     }
@@ -65,3 +76,5 @@ __attribute__((force_align_arg_pointer)) std::uint32_t flushToZeroBits() {
     const bool daz = (edx & kEdxFxsr) != 0 && dazSupported();
     return kMxcsrFtz | (daz ? kMxcsrDaz : 0U);
 }
+
+#endif

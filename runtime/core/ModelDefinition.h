@@ -126,8 +126,9 @@ inline void writeStartValues(Real* realValues, const ModelDefinition& model) {
 // through the x87 unit, which these libraries must never use.
 [[gnu::always_inline]] inline Real substepSizeOf(const ModelDefinition& model,
                                                  Real communicationStepSize) {
-    return model.substepRule == SubstepRule::MultiplyByOneTenth ? communicationStepSize * 0.1
-                                                                : communicationStepSize / 10.0;
+    return model.substepRule == SubstepRule::MultiplyByOneTenth
+               ? product(communicationStepSize, 0.1)
+               : communicationStepSize / 10.0;
 }
 
 // Negation by flipping the sign bit, never 0 - x: -(+0.0) is -0.0 and a NaN

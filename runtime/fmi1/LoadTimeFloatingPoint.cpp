@@ -1,18 +1,17 @@
 // An FMI 1.0 library of a model validated under flush-to-zero switches the
-// loading thread's SSE unit to flush-to-zero, and to denormals-are-zero where
-// the processor supports it, when it is loaded. Nothing undoes this.
-#include <x86intrin.h>
-
+// loading thread to flush-to-zero, and to denormals-are-zero where the
+// processor supports it, when it is loaded (the SSE unit's MXCSR on x86, the
+// FPCR on AArch64). Nothing undoes this.
 #include "FloatingPoint.h"
 #include "ModelDefinition.h"
 
 namespace {
 
-// The stack is realigned on entry, so that a master that loads the library
-// from a misaligned stack still works.
-__attribute__((constructor, force_align_arg_pointer)) void setUpFloatingPoint() {
+// The stack is realigned on entry where the processor needs it, so that a
+// master that loads the library from a misaligned stack still works.
+__attribute__((constructor)) SLAVE_REALIGNS_STACK void setUpFloatingPoint() {
     if (modelDefinition.floatingPoint == FloatingPointMode::FlushToZero) {
-        _mm_setcsr(_mm_getcsr() | flushToZeroBits());
+        setFloatingPointControl(floatingPointControl() | flushToZeroBits());
     }
 }
 

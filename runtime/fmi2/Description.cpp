@@ -116,6 +116,9 @@ void writeDocumentation(std::ostream& out, const ModelDefinition& model) {
         "computed when initialization ends (<code>fmi2ExitInitializationMode</code>) and in "
         "every <code>fmi2DoStep</code>, from the parameters and inputs as they stand when the call "
         "begins",
+        "FMI 2.0 names no folder for 64-bit ARM (importers look in <code>linux64</code>, which "
+        "holds the x86-64 binary): on ARM take this model's FMI 3.0 archive, whose "
+        "<code>aarch64-linux</code> binary gives the same forces bit for bit.",
     };
     description::writeDocumentation(out, model, kVersion);
 }

@@ -129,11 +129,19 @@ void writeDocumentation(std::ostream& out, const ModelDefinition& model) {
     static const description::DocumentationVersion kVersion = {
         "An FMI 3.0 FMU for Model Exchange and co-simulation",
         "instantiation token",
-        {"x86-linux", "x86_64-linux", "x86_64-windows"},
+        {"x86-linux", "x86_64-linux", "x86_64-windows", "aarch64-linux"},
         "computed in co-simulation when initialization ends "
         "(<code>fmi3ExitInitializationMode</code>) and in every <code>fmi3DoStep</code>, from "
         "the parameters and inputs as they stand when the call begins; in Model Exchange at the "
         "first read after any parameter or input changed, from the values as they stand then",
+        "On any other platform, build the binary from the source code in <code>sources/</code> "
+        "(<code>sources/buildDescription.xml</code> lists it); in that folder, with any C++17 "
+        "compiler that takes GCC's options: <code>c++ -std=c++17 -O2 -shared -fPIC "
+        "-ffp-contract=off -fno-exceptions -fno-rtti -fno-threadsafe-statics -fvisibility=hidden "
+        "-DMODEL_IDENTIFIER=<i>identifier</i> -Iruntime/core -Iruntime/fmi3 runtime/core/*.cpp "
+        "runtime/fmi3/*.cpp models/*/*.cpp -o <i>identifier</i>.so</code>, with this model's "
+        "identifier. <code>-ffp-contract=off</code> keeps the compiler from fusing multiplications "
+        "and additions, which would change the forces' last bits.",
     };
     description::writeDocumentation(out, model, kVersion);
 }

@@ -99,8 +99,8 @@ void adjointDerivative(const Real* realValues, const DerivativeRequest& request,
     for (std::size_t i = 0; i < request.nUnknowns; ++i) {
         Real partial = 0.0;
         modelDefinition.partialDerivative(realValues, request.unknowns[i], known, &partial);
-        const Real product = partial * request.seed[i];
-        sum = i == 0 ? product : sum + product;
+        const Real term = product(partial, request.seed[i]);
+        sum = i == 0 ? term : sum + term;
     }
     *result = sum;
 }

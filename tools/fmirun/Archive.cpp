@@ -66,6 +66,9 @@ const char* platformName(int fmiVersion) {
     return fmiVersion < 3 ? "linux64" : "x86_64-linux";
 #elif defined(__linux__) && defined(__i386__)
     return fmiVersion < 3 ? "linux32" : "x86-linux";
+#elif defined(__linux__) && defined(__aarch64__)
+    // FMI 1.0 and 2.0 name no ARM platform; importers look in linux64 there.
+    return fmiVersion < 3 ? "linux64" : "aarch64-linux";
 #else
 #error "a platform this master does not know"
 #endif
