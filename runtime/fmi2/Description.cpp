@@ -1,5 +1,5 @@
-// The FMI 2.0 co-simulation model description and the page that documents
-// it, from the model's own definition.
+// The FMI 2.0 model description, of Model Exchange and co-simulation from one
+// binary, and the page that documents it, from the model's own definition.
 #include "DescriptionWriting.h"
 
 using description::decimal;
@@ -79,6 +79,17 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
         << "  generationDateAndTime=\"" << description::generationDateAndTime() << "\"\n"
         << "  variableNamingConvention=\"flat\"\n"
         << "  numberOfEventIndicators=\"0\">\n";
+    // Model Exchange from the same binary: no continuous states and nothing
+    // to do at an integrator step; the FMU states and derivatives as below.
+    out << "  <ModelExchange\n"
+        << "    modelIdentifier=\"" << escaped(model.modelIdentifier) << "\"\n"
+        << "    needsExecutionTool=\"false\"\n"
+        << "    completedIntegratorStepNotNeeded=\"true\"\n"
+        << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
+        << "    canNotUseMemoryManagementFunctions=\"false\"\n"
+        << "    canGetAndSetFMUstate=\"true\"\n"
+        << "    canSerializeFMUstate=\"true\"\n"
+        << "    providesDirectionalDerivative=\"true\"/>\n";
     // What the slave does: any communication step size, its whole state
     // copied, restored and serialized, exact partial derivatives, no input
     // interpolation and no output derivatives, never asynchronous, any number
@@ -110,12 +121,14 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
 
 void writeDocumentation(std::ostream& out, const ModelDefinition& model) {
     static const description::DocumentationVersion kVersion = {
-        "An FMI 2.0 co-simulation FMU",
+        "An FMI 2.0 Model Exchange and co-simulation FMU",
         "GUID",
         {"linux32", "linux64", "win64"},
-        "computed when initialization ends (<code>fmi2ExitInitializationMode</code>) and in "
-        "every <code>fmi2DoStep</code>, from the parameters and inputs as they stand when the call "
-        "begins",
+        "computed, in co-simulation, when initialization ends "
+        "(<code>fmi2ExitInitializationMode</code>) and in every <code>fmi2DoStep</code>, from the "
+        "parameters and inputs as they stand when the call begins; in Model Exchange, when read "
+        "(<code>fmi2GetReal</code>) after a parameter or input changed, from the values as they "
+        "stand",
     };
     description::writeDocumentation(out, model, kVersion);
 }
