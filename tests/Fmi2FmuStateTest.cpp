@@ -18,24 +18,29 @@ class Fmi2FmuState : public Fmi2SlaveTest {
         return bytes;
     }
 
+    // The model's definition as serialized bytes know it, under any identity.
+    ModelDefinition identity(const char* identifier, const char* guid) const {
+        return {identifier,
+                guid,
+                "",
+                "",
+                model().realCount(),
+                0,
+                0,
+                0,
+                0,
+                nullptr,
+                SubstepRule::DivideByTen,
+                FloatingPointMode::Inherited,
+                nullptr,
+                nullptr,
+                nullptr};
+    }
+
     // Bytes in the library's format written for another identity.
     std::vector<char> bytesOf(const char* identifier, const char* guid, const char* fmiVersion) {
         std::vector<fmi2Real> values = model().freshValues();
-        const ModelDefinition other{identifier,
-                                    guid,
-                                    "",
-                                    "",
-                                    model().realCount(),
-                                    0,
-                                    0,
-                                    0,
-                                    0,
-                                    nullptr,
-                                    SubstepRule::DivideByTen,
-                                    FloatingPointMode::Inherited,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr};
+        const ModelDefinition other = identity(identifier, guid);
         std::vector<char> bytes(serializedFmuStateSize(other, fmiVersion));
         serializeFmuState(other, fmiVersion, {4, 0.0, values.data()},
                           reinterpret_cast<unsigned char*>(bytes.data()));
@@ -44,26 +49,11 @@ class Fmi2FmuState : public Fmi2SlaveTest {
 
     // The machine state, time and values that serialized bytes hold.
     FmuStateContent contentOf(const std::vector<char>& bytes, std::vector<fmi2Real>& values) {
-        const ModelDefinition own{model().identifier.c_str(),
-                                  model().guid.c_str(),
-                                  "",
-                                  "",
-                                  model().realCount(),
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  nullptr,
-                                  SubstepRule::DivideByTen,
-                                  FloatingPointMode::Inherited,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr};
         values.assign(model().realCount(), 0.0);
         FmuStateContent content{0, 0.0, values.data()};
-        EXPECT_EQ(deserializeFmuState(own, "2.0", ~0U,
-                                      reinterpret_cast<const unsigned char*>(bytes.data()),
-                                      bytes.size(), content)
+        EXPECT_EQ(deserializeFmuState(
+                      identity(model().identifier.c_str(), model().guid.c_str()), "2.0", ~0U,
+                      reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), content)
                       .problem,
                   FmuStateProblem::None);
         return content;
@@ -266,7 +256,9 @@ TEST_F(Fmi2DirectionalDerivative, ExactPartialDerivativesSummedInTheOrderOfTheKn
     for (unsigned seed = 10; seed < 40; ++seed) {
         const std::vector<fmi2Real> values = randomKnowns(seed);
         // Alike in both interfaces.
-        const fmi2Component c = seed % 2 == 0 ? stepComplete(values) : continuousTimeMode(values);
+        const fmi2Component c = seed % 2 == 0
+                                    ? stepComplete(values)
+                                    : inState2(ContinuousTimeMode, fmi2ModelExchange, values);
         std::vector<fmi2Real> seeds(knowns.size());
         for (std::size_t j = 0; j < seeds.size(); ++j) {
             seeds[j] = 0.25 * static_cast<double>(j + seed % 3) - 0.5;

@@ -95,7 +95,7 @@ TEST_F(Fmi2Stepping, SameValuesAsTheFmi1ReferenceAfterEveryComputedStep) {
 // gives the forces at the values as they stand, bit for bit those of a
 // co-simulation step from the same values, subnormals flushed included.
 TEST_F(Fmi2Stepping, ModelExchangeOutputsFollowTheValuesAtOnceAsAStepComputesThem) {
-    const fmi2Component me = continuousTimeMode();
+    const fmi2Component me = inState2(ContinuousTimeMode, fmi2ModelExchange);
     const fmi2Component cs = stepComplete();
     for (unsigned n = 0; n < 30; ++n) {
         const fmi2Real time = 0.1 * n;
@@ -141,7 +141,7 @@ TEST_F(Fmi2Stepping, ModelExchangeKeepsTheMastersFloatingPointEnvironment) {
     expectTheMastersFloatingPointEnvironmentKept(
         {[&](const std::vector<fmi2Real>& knowns) {
              given = knowns;
-             c = continuousTimeMode(knowns);
+             c = inState2(ContinuousTimeMode, fmi2ModelExchange, knowns);
          },
          {[&]() { values2(c); }, [&]() { EXPECT_EQ(fmi2().setTime(c, 0.5), fmi2OK); },
           [&]() { EXPECT_EQ(fmi2().completedIntegratorStep(c, fmi2False, &flag, &flag), fmi2OK); },
