@@ -90,6 +90,10 @@ struct Instance {
     fmi2CallbackFunctions callbacks2{};
     std::uint32_t debugCategories = 0;
     std::vector<KnownFmuState> fmuStates;
+    // FMI 2.0 Model Exchange: the outputs are computed at the first read
+    // after a change.
+    bool modelExchange = false;
+    bool outputsOutdated = false;
     // From FMI 3.0 on: the logMessage given, null for none.
     fmi3LogMessageCallback logMessage = nullptr;
 };
