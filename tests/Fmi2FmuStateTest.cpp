@@ -243,6 +243,10 @@ TEST_F(Fmi2FmuState, FMUstatesOfAnotherInstanceAndNullsAreRefused) {
     EXPECT_EQ(fmi2().serializedFMUstateSize(first, state, &size), fmi2OK);
     std::vector<char> small(size - 1);
     EXPECT_EQ(fmi2().serializeFMUstate(first, state, small.data(), small.size()), fmi2Error);
+    EXPECT_EQ(fmi2().serializedFMUstateSize(first, state, nullptr), fmi2Error);
+    EXPECT_EQ(fmi2().serializeFMUstate(first, state, nullptr, size), fmi2Error);
+    EXPECT_EQ(fmi2().deSerializeFMUstate(first, nullptr, size, &state), fmi2Error);
+    EXPECT_EQ(fmi2().deSerializeFMUstate(first, small.data(), small.size(), nullptr), fmi2Error);
     for (const fmi2Component c : {first, second, third, fourth}) {
         fmi2().freeInstance(c);
     }

@@ -255,6 +255,12 @@ TEST_F(Fmi2StateMachine, NullArraysAndUnknownValueReferencesAreRefused) {
          "%s: Illegal value reference %u."},
         {[&](F2 f, C2 c) { return f.setReal(c, &output, 1, &value); },
          "%s: Variable %u is an output; only parameters and inputs can be set."},
+        {[&](F2 f, C2 c) {
+             const fmi2ValueReference inputThenOutput[] = {output - 1, output};
+             const fmi2Real values[] = {value, value};
+             return f.setReal(c, inputThenOutput, 2, values);
+         },
+         "%s: Variable %u is an output; only parameters and inputs can be set."},
         {[&](F2 f, C2 c) { return f.getInteger(c, &output, 1, &readInteger); },
          "%s: Illegal value reference %u."},
         {[&](F2 f, C2 c) { return f.setRealInputDerivatives(c, &output, 1, nullptr, &value); },
@@ -372,6 +378,11 @@ TEST_F(Fmi2StateMachine, InstantiationRefusals) {
         EXPECT_EQ(logs()[0].status, fmiError);
     }
     EXPECT_EQ(recordingAllocator().requestCount(), 0U);
+    EXPECT_STREQ(fmi2().getVersion(), "2.0");
+    EXPECT_STREQ(fmi2().getTypesPlatform(), "default");
+    const fmi2Component c = instantiate2();
+    EXPECT_EQ(fmi2().setupExperiment(c, fmi2False, 0.0, INFINITY, fmi2False, 0.0), fmi2Error);
+    fmi2().freeInstance(c);
 }
 
 TEST_F(Fmi2StateMachine, OneBlockPerInstanceAndNothingMoreUntilFMUstates) {
@@ -409,6 +420,10 @@ TEST_F(Fmi2StateMachine, DebugLoggingByCategory) {
     const auto traced = [&]() {
         clearLogs();
         EXPECT_EQ(fmi2().doStep(c, 0.0, 0.1, fmi2True), fmi2OK);
+        const fmi2ValueReference first = 0;
+        const fmi2Real value = 1.0;
+        EXPECT_EQ(fmi2().setReal(c, &first, 1, &value), fmi2OK);
+        values2(c);
         return !logs().empty();
     };
     EXPECT_FALSE(traced());
@@ -425,6 +440,12 @@ TEST_F(Fmi2StateMachine, DebugLoggingByCategory) {
     EXPECT_FALSE(traced());
     EXPECT_EQ(fmi2().setDebugLogging(c, fmi2True, 0, nullptr), fmi2OK);
     EXPECT_TRUE(traced());
+    // Traced element by element, up to the one refused.
+    const fmi2ValueReference mixed[] = {0, model().firstOutput, model().realCount()};
+    const fmi2Real values[] = {1.0, 2.0};
+    fmi2Real read[3];
+    EXPECT_EQ(fmi2().setReal(c, mixed, 2, values), fmi2Error);
+    EXPECT_EQ(fmi2().getReal(c, mixed, 3, read), fmi2Error);
     clearLogs();
     EXPECT_EQ(fmi2().setDebugLogging(c, fmi2False, 2, unknown), fmi2Error);
     ASSERT_FALSE(logs().empty());
@@ -436,5 +457,7 @@ TEST_F(Fmi2StateMachine, DebugLoggingByCategory) {
                          {arg("fmi2SetDebugLogging"), arg("logEverything")}},
                         logs().back()));
     EXPECT_EQ(fmi2().setDebugLogging(c, fmi2False, 1, nullptr), fmi2Error);
+    const fmi2String none[] = {nullptr};
+    EXPECT_EQ(fmi2().setDebugLogging(c, fmi2True, 1, none), fmi2Error);
     fmi2().freeInstance(c);
 }

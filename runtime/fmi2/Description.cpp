@@ -49,9 +49,9 @@ void writeUnknown(std::ostream& out, const ModelDefinition& model, ValueReferenc
         << description::repeated("dependent", indices.size()) << "\"/>\n";
 }
 
-// Outputs depend on inputs alone while stepping: a parameter changes only
-// when the master sets it, never within a step. At initialization the
-// parameters are knowns as well.
+// Outputs depend on inputs alone after initialization: a parameter changes
+// only when the master sets it, never within a step or while the master
+// integrates. At initialization the parameters are knowns as well.
 void writeModelStructure(std::ostream& out, const ModelDefinition& model) {
     const std::vector<ValueReference> outputs =
         description::referencesOf(model, ~ValueReferenceSet{0}, {Causality::Output});

@@ -57,7 +57,7 @@ struct Fmi2Instance {
     MachineState state;
     // One bit per entry of kLogCategories: debug logging on for it.
     std::uint32_t debugLogging;
-    // The parameters and inputs: what fmi2SetReal may write.
+    // What fmi2SetReal may write in the current state (enterState).
     ValueReferenceSet settableReals;
     fmi2CallbackFunctions callbacks;
     const char* instanceName;
