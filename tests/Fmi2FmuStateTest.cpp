@@ -38,11 +38,12 @@ class Fmi2FmuState : public Fmi2SlaveTest {
     }
 
     // Bytes in the library's format written for another identity.
-    std::vector<char> bytesOf(const char* identifier, const char* guid, const char* fmiVersion) {
+    std::vector<char> bytesOf(const char* identifier, const char* guid, const char* fmiVersion,
+                              std::uint32_t machineState = 4) {
         std::vector<fmi2Real> values = model().freshValues();
         const ModelDefinition other = identity(identifier, guid);
         std::vector<char> bytes(serializedFmuStateSize(other, fmiVersion));
-        serializeFmuState(other, fmiVersion, {4, 0.0, values.data()},
+        serializeFmuState(other, fmiVersion, {machineState, 0.0, values.data()},
                           reinterpret_cast<unsigned char*>(bytes.data()));
         return bytes;
     }
@@ -219,6 +220,21 @@ TEST_F(Fmi2FmuState, BytesOfAnotherModelVersionOrDamagedAreRefused) {
     expectRefused(truncated,
                   "%s: The serialized FMU state is damaged: its checksum, length or contents do "
                   "not match.");
+    // Checksums right, contents cut short or in no state.
+    const auto summed = [](std::string body) {
+        const std::uint64_t sum = fmuStateFormat_detail::checksumOf(
+            reinterpret_cast<const unsigned char*>(body.data()), body.size());
+        for (int i = 0; i < 8; ++i) {
+            body.push_back(static_cast<char>(sum >> (8 * i)));
+        }
+        return std::vector<char>(body.begin(), body.end());
+    };
+    const std::string name(fmuStateFormat::kName, sizeof fmuStateFormat::kName);
+    const std::string damagedFormat =
+        "%s: The serialized FMU state is damaged: its checksum, length or contents do not match.";
+    expectRefused(summed(name + "\x01"), damagedFormat);
+    expectRefused(summed(name + std::string("\x01\0\0\0", 4) + "2.0"), damagedFormat);
+    expectRefused(bytesOf(identifier.c_str(), guid.c_str(), "2.0", 32), damagedFormat);
     expectRefused(std::vector<char>(64, 'x'),
                   "%s: The bytes are no serialized FMU state of this library (%s).");
     expectRefused(std::vector<char>(3, 'x'),

@@ -84,6 +84,28 @@ const std::vector<Call>& componentCalls() {
              f.freeFMUstate(c, &state);
              return result;
          }},
+        {"fmi2SetFMUstate", kAnyState,
+         [](F f, C c) {
+             fmi2FMUstate state = nullptr;
+             f.getFMUstate(c, &state);
+             const fmi2Status result = f.setFMUstate(c, state);
+             f.freeFMUstate(c, &state);
+             return result;
+         }},
+        {"fmi2SerializeFMUstate", kAnyState,
+         [](F f, C c) {
+             fmi2FMUstate state = nullptr;
+             f.getFMUstate(c, &state);
+             std::size_t size = 0;
+             f.serializedFMUstateSize(c, state, &size);
+             std::vector<fmi2Byte> bytes(size);
+             fmi2Status result = f.serializeFMUstate(c, state, bytes.data(), size);
+             if (result == fmi2OK) {
+                 result = f.deSerializeFMUstate(c, bytes.data(), size, &state);
+             }
+             f.freeFMUstate(c, &state);
+             return result;
+         }},
         {"fmi2FreeFMUstate", kAnyState,
          [](F f, C c) {
              fmi2FMUstate state = nullptr;
@@ -326,7 +348,9 @@ TEST_F(Fmi2StateMachine, StatusQueries) {
     clearLogs();
     EXPECT_EQ(fmi2().getStringStatus(c, fmi2PendingStatus, &text), fmi2Discard);
     EXPECT_EQ(fmi2().getRealStatus(c, fmi2DoStepStatus, &time), fmi2Discard);
-    ASSERT_EQ(logs().size(), 2U);
+    EXPECT_EQ(fmi2().getStatus(c, fmi2PendingStatus, &status), fmi2Discard);
+    EXPECT_EQ(fmi2().getBooleanStatus(c, fmi2DoStepStatus, &terminated), fmi2Discard);
+    ASSERT_EQ(logs().size(), 4U);
     EXPECT_EQ(logs()[0].status, fmiDiscard);
     // A discarded query leaves the instance as it was.
     EXPECT_EQ(fmi2().doStep(c, 0.5, 0.5, fmi2False), fmi2OK);
@@ -340,6 +364,8 @@ TEST_F(Fmi2StateMachine, InstantiationRefusals) {
     noLogger.logger = nullptr;
     fmi2CallbackFunctions noFree = good;
     noFree.freeMemory = nullptr;
+    fmi2CallbackFunctions noAllocate = good;
+    noAllocate.allocateMemory = nullptr;
     EXPECT_EQ(fmi2().instantiate(kName, fmi2CoSimulation, guid.c_str(), nullptr, nullptr, fmi2False,
                                  fmi2False),
               nullptr);
@@ -356,6 +382,8 @@ TEST_F(Fmi2StateMachine, InstantiationRefusals) {
     };
     const std::vector<Case> cases = {
         {kName, fmi2CoSimulation, guid.c_str(), &noFree,
+         "%s: Missing callback function: allocateMemory and freeMemory are required."},
+        {kName, fmi2CoSimulation, guid.c_str(), &noAllocate,
          "%s: Missing callback function: allocateMemory and freeMemory are required."},
         {nullptr, fmi2CoSimulation, guid.c_str(), &good, "%s: Missing instance name."},
         {"", fmi2CoSimulation, guid.c_str(), &good, "%s: Missing instance name."},
@@ -380,7 +408,7 @@ TEST_F(Fmi2StateMachine, InstantiationRefusals) {
     EXPECT_EQ(recordingAllocator().requestCount(), 0U);
     EXPECT_STREQ(fmi2().getVersion(), "2.0");
     EXPECT_STREQ(fmi2().getTypesPlatform(), "default");
-    const fmi2Component c = instantiate2();
+    const fmi2Component c = instantiate2(fmi2True, fmi2ModelExchange);
     EXPECT_EQ(fmi2().setupExperiment(c, fmi2False, 0.0, INFINITY, fmi2False, 0.0), fmi2Error);
     fmi2().freeInstance(c);
 }
