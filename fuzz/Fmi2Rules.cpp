@@ -544,12 +544,11 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
                      nameText,
                      fmiOK,
                      kCallsCategoryName,
-                     "%s: %s, GUID=%s, resource location %s",
-                     {textArgument(kInstantiate),
+                     "%s: GUID=%s, resource location %s, %s instance",
+                     {textArgument(kInstantiate), textArgument(facts.guid),
+                      textArgument(noLocation ? "(none)" : "file:///nowhere"),
                       textArgument(a.fmuType == fmi2ModelExchange ? kModelExchangeName
-                                                                  : kCoSimulationName),
-                      textArgument(facts.guid),
-                      textArgument(noLocation ? "(none)" : "file:///nowhere")},
+                                                                  : kCoSimulationName)},
                      0});
             }
         }
