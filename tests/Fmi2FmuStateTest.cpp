@@ -263,6 +263,10 @@ TEST_F(Fmi2FmuState, FMUstatesOfAnotherInstanceAndNullsAreRefused) {
     EXPECT_EQ(fmi2().serializeFMUstate(first, state, nullptr, size), fmi2Error);
     EXPECT_EQ(fmi2().deSerializeFMUstate(first, nullptr, size, &state), fmi2Error);
     EXPECT_EQ(fmi2().deSerializeFMUstate(first, small.data(), small.size(), nullptr), fmi2Error);
+    EXPECT_EQ(fmi2().serializedFMUstateSize(first, nullptr, &size), fmi2Error);
+    EXPECT_EQ(fmi2().serializeFMUstate(first, nullptr, small.data(), small.size()), fmi2Error);
+    EXPECT_EQ(fmi2().freeFMUstate(first, nullptr), fmi2Error);
+    EXPECT_EQ(fmi2().freeFMUstate(second, &state), fmi2Error);
     for (const fmi2Component c : {first, second, third, fourth}) {
         fmi2().freeInstance(c);
     }

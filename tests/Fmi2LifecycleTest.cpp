@@ -99,12 +99,10 @@ const std::vector<Call>& componentCalls() {
              std::size_t size = 0;
              f.serializedFMUstateSize(c, state, &size);
              std::vector<fmi2Byte> bytes(size);
-             fmi2Status result = f.serializeFMUstate(c, state, bytes.data(), size);
-             if (result == fmi2OK) {
-                 result = f.deSerializeFMUstate(c, bytes.data(), size, &state);
-             }
+             const fmi2Status result = f.serializeFMUstate(c, state, bytes.data(), size);
+             const fmi2Status read = f.deSerializeFMUstate(c, bytes.data(), size, &state);
              f.freeFMUstate(c, &state);
-             return result;
+             return result == fmi2OK ? read : result;
          }},
         {"fmi2FreeFMUstate", kAnyState,
          [](F f, C c) {
@@ -273,6 +271,11 @@ TEST_F(Fmi2StateMachine, NullArraysAndUnknownValueReferencesAreRefused) {
          "%s: Invalid argument %s = NULL."},
         {[&](F2 f, C2 c) { return f.setReal(c, &unknown, 1, &value); },
          "%s: Illegal value reference %u."},
+        {[&](F2 f, C2 c) {
+             const fmi2ValueReference beyondEveryModel = 0xffffffffU;
+             return f.setReal(c, &beyondEveryModel, 1, &value);
+         },
+         "%s: Illegal value reference %u."},
         {[&](F2 f, C2 c) { return f.getReal(c, &unknown, 1, &read); },
          "%s: Illegal value reference %u."},
         {[&](F2 f, C2 c) { return f.setReal(c, &output, 1, &value); },
@@ -408,7 +411,8 @@ TEST_F(Fmi2StateMachine, InstantiationRefusals) {
     EXPECT_EQ(recordingAllocator().requestCount(), 0U);
     EXPECT_STREQ(fmi2().getVersion(), "2.0");
     EXPECT_STREQ(fmi2().getTypesPlatform(), "default");
-    const fmi2Component c = instantiate2(fmi2True, fmi2ModelExchange);
+    const fmi2Component c = fmi2().instantiate(kName, fmi2ModelExchange, guid.c_str(), "file:///",
+                                               &good, fmi2False, fmi2True);
     EXPECT_EQ(fmi2().setupExperiment(c, fmi2False, 0.0, INFINITY, fmi2False, 0.0), fmi2Error);
     fmi2().freeInstance(c);
 }
