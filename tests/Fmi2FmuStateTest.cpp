@@ -234,7 +234,31 @@ TEST_F(Fmi2FmuState, BytesOfAnotherModelVersionOrDamagedAreRefused) {
         "%s: The serialized FMU state is damaged: its checksum, length or contents do not match.";
     expectRefused(summed(name + "\x01"), damagedFormat);
     expectRefused(summed(name + std::string("\x01\0\0\0", 4) + "2.0"), damagedFormat);
-    expectRefused(bytesOf(identifier.c_str(), guid.c_str(), "2.0", 32), damagedFormat);
+    expectRefused(summed(name + std::string("\x01\0\0\0", 4)), damagedFormat);
+    expectRefused(summed(name + std::string("\x02\0\0\0", 4)),
+                  "%s: The serialized FMU state is in format version %u; this library reads "
+                  "version %u.");
+    for (const std::uint32_t noState : {32U, 3U}) {
+        expectRefused(bytesOf(identifier.c_str(), guid.c_str(), "2.0", noState), damagedFormat);
+    }
+    // The body of good bytes cut in the machine state, with another count of
+    // reals, and one byte longer.
+    const std::vector<char> good = bytesOf(identifier.c_str(), guid.c_str(), "2.0");
+    const std::string body(good.begin(), good.end() - 8);
+    const std::size_t counted = body.size() - 8 * model().realCount() - 4;
+    expectRefused(summed(body.substr(0, counted - 10)), damagedFormat);
+    std::string recounted = body;
+    recounted[counted] = static_cast<char>(recounted[counted] + 1);
+    expectRefused(summed(recounted), damagedFormat);
+    expectRefused(summed(body + "x"), damagedFormat);
+    // Refused into an FMU state the master names, which stays as it was.
+    const fmi2Component c = stepComplete();
+    fmi2FMUstate named = nullptr;
+    ASSERT_EQ(fmi2().getFMUstate(c, &named), fmi2OK);
+    const fmi2FMUstate before = named;
+    EXPECT_EQ(fmi2().deSerializeFMUstate(c, recounted.data(), recounted.size(), &named), fmi2Error);
+    EXPECT_EQ(named, before);
+    fmi2().freeInstance(c);
     expectRefused(std::vector<char>(64, 'x'),
                   "%s: The bytes are no serialized FMU state of this library (%s).");
     expectRefused(std::vector<char>(3, 'x'),
@@ -328,7 +352,10 @@ TEST_F(Fmi2DirectionalDerivative, OnlyOutputsByParametersAndInputs) {
     const fmi2Real one = 1.0;
     fmi2Real result = 0.0;
     const std::pair<fmi2ValueReference, fmi2ValueReference> wrong[] = {
-        {parameter, parameter}, {output, output}, {output, model().realCount()}};
+        {parameter, parameter},
+        {output, output},
+        {output, model().realCount()},
+        {model().realCount(), parameter}};
     for (const auto& [unknown, known] : wrong) {
         const fmi2Component c = stepComplete();
         clearLogs();
