@@ -109,8 +109,12 @@ enum class Operation : std::uint8_t {
     Fmi3DoStep,
     Fmi3Inapplicable,
     Fmi3GetVersion,
-    // One of the Model Exchange functions, by a byte into the library's table.
+    // One of the Model Exchange functions of 3.0, by a byte into the
+    // library's table; appended, so that earlier seeds keep their calls.
     Fmi3ModelExchange,
+    // The ten calls of FMI 2.0 Model Exchange, one picked by a byte; appended
+    // as well.
+    Fmi2ModelExchange,
     Count,
 };
 
@@ -118,12 +122,14 @@ constexpr int kOperationCount = static_cast<int>(Operation::Count);
 constexpr Operation kFirstFmi2Operation = Operation::Fmi2Instantiate;
 
 constexpr bool isFmi2(Operation operation) {
-    return operation >= kFirstFmi2Operation && operation <= Operation::Fmi2GetTypesPlatform;
+    return (operation >= kFirstFmi2Operation && operation <= Operation::Fmi2GetTypesPlatform) ||
+           operation == Operation::Fmi2ModelExchange;
 }
 
 constexpr Operation kFirstFmi3Operation = Operation::Fmi3InstantiateCoSimulation;
 constexpr bool isFmi3(Operation operation) {
-    return operation >= kFirstFmi3Operation && operation < Operation::Count;
+    return (operation >= kFirstFmi3Operation && operation <= Operation::Fmi3GetVersion) ||
+           operation == Operation::Fmi3ModelExchange;
 }
 
 // The MXCSR bits a master's thread may run with besides the default: a 2.0
@@ -245,6 +251,26 @@ enum Damage : std::uint8_t {
     kOtherGuid,
     kOtherRealCount,
     kDamageCount,
+};
+
+// A Model Exchange call: a byte picks the function (b % 10, in the order
+// below), and its arguments follow: for fmi2NewDiscreteStates a byte whose
+// bit 0 leaves out eventInfo; for fmi2CompletedIntegratorStep the flag byte,
+// then a byte whose bits 0 and 1 leave out enterEventMode and
+// terminateSimulation; for fmi2SetTime a real; for the state and event
+// indicator arrays an nvr byte, the array of that length, none for a huge one.
+enum ModelExchangeFunction : std::uint8_t {
+    kEnterEventMode,
+    kNewDiscreteStates,
+    kEnterContinuousTimeMode,
+    kCompletedIntegratorStep,
+    kSetTime,
+    kSetContinuousStates,
+    kGetDerivatives,
+    kGetEventIndicators,
+    kGetContinuousStates,
+    kGetNominalsOfContinuousStates,
+    kModelExchangeFunctionCount,
 };
 
 // FMI 3.0 instantiation: a flags byte whose bits ask for what this FMU

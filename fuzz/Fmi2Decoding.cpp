@@ -114,6 +114,38 @@ void runDirectionalDerivative(World& world, Input& in) {
                               knowns.get(), seed.get(), result.get());
 }
 
+void runModelExchange(World& world, Input& in) {
+    const Target t = readTarget(world, in, kVersion);
+    ModelExchangeArguments a;
+    a.function = static_cast<ModelExchangeFunction>(in.byte() % kModelExchangeFunctionCount);
+    std::unique_ptr<double[]> states;
+    switch (a.function) {
+        case kNewDiscreteStates:
+            a.nulls = in.byte();
+            break;
+        case kCompletedIntegratorStep:
+            a.flag = in.byte();
+            a.nulls = in.byte();
+            break;
+        case kSetTime:
+            a.time = in.real();
+            break;
+        case kEnterEventMode:
+        case kEnterContinuousTimeMode:
+            break;
+        default: {
+            bool huge = false;
+            a.count = in.nvr(huge);
+            if (!huge) {
+                states = masterArray<double>(a.count, realFromBits(kUntouchedBits));
+                a.states = states.get();
+            }
+            break;
+        }
+    }
+    callModelExchange(world, t.model, t.slot, t.instance, a);
+}
+
 }  // namespace
 
 void runCall(World& world, Input& in, Operation operation) {
@@ -214,6 +246,9 @@ void runCall(World& world, Input& in, Operation operation) {
             callStatus(world, operation, t.model, t.slot, t.instance, kind, (in.byte() & 1) != 0);
             break;
         }
+        case Operation::Fmi2ModelExchange:
+            runModelExchange(world, in);
+            break;
         case Operation::Fmi2GetVersion:
         case Operation::Fmi2GetTypesPlatform:
             callVersion(world, operation, modelOfTarget(in.byte()));

@@ -5,7 +5,10 @@
 // fmi2FreeInstance leave. Messages carry the master's environment and name
 // their category; the calls are traced only while logCalls is on. The model
 // computes in the floating-point environment it was validated in, and the
-// caller's comes back unchanged.
+// caller's comes back unchanged. A Model Exchange instance has the modes of
+// its own, refuses the calls of co-simulation as a co-simulation instance
+// refuses its calls, and computes its outputs at the first read after a
+// change.
 #include "Fmi2Rules.h"
 
 #include <algorithm>
@@ -42,10 +45,13 @@ constexpr std::uint32_t kCallsBit = 2;
 constexpr std::uint32_t kAllCategoryBits = 3;
 constexpr const char* kCategoryNames[] = {kErrorCategoryName, kCallsCategoryName};
 
+constexpr std::uint32_t kModes = EventMode | ContinuousTimeMode;
 constexpr std::uint32_t kAnyState =
-    Instantiated | InitializationMode | StepComplete | Terminated | Error;
-constexpr std::uint32_t kWritable = Instantiated | InitializationMode | StepComplete;
-constexpr std::uint32_t kReadable = InitializationMode | StepComplete | Terminated | Error;
+    Instantiated | InitializationMode | StepComplete | Terminated | Error | kModes;
+constexpr std::uint32_t kWritable = Instantiated | InitializationMode | StepComplete | kModes;
+constexpr std::uint32_t kReadable = kAnyState & ~Instantiated;
+constexpr const char* kCoSimulationName = "co-simulation";
+constexpr const char* kModelExchangeName = "Model Exchange";
 
 // The one block of an instance: the record, the real values, the name.
 constexpr std::size_t kValuesOffset = roundedToReal(sizeof(Fmi2Instance));
@@ -118,8 +124,10 @@ constexpr const char* kLibraryNames[kModelCount] = {"Halvorn (FMI 2.0)", "Pendra
 class Call : public CheckedCall {
   public:
     Call(World& world, Operation operation, int model, int slot)
-        : CheckedCall(world, {kLibraryNames[model], operationName(operation), slot},
-                      statusesOf(operation), defaultMxcsr | world.callerEnvironment),
+        : Call(world, operationName(operation), statusesOf(operation), model, slot) {}
+    Call(World& world, const char* function, StatusSet statuses, int model, int slot)
+        : CheckedCall(world, {kLibraryNames[model], function, slot}, statuses,
+                      defaultMxcsr | world.callerEnvironment),
           model_(model) {
         if (factsOf(model).flushesToZero) {
             requireFlagsKept();
@@ -141,7 +149,18 @@ class Call : public CheckedCall {
 void checkRecord(Instance& s) {
     const auto& r = *static_cast<const Fmi2Instance*>(s.c);
     const std::string who = std::string(kLibraryNames[s.model]) + " instance \"" + s.name + "\"";
-    checkRecordHead(s, r, who);
+    // A parameter changes only at an event in Model Exchange.
+    ValueReferenceSet settable = ~ValueReferenceSet{0};
+    if (s.state == ContinuousTimeMode) {
+        for (std::uint32_t vr = 0; vr < factsOf(s.model).firstOutput; ++vr) {
+            if (factsOf(s.model).startValues[vr].has_value()) {
+                settable &= ~(ValueReferenceSet{1} << vr);
+            }
+        }
+    }
+    checkRecordHead(s, r, who, settable);
+    require(r.data.modelExchange == s.modelExchange && r.data.outputsOutdated == s.outputsOutdated,
+            [&] { return who + ": interface or outdated outputs differ"; });
     const fmi2CallbackFunctions& given = s.callbacks2;
     require(r.callbacks.logger == given.logger &&
                 r.callbacks.allocateMemory == given.allocateMemory &&
@@ -204,6 +223,23 @@ bool opens(Instance* s, const char* function, std::uint32_t mask, Expectation& e
     return false;
 }
 
+const char* interfaceName(const Instance& s) {
+    return s.modelExchange ? kModelExchangeName : kCoSimulationName;
+}
+
+// A call of one interface only: an instance of the other is refused first.
+bool opensOf(Instance* s, const char* function, std::uint32_t mask, Expectation& e,
+             bool modelExchange) {
+    if (s != nullptr && s->modelExchange != modelExchange) {
+        refuse(*s, e, "%s: Illegal call: this is a %s function, and %s is a %s instance.",
+               {textArgument(function),
+                textArgument(modelExchange ? kModelExchangeName : kCoSimulationName),
+                textArgument(s->name), textArgument(interfaceName(*s))});
+        return false;
+    }
+    return opens(s, function, mask, e);
+}
+
 // Both arrays of a call with elements, reference array first.
 bool arraysGiven(Instance& s, Expectation& e, const char* function, std::size_t n,
                  const void* references, const char* referencesName, const void* values,
@@ -226,16 +262,39 @@ bool arraysGiven(Instance& s, Expectation& e, const char* function, std::size_t 
 
 void writeFreshValues(Instance& s) {
     sharedRules::writeFreshValues(s, Instantiated);
+    s.outputsOutdated = s.modelExchange;
+}
+
+// Model Exchange: the outputs at the values as they stand, computed at a
+// read after a change; false after the test model's refusal.
+bool refreshOutputs(Instance& s, Expectation& e, const char* function) {
+    if (!s.outputsOutdated) {
+        return true;
+    }
+    s.outputsOutdated = false;
+    if (updateAsksToTerminate(s)) {
+        refuse(s, e, "%s: The model requested termination at t=%g.",
+               {textArgument(function), realArgument(s.currentTime)});
+        return false;
+    }
+    return true;
 }
 
 // fmi2SetReal of one element after its nvr trace: only parameters and inputs.
 bool setOne(Instance& s, Expectation& e, std::uint32_t vr, double value) {
     constexpr const char* function = "fmi2SetReal";
-    if (!isParameterOrInput(s.model, vr)) {
+    const bool parameter = vr < s.reals.size() && factsOf(s.model).startValues[vr].has_value() &&
+                           isParameterOrInput(s.model, vr);
+    if (!isParameterOrInput(s.model, vr) || (parameter && s.state == ContinuousTimeMode)) {
         if (vr >= s.reals.size()) {
             refuseReference(s, e, function, vr);
-        } else {
+        } else if (!parameter) {
             refuse(s, e, "%s: Variable %u is an output; only parameters and inputs can be set.",
+                   {textArgument(function), unsignedArgument(vr)});
+        } else {
+            refuse(s, e,
+                   "%s: Variable %u is a parameter; in continuous-time mode only inputs can be "
+                   "set, parameters in event mode.",
                    {textArgument(function), unsignedArgument(vr)});
         }
         return false;
@@ -273,11 +332,13 @@ void expectCallBack(Instance& s, ReentryAction action, Expectation& nested) {
         case kReentrySetReal:
             if (opens(&s, "fmi2SetReal", kWritable, nested)) {
                 trace(s, nested, "fmi2SetReal: nvr = %u", {unsignedArgument(1)});
+                s.outputsOutdated = s.modelExchange;
                 setOne(s, nested, vr, s.reentryValue);
             }
             break;
         case kReentryGetReal:
-            if (opens(&s, "fmi2GetReal", kReadable, nested)) {
+            if (opens(&s, "fmi2GetReal", kReadable, nested) &&
+                refreshOutputs(s, nested, "fmi2GetReal")) {
                 getOne(s, nested, vr, nestedExpected.valueBits);
             }
             break;
@@ -326,6 +387,21 @@ KnownFmuState* acceptFmuState(Instance& s, Expectation& e, const char* function,
                {textArgument(function), pointerArgument(handle)});
     }
     return own;
+}
+
+std::uint32_t statesOf(const Instance& s) {
+    constexpr std::uint32_t shared = Instantiated | InitializationMode | Terminated | Error;
+    return s.modelExchange ? shared | kModes : shared | StepComplete;
+}
+
+// The state serialized bytes were taken in when it is one that only the
+// other interface has, 0 for any other bytes.
+std::uint32_t otherInterfaceState(const Instance& s, int model, const std::vector<char>& bytes) {
+    const fmuStateBytes::Reading any =
+        fmuStateBytes::read(identityOf(model), kAnyState, bytes.data(), bytes.size());
+    const std::uint32_t state = any.content.state;
+    const bool other = any.problem == fmuStateBytes::Problem::None && (state & statesOf(s)) == 0;
+    return other ? state : 0;
 }
 
 std::size_t fmuStateBlockSize(const Instance& s) {
@@ -443,9 +519,10 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
             "%s: Missing callback function: allocateMemory and freeMemory are required.", {});
     } else if (nameText.empty()) {
         refuseInstantiation("%s: Missing instance name.", {});
-    } else if (a.fmuType != fmi2CoSimulation) {
+    } else if (a.fmuType != fmi2CoSimulation && a.fmuType != fmi2ModelExchange) {
         refuseInstantiation(
-            "%s: fmuType %d is not supported: %s is a co-simulation FMU (fmi2CoSimulation = 1).",
+            "%s: fmuType %d is not supported: %s is a Model Exchange "
+            "(fmi2ModelExchange = 0) and co-simulation (fmi2CoSimulation = 1) FMU.",
             {integerArgument(a.fmuType), textArgument(facts.identifier)});
     } else if (!guid) {
         refuseInstantiation("%s: Invalid argument %s = NULL.", {textArgument("fmuGUID")});
@@ -461,15 +538,18 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
         } else {
             created = true;
             if (a.loggingOn != fmi2False) {
-                e.messages.push_back({environment,
-                                      false,
-                                      nameText,
-                                      fmiOK,
-                                      kCallsCategoryName,
-                                      "%s: GUID=%s, resource location %s",
-                                      {textArgument(kInstantiate), textArgument(facts.guid),
-                                       textArgument(noLocation ? "(none)" : "file:///nowhere")},
-                                      0});
+                e.messages.push_back(
+                    {environment,
+                     false,
+                     nameText,
+                     fmiOK,
+                     kCallsCategoryName,
+                     "%s: GUID=%s, resource location %s, %s instance",
+                     {textArgument(kInstantiate), textArgument(facts.guid),
+                      textArgument(noLocation ? "(none)" : "file:///nowhere"),
+                      textArgument(a.fmuType == fmi2ModelExchange ? kModelExchangeName
+                                                                  : kCoSimulationName)},
+                     0});
             }
         }
     }
@@ -499,6 +579,7 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
     s.name = nameText;
     s.callbacks2 = given;
     s.debugCategories = a.loggingOn != fmi2False ? kAllCategoryBits : 0U;
+    s.modelExchange = a.fmuType == fmi2ModelExchange;
     writeFreshValues(s);
     s.blocks = {c};
     world.slots[library][slot] = s;
@@ -591,7 +672,9 @@ void callPlain(World& world, Operation operation, int model, int slot, Instance*
         case Operation::Fmi2ExitInitializationMode:
             if (opens(s, function, InitializationMode, e)) {
                 trace(*s, e, function);
-                if (updateAsksToTerminate(*s)) {
+                if (s->modelExchange) {
+                    s->state = EventMode;
+                } else if (updateAsksToTerminate(*s)) {
                     refuse(*s, e, "%s: The model requested termination at t=%g.",
                            {textArgument(function), realArgument(s->currentTime)});
                 } else {
@@ -601,7 +684,7 @@ void callPlain(World& world, Operation operation, int model, int slot, Instance*
             status = call.fmi().exitInitializationMode(c);
             break;
         case Operation::Fmi2Terminate:
-            if (opens(s, function, StepComplete, e)) {
+            if (opens(s, function, StepComplete | kModes, e)) {
                 trace(*s, e, function);
                 s->state = Terminated;
             }
@@ -617,7 +700,7 @@ void callPlain(World& world, Operation operation, int model, int slot, Instance*
             break;
         default:
             // There is never a step in progress to cancel.
-            opens(s, function, 0, e);
+            opensOf(s, function, 0, e, false);
             status = call.fmi().cancelStep(c);
             break;
     }
@@ -632,6 +715,7 @@ void callSetReal(World& world, int model, int slot, Instance* s, std::size_t nvr
     if (opens(s, function, kWritable, e) &&
         arraysGiven(*s, e, function, nvr, vr, "vr[]", value, "value[]")) {
         trace(*s, e, "fmi2SetReal: nvr = %u", {unsignedArgument(static_cast<unsigned>(nvr))});
+        s->outputsOutdated = s->modelExchange;
         for (std::size_t i = 0; i < nvr && setOne(*s, e, vr[i], value[i]); ++i) {
         }
     }
@@ -645,7 +729,8 @@ void callGetReal(World& world, int model, int slot, Instance* s, std::size_t nvr
     Expectation e;
     std::vector<std::uint64_t> expectedBits = bitsBefore(value, nvr);
     if (opens(s, function, kReadable, e) &&
-        arraysGiven(*s, e, function, nvr, vr, "vr[]", value, "value[]")) {
+        arraysGiven(*s, e, function, nvr, vr, "vr[]", value, "value[]") &&
+        refreshOutputs(*s, e, function)) {
         for (std::size_t i = 0; i < nvr && getOne(*s, e, vr[i], expectedBits[i]); ++i) {
         }
     }
@@ -659,7 +744,7 @@ void callOtherType(World& world, Operation operation, int model, int slot, Insta
     const bool isSet = operation <= Operation::Fmi2SetString;
     Call call(world, operation, model, slot);
     Expectation e;
-    if (opens(s, function, isSet ? kWritable : kReadable, e) &&
+    if (opens(s, function, isSet ? kWritable & ~ContinuousTimeMode : kReadable, e) &&
         arraysGiven(*s, e, function, nvr, vr, "vr[]", value, "value[]")) {
         trace(*s, e, "%s: nvr = %u",
               {textArgument(function), unsignedArgument(static_cast<unsigned>(nvr))});
@@ -711,8 +796,13 @@ void callGetFmuState(World& world, int model, int slot, Instance* s, FmuStateCho
             refuseNull(*s, e, function, "FMUstate");
         } else {
             trace(*s, e, "%s: FMUstate %p", {textArgument(function), pointerArgument(handle)});
-            taken = {handle, static_cast<std::uint32_t>(s->state), s->currentTime, s->reals};
-            if (handle != nullptr) {
+            const auto state = static_cast<std::uint32_t>(s->state);
+            // The outputs it holds are those a read would give.
+            const bool refreshed = state == Instantiated || refreshOutputs(*s, e, function);
+            taken = {handle, state, s->currentTime, s->reals};
+            if (!refreshed) {
+                // Refused.
+            } else if (handle != nullptr) {
                 written = acceptFmuState(*s, e, function, handle);
             } else {
                 requests.emplace_back(1, fmuStateBlockSize(*s));
@@ -750,6 +840,7 @@ void callSetFmuState(World& world, int model, int slot, Instance* s, FmuStateCho
         trace(*s, e, "%s: FMUstate %p", {textArgument(function), pointerArgument(handle)});
         if (const KnownFmuState* own = acceptFmuState(*s, e, function, handle)) {
             restoreFmuState(*s, *own);
+            s->outputsOutdated = s->modelExchange;
         }
     }
     call.check(call.fmi().setFMUstate(componentOf(s), handle), e);
@@ -875,6 +966,13 @@ void callDeSerialize(World& world, int model, int slot, Instance* s, FmuStateCho
             refuseNull(*s, e, function, "serializedState[]");
         } else if (nullPointer) {
             refuseNull(*s, e, function, "FMUstate");
+        } else if (const std::uint32_t other = otherInterfaceState(*s, model, bytes.bytes)) {
+            refuse(*s, e,
+                   "%s: The serialized FMU state was taken in %s, a state of %s instances only; "
+                   "%s is a %s instance.",
+                   {textArgument(function), textArgument(stateName(other, "step complete")),
+                    textArgument(s->modelExchange ? kCoSimulationName : kModelExchangeName),
+                    textArgument(s->name), textArgument(interfaceName(*s))});
         } else {
             bool target = false;
             if (handle != nullptr) {
@@ -890,7 +988,7 @@ void callDeSerialize(World& world, int model, int slot, Instance* s, FmuStateCho
                 }
             }
             if (target) {
-                reading = fmuStateBytes::read(identityOf(model), kAnyState, bytes.bytes.data(),
+                reading = fmuStateBytes::read(identityOf(model), statesOf(*s), bytes.bytes.data(),
                                               bytes.bytes.size());
                 freshGoesBack = fresh && reading.problem != fmuStateBytes::Problem::None;
                 refuseReading(*s, e, reading);
@@ -987,7 +1085,8 @@ void callDerivatives(World& world, Operation operation, int model, int slot, Ins
     const char* const function = operationName(operation);
     Call call(world, operation, model, slot);
     Expectation e;
-    if (opens(s, function, isSet ? kWritable : StepComplete | Terminated | Error, e)) {
+    if (opensOf(s, function, isSet ? kWritable & ~kModes : StepComplete | Terminated | Error, e,
+                false)) {
         trace(*s, e, "%s: nvr = %u",
               {textArgument(function), unsignedArgument(static_cast<unsigned>(nvr))});
         if (nvr > 0) {
@@ -1012,7 +1111,7 @@ void callDoStep(World& world, int model, int slot, Instance* s, fmi2Real communi
                 fmi2Real stepSize, fmi2Boolean noSetPrior) {
     Call call(world, Operation::Fmi2DoStep, model, slot);
     Expectation e;
-    if (opens(s, "fmi2DoStep", StepComplete, e)) {
+    if (opensOf(s, "fmi2DoStep", StepComplete, e, false)) {
         if (!isAcceptedStep(communicationPoint, stepSize)) {
             refuse(*s, e,
                    "fmi2DoStep: A step needs a finite communication point and a finite, positive "
@@ -1042,7 +1141,7 @@ void callStatus(World& world, Operation operation, int model, int slot, Instance
     Call call(world, operation, model, slot);
     Expectation e;
     bool answers = false;
-    if (opens(s, function, StepComplete | Terminated, e)) {
+    if (opensOf(s, function, StepComplete | Terminated, e, false)) {
         if (nullValue) {
             refuseNull(*s, e, function, "value");
         } else {
@@ -1096,6 +1195,118 @@ void callStatus(World& world, Operation operation, int model, int slot, Instance
     require(written == answers, [&] {
         return std::string(function) + (answers ? " did not write" : " wrote") + " its value";
     });
+}
+
+void callModelExchange(World& world, int model, int slot, Instance* s,
+                       const ModelExchangeArguments& a) {
+    struct Rule {
+        const char* function;
+        std::uint32_t mask;
+        const char* countName;  // of the calls with an array, or null
+        const char* what;
+    };
+    constexpr std::uint32_t kInitialized = kReadable & ~StepComplete;
+    static const Rule rules[kModelExchangeFunctionCount] = {
+        {"fmi2EnterEventMode", kModes, nullptr, nullptr},
+        {"fmi2NewDiscreteStates", EventMode, nullptr, nullptr},
+        {"fmi2EnterContinuousTimeMode", EventMode, nullptr, nullptr},
+        {"fmi2CompletedIntegratorStep", ContinuousTimeMode, nullptr, nullptr},
+        {"fmi2SetTime", kModes, nullptr, nullptr},
+        {"fmi2SetContinuousStates", ContinuousTimeMode, "nx", "continuous states"},
+        {"fmi2GetDerivatives", kInitialized, "nx", "continuous states"},
+        {"fmi2GetEventIndicators", kInitialized, "ni", "event indicators"},
+        {"fmi2GetContinuousStates", kInitialized, "nx", "continuous states"},
+        {"fmi2GetNominalsOfContinuousStates", kInitialized | Instantiated, "nx",
+         "continuous states"},
+    };
+    const Rule& rule = rules[a.function];
+    Call call(world, rule.function, statusSet({fmiOK, fmiError}), model, slot);
+    Expectation e;
+    fmi2EventInfo info{3, 3, 3, 3, 3, -1.0};
+    fmi2Boolean flags[2] = {3, 3};
+    const bool answers = opensOf(s, rule.function, rule.mask, e, true);
+    if (answers && rule.countName != nullptr) {
+        const auto count = static_cast<unsigned>(a.count);
+        trace(*s, e, "%s: %s = %u",
+              {textArgument(rule.function), textArgument(rule.countName), unsignedArgument(count)});
+        if (a.count != 0) {
+            refuse(*s, e, "%s: %s = %u, but %s has no %s (%s = 0).",
+                   {textArgument(rule.function), textArgument(rule.countName),
+                    unsignedArgument(count), textArgument(factsOf(model).identifier),
+                    textArgument(rule.what), textArgument(rule.countName)});
+        }
+    } else if (answers && a.function == kNewDiscreteStates && (a.nulls & 1) != 0) {
+        refuseNull(*s, e, rule.function, "eventInfo");
+    } else if (answers && a.function == kCompletedIntegratorStep && (a.nulls & 3) != 0) {
+        refuseNull(*s, e, rule.function,
+                   (a.nulls & 1) != 0 ? "enterEventMode" : "terminateSimulation");
+    } else if (answers && a.function == kCompletedIntegratorStep) {
+        trace(*s, e, "%s: noSetFMUStatePriorToCurrentPoint = fmi2%s",
+              {textArgument(rule.function), textArgument(a.flag != fmi2False ? "True" : "False")});
+    } else if (answers && a.function == kSetTime) {
+        trace(*s, e, "%s: time = %.16g", {textArgument(rule.function), realArgument(a.time)});
+        if (!std::isfinite(a.time)) {
+            refuse(*s, e, "%s: The time %g is not finite.",
+                   {textArgument(rule.function), realArgument(a.time)});
+        } else {
+            s->currentTime = a.time;
+        }
+    } else if (answers) {
+        trace(*s, e, rule.function);
+        if (a.function != kNewDiscreteStates) {
+            s->state = a.function == kEnterEventMode ? EventMode : ContinuousTimeMode;
+        }
+    }
+    const fmi2Component c = componentOf(s);
+    const Fmi2Functions& f = call.fmi();
+    fmi2Status status = fmi2OK;
+    switch (a.function) {
+        case kEnterEventMode:
+            status = f.enterEventMode(c);
+            break;
+        case kNewDiscreteStates:
+            status = f.newDiscreteStates(c, (a.nulls & 1) != 0 ? nullptr : &info);
+            break;
+        case kEnterContinuousTimeMode:
+            status = f.enterContinuousTimeMode(c);
+            break;
+        case kCompletedIntegratorStep:
+            status = f.completedIntegratorStep(c, a.flag, (a.nulls & 1) != 0 ? nullptr : &flags[0],
+                                               (a.nulls & 2) != 0 ? nullptr : &flags[1]);
+            break;
+        case kSetTime:
+            status = f.setTime(c, a.time);
+            break;
+        case kSetContinuousStates:
+            status = f.setContinuousStates(c, a.states, a.count);
+            break;
+        case kGetDerivatives:
+            status = f.getDerivatives(c, a.states, a.count);
+            break;
+        case kGetEventIndicators:
+            status = f.getEventIndicators(c, a.states, a.count);
+            break;
+        case kGetContinuousStates:
+            status = f.getContinuousStates(c, a.states, a.count);
+            break;
+        default:
+            status = f.getNominalsOfContinuousStates(c, a.states, a.count);
+            break;
+    }
+    call.check(status, e);
+    // Nothing happens: no iteration, event, termination or time event.
+    const bool informs = e.status == fmiOK && rule.countName == nullptr;
+    require(!informs || a.function != kNewDiscreteStates ||
+                (info.newDiscreteStatesNeeded | info.terminateSimulation |
+                 info.nominalsOfContinuousStatesChanged | info.valuesOfContinuousStatesChanged |
+                 info.nextEventTimeDefined) == fmi2False,
+            [] { return std::string("fmi2NewDiscreteStates: asks for more"); });
+    require(!informs || a.function != kCompletedIntegratorStep || (flags[0] | flags[1]) == 0,
+            [] { return std::string("fmi2CompletedIntegratorStep: asks for an event"); });
+    if (a.states != nullptr) {
+        requireValues(rule.function, "the array", a.states,
+                      std::vector<std::uint64_t>(a.count, kUntouchedBits));
+    }
 }
 
 void callVersion(World& world, Operation operation, int model) {

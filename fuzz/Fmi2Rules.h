@@ -83,6 +83,18 @@ void callDoStep(World& world, int model, int slot, Instance* s, fmi2Real communi
 // One of the five status queries.
 void callStatus(World& world, Operation operation, int model, int slot, Instance* s, int kind,
                 bool nullValue);
+// One of the Model Exchange calls, with what CallEncoding.h reads for it;
+// `states` has `count` elements, or is null.
+struct ModelExchangeArguments {
+    ModelExchangeFunction function = kEnterEventMode;
+    std::uint8_t nulls = 0;
+    fmi2Boolean flag = fmi2False;
+    fmi2Real time = 0.0;
+    std::size_t count = 0;
+    fmi2Real* states = nullptr;
+};
+void callModelExchange(World& world, int model, int slot, Instance* s,
+                       const ModelExchangeArguments& a);
 // fmi2GetVersion or fmi2GetTypesPlatform.
 void callVersion(World& world, Operation operation, int model);
 

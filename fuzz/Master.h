@@ -90,9 +90,10 @@ struct Instance {
     fmi2CallbackFunctions callbacks2{};
     std::uint32_t debugCategories = 0;
     std::vector<KnownFmuState> fmuStates;
-    // From FMI 3.0 on: the logMessage given, null for none; a Model Exchange
-    // instance, and whether its outputs wait for the next read.
+    // From FMI 3.0 on: the logMessage given, null for none.
     fmi3LogMessageCallback logMessage = nullptr;
+    // From FMI 2.0 on: a Model Exchange instance, and whether its outputs
+    // wait for the next read.
     bool modelExchange = false;
     bool outputsOutdated = false;
 };

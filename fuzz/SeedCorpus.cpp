@@ -171,6 +171,17 @@ class Sequence {
         }
         return *this;
     }
+    // A Model Exchange call with its argument bytes as CallEncoding.h has them.
+    Sequence& modelExchange2(int model, int slot, ModelExchangeFunction function,
+                             std::initializer_list<std::uint8_t> arguments = {}) {
+        operation(Operation::Fmi2ModelExchange);
+        byte(targetByte(model, slot));
+        byte(function);
+        for (const std::uint8_t b : arguments) {
+            byte(b);
+        }
+        return *this;
+    }
     Sequence& callerEnvironment(std::uint8_t index) {
         operation(Operation::CallerEnvironment);
         byte(index);
@@ -872,6 +883,41 @@ Sequence instantiationFaults2() {
     return s;
 }
 
+// Model Exchange on a 2.0 library: every mode, the counts of no states,
+// outputs read after sets, FMU states across interfaces, and the calls of
+// each interface on an instance of the other.
+Sequence modelExchange2(int model) {
+    InstantiateOptions exchange;
+    exchange.fmuType = kRawFmuType;
+    Sequence s;
+    s.instantiate2(model, 0, exchange)
+        .modelExchange2(model, 0, kGetNominalsOfContinuousStates, {0});
+    s.stepComplete2(model, 0, {0, 1}, {1.0, 0.5}).getAll(model, 0, Operation::Fmi2GetReal);
+    s.modelExchange2(model, 0, kNewDiscreteStates, {0})
+        .modelExchange2(model, 0, kEnterContinuousTimeMode)
+        .modelExchange2(model, 0, kSetTime, {0})
+        .setReal(model, 0, {1}, {-0.25}, 0, Operation::Fmi2SetReal)
+        .getAll(model, 0, Operation::Fmi2GetReal)
+        .modelExchange2(model, 0, kCompletedIntegratorStep, {1, 0});
+    for (const auto function :
+         {kSetContinuousStates, kGetDerivatives, kGetEventIndicators, kGetContinuousStates}) {
+        s.modelExchange2(model, 0, function, {0});
+    }
+    s.fmuState(Operation::Fmi2GetFMUstate, model, 0, 0)
+        .fmuState(Operation::Fmi2SerializeFMUstate, model, 0, 1)
+        .modelExchange2(model, 0, kEnterEventMode)
+        .instantiate2(model, 1)
+        .stepComplete2(model, 1)
+        .deSerializeSerialized(model, 1, 0)
+        .modelExchange2(model, 1, kSetTime, {0})
+        .doStep(model, 0, 0.0, 0.1, 1, Operation::Fmi2DoStep)
+        .deSerializeSerialized(model, 0, 0)
+        .fmuState(Operation::Fmi2SetFMUstate, model, 0, 1)
+        .modelExchange2(model, 0, kGetDerivatives, {1})
+        .simple(Operation::Fmi2Reset, model, 0);
+    return s;
+}
+
 // FMU states of every kind passed everywhere, and bytes damaged every way.
 Sequence fmuStates2() {
     Sequence s;
@@ -1259,6 +1305,11 @@ int main(int argc, char** argv) {
     ok = write(directory, "fmi2-every-call-every-state", everyCallEveryState2()) && ok;
     ok = write(directory, "fmi2-instantiation-faults", instantiationFaults2()) && ok;
     ok = write(directory, "fmi2-fmu-states", fmuStates2()) && ok;
+    for (const int model : {kHalvorn, kPendrake}) {
+        ok = write(directory, std::string("fmi2-model-exchange-") + kModelIdentifiers[model],
+                   modelExchange2(model)) &&
+             ok;
+    }
     ok = write(directory, "fmi2-stepping-edges-Pendrake", steppingEdges2()) && ok;
     ok = write(directory, "fmi2-logger-calls-back", loggerCallsBack2()) && ok;
     ok = write(directory, "fmi2-caller-environments", callerEnvironments2()) && ok;

@@ -19,52 +19,43 @@ class Fmi2FmuState : public Fmi2SlaveTest {
         return bytes;
     }
 
+    // The model's definition as serialized bytes know it, under any identity.
+    ModelDefinition identity(const char* identifier, const char* guid) const {
+        return {identifier,
+                guid,
+                "",
+                "",
+                model().realCount(),
+                0,
+                0,
+                0,
+                0,
+                nullptr,
+                SubstepRule::DivideByTen,
+                FloatingPointMode::Inherited,
+                nullptr,
+                nullptr,
+                nullptr};
+    }
+
     // Bytes in the library's format written for another identity.
-    std::vector<char> bytesOf(const char* identifier, const char* guid, const char* fmiVersion) {
+    std::vector<char> bytesOf(const char* identifier, const char* guid, const char* fmiVersion,
+                              std::uint32_t machineState = 4) {
         std::vector<fmi2Real> values = model().freshValues();
-        const ModelDefinition other{identifier,
-                                    guid,
-                                    "",
-                                    "",
-                                    model().realCount(),
-                                    0,
-                                    0,
-                                    0,
-                                    0,
-                                    nullptr,
-                                    SubstepRule::DivideByTen,
-                                    FloatingPointMode::Inherited,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr};
+        const ModelDefinition other = identity(identifier, guid);
         std::vector<char> bytes(serializedFmuStateSize(other, fmiVersion));
-        serializeFmuState(other, fmiVersion, {4, 0.0, values.data()},
+        serializeFmuState(other, fmiVersion, {machineState, 0.0, values.data()},
                           reinterpret_cast<unsigned char*>(bytes.data()));
         return bytes;
     }
 
     // The machine state, time and values that serialized bytes hold.
     FmuStateContent contentOf(const std::vector<char>& bytes, std::vector<fmi2Real>& values) {
-        const ModelDefinition own{model().identifier.c_str(),
-                                  model().guid.c_str(),
-                                  "",
-                                  "",
-                                  model().realCount(),
-                                  0,
-                                  0,
-                                  0,
-                                  0,
-                                  nullptr,
-                                  SubstepRule::DivideByTen,
-                                  FloatingPointMode::Inherited,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr};
         values.assign(model().realCount(), 0.0);
         FmuStateContent content{0, 0.0, values.data()};
-        EXPECT_EQ(deserializeFmuState(own, "2.0", ~0U,
-                                      reinterpret_cast<const unsigned char*>(bytes.data()),
-                                      bytes.size(), content)
+        EXPECT_EQ(deserializeFmuState(
+                      identity(model().identifier.c_str(), model().guid.c_str()), "2.0", ~0U,
+                      reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), content)
                       .problem,
                   FmuStateProblem::None);
         return content;
@@ -230,6 +221,45 @@ TEST_F(Fmi2FmuState, BytesOfAnotherModelVersionOrDamagedAreRefused) {
     expectRefused(truncated,
                   "%s: The serialized FMU state is damaged: its checksum, length or contents do "
                   "not match.");
+    // Checksums right, contents cut short or in no state.
+    const auto summed = [](std::string body) {
+        const std::uint64_t sum = fmuStateFormat_detail::checksumOf(
+            reinterpret_cast<const unsigned char*>(body.data()), body.size());
+        for (int i = 0; i < 8; ++i) {
+            body.push_back(static_cast<char>(sum >> (8 * i)));
+        }
+        return std::vector<char>(body.begin(), body.end());
+    };
+    const std::string name(fmuStateFormat::kName, sizeof fmuStateFormat::kName);
+    const std::string damagedFormat =
+        "%s: The serialized FMU state is damaged: its checksum, length or contents do not match.";
+    expectRefused(summed(name + "\x01"), damagedFormat);
+    expectRefused(summed(name + std::string("\x01\0\0\0", 4) + "2.0"), damagedFormat);
+    expectRefused(summed(name + std::string("\x01\0\0\0", 4)), damagedFormat);
+    expectRefused(summed(name + std::string("\x02\0\0\0", 4)),
+                  "%s: The serialized FMU state is in format version %u; this library reads "
+                  "version %u.");
+    for (const std::uint32_t noState : {32U, 3U}) {
+        expectRefused(bytesOf(identifier.c_str(), guid.c_str(), "2.0", noState), damagedFormat);
+    }
+    // The body of good bytes cut in the machine state, with another count of
+    // reals, and one byte longer.
+    const std::vector<char> good = bytesOf(identifier.c_str(), guid.c_str(), "2.0");
+    const std::string body(good.begin(), good.end() - 8);
+    const std::size_t counted = body.size() - 8 * model().realCount() - 4;
+    expectRefused(summed(body.substr(0, counted - 10)), damagedFormat);
+    std::string recounted = body;
+    recounted[counted] = static_cast<char>(recounted[counted] + 1);
+    expectRefused(summed(recounted), damagedFormat);
+    expectRefused(summed(body + "x"), damagedFormat);
+    // Refused into an FMU state the master names, which stays as it was.
+    const fmi2Component c = stepComplete();
+    fmi2FMUstate named = nullptr;
+    ASSERT_EQ(fmi2().getFMUstate(c, &named), fmi2OK);
+    const fmi2FMUstate before = named;
+    EXPECT_EQ(fmi2().deSerializeFMUstate(c, recounted.data(), recounted.size(), &named), fmi2Error);
+    EXPECT_EQ(named, before);
+    fmi2().freeInstance(c);
     expectRefused(std::vector<char>(64, 'x'),
                   "%s: The bytes are no serialized FMU state of this library (%s).");
     expectRefused(std::vector<char>(3, 'x'),
@@ -254,6 +284,14 @@ TEST_F(Fmi2FmuState, FMUstatesOfAnotherInstanceAndNullsAreRefused) {
     EXPECT_EQ(fmi2().serializedFMUstateSize(first, state, &size), fmi2OK);
     std::vector<char> small(size - 1);
     EXPECT_EQ(fmi2().serializeFMUstate(first, state, small.data(), small.size()), fmi2Error);
+    EXPECT_EQ(fmi2().serializedFMUstateSize(first, state, nullptr), fmi2Error);
+    EXPECT_EQ(fmi2().serializeFMUstate(first, state, nullptr, size), fmi2Error);
+    EXPECT_EQ(fmi2().deSerializeFMUstate(first, nullptr, size, &state), fmi2Error);
+    EXPECT_EQ(fmi2().deSerializeFMUstate(first, small.data(), small.size(), nullptr), fmi2Error);
+    EXPECT_EQ(fmi2().serializedFMUstateSize(first, nullptr, &size), fmi2Error);
+    EXPECT_EQ(fmi2().serializeFMUstate(first, nullptr, small.data(), small.size()), fmi2Error);
+    EXPECT_EQ(fmi2().freeFMUstate(first, nullptr), fmi2Error);
+    EXPECT_EQ(fmi2().freeFMUstate(second, &state), fmi2Error);
     for (const fmi2Component c : {first, second, third, fourth}) {
         fmi2().freeInstance(c);
     }
@@ -267,7 +305,9 @@ TEST_F(Fmi2DirectionalDerivative, ExactPartialDerivativesSummedInTheOrderOfTheKn
     for (unsigned seed = 10; seed < 40; ++seed) {
         const std::vector<fmi2Real> values = randomKnowns(seed);
         // Alike in both interfaces.
-        const fmi2Component c = seed % 2 == 0 ? stepComplete(values) : continuousTimeMode(values);
+        const fmi2Component c = seed % 2 == 0
+                                    ? stepComplete(values)
+                                    : inState2(ContinuousTimeMode, fmi2ModelExchange, values);
         std::vector<fmi2Real> seeds(knowns.size());
         for (std::size_t j = 0; j < seeds.size(); ++j) {
             seeds[j] = 0.25 * static_cast<double>(j + seed % 3) - 0.5;
@@ -312,7 +352,10 @@ TEST_F(Fmi2DirectionalDerivative, OnlyOutputsByParametersAndInputs) {
     const fmi2Real one = 1.0;
     fmi2Real result = 0.0;
     const std::pair<fmi2ValueReference, fmi2ValueReference> wrong[] = {
-        {parameter, parameter}, {output, output}, {output, model().realCount()}};
+        {parameter, parameter},
+        {output, output},
+        {output, model().realCount()},
+        {model().realCount(), parameter}};
     for (const auto& [unknown, known] : wrong) {
         const fmi2Component c = stepComplete();
         clearLogs();

@@ -3,7 +3,6 @@
 // master's memory, and debug logging by category.
 #include <cmath>
 #include <functional>
-#include <set>
 #include <string>
 
 #include "Fmi2SlaveTest.h"
@@ -85,6 +84,26 @@ const std::vector<Call>& componentCalls() {
              f.freeFMUstate(c, &state);
              return result;
          }},
+        {"fmi2SetFMUstate", kAnyState,
+         [](F f, C c) {
+             fmi2FMUstate state = nullptr;
+             f.getFMUstate(c, &state);
+             const fmi2Status result = f.setFMUstate(c, state);
+             f.freeFMUstate(c, &state);
+             return result;
+         }},
+        {"fmi2SerializeFMUstate", kAnyState,
+         [](F f, C c) {
+             fmi2FMUstate state = nullptr;
+             f.getFMUstate(c, &state);
+             std::size_t size = 0;
+             f.serializedFMUstateSize(c, state, &size);
+             std::vector<fmi2Byte> bytes(size);
+             const fmi2Status result = f.serializeFMUstate(c, state, bytes.data(), size);
+             const fmi2Status read = f.deSerializeFMUstate(c, bytes.data(), size, &state);
+             f.freeFMUstate(c, &state);
+             return result == fmi2OK ? read : result;
+         }},
         {"fmi2FreeFMUstate", kAnyState,
          [](F f, C c) {
              fmi2FMUstate state = nullptr;
@@ -117,31 +136,16 @@ const std::vector<Call>& componentCalls() {
     return calls;
 }
 
-// The calls of one interface only; the others are both interfaces' calls.
+// The interface a call belongs to alone, by the states it is allowed in:
+// those of co-simulation's stepping or of Model Exchange's modes, not both;
+// the calls that step in neither (cancelling) are co-simulation's.
 const char* interfaceOnly(const Call& call) {
-    static const std::set<std::string> coSimulation = {"fmi2SetRealInputDerivatives",
-                                                       "fmi2GetRealOutputDerivatives",
-                                                       "fmi2DoStep",
-                                                       "fmi2CancelStep",
-                                                       "fmi2GetStatus",
-                                                       "fmi2GetRealStatus",
-                                                       "fmi2GetIntegerStatus",
-                                                       "fmi2GetBooleanStatus",
-                                                       "fmi2GetStringStatus"};
-    if (coSimulation.count(call.name) != 0) {
-        return "co-simulation";
+    const bool coSimulation = (call.allowedIn & Stepping) != 0 || call.allowedIn == 0;
+    const bool modelExchange = (call.allowedIn & kRunning) != 0;
+    if (coSimulation == modelExchange) {
+        return nullptr;
     }
-    static const std::set<std::string> modelExchange = {"fmi2EnterEventMode",
-                                                        "fmi2NewDiscreteStates",
-                                                        "fmi2EnterContinuousTimeMode",
-                                                        "fmi2CompletedIntegratorStep",
-                                                        "fmi2SetTime",
-                                                        "fmi2SetContinuousStates",
-                                                        "fmi2GetDerivatives",
-                                                        "fmi2GetEventIndicators",
-                                                        "fmi2GetContinuousStates",
-                                                        "fmi2GetNominalsOfContinuousStates"};
-    return modelExchange.count(call.name) != 0 ? "Model Exchange" : nullptr;
+    return coSimulation ? "co-simulation" : "Model Exchange";
 }
 
 const char* interfaceName(fmi2Type type) {
@@ -267,9 +271,20 @@ TEST_F(Fmi2StateMachine, NullArraysAndUnknownValueReferencesAreRefused) {
          "%s: Invalid argument %s = NULL."},
         {[&](F2 f, C2 c) { return f.setReal(c, &unknown, 1, &value); },
          "%s: Illegal value reference %u."},
+        {[&](F2 f, C2 c) {
+             const fmi2ValueReference beyondEveryModel = 0xffffffffU;
+             return f.setReal(c, &beyondEveryModel, 1, &value);
+         },
+         "%s: Illegal value reference %u."},
         {[&](F2 f, C2 c) { return f.getReal(c, &unknown, 1, &read); },
          "%s: Illegal value reference %u."},
         {[&](F2 f, C2 c) { return f.setReal(c, &output, 1, &value); },
+         "%s: Variable %u is an output; only parameters and inputs can be set."},
+        {[&](F2 f, C2 c) {
+             const fmi2ValueReference inputThenOutput[] = {output - 1, output};
+             const fmi2Real values[] = {value, value};
+             return f.setReal(c, inputThenOutput, 2, values);
+         },
          "%s: Variable %u is an output; only parameters and inputs can be set."},
         {[&](F2 f, C2 c) { return f.getInteger(c, &output, 1, &readInteger); },
          "%s: Illegal value reference %u."},
@@ -306,7 +321,8 @@ TEST_F(Fmi2StateMachine, NullArraysAndUnknownValueReferencesAreRefused) {
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.format);
-        const fmi2Component c = test.modelExchange ? continuousTimeMode() : stepComplete();
+        const fmi2Component c =
+            test.modelExchange ? inState2(ContinuousTimeMode, fmi2ModelExchange) : stepComplete();
         clearLogs();
         EXPECT_EQ(test.call(fmi2(), c), fmi2Error);
         ASSERT_EQ(logs().size(), 1U);
@@ -335,7 +351,9 @@ TEST_F(Fmi2StateMachine, StatusQueries) {
     clearLogs();
     EXPECT_EQ(fmi2().getStringStatus(c, fmi2PendingStatus, &text), fmi2Discard);
     EXPECT_EQ(fmi2().getRealStatus(c, fmi2DoStepStatus, &time), fmi2Discard);
-    ASSERT_EQ(logs().size(), 2U);
+    EXPECT_EQ(fmi2().getStatus(c, fmi2PendingStatus, &status), fmi2Discard);
+    EXPECT_EQ(fmi2().getBooleanStatus(c, fmi2DoStepStatus, &terminated), fmi2Discard);
+    ASSERT_EQ(logs().size(), 4U);
     EXPECT_EQ(logs()[0].status, fmiDiscard);
     // A discarded query leaves the instance as it was.
     EXPECT_EQ(fmi2().doStep(c, 0.5, 0.5, fmi2False), fmi2OK);
@@ -349,6 +367,8 @@ TEST_F(Fmi2StateMachine, InstantiationRefusals) {
     noLogger.logger = nullptr;
     fmi2CallbackFunctions noFree = good;
     noFree.freeMemory = nullptr;
+    fmi2CallbackFunctions noAllocate = good;
+    noAllocate.allocateMemory = nullptr;
     EXPECT_EQ(fmi2().instantiate(kName, fmi2CoSimulation, guid.c_str(), nullptr, nullptr, fmi2False,
                                  fmi2False),
               nullptr);
@@ -365,6 +385,8 @@ TEST_F(Fmi2StateMachine, InstantiationRefusals) {
     };
     const std::vector<Case> cases = {
         {kName, fmi2CoSimulation, guid.c_str(), &noFree,
+         "%s: Missing callback function: allocateMemory and freeMemory are required."},
+        {kName, fmi2CoSimulation, guid.c_str(), &noAllocate,
          "%s: Missing callback function: allocateMemory and freeMemory are required."},
         {nullptr, fmi2CoSimulation, guid.c_str(), &good, "%s: Missing instance name."},
         {"", fmi2CoSimulation, guid.c_str(), &good, "%s: Missing instance name."},
@@ -387,6 +409,12 @@ TEST_F(Fmi2StateMachine, InstantiationRefusals) {
         EXPECT_EQ(logs()[0].status, fmiError);
     }
     EXPECT_EQ(recordingAllocator().requestCount(), 0U);
+    EXPECT_STREQ(fmi2().getVersion(), "2.0");
+    EXPECT_STREQ(fmi2().getTypesPlatform(), "default");
+    const fmi2Component c = fmi2().instantiate(kName, fmi2ModelExchange, guid.c_str(), "file:///",
+                                               &good, fmi2False, fmi2True);
+    EXPECT_EQ(fmi2().setupExperiment(c, fmi2False, 0.0, INFINITY, fmi2False, 0.0), fmi2Error);
+    fmi2().freeInstance(c);
 }
 
 TEST_F(Fmi2StateMachine, OneBlockPerInstanceAndNothingMoreUntilFMUstates) {
@@ -424,6 +452,10 @@ TEST_F(Fmi2StateMachine, DebugLoggingByCategory) {
     const auto traced = [&]() {
         clearLogs();
         EXPECT_EQ(fmi2().doStep(c, 0.0, 0.1, fmi2True), fmi2OK);
+        const fmi2ValueReference first = 0;
+        const fmi2Real value = 1.0;
+        EXPECT_EQ(fmi2().setReal(c, &first, 1, &value), fmi2OK);
+        values2(c);
         return !logs().empty();
     };
     EXPECT_FALSE(traced());
@@ -440,6 +472,12 @@ TEST_F(Fmi2StateMachine, DebugLoggingByCategory) {
     EXPECT_FALSE(traced());
     EXPECT_EQ(fmi2().setDebugLogging(c, fmi2True, 0, nullptr), fmi2OK);
     EXPECT_TRUE(traced());
+    // Traced element by element, up to the one refused.
+    const fmi2ValueReference mixed[] = {0, model().firstOutput, model().realCount()};
+    const fmi2Real values[] = {1.0, 2.0};
+    fmi2Real read[3];
+    EXPECT_EQ(fmi2().setReal(c, mixed, 2, values), fmi2Error);
+    EXPECT_EQ(fmi2().getReal(c, mixed, 3, read), fmi2Error);
     clearLogs();
     EXPECT_EQ(fmi2().setDebugLogging(c, fmi2False, 2, unknown), fmi2Error);
     ASSERT_FALSE(logs().empty());
@@ -451,5 +489,7 @@ TEST_F(Fmi2StateMachine, DebugLoggingByCategory) {
                          {arg("fmi2SetDebugLogging"), arg("logEverything")}},
                         logs().back()));
     EXPECT_EQ(fmi2().setDebugLogging(c, fmi2False, 1, nullptr), fmi2Error);
+    const fmi2String none[] = {nullptr};
+    EXPECT_EQ(fmi2().setDebugLogging(c, fmi2True, 1, none), fmi2Error);
     fmi2().freeInstance(c);
 }

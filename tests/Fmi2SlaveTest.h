@@ -35,18 +35,6 @@ class Fmi2SlaveTest : public SlaveTest {
         return c;
     }
 
-    // A Model Exchange instance through initialization and event mode.
-    fmi2Component continuousTimeMode(const std::vector<fmi2Real>& values = {}) {
-        const fmi2Component c = instantiate2(fmi2False, fmi2ModelExchange);
-        EXPECT_EQ(fmi2().enterInitializationMode(c), fmi2OK);
-        if (!values.empty()) {
-            setKnowns(c, values);
-        }
-        EXPECT_EQ(fmi2().exitInitializationMode(c), fmi2OK);
-        EXPECT_EQ(fmi2().enterContinuousTimeMode(c), fmi2OK);
-        return c;
-    }
-
     // An instance of either interface in one of its states, with the values
     // given for the parameters and inputs; Error after a refused call.
     fmi2Component inState2(MachineState state, fmi2Type type = fmi2CoSimulation,

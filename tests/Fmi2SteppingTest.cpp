@@ -3,6 +3,8 @@
 // floating-point environment, and the forces of the 1.0 references; in
 // Model Exchange, forces that follow the inputs at once, as a step computes
 // them.
+#include <functional>
+
 #include "Fmi2SlaveTest.h"
 
 namespace {
@@ -95,7 +97,7 @@ TEST_F(Fmi2Stepping, SameValuesAsTheFmi1ReferenceAfterEveryComputedStep) {
 // gives the forces at the values as they stand, bit for bit those of a
 // co-simulation step from the same values, subnormals flushed included.
 TEST_F(Fmi2Stepping, ModelExchangeOutputsFollowTheValuesAtOnceAsAStepComputesThem) {
-    const fmi2Component me = continuousTimeMode();
+    const fmi2Component me = inState2(ContinuousTimeMode, fmi2ModelExchange);
     const fmi2Component cs = stepComplete();
     for (unsigned n = 0; n < 30; ++n) {
         const fmi2Real time = 0.1 * n;
@@ -141,7 +143,7 @@ TEST_F(Fmi2Stepping, ModelExchangeKeepsTheMastersFloatingPointEnvironment) {
     expectTheMastersFloatingPointEnvironmentKept(
         {[&](const std::vector<fmi2Real>& knowns) {
              given = knowns;
-             c = continuousTimeMode(knowns);
+             c = inState2(ContinuousTimeMode, fmi2ModelExchange, knowns);
          },
          {[&]() { values2(c); }, [&]() { EXPECT_EQ(fmi2().setTime(c, 0.5), fmi2OK); },
           [&]() { EXPECT_EQ(fmi2().completedIntegratorStep(c, fmi2False, &flag, &flag), fmi2OK); },
@@ -154,5 +156,47 @@ TEST_F(Fmi2Stepping, ModelExchangeKeepsTheMastersFloatingPointEnvironment) {
              return values2(c);
          },
          [&]() { return values2(c); }});
+    fmi2().freeInstance(c);
+}
+
+// Only the test model asks to end the simulation at an update (when its
+// first variable is not 0) and states no derivatives: every call that
+// updates refuses then, in either interface.
+TEST_F(Fmi2Stepping, TheModelsRequestToTerminateIsRefusedWhereverItUpdates) {
+    if (!model().onlyOwnSuites) {
+        GTEST_SKIP() << "a model that never asks to terminate";
+    }
+    const fmi2ValueReference request = 0;
+    const fmi2ValueReference output = model().firstOutput;
+    const fmi2Real one = 1.0;
+    fmi2Real read = 0.0;
+    fmi2FMUstate state = nullptr;
+    const std::function<fmi2Status(fmi2Component)> updates[] = {
+        [&](fmi2Component c) { return fmi2().doStep(c, 0.0, 0.1, fmi2True); },
+        [&](fmi2Component c) { return fmi2().getReal(c, &output, 1, &read); },
+        [&](fmi2Component c) { return fmi2().getFMUstate(c, &state); },
+        [&](fmi2Component c) {
+            return fmi2().getDirectionalDerivative(c, &output, 1, &request, 1, &one, &read);
+        },
+    };
+    for (const auto& update : updates) {
+        for (const fmi2Type type : {fmi2CoSimulation, fmi2ModelExchange}) {
+            const fmi2Component c =
+                inState2(type == fmi2ModelExchange ? EventMode : Stepping, type);
+            ASSERT_EQ(fmi2().setReal(c, &request, 1, &one), fmi2OK);
+            clearLogs();
+            if (update(c) != fmi2Error) {
+                EXPECT_EQ(type, fmi2CoSimulation);  // reads and FMU states compute in ME only
+                fmi2().freeInstance(c);
+                continue;
+            }
+            ASSERT_EQ(logs().size(), 1U);
+            EXPECT_EQ(logs()[0].category, "logStatusError");
+            fmi2().freeInstance(c);
+        }
+    }
+    const fmi2Component c = inState2(InitializationMode);
+    ASSERT_EQ(fmi2().setReal(c, &request, 1, &one), fmi2OK);
+    EXPECT_EQ(fmi2().exitInitializationMode(c), fmi2Error);
     fmi2().freeInstance(c);
 }

@@ -1,5 +1,5 @@
-// The FMI 2.0 co-simulation model description and the page that documents
-// it, from the model's own definition.
+// The FMI 2.0 model description, of Model Exchange and co-simulation from one
+// binary, and the page that documents it, from the model's own definition.
 #include "DescriptionWriting.h"
 
 using description::decimal;
@@ -49,9 +49,9 @@ void writeUnknown(std::ostream& out, const ModelDefinition& model, ValueReferenc
         << description::repeated("dependent", indices.size()) << "\"/>\n";
 }
 
-// Outputs depend on inputs alone while stepping: a parameter changes only
-// when the master sets it, never within a step. At initialization the
-// parameters are knowns as well.
+// Outputs depend on inputs alone after initialization: a parameter changes
+// only when the master sets it, never within a step or while the master
+// integrates. At initialization the parameters are knowns as well.
 void writeModelStructure(std::ostream& out, const ModelDefinition& model) {
     const std::vector<ValueReference> outputs =
         description::referencesOf(model, ~ValueReferenceSet{0}, {Causality::Output});
@@ -79,6 +79,17 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
         << "  generationDateAndTime=\"" << description::generationDateAndTime() << "\"\n"
         << "  variableNamingConvention=\"flat\"\n"
         << "  numberOfEventIndicators=\"0\">\n";
+    // Model Exchange from the same binary: no continuous states and nothing
+    // to do at an integrator step; the FMU states and derivatives as below.
+    out << "  <ModelExchange\n"
+        << "    modelIdentifier=\"" << escaped(model.modelIdentifier) << "\"\n"
+        << "    needsExecutionTool=\"false\"\n"
+        << "    completedIntegratorStepNotNeeded=\"true\"\n"
+        << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
+        << "    canNotUseMemoryManagementFunctions=\"false\"\n"
+        << "    canGetAndSetFMUstate=\"true\"\n"
+        << "    canSerializeFMUstate=\"true\"\n"
+        << "    providesDirectionalDerivative=\"true\"/>\n";
     // What the slave does: any communication step size, its whole state
     // copied, restored and serialized, exact partial derivatives, no input
     // interpolation and no output derivatives, never asynchronous, any number
@@ -110,12 +121,14 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
 
 void writeDocumentation(std::ostream& out, const ModelDefinition& model) {
     static const description::DocumentationVersion kVersion = {
-        "An FMI 2.0 co-simulation FMU",
+        "An FMI 2.0 Model Exchange and co-simulation FMU",
         "GUID",
         {"linux32", "linux64", "win64"},
-        "computed when initialization ends (<code>fmi2ExitInitializationMode</code>) and in "
-        "every <code>fmi2DoStep</code>, from the parameters and inputs as they stand when the call "
-        "begins",
+        "computed, in co-simulation, when initialization ends "
+        "(<code>fmi2ExitInitializationMode</code>) and in every <code>fmi2DoStep</code>, from the "
+        "parameters and inputs as they stand when the call begins; in Model Exchange, when read "
+        "(<code>fmi2GetReal</code>) after a parameter or input changed, from the values as they "
+        "stand",
         "FMI 2.0 names no folder for 64-bit ARM (importers look in <code>linux64</code>, which "
         "holds the x86-64 binary): on ARM take this model's FMI 3.0 archive, whose "
         "<code>aarch64-linux</code> binary gives the same forces bit for bit.",

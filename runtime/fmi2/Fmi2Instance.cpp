@@ -2,27 +2,13 @@
 
 #include "InstanceLifecycle.h"
 
+// By the bit of the state, in the order of MachineState; a value without
+// any of its bits is no state at all.
 const char* machineStateName(std::uint32_t state) {
-    switch (state) {
-        case Instantiated:
-            return "instantiated";
-        case InitializationMode:
-            return "initialization mode";
-        case StepComplete:
-            return "step complete";
-        case Terminated:
-            return "terminated";
-        case Error:
-            return "error";
-        case Fatal:
-            return "fatal";
-        case EventMode:
-            return "event mode";
-        case ContinuousTimeMode:
-            return "continuous-time mode";
-        default:
-            return "unknown";
-    }
+    static const char* const names[] = {
+        "instantiated", "initialization mode", "step complete",        "terminated", "error",
+        "fatal",        "event mode",          "continuous-time mode", "unknown"};
+    return names[__builtin_ctz(state | 0x100U)];
 }
 
 ValueReferenceSet settableRealsIn(MachineState state) {

@@ -57,7 +57,7 @@ struct Fmi2Instance {
     MachineState state;
     // One bit per entry of kLogCategories: debug logging on for it.
     std::uint32_t debugLogging;
-    // The parameters and inputs: what fmi2SetReal may write.
+    // What fmi2SetReal may write in the current state (enterState).
     ValueReferenceSet settableReals;
     fmi2CallbackFunctions callbacks;
     const char* instanceName;
@@ -72,6 +72,16 @@ inline void* allocateBlock(const Fmi2Instance& instance, std::size_t size) {
 
 inline void freeBlock(const Fmi2Instance& instance, void* block) {
     instance.callbacks.freeMemory(block);
+}
+
+// What fmi2SetReal may write in the instance's state: in continuous-time
+// mode only the inputs, since a parameter changes only at an event.
+ValueReferenceSet settableRealsIn(MachineState state);
+
+// Enters a state and with it the set of reals the master may write there.
+inline void enterState(Fmi2Instance& instance, MachineState state) {
+    instance.state = state;
+    instance.settableReals = settableRealsIn(state);
 }
 
 inline bool tracesCalls(const Fmi2Instance& instance) {
@@ -91,7 +101,7 @@ inline void logCall(const Fmi2Instance& instance, fmi2String format, Arguments..
 // message goes out whatever debug logging says.
 template <typename... Arguments>
 inline void refuse(Fmi2Instance& instance, fmi2String format, Arguments... arguments) {
-    instance.state = Error;
+    enterState(instance, Error);
     instance.callbacks.logger(instance.callbacks.componentEnvironment, instance.instanceName,
                               fmi2Error, logCategory::kError.name, format, arguments...);
 }
@@ -106,16 +116,6 @@ inline fmi2String interfaceNameOf(const Fmi2Instance& instance) {
 
 inline StateMask statesOf(const Fmi2Instance& instance) {
     return instance.data.modelExchange ? kModelExchangeStates : kCoSimulationStates;
-}
-
-// What fmi2SetReal may write in the instance's state: in continuous-time
-// mode only the inputs, since a parameter changes only at an event.
-ValueReferenceSet settableRealsIn(MachineState state);
-
-// Enters a state and with it the set of reals the master may write there.
-inline void enterState(Fmi2Instance& instance, MachineState state) {
-    instance.state = state;
-    instance.settableReals = settableRealsIn(state);
 }
 
 // The opening of a call of one interface only: an instance of the other is

@@ -100,9 +100,9 @@ SLAVE_API fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuTyp
     instance->instanceName = name;
     instance->fmuStates = nullptr;
     writeFreshState(*instance);
-    logCall(*instance, "%s: %s, GUID=%s, resource location %s", kInstantiate,
-            interfaceNameOf(*instance), fmuGUID,
-            fmuResourceLocation != nullptr ? fmuResourceLocation : "(none)");
+    logCall(*instance, "%s: GUID=%s, resource location %s, %s instance", kInstantiate, fmuGUID,
+            fmuResourceLocation != nullptr ? fmuResourceLocation : "(none)",
+            interfaceNameOf(*instance));
     return instance;
 }
 

@@ -79,6 +79,67 @@ inline Fmi2Instance* acceptAccess(fmi2Component c, fmi2String functionName, Stat
     return fmi2OK;
 }
 
+// The full course of fmi2SetReal: every check with its refusal, the trace.
+// Also what the plain course falls back to on any doubt; it writes again
+// what that wrote, the same values.
+[[gnu::noinline]] fmi2Status setRealsChecked(fmi2Component c, const fmi2ValueReference* vr,
+                                             std::size_t nvr, const fmi2Real* value) {
+    static constexpr fmi2String functionName = "fmi2SetReal";
+    Fmi2Instance* const instance = acceptAccess(c, functionName, kValuesWritable, vr, nvr, value);
+    if (instance == nullptr) {
+        return fmi2Error;
+    }
+    if (tracesCalls(*instance)) {
+        return setRealsTraced(*instance, vr, nvr, value);
+    }
+    for (std::size_t i = 0; i < nvr; ++i) {
+        if (!checkSettable(*instance, functionName, vr[i])) {
+            return fmi2Error;
+        }
+        instance->data.realValues[vr[i]] = value[i];
+    }
+    noteValuesChanged(instance->data);
+    return fmi2OK;
+}
+
+// The full course of fmi2GetReal, outputs outdated in Model Exchange
+// computed first.
+[[gnu::noinline]] fmi2Status getRealsChecked(fmi2Component c, const fmi2ValueReference* vr,
+                                             std::size_t nvr, fmi2Real* value) {
+    static constexpr fmi2String functionName = "fmi2GetReal";
+    Fmi2Instance* const instance = acceptAccess(c, functionName, kValuesReadable, vr, nvr, value);
+    if (instance == nullptr || !refreshOutputs(*instance, functionName)) {
+        return fmi2Error;
+    }
+    if (tracesCalls(*instance)) {
+        return getRealsTraced(*instance, vr, nvr, value);
+    }
+    const std::uint32_t count = modelDefinition.realCount;
+    for (std::size_t i = 0; i < nvr; ++i) {
+        if (!checkValueReference(*instance, functionName, vr[i], count)) {
+            return fmi2Error;
+        }
+        value[i] = instance->data.realValues[vr[i]];
+    }
+    return fmi2OK;
+}
+
+// The common call, and the one that must cost least: an instance in a state
+// that allows it, at least one element, the arrays there, no trace. Null for
+// any other, which the full course takes; so the plain course calls nothing
+// and needs no frame.
+inline Fmi2Instance* plainAccess(fmi2Component c, StateMask mask, const fmi2ValueReference* vr,
+                                 std::size_t nvr, const void* value) {
+    auto* const instance = static_cast<Fmi2Instance*>(c);
+    if (instance == nullptr || (instance->state & mask) == 0 || nvr == 0) {
+        return nullptr;
+    }
+    if (vr == nullptr || value == nullptr || tracesCalls(*instance)) {
+        return nullptr;
+    }
+    return instance;
+}
+
 // No model has integer, boolean or string variables: the first element is
 // refused before its value is touched, and nvr 0 succeeds.
 fmi2Status accessNone(fmi2Component c, fmi2String functionName, StateMask mask,
@@ -101,41 +162,37 @@ extern "C" {
 
 SLAVE_API fmi2Status fmi2SetReal(fmi2Component c, const fmi2ValueReference vr[], std::size_t nvr,
                                  const fmi2Real value[]) {
-    static constexpr fmi2String functionName = "fmi2SetReal";
-    Fmi2Instance* const instance = acceptAccess(c, functionName, kValuesWritable, vr, nvr, value);
+    Fmi2Instance* const instance = plainAccess(c, kValuesWritable, vr, nvr, value);
     if (instance == nullptr) {
-        return fmi2Error;
+        return setRealsChecked(c, vr, nvr, value);
     }
-    if (tracesCalls(*instance)) {
-        return setRealsTraced(*instance, vr, nvr, value);
-    }
-    for (std::size_t i = 0; i < nvr; ++i) {
-        if (!checkSettable(*instance, functionName, vr[i])) {
-            return fmi2Error;
+    Real* const values = instance->data.realValues;
+    std::size_t i = 0;
+    do {
+        if (!contains(instance->settableReals, vr[i])) {
+            return setRealsChecked(c, vr, nvr, value);
         }
-        instance->data.realValues[vr[i]] = value[i];
-    }
+        values[vr[i]] = value[i];
+    } while (++i < nvr);
     noteValuesChanged(instance->data);
     return fmi2OK;
 }
 
 SLAVE_API fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[], std::size_t nvr,
                                  fmi2Real value[]) {
-    static constexpr fmi2String functionName = "fmi2GetReal";
-    Fmi2Instance* const instance = acceptAccess(c, functionName, kValuesReadable, vr, nvr, value);
-    if (instance == nullptr || !refreshOutputs(*instance, functionName)) {
-        return fmi2Error;
+    Fmi2Instance* const instance = plainAccess(c, kValuesReadable, vr, nvr, value);
+    if (instance == nullptr || instance->data.outputsOutdated) {
+        return getRealsChecked(c, vr, nvr, value);
     }
-    if (tracesCalls(*instance)) {
-        return getRealsTraced(*instance, vr, nvr, value);
-    }
+    const Real* const values = instance->data.realValues;
     const std::uint32_t count = modelDefinition.realCount;
-    for (std::size_t i = 0; i < nvr; ++i) {
-        if (!checkValueReference(*instance, functionName, vr[i], count)) {
-            return fmi2Error;
+    std::size_t i = 0;
+    do {
+        if (vr[i] >= count) {
+            return getRealsChecked(c, vr, nvr, value);
         }
-        value[i] = instance->data.realValues[vr[i]];
-    }
+        value[i] = values[vr[i]];
+    } while (++i < nvr);
     return fmi2OK;
 }
 

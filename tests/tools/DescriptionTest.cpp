@@ -138,7 +138,8 @@ const std::map<int, VersionFacts> kVersions = {
       {"fmiVersion", "modelName", "guid", "description", "author", "version", "copyright",
        "license", "generationTool", "generationDateAndTime", "variableNamingConvention",
        "numberOfEventIndicators"},
-      {"CoSimulation", "LogCategories", "DefaultExperiment", "ModelVariables", "ModelStructure"},
+      {"ModelExchange", "CoSimulation", "LogCategories", "DefaultExperiment", "ModelVariables",
+       "ModelStructure"},
       {"CoSimulation"},
       {{"needsExecutionTool", "false"},
        {"canHandleVariableCommunicationStepSize", "true"},
@@ -538,6 +539,19 @@ TEST_P(ModelDescription, IsACoSimulationDescriptionOfItsVersion) {
     EXPECT_EQ(attributesOf(root_.child("DefaultExperiment")), version().defaultExperiment);
 }
 
+// The capabilities of Model Exchange, where a version's archive has it, all
+// of them but modelIdentifier, which is co-simulation's.
+const std::map<int, Attributes> kModelExchangeCapabilities = {
+    {2,
+     {{"needsExecutionTool", "false"},
+      {"completedIntegratorStepNotNeeded", "true"},
+      {"canBeInstantiatedOnlyOncePerProcess", "false"},
+      {"canNotUseMemoryManagementFunctions", "false"},
+      {"canGetAndSetFMUstate", "true"},
+      {"canSerializeFMUstate", "true"},
+      {"providesDirectionalDerivative", "true"}}},
+};
+
 TEST_P(ModelDescription, DeclaresWhatTheSlaveCan) {
     const pugi::xml_node node = capabilities();
     ASSERT_TRUE(node) << "no capabilities";
@@ -548,6 +562,13 @@ TEST_P(ModelDescription, DeclaresWhatTheSlaveCan) {
     declared.erase("modelIdentifier");
     EXPECT_EQ(declared, version().capabilities);
     EXPECT_EQ(childNames(node), std::vector<std::string>{});
+    const auto modelExchange = kModelExchangeCapabilities.find(fmiVersion());
+    if (modelExchange != kModelExchangeCapabilities.end()) {
+        Attributes exchanged = attributesOf(root_.child("ModelExchange"));
+        EXPECT_EQ(exchanged["modelIdentifier"], model());
+        exchanged.erase("modelIdentifier");
+        EXPECT_EQ(exchanged, modelExchange->second);
+    }
 }
 
 TEST_P(ModelDescription, VariablesFollowTheirRoles) {
