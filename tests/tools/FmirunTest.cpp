@@ -772,6 +772,47 @@ TEST_F(Fmirun, PrintsEveryFmiCallOfEveryVersion) {
     }
 }
 
+// What other command-line masters' users type: each form gives the rows of
+// fmirun's own, the step apart from the rows, the diagnostics in files.
+TEST_F(Fmirun, TakesTheOptionsOfOtherMasters) {
+    const std::string halvorn = archive("Halvorn");
+    const std::vector<std::string> span = {"--stop-time", "1", "--start-value", "rate", "2e4"};
+    const auto rows = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), halvorn);
+        arguments.insert(arguments.end(), span.begin(), span.end());
+        const Finished finished = run(arguments);
+        EXPECT_EQ(finished.status, kSuccess) << finished.err;
+        return finished.out;
+    };
+    const std::string both = rows({"--output-variables", "force2,displacement1"});
+    for (const std::vector<std::string>& named :
+         {std::vector<std::string>{"--output-variables", "force2", "displacement1"},
+          {"--output-variables", "force2, displacement1"},
+          {"--output-variable", "force2", "--output-variable", "displacement1", "-o", "-"},
+          {"--output-variables", "force2,", "displacement1", "--early-return-allowed"}}) {
+        EXPECT_EQ(rows(named), both) << named[1];
+    }
+    // A row every tenth step of 1 ms: those of a run at 1 ms, every tenth.
+    const std::string fine = rows({"--interval", "0.001"});
+    std::istringstream lines(fine);
+    std::string line;
+    std::string tenth;
+    for (int k = -1; std::getline(lines, line); ++k) {
+        tenth += k % 10 == 0 || k == -1 ? line + "\n" : "";
+    }
+    EXPECT_EQ(rows({"--step-size", "0.001", "--output-interval", "0.01"}), tenth);
+    EXPECT_EQ(rows({"--step-size", "0.001"}), fine) << "a row per step by default";
+    // The diagnostics in files of their own, stderr left to fmirun.
+    const Finished logged = run({halvorn, "--stop-time", "0.01", "--logging-on", "--log-file",
+                                 "slave.log", "--fmi-log-file", "calls.log"});
+    ASSERT_EQ(logged.status, kSuccess) << logged.err;
+    EXPECT_EQ(logged.err, "");
+    EXPECT_NE(readFile(directory_ / "slave.log").find("Halvorn [fmiOK, log] fmiDoStep: "),
+              std::string::npos);
+    EXPECT_NE(readFile(directory_ / "calls.log").find("fmi: Halvorn_fmiDoStep(c, "),
+              std::string::npos);
+}
+
 TEST_F(Fmirun, ListsTheVariables) {
     const Finished finished = run({archive("Pendrake"), "--list-variables"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
@@ -1052,7 +1093,19 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
          {"fmirun: --output-variables: force1 is named twice\n"}},
         {{"--stepsize", "1"},
          kUsage,
-         {"fmirun: ", "--stepsize", "Run fmirun --help for the options.\n"}},
+         {"fmirun: unknown option --stepsize; did you mean --step-size?\n",
+          "Run fmirun --help for the options.\n"}},
+        {{"--summary", "--ouptut=x.csv"},
+         kUsage,
+         {"fmirun: unknown option --ouptut; did you mean --output?\n"}},
+        {{"--step-size", "0.001", "--output-interval", "0.0025"},
+         kUsage,
+         {"fmirun: --output-interval 0.0025 is not a whole multiple of --step-size 0.001: the "
+          "rows are written at communication points only\n"}},
+        {{"--step-size", "0"}, kUsage, {"fmirun: --step-size must be positive, not 0\n"}},
+        {{"--log-file", "missing/log.txt"},
+         kOutput,
+         {"fmirun: cannot write missing/log.txt: No such file or directory\n"}},
         {{"-o", "missing/result.csv"},
          kOutput,
          {"fmirun: cannot write missing/result.csv: No such file or directory\n"}},

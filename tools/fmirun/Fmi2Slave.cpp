@@ -133,12 +133,13 @@ void Fmi2Slave::instantiate(const std::string& fmuLocation) {
     component_ = inSlave(functions_->instantiate, name, fmi2CoSimulation, model_.guid.c_str(),
                          fmuLocation.c_str(), &callbacks_, fmi2False, loggingOn);
     if (options_.logCalls) {
-        console::line("fmi: fmi2Instantiate(instanceName=" + quoted(name) +
-                      ", fmuType=fmi2CoSimulation, fmuGUID=" + quoted(model_.guid.c_str()) +
-                      ", fmuResourceLocation=" + quoted(fmuLocation.c_str()) +
-                      ", functions={logger, allocateMemory, freeMemory, stepFinished=NULL, "
-                      "componentEnvironment}, visible=fmi2False, loggingOn=" +
-                      boolean(loggingOn) + ") -> " + (component_ == nullptr ? "NULL" : "instance"));
+        console::fmiCall("fmi: fmi2Instantiate(instanceName=" + quoted(name) +
+                         ", fmuType=fmi2CoSimulation, fmuGUID=" + quoted(model_.guid.c_str()) +
+                         ", fmuResourceLocation=" + quoted(fmuLocation.c_str()) +
+                         ", functions={logger, allocateMemory, freeMemory, stepFinished=NULL, "
+                         "componentEnvironment}, visible=fmi2False, loggingOn=" +
+                         boolean(loggingOn) + ") -> " +
+                         (component_ == nullptr ? "NULL" : "instance"));
     }
     requireInstance("GUID");
     if (options_.showAllMessages) {

@@ -127,14 +127,14 @@ void Fmi3Slave::instantiate(const std::string& fmuLocation) {
                          fmi3False, loggingOn, fmi3False, fmi3False, nullptr, std::size_t{0},
                          static_cast<fmi3InstanceEnvironment>(this), logMessage3, nullptr);
     if (options_.logCalls) {
-        console::line("fmi: fmi3InstantiateCoSimulation(instanceName=" + quoted(name) +
-                      ", instantiationToken=" + quoted(model_.guid.c_str()) +
-                      ", resourcePath=" + quoted(fmuLocation.c_str()) +
-                      ", visible=fmi3False, loggingOn=" + boolean(loggingOn) +
-                      ", eventModeUsed=fmi3False, earlyReturnAllowed=fmi3False, "
-                      "requiredIntermediateVariables=NULL, nRequiredIntermediateVariables=0, "
-                      "instanceEnvironment, logMessage, intermediateUpdate=NULL) -> " +
-                      (component_ == nullptr ? "NULL" : "instance"));
+        console::fmiCall("fmi: fmi3InstantiateCoSimulation(instanceName=" + quoted(name) +
+                         ", instantiationToken=" + quoted(model_.guid.c_str()) +
+                         ", resourcePath=" + quoted(fmuLocation.c_str()) +
+                         ", visible=fmi3False, loggingOn=" + boolean(loggingOn) +
+                         ", eventModeUsed=fmi3False, earlyReturnAllowed=fmi3False, "
+                         "requiredIntermediateVariables=NULL, nRequiredIntermediateVariables=0, "
+                         "instanceEnvironment, logMessage, intermediateUpdate=NULL) -> " +
+                         (component_ == nullptr ? "NULL" : "instance"));
     }
     requireInstance("instantiation token");
     if (options_.showAllMessages) {
@@ -225,7 +225,7 @@ void Fmi3Slave::settleDoStep(fmi3Status status, fmiReal communicationPoint, fmiR
         return;
     }
     if (options_.logCalls) {
-        console::line("fmi: " + call + " -> " + statusName(status) + resultsText);
+        console::fmiCall("fmi: " + call + " -> " + statusName(status) + resultsText);
     }
     messages_.show();
     throw Failure(kExitSlaveFailed,

@@ -12,7 +12,9 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -54,10 +56,14 @@ struct Options {
     std::vector<std::string> outputVariables;
     std::string startTime;
     std::string stopTime;
-    std::string interval = "0.01";
+    std::string interval;  // of the rows; of the steps too unless stepSize is given
+    std::string stepSize;
     bool listVariables = false;
     bool log = false;
     bool logFmiCalls = false;
+    std::string logFile;
+    std::string fmiLogFile;
+    bool earlyReturnAllowed = false;
     bool summary = false;
     bool summaryOnly = false;
     std::string sweep;
@@ -65,6 +71,10 @@ struct Options {
     bool outputPerCase = false;
     unsigned jobs = 1;
 };
+
+// The step and the row spacing as given: --step-size, else --interval
+// (--output-interval), else one hundredth of a second.
+GivenTime givenStep(const Options& options);
 
 double number(const std::string& option, const std::string& text) {
     const std::optional<double> value = parseReal(text);
@@ -269,12 +279,59 @@ TimeGrid timeGrid(const Options& options, const ModelDescription& model,
     } else {
         throw Failure(kExitUsage, "the model description gives no stop time: give --stop-time");
     }
-    const GivenTime interval{number("--interval", options.interval), options.interval,
-                             "--interval"};
-    return TimeGrid(start, stop, interval);
+    return TimeGrid(start, stop, givenStep(options));
+}
+
+GivenTime givenStep(const Options& options) {
+    if (!options.stepSize.empty()) {
+        return {number("--step-size", options.stepSize), options.stepSize, "--step-size"};
+    }
+    const std::string text = options.interval.empty() ? "0.01" : options.interval;
+    return {number("--interval", text), text, "--interval"};
+}
+
+// A row after every this many steps: --output-interval over --step-size,
+// a whole number of them, so that every row lies on a communication point.
+std::size_t rowsEvery(const Options& options) {
+    if (options.stepSize.empty() || options.interval.empty()) {
+        return 1;
+    }
+    const double step = number("--step-size", options.stepSize);
+    const double interval = number("--output-interval", options.interval);
+    if (!(interval > 0.0)) {
+        throw Failure(kExitUsage, "--output-interval must be positive, not " + options.interval);
+    }
+    const double ratio = interval / step;
+    const double whole = std::round(ratio);
+    if (!(whole >= 1.0) || std::fabs(ratio - whole) > 1e-9 * ratio) {
+        throw Failure(kExitUsage, "--output-interval " + options.interval +
+                                      " is not a whole multiple of --step-size " +
+                                      options.stepSize +
+                                      ": the rows are written at communication points only");
+    }
+    return static_cast<std::size_t>(whole);
+}
+
+// "-" is standard output, as for most command-line tools.
+bool rowsToStandardOutput(const Options& options) {
+    return options.output.empty() || options.output == "-";
+}
+
+// Opens the files the diagnostics go to, when asked; they stay open until
+// the program ends.
+void openLogFiles(const Options& options) {
+    if (!options.logFile.empty()) {
+        console::setSlaveLog(openOutputFile(options.logFile, "w").release());
+    }
+    if (!options.fmiLogFile.empty()) {
+        console::setCallLog(openOutputFile(options.fmiLogFile, "w").release());
+    }
 }
 
 int runMaster(const Options& options) {
+    if (options.outputPerCase && rowsToStandardOutput(options)) {
+        throw Failure(kExitUsage, "--output-per-case needs a file name in --output, not -");
+    }
     // The model: from an archive, or a library with its description.
     std::optional<FmuArchive> archive;
     std::string descriptionText;
@@ -309,6 +366,7 @@ int runMaster(const Options& options) {
 
     // Everything the user named must exist before anything runs.
     RunSettings settings;
+    settings.rowEvery = rowsEvery(options);
     settings.startValues = startValues(options, model);
     settings.recorded = recordedVariables(options, model);
     const Inputs inputs =
@@ -331,10 +389,12 @@ int runMaster(const Options& options) {
         sweep = readSweepFile(options.sweep, model, inputs);
         cases = caseRange(options, *sweep);
     }
-    const bool rowsToTerminal = !options.summaryOnly && options.output.empty() &&
+    const bool rowsToTerminal = !options.summaryOnly && rowsToStandardOutput(options) &&
                                 !options.outputPerCase && isatty(STDOUT_FILENO) != 0;
     settings.showProgress =
         console::isTerminal() && !rowsToTerminal && !options.log && !options.logFmiCalls;
+
+    openLogFiles(options);
 
     // Only the model description and the one library are unpacked, and only
     // for as long as the slave needs them to start.
@@ -367,7 +427,7 @@ int runMaster(const Options& options) {
         sweepSettings.jobs = options.jobs;
         sweepSettings.slaveLocation = slaveLocation(model.fmiVersion, location);
         sweepSettings.writeRows = !options.summaryOnly;
-        sweepSettings.output = options.output;
+        sweepSettings.output = rowsToStandardOutput(options) ? std::string() : options.output;
         sweepSettings.filePerCase = options.outputPerCase;
         sweepSettings.summary = options.summary || options.summaryOnly;
         sweepSettings.showProgress = settings.showProgress;
@@ -387,7 +447,7 @@ int runMaster(const Options& options) {
     File file;
     File plotFile;
     if (!options.summaryOnly) {
-        if (options.output.empty()) {
+        if (rowsToStandardOutput(options)) {
             rows.emplace(stdout, "standard output");
         } else {
             file = openOutputFile(options.output, "w");
@@ -399,7 +459,7 @@ int runMaster(const Options& options) {
         plotFile = openOutputFile(options.plot, "wb");
         series.emplace();
     }
-    const RunCircumstances circumstances{grid, options.interval, inputs, settings};
+    const RunCircumstances circumstances{grid, givenStep(options).text, inputs, settings};
     RunResult result;
     try {
         result = run(slave, inputs, grid, settings, rows ? &*rows : nullptr,
@@ -475,6 +535,60 @@ Exit statuses:
   4  a bad model: archive, model description or library
   5  the output file cannot be written)";
 
+// The number of single-character edits from one word to the other.
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] =
+                std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0U : 1U)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// What is left of the command line, in the order typed: the first unknown
+// option named, with the nearest of the known ones.
+void refuseExtras(const CLI::App& app) {
+    const std::vector<std::string> extras = app.remaining();
+    if (extras.empty()) {
+        return;
+    }
+    const std::string& first = extras.front();
+    const std::string word = first.substr(0, first.find('='));
+    if (word.size() < 2 || word[0] != '-') {
+        throw CLI::ExtrasError("unexpected argument \"" + first + "\"",
+                               CLI::ExitCodes::ExtrasError);
+    }
+    std::string nearest;
+    std::size_t distance = std::string::npos;
+    for (const CLI::Option* option : app.get_options()) {
+        std::vector<std::string> names;
+        for (const std::string& name : option->get_lnames()) {
+            names.push_back("--" + name);
+        }
+        for (const std::string& name : option->get_snames()) {
+            names.push_back("-" + name);
+        }
+        for (const std::string& name : names) {
+            const std::size_t d = editDistance(word, name);
+            if (d < distance) {
+                distance = d;
+                nearest = name;
+            }
+        }
+    }
+    throw CLI::ExtrasError("unknown option " + word + "; did you mean " + nearest + "?",
+                           CLI::ExitCodes::ExtrasError);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -540,21 +654,48 @@ int main(int argc, char** argv) {
     app.add_option("--stop-time", options.stopTime, "Stop time (default: the model description's)")
         ->group(time);
     app.add_option("--interval,--output-interval", options.interval,
-                   "Communication and output interval, positive (default: 0.01)")
+                   "Interval of the rows, positive; also that of the steps unless --step-size is "
+                   "given (default: 0.01)")
+        ->group(time);
+    app.add_option("--step-size", options.stepSize,
+                   "Communication step size, positive; --output-interval must then be a whole "
+                   "multiple of it (default: a row per step)")
         ->group(time);
     CLI::Option* output =
         app.add_option("-o,--output,--output-file", options.output,
                        "CSV file for the results: time and every output, or the --output-variables "
                        "(default: standard output)")
             ->group(results);
-    app.add_option("--output-variables", options.outputVariables,
-                   "The variables the rows and the summary record, in this order: outputs, "
-                   "parameters or inputs, separated by commas; repeatable (default: every output)")
+    // Names separated by commas (spaces around them dropped) or given as
+    // words of their own up to the next option, as other masters take them.
+    const auto addRecorded = [&options](const std::vector<std::string>& words) {
+        for (const std::string& word : words) {
+            std::size_t start = 0;
+            while (start <= word.size()) {
+                const std::size_t comma = std::min(word.find(',', start), word.size());
+                const std::size_t first = word.find_first_not_of(" \t", start);
+                const std::size_t last = word.find_last_not_of(" \t", comma - 1);
+                if (first < comma && last != std::string::npos && last >= first) {
+                    options.outputVariables.push_back(word.substr(first, last - first + 1));
+                }
+                start = comma + 1;
+            }
+        }
+    };
+    app.add_option_function<std::vector<std::string>>(
+           "--output-variables", addRecorded,
+           "The variables the rows and the summary record, in this order: outputs, "
+           "parameters or inputs, separated by commas or spaces; repeatable (default: every "
+           "output)")
         ->type_name("NAME,...")
-        ->delimiter(',')
-        ->expected(1)
-        ->allow_extra_args(false)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->expected(1, CLI::detail::expected_max_vector_size)
+        ->trigger_on_parse()
+        ->group(results);
+    app.add_option_function<std::string>(
+           "--output-variable", [addRecorded](const std::string& name) { addRecorded({name}); },
+           "One variable to record, after those named before; repeatable")
+        ->type_name("NAME")
+        ->trigger_on_parse()
         ->group(results);
     app.add_option("--plot", options.plot,
                    "Draws the recorded values (the rows' columns, rows written or not) over time "
@@ -595,18 +736,31 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1U, 1024U))
         ->needs(sweep)
         ->group(sweeps);
-    app.add_flag("--log", options.log,
+    app.add_flag("--log,--logging-on", options.log,
                  "Turns on the slave's debug logging and shows every message it sends, with "
                  "its status and category")
         ->group(diagnostics);
     app.add_flag("--log-fmi-calls", options.logFmiCalls,
                  "Prints every FMI call with its arguments and status")
         ->group(diagnostics);
+    app.add_option("--log-file", options.logFile,
+                   "Writes the slave's messages into FILE instead of standard error")
+        ->type_name("FILE")
+        ->group(diagnostics);
+    app.add_option("--fmi-log-file", options.fmiLogFile,
+                   "Prints every FMI call as --log-fmi-calls does, into FILE")
+        ->type_name("FILE")
+        ->group(diagnostics);
+    app.add_flag("--early-return-allowed", options.earlyReturnAllowed,
+                 "Accepted for other masters' command lines; these slaves never return early")
+        ->group(diagnostics);
     app.set_version_flag(
         "--version", "fmirun " FMIRUN_VERSION " (runs FMI 1.0, 2.0 and 3.0 co-simulation slaves)");
     app.footer(kHelpFooter);
+    app.allow_extras();
     try {
         app.parse(argc, argv);
+        refuseExtras(app);
     } catch (const CLI::CallForHelp& help) {
         return app.exit(help);
     } catch (const CLI::CallForVersion& version) {
@@ -615,6 +769,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fmirun: %s\nRun fmirun --help for the options.\n", error.what());
         return kExitUsage;
     }
+    options.logFmiCalls = options.logFmiCalls || !options.fmiLogFile.empty();
     try {
         return runMaster(options);
     } catch (const Failure& failure) {

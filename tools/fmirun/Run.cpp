@@ -188,8 +188,10 @@ class PeaksAndSeries {
 template <bool kWritesRows, typename SlaveClass, typename Tracker>
 std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid& grid, bool driven,
                         fmiReal* inputValues, const fmiReal* outputs, std::size_t outputCount,
-                        CsvOutput* rows, Tracker& peaks, Progress& progress, double& time) {
+                        CsvOutput* rows, std::size_t rowEvery, Tracker& peaks, Progress& progress,
+                        double& time) {
     const std::size_t steps = grid.steps();
+    std::size_t untilRow = rowEvery;
     for (std::size_t k = 1; k <= steps; ++k) {
         const double next = grid.at(k);
         if (driven) {
@@ -199,7 +201,10 @@ std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid&
         time = next;
         peaks.track(time, outputs);
         if constexpr (kWritesRows) {
-            rows->row(grid, k, outputs, outputCount);
+            if (--untilRow == 0 || k == steps) {
+                rows->row(grid, k, outputs, outputCount);
+                untilRow = rowEvery;
+            }
         }
         progress.update(k, time);
     }
@@ -247,11 +252,12 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
     Progress progress(settings.showProgress, grid.start(), grid.stop());
     double time = grid.start();
     const auto through = [&](auto& slaveOfItsClass, auto& tracker) {
-        return rows != nullptr
-                   ? stepThrough<true>(slaveOfItsClass, inputs, grid, driven, inputValues.data(),
-                                       outputs, outputCount, rows, tracker, progress, time)
-                   : stepThrough<false>(slaveOfItsClass, inputs, grid, driven, inputValues.data(),
-                                        outputs, outputCount, rows, tracker, progress, time);
+        return rows != nullptr ? stepThrough<true>(slaveOfItsClass, inputs, grid, driven,
+                                                   inputValues.data(), outputs, outputCount, rows,
+                                                   settings.rowEvery, tracker, progress, time)
+                               : stepThrough<false>(slaveOfItsClass, inputs, grid, driven,
+                                                    inputValues.data(), outputs, outputCount, rows,
+                                                    settings.rowEvery, tracker, progress, time);
     };
     const auto stepAll = [&](auto& tracker) {
         // An FMI 1.0 slave's step is inlined into the loop: no call through

@@ -19,6 +19,9 @@ struct RunSettings {
     // What each row holds after the time, in this order, and what the peaks
     // are kept of: the outputs, unless others are asked for.
     std::vector<const Variable*> recorded;
+    // A row after every this many steps (the output interval over the step
+    // size), and one at the stop time; the peaks are kept at every step.
+    std::size_t rowEvery = 1;
     bool showProgress = false;
 };
 

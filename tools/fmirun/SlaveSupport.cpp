@@ -177,7 +177,7 @@ std::string messageLine(const std::string& source, const char* status, const cha
 void expectAnswer(const char* answer, const std::string& call, const char* expected,
                   const char* what, const std::string& libraryPath, bool logCalls) {
     if (logCalls) {
-        console::line("fmi: " + call + "() -> " + quoted(answer));
+        console::fmiCall("fmi: " + call + "() -> " + quoted(answer));
     }
     if (answer == nullptr || std::strcmp(answer, expected) != 0) {
         throw Failure(kExitModel, libraryPath + " " + what + " " + quoted(answer) + ", not " +
@@ -207,7 +207,7 @@ std::string list(const double* values, std::size_t count) {
 
 void SlaveMessages::receive(bool ok, const std::string& line) {
     if (options_.showAllMessages || !ok) {
-        console::line(line);
+        console::slaveMessage(line);
     } else {
         messages_.push_back(line);
         settleFrom_ = firstStatusToSettle(true);
@@ -217,7 +217,7 @@ void SlaveMessages::receive(bool ok, const std::string& line) {
 void SlaveMessages::settle(bool failed, const char* status, const std::string& call,
                            const std::string& results) {
     if (options_.logCalls) {
-        console::line("fmi: " + call + " -> " + status + results);
+        console::fmiCall("fmi: " + call + " -> " + status + results);
     }
     if (!failed) {
         clear();
@@ -230,7 +230,7 @@ void SlaveMessages::settle(bool failed, const char* status, const std::string& c
 
 void SlaveMessages::show() {
     for (const std::string& message : messages_) {
-        console::line(message);
+        console::slaveMessage(message);
     }
     clear();
 }

@@ -146,7 +146,7 @@ class VersionSlave : public CoSimulationSlave {
         inSlave(function, component_);
         component_ = nullptr;
         if (options_.logCalls) {
-            console::line("fmi: " + call);
+            console::fmiCall("fmi: " + call);
         }
         messages_.clear();
     }
