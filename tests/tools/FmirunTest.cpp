@@ -973,14 +973,18 @@ TEST_F(Fmirun, RefusesAModelDescriptionOfAnotherVersion) {
 }
 
 // A description names the version of its library: another version's library
-// is refused by the functions it lacks.
+// is refused as such.
 TEST_F(Fmirun, RefusesALibraryOfAnotherVersionThanItsDescription) {
     const std::string xml = file("v2.xml", description(ModelVersion{"Halvorn", 2}));
     expectRefusal({library("Halvorn"), "-d", xml}, kModel,
-                  {"does not export fmi2GetVersion: it is not an FMI 2.0 library\n"});
+                  {" is an FMI 1.0 library, but its model description is of FMI 2.0: give the "
+                   "description of the library's version\n"});
     const std::string xml3 = file("v3.xml", description(ModelVersion{"Halvorn", 3}));
     expectRefusal({library(ModelVersion{"Halvorn", 2}), "-d", xml3}, kModel,
-                  {"does not export fmi3GetVersion: it is not an FMI 3.0 library\n"});
+                  {" is an FMI 2.0 library, but its model description is of FMI 3.0"});
+    const std::string xml1 = file("v1.xml", description("Corvessa"));
+    expectRefusal({library(ModelVersion{"Corvessa", 2}), "-d", xml1}, kModel,
+                  {" is an FMI 2.0 library, but its model description is of FMI 1.0"});
 }
 
 TEST_F(Fmirun, RefusesTheDescriptionOfAnotherModel) {
@@ -1258,11 +1262,15 @@ TEST_F(Fmirun, RefusesMalformedInputFiles) {
          "inputs.csv:1:3: column \"displacement1\" appears twice"},
         {"time,displacement1\n0,0\n1,0.5x\n", "inputs.csv:3:2: \"0.5x\" is not a finite number"},
         {"time,displacement1\n0,0\n1,\n", "inputs.csv:3:2: empty field"},
-        {"time,displacement1\n0,0\n1\n", "inputs.csv:3:2: 1 fields, but the header has 2 columns"},
+        {"time,displacement1\n0,0\n1\n", "inputs.csv:3:2: 1 field, but the header has 2 columns"},
         {"time,displacement1\n0,0\n1,2,3\n",
-         "inputs.csv:3:3: 3 fields, but the header has 2 columns"},
-        {"time,displacement1\n0,0\n\n1,0\n1,1\n",
-         "inputs.csv:5:1: time 1 does not increase (the row before has 1)"},
+         "inputs.csv:3:3: 3 fields, but the header has 2 columns (numbers with a decimal comma? "
+         "write them with a decimal point)"},
+        {"time,displacement1\n0,0\n\n1,0\n1,1\n1,2\n",
+         "inputs.csv:6:1: time 1 a third time; a step change takes two rows of one time"},
+        {"time;displacement1\n0;0,5\n",
+         "inputs.csv:2:2: \"0,5\" has a decimal comma; write numbers with a decimal point (0.5)"},
+        {"time [ms],displacement1\n0,0\n", "inputs.csv:1:1: \"time\" is in s, not in ms"},
         {"time,displacement1\n0,0\n1,0\n0.5,1\n",
          "inputs.csv:4:1: time 0.5 does not increase (the row before has 1)"},
         {"time,displacement1\nnan,0\n", "inputs.csv:2:1: \"nan\" is not a finite number"},
@@ -1286,7 +1294,10 @@ TEST_F(Fmirun, RefusesMalformedInputFiles) {
         {"rate,\"rate\"\n1,2\n", "sweep.csv:1:2: column \"rate\" appears twice", "--sweep"},
         {"\xEF\xBB\xBFrate\r\n1\r\n1e999\r\n", "sweep.csv:3:1: \"1e999\" is not a finite number",
          "--sweep"},
-        {"rate\n1\n2,3\n", "sweep.csv:3:2: 2 fields, but the header has 1 columns", "--sweep"},
+        {"rate\n1\n2,3\n",
+         "sweep.csv:3:2: 2 fields, but the header has 1 column (numbers with a decimal comma? "
+         "write them with a decimal point)",
+         "--sweep"},
         {"rate\n\"1\n", "sweep.csv:2:1: a quoted field is not closed", "--sweep"},
     };
     for (const Case& test : cases) {
@@ -1309,6 +1320,20 @@ TEST_F(Fmirun, AcceptsSpreadsheetHabitsInInputFiles) {
     const Csv csv = parseCsv(finished.out);
     ASSERT_EQ(csv.rows.size(), 2U);
     EXPECT_TRUE(same(0.5 * 15000.0, csv.rows[1][1]));
+    // Other tools' files: semicolons or tabs, units after the names, a time
+    // twice for a step change (the row before up to it, the row after from
+    // it on).
+    for (const char* separator : {";", "\t"}) {
+        SCOPED_TRACE(separator);
+        const std::string s = separator;
+        file("inputs.csv", "time [s]" + s + "displacement2 [m]\n0" + s + "0\n1" + s + "0\n1" + s +
+                               "0.1\n2" + s + "0.1\n");
+        const Finished stepped = run({archive("Halvorn"), "-i", "inputs.csv", "--stop-time", "2",
+                                      "--interval", "0.5", "--output-variables", "force1"});
+        ASSERT_EQ(stepped.status, kSuccess) << stepped.err;
+        EXPECT_EQ(stepped.out, "time,force1\n0,0\n0.5,0\n1,0\n1.5," + text(0.1 * 15000.0) + "\n2," +
+                                   text(0.1 * 15000.0) + "\n");
+    }
 }
 
 // Nothing of a run outlives it: the unpacked library and description go as
@@ -1415,6 +1440,15 @@ TEST_F(Fmirun, SaysThatALibraryNeedsItsModelDescription) {
                   {"fmirun: " + library("Corvessa") +
                    " is a slave library, not an .fmu archive: give its model description too, "
                    "with --model-description modelDescription.xml\n"});
+    // The other way round, and a temporary folder that cannot be made: the
+    // machine's trouble, as an unwritable output file is.
+    expectRefusal({archive("Corvessa"), "-d", "modelDescription.xml"}, kUsage,
+                  {"fmirun: " + archive("Corvessa") +
+                   " is an .fmu archive, not a slave library: run it without "
+                   "--model-description, which only a library needs\n"});
+    const int pid =
+        startProgram(TOOL_TEST_FMIRUN, {archive("Corvessa")}, directory_.path(), {"TMPDIR=/proc"});
+    EXPECT_EQ(waitForProgram(pid), kOutput);
 }
 
 TEST_F(Fmirun, GivesTheSlaveAnAbsoluteLocationForADescriptionWithoutFolder) {
@@ -1461,7 +1495,8 @@ TEST_F(Fmirun, SaysItsVersionAndExplainsItselfInItsHelp) {
 }
 
 TEST_F(Fmirun, WritesNoRowsForASummaryOnly) {
-    const Finished finished = run({archive("Pendrake"), "--summary-only"});
+    const Finished finished =
+        run({archive("Pendrake"), "--summary-only", "--summary-file", "summary.csv"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
     EXPECT_EQ(finished.out, "");
     EXPECT_NE(finished.err.find("Pendrake (sweep through both limits): 400 steps from t = 0 to 4, "
@@ -1469,6 +1504,18 @@ TEST_F(Fmirun, WritesNoRowsForASummaryOnly) {
               std::string::npos)
         << finished.err;
     EXPECT_NE(finished.err.find("  force "), std::string::npos) << finished.err;
+    // The same as a table: a row per variable, in a sweep per case as well.
+    EXPECT_EQ(readFile(directory_ / "summary.csv"),
+              "variable,peak,peak_time,min,min_time,max,max_time\n"
+              "force,-3000,3.01,-3000,3.01,2250.0000000000005,1.01\n");
+    file("rates.csv", "upper_rate\n50000\n1e5\n");
+    const Finished sweep = run({archive("Pendrake"), "--summary-only", "--sweep", "rates.csv",
+                                "--summary-file", "summary.csv"});
+    ASSERT_EQ(sweep.status, kSuccess) << sweep.err;
+    EXPECT_EQ(readFile(directory_ / "summary.csv"),
+              "case,upper_rate,variable,peak,peak_time,min,min_time,max,max_time\n"
+              "1,50000,force,-3000,3.01,-3000,3.01,2250.0000000000005,1.01\n"
+              "2,1e+05,force,-6000,3.01,-6000,3.01,2250.0000000000005,1.01\n");
 }
 
 // The picture of a run: well-formed SVG naming the model and the run's

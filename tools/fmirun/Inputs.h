@@ -14,7 +14,8 @@
 
 // A table of input values over time, linearly interpolated in between its
 // rows and held constant before the first and after the last. At a row's own
-// time it gives that row's values exactly.
+// time it gives that row's values exactly; of two rows of one time (a step
+// change) the first holds up to it, the second from it on.
 class InputTable {
   public:
     InputTable(std::vector<double> times, std::vector<std::vector<fmiReal>> rows);
@@ -77,9 +78,11 @@ struct Inputs {
 };
 
 // Reads an input CSV file: a header "time,<input name>,..." and one row per
-// time, times strictly increasing, every number finite. Every column after the
-// first names an input of the model. Throws Failure (kExitInputFile) naming
-// the file, line and column of the first problem.
+// time, times increasing, a time at most twice (a step change), every number
+// finite; fields separated by commas, semicolons or tabs (Csv.h), a name
+// perhaps followed by its unit in brackets. Every column after the first
+// names an input of the model. Throws Failure (kExitInputFile) naming the
+// file, line and column of the first problem.
 Inputs readInputFile(const std::string& path, const ModelDescription& model);
 
 // The same for text already read; `origin` names it in messages.

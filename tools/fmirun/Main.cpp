@@ -66,6 +66,7 @@ struct Options {
     bool earlyReturnAllowed = false;
     bool summary = false;
     bool summaryOnly = false;
+    std::string summaryFile;
     std::string sweep;
     std::string cases;
     bool outputPerCase = false;
@@ -156,6 +157,19 @@ void refuseLibraryWithoutDescription(const std::string& path) {
                                       " is a slave library, not an .fmu archive: give its model "
                                       "description too, with --model-description "
                                       "modelDescription.xml");
+    }
+}
+
+// An archive where a library is expected would otherwise be refused by the
+// loader as a file of no known format.
+void refuseArchiveAsLibrary(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char magic[4] = {};
+    in.read(magic, sizeof magic);
+    if (in.gcount() == 4 && std::memcmp(magic, "PK\x03\x04", 4) == 0) {
+        throw Failure(kExitUsage, path +
+                                      " is an .fmu archive, not a slave library: run it without "
+                                      "--model-description, which only a library needs");
     }
 }
 
@@ -343,6 +357,7 @@ int runMaster(const Options& options) {
         descriptionText = archive->modelDescription();
         descriptionName = options.slave + ":modelDescription.xml";
     } else {
+        refuseArchiveAsLibrary(options.slave);
         descriptionText = readTextFile(options.modelDescription);
         descriptionName = options.modelDescription;
         std::error_code error;
@@ -431,7 +446,21 @@ int runMaster(const Options& options) {
         sweepSettings.filePerCase = options.outputPerCase;
         sweepSettings.summary = options.summary || options.summaryOnly;
         sweepSettings.showProgress = settings.showProgress;
+        File summaryFile;
+        if (!options.summaryFile.empty()) {
+            summaryFile = openOutputFile(options.summaryFile, "w");
+            std::vector<std::string> leading = {"case"};
+            for (const Variable* variable : sweep->variables) {
+                leading.push_back(variable->name);
+            }
+            writeSummaryRows(summaryFile.get(), summaryCsvHeader(leading));
+            sweepSettings.summaryFile = summaryFile.get();
+        }
         runSweep(*loaded, model, inputs, grid, settings, *sweep, sweepSettings);
+        if (summaryFile != nullptr && std::fflush(summaryFile.get()) != 0) {
+            throw Failure(kExitOutputFile,
+                          "cannot write " + options.summaryFile + ": " + errnoText());
+        }
         return kExitSuccess;
     }
     CoSimulationSlave& slave = *loaded;
@@ -459,6 +488,10 @@ int runMaster(const Options& options) {
         plotFile = openOutputFile(options.plot, "wb");
         series.emplace();
     }
+    File summaryFile;
+    if (!options.summaryFile.empty()) {
+        summaryFile = openOutputFile(options.summaryFile, "w");
+    }
     const RunCircumstances circumstances{grid, givenStep(options).text, inputs, settings};
     RunResult result;
     try {
@@ -473,6 +506,13 @@ int runMaster(const Options& options) {
     }
     if (series) {
         writePlot(plotFile.get(), options.plot, model, circumstances, std::move(*series));
+    }
+    if (!options.summaryFile.empty()) {
+        writeSummaryRows(summaryFile.get(), summaryCsvHeader({}) + summaryCsvRows(result, ""));
+        if (std::fflush(summaryFile.get()) != 0) {
+            throw Failure(kExitOutputFile,
+                          "cannot write " + options.summaryFile + ": " + errnoText());
+        }
     }
     if (options.summary || options.summaryOnly) {
         for (const std::string& line :
@@ -705,6 +745,12 @@ int main(int argc, char** argv) {
     app.add_flag("--summary", options.summary,
                  "Prints the peak and range of every recorded variable at the end, on standard "
                  "error")
+        ->group(results);
+    app.add_option("--summary-file", options.summaryFile,
+                   "Writes the summary as CSV into FILE: a row per recorded variable (in a "
+                   "sweep, per case and variable, after the case's number and values) with its "
+                   "peak, minimum and maximum and their times")
+        ->type_name("FILE")
         ->group(results);
     app.add_flag("--summary-only", options.summaryOnly, "Writes no rows, only the --summary")
         ->excludes("--output")

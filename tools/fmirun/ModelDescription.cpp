@@ -240,6 +240,7 @@ ModelDescription parseModelDescription(const std::string& text, const std::strin
         }
         variable.valueReference = static_cast<fmiValueReference>(std::stoull(reference));
         variable.causality = causalityOf(scalar, model.fmiVersion);
+        variable.unit = real.attribute("unit").value();
         if (real.attribute("start")) {
             variable.start = realAttribute(real, "start", origin);
         }

@@ -16,6 +16,7 @@ struct Variable {
     fmiValueReference valueReference = 0;
     Causality causality = Causality::Other;
     std::optional<fmiReal> start;
+    std::string unit;  // empty when the description declares none
     std::string description;
 };
 

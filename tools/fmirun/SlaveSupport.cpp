@@ -37,6 +37,23 @@ void unloadLibrary(void* library, FloatingPointControls& controls) {
     }
 }
 
+void requireVersionOfDescription(void* library, const ModelDescription& model,
+                                 const std::string& libraryPath) {
+    const std::string getVersion[] = {model.modelIdentifier + "_fmiGetVersion", "fmi2GetVersion",
+                                      "fmi3GetVersion"};
+    if (dlsym(library, getVersion[model.fmiVersion - 1].c_str()) != nullptr) {
+        return;
+    }
+    for (int version = 1; version <= 3; ++version) {
+        if (dlsym(library, getVersion[version - 1].c_str()) != nullptr) {
+            throw Failure(kExitModel, libraryPath + " is an FMI " + std::to_string(version) +
+                                          ".0 library, but its model description is of FMI " +
+                                          std::to_string(model.fmiVersion) +
+                                          ".0: give the description of the library's version");
+        }
+    }
+}
+
 void* resolveAddress(void* library, const std::string& name, const std::string& libraryPath,
                      const std::string& why) {
     void* const address = dlsym(library, name.c_str());

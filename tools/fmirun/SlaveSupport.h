@@ -26,6 +26,12 @@ struct SlaveOptions {
 void* loadLibrary(const std::string& libraryPath, FloatingPointControls& controls);
 void unloadLibrary(void* library, FloatingPointControls& controls);
 
+// Throws Failure (kExitModel) when the library is plainly of another FMI
+// version than its model description: it exports another version's
+// fmiGetVersion and not that of the description's.
+void requireVersionOfDescription(void* library, const ModelDescription& model,
+                                 const std::string& libraryPath);
+
 // The address of `name`. Throws Failure (kExitModel) when the library lacks
 // it, with `why` that means.
 void* resolveAddress(void* library, const std::string& name, const std::string& libraryPath,

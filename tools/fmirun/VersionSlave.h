@@ -78,7 +78,9 @@ class VersionSlave : public CoSimulationSlave {
           controls_(currentFloatingPointControls()),
           library_(loadLibrary(libraryPath, controls_)),
           loadedControls_(controls_),
-          messages_(options) {}
+          messages_(options) {
+        requireVersionOfDescription(library_, model_, libraryPath);
+    }
 
     // Another slave of the library that `loaded` holds (another()); each
     // version's constructor of this kind copies the functions it resolved.
