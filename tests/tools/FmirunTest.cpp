@@ -1039,6 +1039,30 @@ TEST_F(Fmirun, RefusesADescriptionWithOtherStartValuesInEveryVersion) {
     }
 }
 
+// Model Exchange without an integrator: a model with continuous states or
+// event indicators is refused, and each interface only where offered.
+TEST_F(Fmirun, RefusesModelExchangeItCannotRun) {
+    const std::string onlyMe2 =
+        replaced(description(ModelVersion{"Halvorn", 2}), "<CoSimulation", "<ModelExchange");
+    const std::string onlyMe3 =
+        replaced(description(ModelVersion{"Halvorn", 3}), "<CoSimulation", "<ModelExchange");
+    const std::string refused = "fmirun runs Model Exchange only for models with none";
+    const std::string indicators =
+        file("indicators.xml",
+             replaced(onlyMe2, "numberOfEventIndicators=\"0\"", "numberOfEventIndicators=\"2\""));
+    expectRefusal({library(ModelVersion{"Halvorn", 2}), "-d", indicators}, kModel,
+                  {"declares 0 continuous states and 2 event indicators: " + refused});
+    const std::string states =
+        file("states.xml", replaced(onlyMe3, "  </ModelStructure>",
+                                    "<ContinuousStateDerivative valueReference=\"3\"/>"
+                                    "</ModelStructure>"));
+    expectRefusal({library(ModelVersion{"Halvorn", 3}), "-d", states}, kModel,
+                  {"declares 1 continuous state and 0 event indicators: " + refused});
+    const std::string onlyMe = file("me.xml", onlyMe3);
+    expectRefusal({library(ModelVersion{"Halvorn", 3}), "-d", onlyMe, "--interface-type", "cs"},
+                  kUsage, {"--interface-type cs: Halvorn offers Model Exchange only"});
+}
+
 TEST_F(Fmirun, RefusesAMissingLibrary) {
     const std::string xml = file("modelDescription.xml", description("Halvorn"));
     expectRefusal({"missing.so", "-d", xml}, kModel,
@@ -1146,6 +1170,11 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
          kUsage,
          {"fmirun: --output-per-case requires --output\n", "Run fmirun --help for the options.\n"}},
         {{"--cases", "1"}, kUsage, {"fmirun: --cases requires --sweep"}},
+        {{"--interface-type", "me"},
+         kUsage,
+         {"fmirun: --interface-type me: Halvorn is an FMI 1.0 co-simulation slave; fmirun runs "
+          "Model Exchange for FMI 2.0 and 3.0 only\n"}},
+        {{"--interface-type", "mx"}, kUsage, {"fmirun: --interface-type: mx not in {cs,me}"}},
         {{"--sweep", "rates.csv", "--jobs", "0"}, kUsage, {"fmirun: --jobs: Value 0 not in range"}},
     };
     file("rates.csv", "rate\n10000\n20000\n");

@@ -64,6 +64,7 @@ struct Options {
     std::string logFile;
     std::string fmiLogFile;
     bool earlyReturnAllowed = false;
+    std::string interfaceType;  // "me", "cs", or empty: co-simulation where offered
     bool summary = false;
     bool summaryOnly = false;
     std::string summaryFile;
@@ -342,6 +343,49 @@ void openLogFiles(const Options& options) {
     }
 }
 
+std::string counted(std::size_t count, const std::string& what) {
+    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+// Whether the run is Model Exchange: asked for with --interface-type me, or
+// the one interface the model offers. fmirun integrates nothing and locates
+// no state events, so a Model Exchange model with continuous states or
+// event indicators is refused.
+bool choosesModelExchange(const Options& options, const ModelDescription& model,
+                          const std::string& descriptionName) {
+    const bool asked =
+        options.interfaceType == "me" || (options.interfaceType.empty() && !model.coSimulation);
+    if (!asked) {
+        if (!model.coSimulation) {
+            throw Failure(kExitUsage, "--interface-type cs: " + model.modelIdentifier +
+                                          " offers Model Exchange only; run it with "
+                                          "--interface-type me");
+        }
+        return false;
+    }
+    if (model.fmiVersion == 1) {
+        throw Failure(kExitUsage,
+                      "--interface-type me: " + model.modelIdentifier +
+                          " is an FMI 1.0 co-simulation slave; fmirun runs Model Exchange for FMI "
+                          "2.0 and 3.0 only");
+    }
+    if (!model.modelExchange) {
+        throw Failure(kExitUsage, "--interface-type me: " + model.modelIdentifier +
+                                      " offers co-simulation only (" + descriptionName +
+                                      " has no <ModelExchange>)");
+    }
+    if (model.continuousStates > 0 || model.eventIndicators > 0) {
+        throw Failure(kExitModel,
+                      descriptionName + " declares " +
+                          counted(model.continuousStates, "continuous state") + " and " +
+                          counted(model.eventIndicators, "event indicator") +
+                          ": fmirun runs Model Exchange only for models with "
+                          "none, since it integrates no states and locates no state events; run "
+                          "it as co-simulation (--interface-type cs)");
+    }
+    return true;
+}
+
 int runMaster(const Options& options) {
     if (options.outputPerCase && rowsToStandardOutput(options)) {
         throw Failure(kExitUsage, "--output-per-case needs a file name in --output, not -");
@@ -366,10 +410,14 @@ int runMaster(const Options& options) {
     if (!options.plot.empty()) {
         checkPlotName(options.plot);
     }
-    const ModelDescription model = parseModelDescription(descriptionText, descriptionName);
+    ModelDescription model = parseModelDescription(descriptionText, descriptionName);
     if (options.listVariables) {
         listVariables(model);
         return kExitSuccess;
+    }
+    const bool modelExchange = choosesModelExchange(options, model, descriptionName);
+    if (modelExchange) {
+        model.modelIdentifier = model.modelExchangeIdentifier;
     }
     const std::string platform = platformName(model.fmiVersion);
     const std::string libraryEntry =
@@ -429,7 +477,7 @@ int runMaster(const Options& options) {
         location = scratch->path();
     }
     const std::unique_ptr<CoSimulationSlave> loaded =
-        loadSlave(library, model, SlaveOptions{options.log, options.logFmiCalls});
+        loadSlave(library, model, SlaveOptions{options.log, options.logFmiCalls, modelExchange});
     if (sweep) {
         // Each case has a slave of its own, of this library, made when it
         // starts: the files are needed no longer.
@@ -653,6 +701,12 @@ int main(int argc, char** argv) {
         ->group(model);
     app.add_option("-d,--model-description", options.modelDescription,
                    "The modelDescription.xml of the library given as SLAVE")
+        ->group(model);
+    app.add_option("--interface-type", options.interfaceType,
+                   "The FMI interface: cs (co-simulation) or me (Model Exchange, FMI 2.0 and 3.0, "
+                   "evaluated at each communication point from the inputs there) (default: cs "
+                   "where the model offers it)")
+        ->check(CLI::IsMember({"cs", "me"}))
         ->group(model);
     app.add_flag("--list-variables", options.listVariables, "Lists the model's variables and exits")
         ->group(model);

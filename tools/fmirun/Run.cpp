@@ -192,12 +192,22 @@ std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid&
                         double& time) {
     const std::size_t steps = grid.steps();
     std::size_t untilRow = rowEvery;
+    // Model Exchange evaluates the slave at each point from the inputs
+    // there; co-simulation steps to it from the inputs at the step's start.
+    const bool atItsOwnTime = slave.isModelExchange();
     for (std::size_t k = 1; k <= steps; ++k) {
         const double next = grid.at(k);
-        if (driven) {
-            inputs.at(time, inputValues);
+        if (atItsOwnTime) {
+            if (driven) {
+                inputs.at(next, inputValues);
+            }
+            slave.evaluateAt(next);
+        } else {
+            if (driven) {
+                inputs.at(time, inputValues);
+            }
+            slave.step(time, next - time);
         }
-        slave.step(time, next - time);
         time = next;
         peaks.track(time, outputs);
         if constexpr (kWritesRows) {

@@ -18,6 +18,7 @@
 struct SlaveOptions {
     bool showAllMessages = false;  // debug logging on, every message shown
     bool logCalls = false;         // every FMI call printed with its arguments
+    bool modelExchange = false;    // instantiated for Model Exchange (2.0 and 3.0)
 };
 
 // Loads the library by its absolute path, so that the loader never searches

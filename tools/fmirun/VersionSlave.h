@@ -57,6 +57,22 @@ class VersionSlave : public CoSimulationSlave {
     }
     // Defined here, so that a run that knows its slave's class calls it
     // directly and has it inlined into its loop.
+    void evaluateAt(fmiReal time) final {
+        if constexpr (Version::kHasModelExchange) {
+            const InSlaveControls inSlave(controls_);
+            const StepArrays& arrays = stepArrays_;
+            version().setTimeHere(time);
+            if (arrays.inputCount > 0) {
+                version().setRealHere(arrays.inputReferences, arrays.inputCount, arrays.inputs);
+            }
+            if (arrays.outputCount > 0) {
+                version().getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
+            }
+            if (version().completeIntegratorStepHere(time) && arrays.outputCount > 0) {
+                version().getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
+            }
+        }
+    }
     void step(fmiReal communicationPoint, fmiReal stepSize) final {
         const InSlaveControls inSlave(controls_);
         const StepArrays& arrays = stepArrays_;
@@ -80,6 +96,7 @@ class VersionSlave : public CoSimulationSlave {
           loadedControls_(controls_),
           messages_(options) {
         requireVersionOfDescription(library_, model_, libraryPath);
+        modelExchange_ = options.modelExchange;
     }
 
     // Another slave of the library that `loaded` holds (another()); each
@@ -92,7 +109,9 @@ class VersionSlave : public CoSimulationSlave {
           library_(loaded.library_),
           loadedControls_(loaded.loadedControls_),
           ownsLibrary_(false),
-          messages_(loaded.options_) {}
+          messages_(loaded.options_) {
+        modelExchange_ = loaded.modelExchange_;
+    }
 
     // Whether this slave loaded the library: the one that outlives the others.
     bool ownsLibrary() const {
@@ -161,6 +180,10 @@ class VersionSlave : public CoSimulationSlave {
     bool ownsLibrary_ = true;
     void* component_ = nullptr;
     SlaveMessages messages_;
+    // The event iteration of Model Exchange can go on only so long: a slave
+    // that keeps asking for another is refused.
+    static constexpr int kMostEventIterations = 1000;
+
     struct StepArrays {
         const fmiValueReference* inputReferences = nullptr;
         const fmiReal* inputs = nullptr;
