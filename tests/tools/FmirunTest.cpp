@@ -1550,6 +1550,33 @@ TEST_F(Fmirun, WritesNoRowsForASummaryOnly) {
 // The picture of a run: well-formed SVG naming the model and the run's
 // settings, whose curves pass through every recorded value as its axes map
 // them, the same whether the rows are written or not; PNG by its name.
+// A picture of the longest run is reduced to its columns of pixels, every
+// peak kept: a spike of the force that lasts one step of 10^6 still reaches
+// its height, and the SVG stays small.
+TEST_F(Fmirun, DrawsEveryPeakOfALongRunInASmallPicture) {
+    file("spike.csv", "time,displacement\n0,0\n2,0\n2.000004,0.2\n2.000008,0\n");
+    const Finished finished = run({archive("Pendrake"), "-i", "spike.csv", "--interval", "4e-6",
+                                   "--summary-only", "--plot", "spike.svg"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    const std::string svg = readFile(directory_ / "spike.svg");
+    EXPECT_LT(svg.size(), 1000000U);
+    pugi::xml_document picture;
+    ASSERT_TRUE(picture.load_string(svg.c_str()));
+    const plot::layout::Frame frame = plot::layout::frame(0);
+    const auto points = linePoints(picture, plot::layout::kCurveColours[0], frame);
+    double top = frame.bottom;
+    for (const auto& point : points) {
+        top = std::min(top, point[1]);
+    }
+    // The force of 0.2 m, the highest value, is the frame's top less the
+    // twentieth of the range that the axis adds.
+    const auto [yFrom, yTo] = plot::layout::span(0.0, (0.2 - 0.09) * 50000.0);
+    EXPECT_NEAR(top,
+                frame.bottom -
+                    ((0.2 - 0.09) * 50000.0 - yFrom) / (yTo - yFrom) * (frame.bottom - frame.top),
+                0.1);
+}
+
 TEST_F(Fmirun, PlotsTheRecordedValuesWithOrWithoutRows) {
     const std::vector<std::string> settings = {"-s", "rate", "20000", "--plot"};
     std::vector<std::string> arguments = {archive("Halvorn"), "-o", "result.csv"};
