@@ -1,6 +1,6 @@
-// FMI 2.0: FMU states taken, restored, serialized and read back; bytes of
-// another model, another FMI version or damaged bytes refused; directional
-// derivatives against the equations.
+// FMI 2.0: FMU states taken, restored, serialized and read back, within an
+// interface and across them; bytes of another model, another FMI version or
+// damaged bytes refused; directional derivatives against the equations.
 #include <cstring>
 
 #include "Fmi2SlaveTest.h"
@@ -42,6 +42,42 @@ class Fmi2FmuState : public Fmi2SlaveTest {
         return bytes;
     }
 
+    // The machine state, time and values that serialized bytes hold.
+    FmuStateContent contentOf(const std::vector<char>& bytes, std::vector<fmi2Real>& values) {
+        const ModelDefinition own{model().identifier.c_str(),
+                                  model().guid.c_str(),
+                                  "",
+                                  "",
+                                  model().realCount(),
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  nullptr,
+                                  SubstepRule::DivideByTen,
+                                  FloatingPointMode::Inherited,
+                                  nullptr,
+                                  nullptr,
+                                  nullptr};
+        values.assign(model().realCount(), 0.0);
+        FmuStateContent content{0, 0.0, values.data()};
+        EXPECT_EQ(deserializeFmuState(own, "2.0", ~0U,
+                                      reinterpret_cast<const unsigned char*>(bytes.data()),
+                                      bytes.size(), content)
+                      .problem,
+                  FmuStateProblem::None);
+        return content;
+    }
+
+    // The bytes of an FMU state taken now.
+    std::vector<char> taken(fmi2Component c) {
+        fmi2FMUstate state = nullptr;
+        EXPECT_EQ(fmi2().getFMUstate(c, &state), fmi2OK);
+        std::vector<char> bytes = serialized(c, state);
+        EXPECT_EQ(fmi2().freeFMUstate(c, &state), fmi2OK);
+        return bytes;
+    }
+
     void expectRefused(const std::vector<char>& bytes, const std::string& format) {
         const fmi2Component c = stepComplete();
         clearLogs();
@@ -70,6 +106,10 @@ TEST_F(Fmi2FmuState, RestoredStateContinuesAsTheFirstTime) {
     const std::vector<fmi2Real> first = values2(c);
     ASSERT_EQ(fmi2().setFMUstate(c, state), fmi2OK);
     EXPECT_TRUE(sameBits(saved, values2(c)));
+    // The time comes back with the values.
+    fmi2Real time = 0.0;
+    EXPECT_EQ(fmi2().getRealStatus(c, fmi2LastSuccessfulTime, &time), fmi2OK);
+    EXPECT_TRUE(sameBits(0.1, time));
     setKnowns(c, randomKnowns(5));
     ASSERT_EQ(fmi2().doStep(c, 0.1, 0.2, fmi2False), fmi2OK);
     EXPECT_TRUE(sameBits(first, values2(c)));
@@ -104,6 +144,70 @@ TEST_F(Fmi2FmuState, SerializedStateRestoresEveryBitAndTheTimeAndRescuesFromErro
     EXPECT_EQ(fmi2().doStep(c, time, 0.1, fmi2False), fmi2OK);
     EXPECT_EQ(serialized(c, restored), bytes);
     fmi2().freeInstance(c);
+}
+
+// Values and time mean the same in both interfaces: a state both have
+// restores in either, with its time; a state of one only is refused in the
+// other. Model Exchange computes the outputs of what it restores.
+TEST_F(Fmi2FmuState, StatesOfBothInterfacesRestoreInEitherTheOthersAreRefused) {
+    const std::pair<fmi2Type, MachineState> taken[] = {{fmi2CoSimulation, Instantiated},
+                                                       {fmi2CoSimulation, InitializationMode},
+                                                       {fmi2CoSimulation, Stepping},
+                                                       {fmi2CoSimulation, Terminated},
+                                                       {fmi2CoSimulation, Error},
+                                                       {fmi2ModelExchange, Instantiated},
+                                                       {fmi2ModelExchange, InitializationMode},
+                                                       {fmi2ModelExchange, EventMode},
+                                                       {fmi2ModelExchange, ContinuousTimeMode},
+                                                       {fmi2ModelExchange, Terminated},
+                                                       {fmi2ModelExchange, Error}};
+    const std::vector<fmi2Real> knowns = randomKnowns(7);
+    for (const auto& [from, state] : taken) {
+        const fmi2Component c = inState2(state, from, knowns);
+        if (state == EventMode || state == ContinuousTimeMode) {
+            ASSERT_EQ(fmi2().setTime(c, 2.5), fmi2OK);
+        } else if (state == Stepping) {
+            ASSERT_EQ(fmi2().doStep(c, 2.0, 0.5, fmi2True), fmi2OK);
+        }
+        const std::vector<char> bytes = this->taken(c);
+        std::vector<fmi2Real> savedValues;
+        const FmuStateContent saved = contentOf(bytes, savedValues);
+        for (const fmi2Type to : {fmi2CoSimulation, fmi2ModelExchange}) {
+            SCOPED_TRACE(std::to_string(state) + " from " + std::to_string(from) + " to " +
+                         std::to_string(to));
+            // Its outputs read, so that only the restore can outdate them.
+            const fmi2Component other = inState2(InitializationMode, to);
+            values2(other);
+            fmi2FMUstate restored = nullptr;
+            clearLogs();
+            const fmi2Status status =
+                fmi2().deSerializeFMUstate(other, bytes.data(), bytes.size(), &restored);
+            const bool onlyTheOther =
+                from != to && (state & (Stepping | EventMode | ContinuousTimeMode)) != 0;
+            if (onlyTheOther) {
+                EXPECT_EQ(status, fmi2Error);
+                EXPECT_EQ(restored, nullptr);
+                ASSERT_EQ(logs().size(), 1U);
+                EXPECT_EQ(logs()[0].format,
+                          "%s: The serialized FMU state was taken in %s, a state of %s instances "
+                          "only; %s is a %s instance.");
+                fmi2().freeInstance(other);
+                continue;
+            }
+            ASSERT_EQ(status, fmi2OK);
+            ASSERT_EQ(fmi2().setFMUstate(other, restored), fmi2OK);
+            std::vector<fmi2Real> values;
+            const FmuStateContent content = contentOf(this->taken(other), values);
+            EXPECT_EQ(content.machineState, saved.machineState);
+            EXPECT_TRUE(sameBits(saved.time, content.time));
+            if (state != Instantiated) {
+                EXPECT_TRUE(sameBits(to == fmi2ModelExchange ? withForces(knowns) : savedValues,
+                                     values2(other)));
+            }
+            fmi2().freeInstance(other);
+        }
+        fmi2().freeInstance(c);
+    }
 }
 
 TEST_F(Fmi2FmuState, BytesOfAnotherModelVersionOrDamagedAreRefused) {
@@ -161,7 +265,8 @@ TEST_F(Fmi2DirectionalDerivative, ExactPartialDerivativesSummedInTheOrderOfTheKn
     }
     for (unsigned seed = 10; seed < 40; ++seed) {
         const std::vector<fmi2Real> values = randomKnowns(seed);
-        const fmi2Component c = stepComplete(values);
+        // Alike in both interfaces.
+        const fmi2Component c = seed % 2 == 0 ? stepComplete(values) : continuousTimeMode(values);
         std::vector<fmi2Real> seeds(knowns.size());
         for (std::size_t j = 0; j < seeds.size(); ++j) {
             seeds[j] = 0.25 * static_cast<double>(j + seed % 3) - 0.5;

@@ -1,6 +1,9 @@
-// FMI 2.0: every call in every state, refusals of fmi2Instantiate, the
+// FMI 2.0: every call in every state of both interfaces, the calls of one
+// interface on an instance of the other, refusals of fmi2Instantiate, the
 // master's memory, and debug logging by category.
+#include <cmath>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "Fmi2SlaveTest.h"
@@ -9,6 +12,13 @@
 namespace {
 
 constexpr StateMask kStepQueries = Stepping | Terminated;
+// The masks of the calls both interfaces have, over the states of both.
+constexpr StateMask kRunning = EventMode | ContinuousTimeMode;
+constexpr StateMask kAnyState = kLiveStates | kRunning;
+constexpr StateMask kReadable = kValuesReadable | kRunning;
+constexpr StateMask kWritable = kValuesWritable | kRunning;
+constexpr StateMask kDiscreteWritable = kValuesWritable | EventMode;
+constexpr StateMask kInitializedModelExchange = kReadable & ~Stepping;
 
 using F2 = const Fmi2Functions&;
 using C2 = fmi2Component;
@@ -23,8 +33,9 @@ const std::vector<Call>& componentCalls() {
     static fmi2Integer integer;
     static fmi2Boolean boolean;
     static fmi2String text;
+    static fmi2EventInfo eventInfo;
     static const std::vector<Call> calls = {
-        {"fmi2SetDebugLogging", kLiveStates,
+        {"fmi2SetDebugLogging", kAnyState,
          [](F f, C c) { return f.setDebugLogging(c, fmi2False, 0, nullptr); }},
         {"fmi2SetupExperiment", Instantiated,
          [](F f, C c) { return f.setupExperiment(c, fmi2False, 0.0, 0.0, fmi2False, 0.0); }},
@@ -32,25 +43,22 @@ const std::vector<Call>& componentCalls() {
          [](F f, C c) { return f.enterInitializationMode(c); }},
         {"fmi2ExitInitializationMode", InitializationMode,
          [](F f, C c) { return f.exitInitializationMode(c); }},
-        {"fmi2Terminate", Stepping, [](F f, C c) { return f.terminate(c); }},
-        {"fmi2Reset", kLiveStates, [](F f, C c) { return f.reset(c); }},
-        {"fmi2SetReal", kValuesWritable,
-         [](F f, C c) { return f.setReal(c, nullptr, 0, nullptr); }},
-        {"fmi2SetInteger", kValuesWritable,
+        {"fmi2Terminate", Stepping | kRunning, [](F f, C c) { return f.terminate(c); }},
+        {"fmi2Reset", kAnyState, [](F f, C c) { return f.reset(c); }},
+        {"fmi2SetReal", kWritable, [](F f, C c) { return f.setReal(c, nullptr, 0, nullptr); }},
+        {"fmi2SetInteger", kDiscreteWritable,
          [](F f, C c) { return f.setInteger(c, nullptr, 0, nullptr); }},
-        {"fmi2SetBoolean", kValuesWritable,
+        {"fmi2SetBoolean", kDiscreteWritable,
          [](F f, C c) { return f.setBoolean(c, nullptr, 0, nullptr); }},
-        {"fmi2SetString", kValuesWritable,
+        {"fmi2SetString", kDiscreteWritable,
          [](F f, C c) { return f.setString(c, nullptr, 0, nullptr); }},
-        {"fmi2GetReal", kValuesReadable,
-         [](F f, C c) { return f.getReal(c, nullptr, 0, nullptr); }},
-        {"fmi2GetInteger", kValuesReadable,
+        {"fmi2GetReal", kReadable, [](F f, C c) { return f.getReal(c, nullptr, 0, nullptr); }},
+        {"fmi2GetInteger", kReadable,
          [](F f, C c) { return f.getInteger(c, nullptr, 0, nullptr); }},
-        {"fmi2GetBoolean", kValuesReadable,
+        {"fmi2GetBoolean", kReadable,
          [](F f, C c) { return f.getBoolean(c, nullptr, 0, nullptr); }},
-        {"fmi2GetString", kValuesReadable,
-         [](F f, C c) { return f.getString(c, nullptr, 0, nullptr); }},
-        {"fmi2GetDirectionalDerivative", kValuesReadable,
+        {"fmi2GetString", kReadable, [](F f, C c) { return f.getString(c, nullptr, 0, nullptr); }},
+        {"fmi2GetDirectionalDerivative", kReadable,
          [](F f, C c) {
              return f.getDirectionalDerivative(c, nullptr, 0, nullptr, 0, nullptr, nullptr);
          }},
@@ -70,79 +78,140 @@ const std::vector<Call>& componentCalls() {
          [](F f, C c) { return f.getBooleanStatus(c, fmi2Terminated, &boolean); }},
         {"fmi2GetStringStatus", kStepQueries,
          [](F f, C c) { return f.getStringStatus(c, fmi2PendingStatus, &text); }},
-        {"fmi2GetFMUstate", kLiveStates,
+        {"fmi2GetFMUstate", kAnyState,
          [](F f, C c) {
              fmi2FMUstate state = nullptr;
              const fmi2Status result = f.getFMUstate(c, &state);
              f.freeFMUstate(c, &state);
              return result;
          }},
-        {"fmi2FreeFMUstate", kLiveStates,
+        {"fmi2FreeFMUstate", kAnyState,
          [](F f, C c) {
              fmi2FMUstate state = nullptr;
              return f.freeFMUstate(c, &state);
          }},
-        {"fmi2FreeInstance", kLiveStates,
+        {"fmi2FreeInstance", kAnyState,
          [](F f, C c) {
              f.freeInstance(c);
              return fmi2OK;  // returns nothing; a refusal shows in the log
          }},
+        {"fmi2EnterEventMode", kRunning, [](F f, C c) { return f.enterEventMode(c); }},
+        {"fmi2NewDiscreteStates", EventMode,
+         [](F f, C c) { return f.newDiscreteStates(c, &eventInfo); }},
+        {"fmi2EnterContinuousTimeMode", EventMode,
+         [](F f, C c) { return f.enterContinuousTimeMode(c); }},
+        {"fmi2CompletedIntegratorStep", ContinuousTimeMode,
+         [](F f, C c) { return f.completedIntegratorStep(c, fmi2True, &boolean, &boolean); }},
+        {"fmi2SetTime", kRunning, [](F f, C c) { return f.setTime(c, 0.5); }},
+        {"fmi2SetContinuousStates", ContinuousTimeMode,
+         [](F f, C c) { return f.setContinuousStates(c, nullptr, 0); }},
+        {"fmi2GetDerivatives", kInitializedModelExchange,
+         [](F f, C c) { return f.getDerivatives(c, nullptr, 0); }},
+        {"fmi2GetEventIndicators", kInitializedModelExchange,
+         [](F f, C c) { return f.getEventIndicators(c, nullptr, 0); }},
+        {"fmi2GetContinuousStates", kInitializedModelExchange,
+         [](F f, C c) { return f.getContinuousStates(c, nullptr, 0); }},
+        {"fmi2GetNominalsOfContinuousStates", kInitializedModelExchange | Instantiated,
+         [](F f, C c) { return f.getNominalsOfContinuousStates(c, nullptr, 0); }},
     };
     return calls;
 }
 
-class Fmi2StateMachine : public Fmi2SlaveTest {
-  protected:
-    fmi2Component inState(MachineState state) {
-        const fmi2Component c = instantiate2();
-        if (state == Error) {
-            EXPECT_EQ(fmi2().doStep(c, 0.0, 1.0, fmi2True), fmi2Error);
-            return c;
-        }
-        if (state != Instantiated) {
-            EXPECT_EQ(fmi2().enterInitializationMode(c), fmi2OK);
-        }
-        if (state == Stepping || state == Terminated) {
-            EXPECT_EQ(fmi2().exitInitializationMode(c), fmi2OK);
-        }
-        if (state == Terminated) {
-            EXPECT_EQ(fmi2().terminate(c), fmi2OK);
-        }
-        return c;
+// The calls of one interface only; the others are both interfaces' calls.
+const char* interfaceOnly(const Call& call) {
+    static const std::set<std::string> coSimulation = {"fmi2SetRealInputDerivatives",
+                                                       "fmi2GetRealOutputDerivatives",
+                                                       "fmi2DoStep",
+                                                       "fmi2CancelStep",
+                                                       "fmi2GetStatus",
+                                                       "fmi2GetRealStatus",
+                                                       "fmi2GetIntegerStatus",
+                                                       "fmi2GetBooleanStatus",
+                                                       "fmi2GetStringStatus"};
+    if (coSimulation.count(call.name) != 0) {
+        return "co-simulation";
     }
+    static const std::set<std::string> modelExchange = {"fmi2EnterEventMode",
+                                                        "fmi2NewDiscreteStates",
+                                                        "fmi2EnterContinuousTimeMode",
+                                                        "fmi2CompletedIntegratorStep",
+                                                        "fmi2SetTime",
+                                                        "fmi2SetContinuousStates",
+                                                        "fmi2GetDerivatives",
+                                                        "fmi2GetEventIndicators",
+                                                        "fmi2GetContinuousStates",
+                                                        "fmi2GetNominalsOfContinuousStates"};
+    return modelExchange.count(call.name) != 0 ? "Model Exchange" : nullptr;
+}
+
+const char* interfaceName(fmi2Type type) {
+    return type == fmi2ModelExchange ? "Model Exchange" : "co-simulation";
+}
+
+// The states each interface has, in the order its instance reaches them.
+struct InterfaceStates {
+    fmi2Type type;
+    std::vector<MachineState> states;
 };
+const InterfaceStates kInterfaces[] = {
+    {fmi2CoSimulation, {std::begin(kStates), std::end(kStates)}},
+    {fmi2ModelExchange, {std::begin(kModelExchangeStates), std::end(kModelExchangeStates)}},
+};
+
+class Fmi2StateMachine : public Fmi2SlaveTest {};
 
 }  // namespace
 
+// A call of the other interface is refused before the state is looked at.
 TEST_F(Fmi2StateMachine, EveryCallInEveryState) {
-    for (const MachineState state : kStates) {
-        for (const Call& call : componentCalls()) {
-            SCOPED_TRACE(std::string(call.name) + " in state " + std::to_string(state));
-            const fmi2Component c = inState(state);
-            clearLogs();
-            const fmi2Status status = call.invoke(fmi2(), c);
-            const bool returnsNothing = call.returnsNothing();
-            if ((state & call.allowedIn) != 0) {
-                // Accepted; a status query it cannot answer is discarded.
-                EXPECT_TRUE(status == fmi2OK || status == fmi2Discard);
-                for (const auto& record : logs()) {
-                    EXPECT_EQ(record.status, status == fmi2OK ? fmiOK : fmiDiscard);
+    for (const InterfaceStates& interface : kInterfaces) {
+        for (const MachineState state : interface.states) {
+            for (const Call& call : componentCalls()) {
+                SCOPED_TRACE(std::string(call.name) + " in state " + std::to_string(state) +
+                             " of " + interfaceName(interface.type));
+                const fmi2Component c = inState2(state, interface.type);
+                clearLogs();
+                const fmi2Status status = call.invoke(fmi2(), c);
+                const bool returnsNothing = call.returnsNothing();
+                const char* const only = interfaceOnly(call);
+                const bool otherInterface =
+                    only != nullptr && std::string(only) != interfaceName(interface.type);
+                if (otherInterface) {
+                    EXPECT_EQ(status, fmi2Error);
+                    EXPECT_TRUE(matchAll(
+                        {{&fmi2Environment,
+                          kName,
+                          fmiError,
+                          "logStatusError",
+                          "%s: Illegal call: this is a %s function, and %s is a %s instance.",
+                          {arg(call.name), arg(only), arg(kName),
+                           arg(interfaceName(interface.type))}}},
+                        logs()));
+                } else if ((state & call.allowedIn) != 0) {
+                    // Accepted; a status query it cannot answer is discarded.
+                    EXPECT_TRUE(status == fmi2OK || status == fmi2Discard);
+                    for (const auto& record : logs()) {
+                        EXPECT_EQ(record.status, status == fmi2OK ? fmiOK : fmiDiscard);
+                    }
+                } else {
+                    EXPECT_EQ(status, returnsNothing ? fmi2OK : fmi2Error);
+                    EXPECT_TRUE(matchAll(
+                        {{&fmi2Environment,
+                          kName,
+                          fmiError,
+                          "logStatusError",
+                          "%s: Illegal call sequence: not allowed in state %s.",
+                          {arg(call.name), arg(machineStateName(state, "step complete"))}}},
+                        logs()));
                 }
-            } else {
-                EXPECT_EQ(status, returnsNothing ? fmi2OK : fmi2Error);
-                EXPECT_TRUE(
-                    matchAll({{&fmi2Environment,
-                               kName,
-                               fmiError,
-                               "logStatusError",
-                               "%s: Illegal call sequence: not allowed in state %s.",
-                               {arg(call.name), arg(machineStateName(state, "step complete"))}}},
-                             logs()));
-                // Refused calls leave the instance in Error.
-                EXPECT_EQ(fmi2().doStep(c, 0.0, 1.0, fmi2True), fmi2Error);
-            }
-            if (!returnsNothing || (state & call.allowedIn) == 0) {
-                fmi2().freeInstance(c);
+                const bool accepted = !otherInterface && (state & call.allowedIn) != 0;
+                if (!accepted) {
+                    // Refused calls leave the instance in Error.
+                    EXPECT_EQ(fmi2().terminate(c), fmi2Error);
+                }
+                if (!returnsNothing || !accepted) {
+                    fmi2().freeInstance(c);
+                }
             }
         }
     }
@@ -158,12 +227,22 @@ TEST_F(Fmi2StateMachine, NullComponentIsRefusedSilently) {
 }
 
 TEST_F(Fmi2StateMachine, ResetGivesAFreshInstanceFromAnyState) {
-    for (const MachineState state : kStates) {
-        const fmi2Component c = inState(state);
-        EXPECT_EQ(fmi2().reset(c), fmi2OK);
-        EXPECT_EQ(fmi2().enterInitializationMode(c), fmi2OK);
-        EXPECT_TRUE(sameBits(model().freshValues(), values2(c)));
-        fmi2().freeInstance(c);
+    for (const InterfaceStates& interface : kInterfaces) {
+        for (const MachineState state : interface.states) {
+            const fmi2Component c = inState2(state, interface.type);
+            const fmi2ValueReference first = 0;
+            const fmi2Real changed = 1.5;
+            fmi2().setReal(c, &first, 1, &changed);
+            EXPECT_EQ(fmi2().reset(c), fmi2OK);
+            EXPECT_EQ(fmi2().enterInitializationMode(c), fmi2OK);
+            // Model Exchange computes the outputs when read; co-simulation
+            // has not computed them yet.
+            EXPECT_TRUE(sameBits(interface.type == fmi2ModelExchange
+                                     ? withForces(model().freshValues())
+                                     : model().freshValues(),
+                                 values2(c)));
+            fmi2().freeInstance(c);
+        }
     }
 }
 
@@ -173,10 +252,14 @@ TEST_F(Fmi2StateMachine, NullArraysAndUnknownValueReferencesAreRefused) {
     const fmi2Real value = 1.0;
     fmi2Real read = 0.0;
     fmi2Integer readInteger = 0;
+    fmi2Boolean flag = fmi2False;
     struct Case {
         std::function<fmi2Status(const Fmi2Functions&, fmi2Component)> call;
         std::string format;
+        // On an instance in continuous-time mode rather than step complete.
+        bool modelExchange = false;
     };
+    const std::string noneOf = "%s: %s = %u, but %s has no %s (%s = 0).";
     const std::vector<Case> cases = {
         {[&](F2 f, C2 c) { return f.setReal(c, nullptr, 1, &value); },
          "%s: Invalid argument %s = NULL."},
@@ -194,17 +277,43 @@ TEST_F(Fmi2StateMachine, NullArraysAndUnknownValueReferencesAreRefused) {
          "%s: %s"},
         {[&](F2 f, C2 c) { return f.getRealOutputDerivatives(c, &output, 1, nullptr, &read); },
          "%s: %s"},
+        {[&](F2 f, C2 c) { return f.setContinuousStates(c, &value, 1); }, noneOf, true},
+        {[&](F2 f, C2 c) { return f.getDerivatives(c, &read, 1); }, noneOf, true},
+        {[&](F2 f, C2 c) { return f.getEventIndicators(c, nullptr, 2); }, noneOf, true},
+        {[&](F2 f, C2 c) { return f.getContinuousStates(c, &read, 1); }, noneOf, true},
+        {[&](F2 f, C2 c) { return f.getNominalsOfContinuousStates(c, &read, 3); }, noneOf, true},
+        {[&](F2 f, C2 c) { return f.completedIntegratorStep(c, fmi2False, nullptr, &flag); },
+         "%s: Invalid argument %s = NULL.", true},
+        {[&](F2 f, C2 c) { return f.completedIntegratorStep(c, fmi2False, &flag, nullptr); },
+         "%s: Invalid argument %s = NULL.", true},
+        {[&](F2 f, C2 c) {
+             EXPECT_EQ(f.enterEventMode(c), fmi2OK);
+             return f.newDiscreteStates(c, nullptr);
+         },
+         "%s: Invalid argument %s = NULL.", true},
+        {[&](F2 f, C2 c) { return f.setTime(c, std::nan("")); }, "%s: The time %g is not finite.",
+         true},
+        {[&](F2 f, C2 c) { return f.setReal(c, &output, 1, &value); },
+         "%s: Variable %u is an output; only parameters and inputs can be set.", true},
+        // The first variable is a parameter in every model.
+        {[&](F2 f, C2 c) {
+             const fmi2ValueReference parameter = 0;
+             return f.setReal(c, &parameter, 1, &value);
+         },
+         "%s: Variable %u is a parameter; in continuous-time mode only inputs can be set, "
+         "parameters in event mode.",
+         true},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.format);
-        const fmi2Component c = stepComplete();
+        const fmi2Component c = test.modelExchange ? continuousTimeMode() : stepComplete();
         clearLogs();
         EXPECT_EQ(test.call(fmi2(), c), fmi2Error);
         ASSERT_EQ(logs().size(), 1U);
         EXPECT_EQ(logs()[0].format, test.format);
         EXPECT_EQ(logs()[0].status, fmiError);
         EXPECT_EQ(logs()[0].category, "logStatusError");
-        EXPECT_EQ(fmi2().doStep(c, 0.0, 1.0, fmi2True), fmi2Error);
+        EXPECT_EQ(fmi2().terminate(c), fmi2Error);
         fmi2().freeInstance(c);
     }
 }
@@ -259,8 +368,9 @@ TEST_F(Fmi2StateMachine, InstantiationRefusals) {
          "%s: Missing callback function: allocateMemory and freeMemory are required."},
         {nullptr, fmi2CoSimulation, guid.c_str(), &good, "%s: Missing instance name."},
         {"", fmi2CoSimulation, guid.c_str(), &good, "%s: Missing instance name."},
-        {kName, fmi2ModelExchange, guid.c_str(), &good,
-         "%s: fmuType %d is not supported: %s is a co-simulation FMU (fmi2CoSimulation = 1)."},
+        {kName, static_cast<fmi2Type>(2), guid.c_str(), &good,
+         "%s: fmuType %d is not supported: %s is a Model Exchange (fmi2ModelExchange = 0) and "
+         "co-simulation (fmi2CoSimulation = 1) FMU."},
         {kName, fmi2CoSimulation, nullptr, &good, "%s: Invalid argument %s = NULL."},
         {kName, fmi2CoSimulation, "{00000000-0000-0000-0000-000000000000}", &good,
          "%s: Wrong GUID %s. Expected %s."},

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "MachineStates.h"
 #include "SlaveTest.h"
 
 class Fmi2SlaveTest : public SlaveTest {
@@ -13,10 +14,11 @@ class Fmi2SlaveTest : public SlaveTest {
         return testContext().fmi2;
     }
 
-    fmi2Component instantiate2(fmi2Boolean loggingOn = fmi2False) {
+    fmi2Component instantiate2(fmi2Boolean loggingOn = fmi2False,
+                               fmi2Type type = fmi2CoSimulation) {
         const fmi2CallbackFunctions callbacks = recordingCallbacks2();
-        const fmi2Component c = fmi2().instantiate(kName, fmi2CoSimulation, model().guid.c_str(),
-                                                   nullptr, &callbacks, fmi2False, loggingOn);
+        const fmi2Component c = fmi2().instantiate(kName, type, model().guid.c_str(), nullptr,
+                                                   &callbacks, fmi2False, loggingOn);
         EXPECT_NE(c, nullptr);
         return c;
     }
@@ -30,6 +32,45 @@ class Fmi2SlaveTest : public SlaveTest {
             setKnowns(c, values);
         }
         EXPECT_EQ(fmi2().exitInitializationMode(c), fmi2OK);
+        return c;
+    }
+
+    // A Model Exchange instance through initialization and event mode.
+    fmi2Component continuousTimeMode(const std::vector<fmi2Real>& values = {}) {
+        const fmi2Component c = instantiate2(fmi2False, fmi2ModelExchange);
+        EXPECT_EQ(fmi2().enterInitializationMode(c), fmi2OK);
+        if (!values.empty()) {
+            setKnowns(c, values);
+        }
+        EXPECT_EQ(fmi2().exitInitializationMode(c), fmi2OK);
+        EXPECT_EQ(fmi2().enterContinuousTimeMode(c), fmi2OK);
+        return c;
+    }
+
+    // An instance of either interface in one of its states, with the values
+    // given for the parameters and inputs; Error after a refused call.
+    fmi2Component inState2(MachineState state, fmi2Type type = fmi2CoSimulation,
+                           const std::vector<fmi2Real>& values = {}) {
+        const fmi2Component c = instantiate2(fmi2False, type);
+        if (!values.empty()) {
+            setKnowns(c, values);
+        }
+        if (state == Error) {
+            EXPECT_EQ(fmi2().terminate(c), fmi2Error);
+            return c;
+        }
+        if (state != Instantiated) {
+            EXPECT_EQ(fmi2().enterInitializationMode(c), fmi2OK);
+        }
+        if (state != Instantiated && state != InitializationMode) {
+            EXPECT_EQ(fmi2().exitInitializationMode(c), fmi2OK);
+        }
+        if (state == ContinuousTimeMode) {
+            EXPECT_EQ(fmi2().enterContinuousTimeMode(c), fmi2OK);
+        }
+        if (state == Terminated) {
+            EXPECT_EQ(fmi2().terminate(c), fmi2OK);
+        }
         return c;
     }
 

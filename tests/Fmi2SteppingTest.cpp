@@ -1,11 +1,24 @@
 // FMI 2.0: forces at the start time and after every step whatever its time,
 // tunable parameters and varying steps, refused steps, the master's
-// floating-point environment, and the forces of the 1.0 references.
+// floating-point environment, and the forces of the 1.0 references; in
+// Model Exchange, forces that follow the inputs at once, as a step computes
+// them.
 #include "Fmi2SlaveTest.h"
 
 namespace {
 
-class Fmi2Stepping : public Fmi2SlaveTest {};
+class Fmi2Stepping : public Fmi2SlaveTest {
+  protected:
+    // Sets the inputs alone (the variables before the outputs without a
+    // start value), as continuous-time mode allows.
+    void setInputs(fmi2Component c, const std::vector<fmi2Real>& values) {
+        for (fmi2ValueReference vr = 0; vr < model().firstOutput; ++vr) {
+            if (!model().startValues[vr].has_value()) {
+                EXPECT_EQ(fmi2().setReal(c, &vr, 1, &values[vr]), fmi2OK);
+            }
+        }
+    }
+};
 
 }  // namespace
 
@@ -75,5 +88,71 @@ TEST_F(Fmi2Stepping, SameValuesAsTheFmi1ReferenceAfterEveryComputedStep) {
             << "line " << step.line;
         EXPECT_TRUE(sameValues(step.expected, values2(c))) << "line " << step.line;
     }
+    fmi2().freeInstance(c);
+}
+
+// Parameters change at events, inputs in continuous-time mode; every read
+// gives the forces at the values as they stand, bit for bit those of a
+// co-simulation step from the same values, subnormals flushed included.
+TEST_F(Fmi2Stepping, ModelExchangeOutputsFollowTheValuesAtOnceAsAStepComputesThem) {
+    const fmi2Component me = continuousTimeMode();
+    const fmi2Component cs = stepComplete();
+    for (unsigned n = 0; n < 30; ++n) {
+        const fmi2Real time = 0.1 * n;
+        std::vector<fmi2Real> knowns = randomKnowns(200 + n);
+        ASSERT_EQ(fmi2().enterEventMode(me), fmi2OK);
+        fmi2EventInfo info = {fmi2True, fmi2True, fmi2True, fmi2True, fmi2True, -1.0};
+        ASSERT_EQ(fmi2().newDiscreteStates(me, &info), fmi2OK);
+        EXPECT_EQ(info.newDiscreteStatesNeeded | info.terminateSimulation |
+                      info.nominalsOfContinuousStatesChanged |
+                      info.valuesOfContinuousStatesChanged | info.nextEventTimeDefined,
+                  fmi2False);
+        setKnowns(me, knowns);
+        ASSERT_EQ(fmi2().enterContinuousTimeMode(me), fmi2OK);
+        setKnowns(cs, knowns);
+        ASSERT_EQ(fmi2().doStep(cs, time, 0.1, fmi2True), fmi2OK);
+        EXPECT_TRUE(sameBits(values2(cs), values2(me))) << "event " << n;
+        EXPECT_TRUE(sameValues(withForces(knowns), values2(me))) << "event " << n;
+
+        const std::vector<fmi2Real> inputs = randomKnowns(300 + n);
+        ASSERT_EQ(fmi2().setTime(me, time + 0.05), fmi2OK);
+        setInputs(me, inputs);
+        setInputs(cs, inputs);
+        ASSERT_EQ(fmi2().doStep(cs, time + 0.1, 0.1, fmi2True), fmi2OK);
+        EXPECT_TRUE(sameBits(values2(cs), values2(me))) << "inputs " << n;
+        fmi2Boolean enterEventMode = fmi2True;
+        fmi2Boolean terminateSimulation = fmi2True;
+        ASSERT_EQ(
+            fmi2().completedIntegratorStep(me, fmi2True, &enterEventMode, &terminateSimulation),
+            fmi2OK);
+        EXPECT_EQ(enterEventMode | terminateSimulation, fmi2False);
+    }
+    EXPECT_EQ(fmi2().terminate(me), fmi2OK);
+    EXPECT_TRUE(sameBits(values2(cs), values2(me)));
+    fmi2().freeInstance(me);
+    fmi2().freeInstance(cs);
+}
+
+TEST_F(Fmi2Stepping, ModelExchangeKeepsTheMastersFloatingPointEnvironment) {
+    fmi2Component c = nullptr;
+    std::vector<fmi2Real> given;
+    fmi2Boolean flag = fmi2False;
+    fmi2EventInfo info{};
+    expectTheMastersFloatingPointEnvironmentKept(
+        {[&](const std::vector<fmi2Real>& knowns) {
+             given = knowns;
+             c = continuousTimeMode(knowns);
+         },
+         {[&]() { values2(c); }, [&]() { EXPECT_EQ(fmi2().setTime(c, 0.5), fmi2OK); },
+          [&]() { EXPECT_EQ(fmi2().completedIntegratorStep(c, fmi2False, &flag, &flag), fmi2OK); },
+          [&]() { EXPECT_EQ(fmi2().enterEventMode(c), fmi2OK); },
+          [&]() { EXPECT_EQ(fmi2().newDiscreteStates(c, &info), fmi2OK); },
+          [&]() { EXPECT_EQ(fmi2().enterContinuousTimeMode(c), fmi2OK); }},
+         [&]() {
+             // Written again, so that this thread's read computes them.
+             setInputs(c, given);
+             return values2(c);
+         },
+         [&]() { return values2(c); }});
     fmi2().freeInstance(c);
 }

@@ -2,6 +2,7 @@
 // the interfaces the FMU does not have, messages the FMU formats itself, and
 // debug logging by category.
 #include <functional>
+#include <limits>
 #include <string>
 
 #include "Fmi3SlaveTest.h"
@@ -11,16 +12,61 @@ namespace {
 
 using F3 = const Fmi3Functions&;
 using I3 = fmi3Instance;
-using Call = StateCall<Fmi3Functions, fmi3Instance, fmi3Status>;
+
+constexpr const char* kNoEventMode = "This FMU has no event mode (hasEventMode=\"false\").";
+constexpr StateMask kModelExchangeSimulating = EventMode | ContinuousTimeMode;
+constexpr StateMask kSimulating = Stepping | kModelExchangeSimulating;
+constexpr StateMask kLive = kLiveStates | kModelExchangeSimulating;
+constexpr StateMask kReadable = kValuesReadable | kModelExchangeSimulating;
+constexpr StateMask kWritable = kValuesWritable | kModelExchangeSimulating;
+constexpr StateMask kVectorsReadable =
+    InitializationMode | kModelExchangeSimulating | Terminated | Error;
+
+enum class Interface { CoSimulation, ModelExchange };
+constexpr MachineState kCoSimulationStates[] = {Instantiated, InitializationMode, Stepping,
+                                                Terminated, Error};
+constexpr MachineState kModelExchangeStates[] = {Instantiated,       InitializationMode, EventMode,
+                                                 ContinuousTimeMode, Terminated,         Error};
+
+// A call, the states it is allowed in, and, for an interface it is no call
+// of, the reason every instance of that interface refuses it with in every
+// state ("" for the message naming the interfaces).
+struct Call {
+    const char* name;
+    StateMask allowedIn;
+    std::function<fmi3Status(F3, I3)> invoke;
+    const char* notForCoSimulation = nullptr;
+    const char* notForModelExchange = nullptr;
+
+    bool returnsNothing() const {
+        return std::string(name) == "fmi3FreeInstance";
+    }
+    // The refusal in an instance of the other interface; empty when the
+    // call is one of the interface's.
+    std::string refusalIn(Interface interface) const {
+        const bool modelExchange = interface == Interface::ModelExchange;
+        const char* const reason = modelExchange ? notForModelExchange : notForCoSimulation;
+        if (reason == nullptr) {
+            return "";
+        }
+        if (reason[0] != '\0') {
+            return std::string(name) + ": " + reason;
+        }
+        return std::string(name) + ": This is a " +
+               (modelExchange ? "Model Exchange" : "co-simulation") + " instance; " + name +
+               " is a function of " + (modelExchange ? "co-simulation" : "Model Exchange") +
+               " only.";
+    }
+};
 
 // Each call with arguments that an allowed call accepts: no elements for the
 // array calls, an output for the dependency queries.
 const std::vector<Call>& instanceCalls() {
-    static fmi3Boolean flag[4];
+    static fmi3Boolean flag[5];
     static fmi3Float64 real;
     static std::size_t count;
     static const std::vector<Call> calls = {
-        {"fmi3SetDebugLogging", kLiveStates,
+        {"fmi3SetDebugLogging", kLive,
          [](F3 f, I3 i) { return f.setDebugLogging(i, fmi3False, 0, nullptr); }},
         {"fmi3EnterInitializationMode", Instantiated,
          [](F3 f, I3 i) {
@@ -28,51 +74,80 @@ const std::vector<Call>& instanceCalls() {
          }},
         {"fmi3ExitInitializationMode", InitializationMode,
          [](F3 f, I3 i) { return f.exitInitializationMode(i); }},
-        {"fmi3Terminate", Stepping, [](F3 f, I3 i) { return f.terminate(i); }},
-        {"fmi3Reset", kLiveStates, [](F3 f, I3 i) { return f.reset(i); }},
-        {"fmi3SetFloat64", kValuesWritable,
+        {"fmi3Terminate", kSimulating, [](F3 f, I3 i) { return f.terminate(i); }},
+        {"fmi3Reset", kLive, [](F3 f, I3 i) { return f.reset(i); }},
+        {"fmi3SetFloat64", kWritable,
          [](F3 f, I3 i) { return f.setFloat64(i, nullptr, 0, nullptr, 0); }},
-        {"fmi3GetFloat64", kValuesReadable,
+        {"fmi3GetFloat64", kReadable,
          [](F3 f, I3 i) { return f.getFloat64(i, nullptr, 0, nullptr, 0); }},
-        {"fmi3GetInt32", kValuesReadable,
+        {"fmi3GetInt32", kReadable,
          [](F3 f, I3 i) { return f.getInt32(i, nullptr, 0, nullptr, 0); }},
-        {"fmi3SetBoolean", kValuesWritable,
+        {"fmi3SetBoolean", kWritable,
          [](F3 f, I3 i) { return f.setBoolean(i, nullptr, 0, nullptr, 0); }},
-        {"fmi3GetBinary", kValuesReadable,
+        {"fmi3GetBinary", kReadable,
          [](F3 f, I3 i) { return f.getBinary(i, nullptr, 0, nullptr, nullptr, 0); }},
-        {"fmi3GetClock", kValuesReadable,
-         [](F3 f, I3 i) { return f.getClock(i, nullptr, 0, nullptr); }},
-        {"fmi3GetDirectionalDerivative", kValuesReadable,
+        {"fmi3GetClock", kReadable, [](F3 f, I3 i) { return f.getClock(i, nullptr, 0, nullptr); }},
+        {"fmi3GetDirectionalDerivative", kReadable,
          [](F3 f, I3 i) {
              return f.getDirectionalDerivative(i, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
          }},
-        {"fmi3GetAdjointDerivative", kValuesReadable,
+        {"fmi3GetAdjointDerivative", kReadable,
          [](F3 f, I3 i) {
              return f.getAdjointDerivative(i, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0);
          }},
-        {"fmi3GetNumberOfVariableDependencies", kLiveStates,
+        {"fmi3GetNumberOfVariableDependencies", kLive,
          [](F3 f, I3 i) {
              return f.getNumberOfVariableDependencies(i, testContext().facts->firstOutput, &count);
          }},
         {"fmi3GetOutputDerivatives", Stepping | Terminated | Error,
-         [](F3 f, I3 i) { return f.getOutputDerivatives(i, nullptr, 0, nullptr, nullptr, 0); }},
+         [](F3 f, I3 i) { return f.getOutputDerivatives(i, nullptr, 0, nullptr, nullptr, 0); },
+         nullptr, ""},
         {"fmi3DoStep", Stepping,
          [](F3 f, I3 i) {
              return f.doStep(i, 0.0, 0.5, fmi3True, &flag[0], &flag[1], &flag[2], &real);
-         }},
-        {"fmi3GetFMUState", kLiveStates,
+         },
+         nullptr, ""},
+        {"fmi3EnterStepMode", 0, [](F3 f, I3 i) { return f.enterStepMode(i); }, kNoEventMode, ""},
+        {"fmi3GetFMUState", kLive,
          [](F3 f, I3 i) {
              fmi3FMUState state = nullptr;
              const fmi3Status result = f.getFMUState(i, &state);
              f.freeFMUState(i, &state);
              return result;
          }},
-        {"fmi3FreeFMUState", kLiveStates,
+        {"fmi3FreeFMUState", kLive,
          [](F3 f, I3 i) {
              fmi3FMUState state = nullptr;
              return f.freeFMUState(i, &state);
          }},
-        {"fmi3FreeInstance", kLiveStates,
+        {"fmi3EnterEventMode", ContinuousTimeMode, [](F3 f, I3 i) { return f.enterEventMode(i); },
+         kNoEventMode},
+        {"fmi3UpdateDiscreteStates", EventMode,
+         [](F3 f, I3 i) {
+             return f.updateDiscreteStates(i, &flag[0], &flag[1], &flag[2], &flag[3], &flag[4],
+                                           &real);
+         },
+         kNoEventMode},
+        {"fmi3EnterContinuousTimeMode", EventMode,
+         [](F3 f, I3 i) { return f.enterContinuousTimeMode(i); }, ""},
+        {"fmi3CompletedIntegratorStep", ContinuousTimeMode,
+         [](F3 f, I3 i) { return f.completedIntegratorStep(i, fmi3True, &flag[0], &flag[1]); }, ""},
+        {"fmi3SetTime", ContinuousTimeMode, [](F3 f, I3 i) { return f.setTime(i, 0.0); }, ""},
+        {"fmi3SetContinuousStates", ContinuousTimeMode,
+         [](F3 f, I3 i) { return f.setContinuousStates(i, nullptr, 0); }, ""},
+        {"fmi3GetContinuousStateDerivatives", kVectorsReadable,
+         [](F3 f, I3 i) { return f.getContinuousStateDerivatives(i, nullptr, 0); }, ""},
+        {"fmi3GetEventIndicators", kVectorsReadable,
+         [](F3 f, I3 i) { return f.getEventIndicators(i, nullptr, 0); }, ""},
+        {"fmi3GetContinuousStates", kVectorsReadable,
+         [](F3 f, I3 i) { return f.getContinuousStates(i, nullptr, 0); }, ""},
+        {"fmi3GetNominalsOfContinuousStates", kVectorsReadable,
+         [](F3 f, I3 i) { return f.getNominalsOfContinuousStates(i, nullptr, 0); }, ""},
+        {"fmi3GetNumberOfEventIndicators", kLive,
+         [](F3 f, I3 i) { return f.getNumberOfEventIndicators(i, &count); }, ""},
+        {"fmi3GetNumberOfContinuousStates", kLive,
+         [](F3 f, I3 i) { return f.getNumberOfContinuousStates(i, &count); }, ""},
+        {"fmi3FreeInstance", kLive,
          [](F3 f, I3 i) {
              f.freeInstance(i);
              return fmi3OK;  // returns nothing; a refusal shows in the log
@@ -81,8 +156,8 @@ const std::vector<Call>& instanceCalls() {
     return calls;
 }
 
-// The functions of interfaces and features the FMU does not have: refused in
-// every state, with the reason.
+// The functions of features the FMU does not have: refused in every state of
+// either interface, with the reason.
 struct Inapplicable {
     const char* name;
     std::function<fmi3Status(F3, I3)> invoke;
@@ -90,45 +165,55 @@ struct Inapplicable {
 };
 
 const std::vector<Inapplicable>& inapplicableCalls() {
-    static fmi3Boolean flag[5];
     static fmi3Float64 real;
-    static std::size_t count;
+    static fmi3UInt64 counter;
+    static fmi3IntervalQualifier qualifier;
+    static const fmi3ValueReference vr = 0;
+    constexpr const char* kNoClocks = "This FMU has no clocks.";
+    constexpr const char* kNoConfiguration =
+        "This FMU has no structural parameters and no configuration mode.";
     static const std::vector<Inapplicable> calls = {
-        {"fmi3EnterEventMode", [](F3 f, I3 i) { return f.enterEventMode(i); },
-         "This FMU has no event mode (hasEventMode=\"false\")."},
-        {"fmi3EnterStepMode", [](F3 f, I3 i) { return f.enterStepMode(i); },
-         "This FMU has no event mode (hasEventMode=\"false\")."},
-        {"fmi3UpdateDiscreteStates",
-         [](F3 f, I3 i) {
-             return f.updateDiscreteStates(i, &flag[0], &flag[1], &flag[2], &flag[3], &flag[4],
-                                           &real);
-         },
-         "This FMU has no event mode (hasEventMode=\"false\")."},
         {"fmi3EvaluateDiscreteStates", [](F3 f, I3 i) { return f.evaluateDiscreteStates(i); },
          "This FMU has no clocks and does not evaluate discrete states "
          "(providesEvaluateDiscreteStates=\"false\")."},
         {"fmi3EnterConfigurationMode", [](F3 f, I3 i) { return f.enterConfigurationMode(i); },
-         "This FMU has no structural parameters and no configuration mode."},
+         kNoConfiguration},
+        {"fmi3ExitConfigurationMode", [](F3 f, I3 i) { return f.exitConfigurationMode(i); },
+         kNoConfiguration},
         {"fmi3GetIntervalDecimal",
-         [](F3 f, I3 i) { return f.getIntervalDecimal(i, nullptr, 0, nullptr, nullptr); },
-         "This FMU has no clocks."},
-        {"fmi3SetTime", [](F3 f, I3 i) { return f.setTime(i, 0.0); },
-         "This FMU is a co-simulation FMU; it has no model exchange interface."},
-        {"fmi3GetNumberOfContinuousStates",
-         [](F3 f, I3 i) { return f.getNumberOfContinuousStates(i, &count); },
-         "This FMU is a co-simulation FMU; it has no model exchange interface."},
+         [](F3 f, I3 i) { return f.getIntervalDecimal(i, &vr, 1, &real, &qualifier); }, kNoClocks},
+        {"fmi3GetIntervalFraction",
+         [](F3 f, I3 i) {
+             return f.getIntervalFraction(i, &vr, 1, &counter, &counter, &qualifier);
+         },
+         kNoClocks},
+        {"fmi3GetShiftDecimal", [](F3 f, I3 i) { return f.getShiftDecimal(i, &vr, 1, &real); },
+         kNoClocks},
+        {"fmi3GetShiftFraction",
+         [](F3 f, I3 i) { return f.getShiftFraction(i, &vr, 1, &counter, &counter); }, kNoClocks},
+        {"fmi3SetIntervalDecimal",
+         [](F3 f, I3 i) { return f.setIntervalDecimal(i, &vr, 1, &real); }, kNoClocks},
+        {"fmi3SetIntervalFraction",
+         [](F3 f, I3 i) { return f.setIntervalFraction(i, &vr, 1, &counter, &counter); },
+         kNoClocks},
+        {"fmi3SetShiftDecimal", [](F3 f, I3 i) { return f.setShiftDecimal(i, &vr, 1, &real); },
+         kNoClocks},
+        {"fmi3SetShiftFraction",
+         [](F3 f, I3 i) { return f.setShiftFraction(i, &vr, 1, &counter, &counter); }, kNoClocks},
         {"fmi3ActivateModelPartition",
          [](F3 f, I3 i) { return f.activateModelPartition(i, 0, 0.0); },
-         "This FMU is a co-simulation FMU; it has no scheduled execution interface."},
+         "This FMU has no scheduled execution interface."},
     };
     return calls;
 }
 
 class Fmi3StateMachine : public Fmi3SlaveTest {
   protected:
-    fmi3Instance inState(MachineState state) {
-        const fmi3Instance instance = instantiate3();
+    fmi3Instance inState(MachineState state, Interface interface = Interface::CoSimulation) {
+        const fmi3Instance instance =
+            interface == Interface::CoSimulation ? instantiate3() : instantiateModelExchange();
         if (state == Error) {
+            // A step is refused in Instantiated, and by a Model Exchange instance.
             EXPECT_EQ(doStep(instance, 0.0, 1.0), fmi3Error);
             return instance;
         }
@@ -136,8 +221,11 @@ class Fmi3StateMachine : public Fmi3SlaveTest {
             EXPECT_EQ(fmi3().enterInitializationMode(instance, fmi3False, 0.0, 0.0, fmi3False, 0.0),
                       fmi3OK);
         }
-        if (state == Stepping || state == Terminated) {
+        if ((state & (kSimulating | Terminated)) != 0) {
             EXPECT_EQ(fmi3().exitInitializationMode(instance), fmi3OK);
+        }
+        if (state == ContinuousTimeMode) {
+            EXPECT_EQ(fmi3().enterContinuousTimeMode(instance), fmi3OK);
         }
         if (state == Terminated) {
             EXPECT_EQ(fmi3().terminate(instance), fmi3OK);
@@ -145,9 +233,28 @@ class Fmi3StateMachine : public Fmi3SlaveTest {
         return instance;
     }
 
-    // A refused call leaves the instance in Error: it steps no more.
+    // The state an FMU state of the instance records, read from its bytes:
+    // four bytes after the GUID.
+    unsigned recordedState(fmi3Instance instance) {
+        fmi3FMUState state = nullptr;
+        std::size_t size = 0;
+        EXPECT_EQ(fmi3().getFMUState(instance, &state), fmi3OK);
+        EXPECT_EQ(fmi3().serializedFMUStateSize(instance, state, &size), fmi3OK);
+        std::vector<fmi3Byte> bytes(size);
+        EXPECT_EQ(fmi3().serializeFMUState(instance, state, bytes.data(), size), fmi3OK);
+        EXPECT_EQ(fmi3().freeFMUState(instance, &state), fmi3OK);
+        const std::size_t offset = sizeof "Chassis force slave FMU state" + 4 + sizeof "3.0" +
+                                   model().identifier.size() + 1 + model().guid.size() + 1;
+        unsigned recorded = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            recorded |= unsigned{static_cast<unsigned char>(bytes.at(offset + i))} << (8 * i);
+        }
+        return recorded;
+    }
+
+    // A refused call leaves the instance in Error.
     void expectInError(fmi3Instance instance) {
-        EXPECT_EQ(doStep(instance, 0.0, 1.0), fmi3Error);
+        EXPECT_EQ(recordedState(instance), unsigned{Error});
     }
 };
 
@@ -157,42 +264,61 @@ TEST_F(Fmi3StateMachine, VersionIsThree) {
     EXPECT_STREQ(fmi3().getVersion(), "3.0");
 }
 
-TEST_F(Fmi3StateMachine, EveryCallInEveryState) {
-    for (const MachineState state : kStates) {
-        for (const Call& call : instanceCalls()) {
-            SCOPED_TRACE(std::string(call.name) + " in state " + std::to_string(state));
-            const fmi3Instance instance = inState(state);
-            clearLogs();
-            const fmi3Status status = call.invoke(fmi3(), instance);
-            const bool returnsNothing = call.returnsNothing();
-            if ((state & call.allowedIn) != 0) {
-                EXPECT_EQ(status, fmi3OK);
-                EXPECT_TRUE(logs().empty());
-            } else {
-                EXPECT_EQ(status, returnsNothing ? fmi3OK : fmi3Error);
-                EXPECT_TRUE(refusedWith(std::string(call.name) +
-                                        ": Illegal call sequence: not allowed in state " +
-                                        machineStateName(state, "step mode") + "."));
-                expectInError(instance);
-            }
-            if (!returnsNothing || (state & call.allowedIn) == 0) {
-                fmi3().freeInstance(instance);
-            }
+TEST_F(Fmi3StateMachine, EveryCallInEveryStateOfEitherInterface) {
+    const auto check = [&](Interface interface, MachineState state, const Call& call) {
+        const fmi3Instance instance = inState(state, interface);
+        EXPECT_EQ(recordedState(instance), unsigned{state});
+        clearLogs();
+        const fmi3Status status = call.invoke(fmi3(), instance);
+        const std::string refusal = call.refusalIn(interface);
+        const bool allowed = refusal.empty() && (state & call.allowedIn) != 0;
+        if (allowed) {
+            EXPECT_EQ(status, fmi3OK);
+            EXPECT_TRUE(logs().empty());
+        } else {
+            EXPECT_EQ(status, call.returnsNothing() ? fmi3OK : fmi3Error);
+            EXPECT_TRUE(refusedWith(!refusal.empty()
+                                        ? refusal
+                                        : std::string(call.name) +
+                                              ": Illegal call sequence: not allowed in state " +
+                                              machineStateName(state, "step mode") + "."));
+            expectInError(instance);
+        }
+        if (!allowed || !call.returnsNothing()) {
+            fmi3().freeInstance(instance);
+        }
+    };
+    for (const Call& call : instanceCalls()) {
+        for (const MachineState state : kCoSimulationStates) {
+            SCOPED_TRACE(std::string(call.name) + " in co-simulation state " +
+                         std::to_string(state));
+            check(Interface::CoSimulation, state, call);
+        }
+        for (const MachineState state : kModelExchangeStates) {
+            SCOPED_TRACE(std::string(call.name) + " in Model Exchange state " +
+                         std::to_string(state));
+            check(Interface::ModelExchange, state, call);
         }
     }
 }
 
 TEST_F(Fmi3StateMachine, InapplicableFunctionsAreRefusedInEveryState) {
-    for (const MachineState state : kStates) {
+    const auto check = [&](Interface interface, MachineState state) {
         for (const Inapplicable& call : inapplicableCalls()) {
             SCOPED_TRACE(std::string(call.name) + " in state " + std::to_string(state));
-            const fmi3Instance instance = inState(state);
+            const fmi3Instance instance = inState(state, interface);
             clearLogs();
             EXPECT_EQ(call.invoke(fmi3(), instance), fmi3Error);
             EXPECT_TRUE(refusedWith(std::string(call.name) + ": " + call.reason));
             expectInError(instance);
             fmi3().freeInstance(instance);
         }
+    };
+    for (const MachineState state : kCoSimulationStates) {
+        check(Interface::CoSimulation, state);
+    }
+    for (const MachineState state : kModelExchangeStates) {
+        check(Interface::ModelExchange, state);
     }
 }
 
@@ -209,13 +335,22 @@ TEST_F(Fmi3StateMachine, NullInstanceIsRefusedSilently) {
 }
 
 TEST_F(Fmi3StateMachine, ResetGivesAFreshInstanceFromAnyState) {
-    for (const MachineState state : kStates) {
-        const fmi3Instance instance = inState(state);
+    const auto check = [&](MachineState state, Interface interface) {
+        const fmi3Instance instance = inState(state, interface);
         EXPECT_EQ(fmi3().reset(instance), fmi3OK);
         EXPECT_EQ(fmi3().enterInitializationMode(instance, fmi3False, 0.0, 0.0, fmi3False, 0.0),
                   fmi3OK);
-        EXPECT_TRUE(sameBits(model().freshValues(), values3(instance)));
+        // Model Exchange reads the forces at the fresh values.
+        const std::vector<fmi3Float64> fresh = model().freshValues();
+        EXPECT_TRUE(sameBits(interface == Interface::CoSimulation ? fresh : withForces(fresh),
+                             values3(instance)));
         fmi3().freeInstance(instance);
+    };
+    for (const MachineState state : kCoSimulationStates) {
+        check(state, Interface::CoSimulation);
+    }
+    for (const MachineState state : kModelExchangeStates) {
+        check(state, Interface::ModelExchange);
     }
 }
 
@@ -224,6 +359,7 @@ TEST_F(Fmi3StateMachine, NullArraysWrongCountsAndUnknownValueReferencesAreRefuse
     const fmi3ValueReference time = model().realCount();
     const fmi3ValueReference output = model().firstOutput;
     const fmi3Float64 value = 1.0;
+    const fmi3Float64 twoValues[] = {1.0, 1.0};
     fmi3Float64 read[2] = {};
     fmi3Int32 readInteger = 0;
     const fmi3ValueReference two[] = {0, output};
@@ -233,6 +369,8 @@ TEST_F(Fmi3StateMachine, NullArraysWrongCountsAndUnknownValueReferencesAreRefuse
     struct Case {
         std::function<fmi3Status(F3, I3)> call;
         std::string message;
+        bool coSimulationOnly = false;
+        bool modelExchangeOnly = false;
     };
     const std::vector<Case> cases = {
         {[&](F3 f, I3 i) { return f.setFloat64(i, nullptr, 1, &value, 1); },
@@ -241,6 +379,10 @@ TEST_F(Fmi3StateMachine, NullArraysWrongCountsAndUnknownValueReferencesAreRefuse
          "fmi3GetFloat64: Invalid argument values[] = NULL."},
         {[&](F3 f, I3 i) { return f.getFloat64(i, two, 2, read, 1); },
          "fmi3GetFloat64: nValues = 1, but the 2 value references name 2 scalar values."},
+        {[&](F3 f, I3 i) { return f.getFloat64(i, &output, 1, read, 2); },
+         "fmi3GetFloat64: nValues = 2, but the 1 value references name 1 scalar values."},
+        {[&](F3 f, I3 i) { return f.setFloat64(i, two, 1, twoValues, 2); },
+         "fmi3SetFloat64: nValues = 2, but the 1 value references name 1 scalar values."},
         {[&](F3 f, I3 i) { return f.setFloat64(i, &unknown, 1, &value, 1); },
          "fmi3SetFloat64: Illegal value reference " + u + "."},
         {[&](F3 f, I3 i) { return f.getFloat64(i, &unknown, 1, read, 1); },
@@ -254,22 +396,100 @@ TEST_F(Fmi3StateMachine, NullArraysWrongCountsAndUnknownValueReferencesAreRefuse
          "fmi3GetInt32: Illegal value reference " + o + "."},
         {[&](F3 f, I3 i) { return f.getOutputDerivatives(i, &output, 1, nullptr, read, 1); },
          "fmi3GetOutputDerivatives: This FMU computes no derivatives of its outputs "
-         "(maxOutputDerivativeOrder=\"0\")."},
+         "(maxOutputDerivativeOrder=\"0\").",
+         true},
         {[&](F3 f, I3 i) {
              fmi3Boolean flag = fmi3False;
              return f.doStep(i, 0.0, 0.1, fmi3True, &flag, &flag, &flag, nullptr);
          },
-         "fmi3DoStep: Invalid argument lastSuccessfulTime = NULL."},
+         "fmi3DoStep: Invalid argument lastSuccessfulTime = NULL.", true},
+        {[&](F3 f, I3 i) { return f.setContinuousStates(i, twoValues, 1); },
+         "fmi3SetContinuousStates: nContinuousStates = 1, but this FMU has no continuous "
+         "states (0).",
+         false, true},
+        {[&](F3 f, I3 i) { return f.getContinuousStateDerivatives(i, read, 2); },
+         "fmi3GetContinuousStateDerivatives: nContinuousStates = 2, but this FMU has no "
+         "continuous states (0).",
+         false, true},
+        {[&](F3 f, I3 i) { return f.getContinuousStates(i, read, 1); },
+         "fmi3GetContinuousStates: nContinuousStates = 1, but this FMU has no continuous "
+         "states (0).",
+         false, true},
+        {[&](F3 f, I3 i) { return f.getNominalsOfContinuousStates(i, read, 1); },
+         "fmi3GetNominalsOfContinuousStates: nContinuousStates = 1, but this FMU has no "
+         "continuous states (0).",
+         false, true},
+        {[&](F3 f, I3 i) { return f.getEventIndicators(i, read, 1); },
+         "fmi3GetEventIndicators: nEventIndicators = 1, but this FMU has no event indicators "
+         "(0).",
+         false, true},
+        {[&](F3 f, I3 i) { return f.getNumberOfEventIndicators(i, nullptr); },
+         "fmi3GetNumberOfEventIndicators: Invalid argument nEventIndicators = NULL.", false, true},
+        {[&](F3 f, I3 i) { return f.completedIntegratorStep(i, fmi3True, nullptr, nullptr); },
+         "fmi3CompletedIntegratorStep: Invalid argument enterEventMode = NULL.", false, true},
+        {[&](F3 f, I3 i) { return f.setTime(i, std::numeric_limits<fmi3Float64>::infinity()); },
+         "fmi3SetTime: The time inf is not finite.", false, true},
+        // Continuous-time mode lets only the continuous inputs change.
+        {[&](F3 f, I3 i) {
+             const fmi3ValueReference parameter = 0;
+             return f.setFloat64(i, &parameter, 1, &value, 1);
+         },
+         "fmi3SetFloat64: Variable 0 is a tunable parameter; in continuous-time mode only "
+         "continuous inputs can be set.",
+         false, true},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.message);
-        const fmi3Instance instance = stepMode();
-        clearLogs();
-        EXPECT_EQ(test.call(fmi3(), instance), fmi3Error);
-        EXPECT_TRUE(refusedWith(test.message));
-        expectInError(instance);
-        fmi3().freeInstance(instance);
+        std::vector<fmi3Instance> instances;
+        if (!test.modelExchangeOnly) {
+            instances.push_back(stepMode());
+        }
+        if (!test.coSimulationOnly) {
+            instances.push_back(eventMode({}, true));
+        }
+        for (const fmi3Instance instance : instances) {
+            clearLogs();
+            EXPECT_EQ(test.call(fmi3(), instance), fmi3Error);
+            EXPECT_TRUE(refusedWith(test.message));
+            expectInError(instance);
+            fmi3().freeInstance(instance);
+        }
     }
+}
+
+TEST_F(Fmi3StateMachine, ModelExchangeHasNothingToIntegrateAndNoEvents) {
+    const fmi3Instance instance = eventMode();
+    std::size_t count = 1;
+    EXPECT_EQ(fmi3().getNumberOfContinuousStates(instance, &count), fmi3OK);
+    EXPECT_EQ(count, 0U);
+    count = 1;
+    EXPECT_EQ(fmi3().getNumberOfEventIndicators(instance, &count), fmi3OK);
+    EXPECT_EQ(count, 0U);
+    fmi3Boolean flags[5] = {fmi3True, fmi3True, fmi3True, fmi3True, fmi3True};
+    fmi3Float64 nextEventTime = 0.0;
+    EXPECT_EQ(fmi3().updateDiscreteStates(instance, &flags[0], &flags[1], &flags[2], &flags[3],
+                                          &flags[4], &nextEventTime),
+              fmi3OK);
+    for (const fmi3Boolean flag : flags) {
+        EXPECT_FALSE(flag);
+    }
+    ASSERT_EQ(fmi3().enterContinuousTimeMode(instance), fmi3OK);
+    flags[0] = flags[1] = fmi3True;
+    EXPECT_EQ(fmi3().completedIntegratorStep(instance, fmi3False, &flags[0], &flags[1]), fmi3OK);
+    EXPECT_FALSE(flags[0]);
+    EXPECT_FALSE(flags[1]);
+    // Back through event mode, where a tunable parameter may change again.
+    ASSERT_EQ(fmi3().enterEventMode(instance), fmi3OK);
+    const fmi3ValueReference parameter = 0;
+    const fmi3Float64 value = 1.0;
+    EXPECT_EQ(fmi3().setFloat64(instance, &parameter, 1, &value, 1), fmi3OK);
+    clearLogs();
+    EXPECT_EQ(fmi3().updateDiscreteStates(instance, &flags[0], nullptr, &flags[2], &flags[3],
+                                          &flags[4], &nextEventTime),
+              fmi3Error);
+    EXPECT_TRUE(
+        refusedWith("fmi3UpdateDiscreteStates: Invalid argument terminateSimulation = NULL."));
+    fmi3().freeInstance(instance);
 }
 
 TEST_F(Fmi3StateMachine, TimeIsReadAsTheIndependentVariable) {
@@ -283,6 +503,14 @@ TEST_F(Fmi3StateMachine, TimeIsReadAsTheIndependentVariable) {
     EXPECT_EQ(fmi3().getFloat64(instance, &time, 1, &value, 1), fmi3OK);
     EXPECT_TRUE(sameBits(reached, value));
     fmi3().freeInstance(instance);
+    // Model Exchange: the time fmi3SetTime set, backwards too.
+    const fmi3Instance exchange = eventMode({}, true);
+    for (const fmi3Float64 set : {0.125, 1e9, -3.75}) {
+        EXPECT_EQ(fmi3().setTime(exchange, set), fmi3OK);
+        EXPECT_EQ(fmi3().getFloat64(exchange, &time, 1, &value, 1), fmi3OK);
+        EXPECT_TRUE(sameBits(set, value));
+    }
+    fmi3().freeInstance(exchange);
 }
 
 TEST_F(Fmi3StateMachine, InstantiationRefusals) {
@@ -315,9 +543,6 @@ TEST_F(Fmi3StateMachine, InstantiationRefusals) {
         {kName, token.c_str(), true, false, 0,
          prefix + "eventModeUsed = fmi3True is not supported: this FMU has no event mode "
                   "(hasEventMode=\"false\")."},
-        {kName, token.c_str(), false, true, 0,
-         prefix + "earlyReturnAllowed = fmi3True is not supported: this FMU never returns early "
-                  "from fmi3DoStep (mightReturnEarlyFromDoStep=\"false\")."},
         {kName, token.c_str(), false, false, 1,
          prefix + "Intermediate variables were requested: this FMU provides no intermediate "
                   "update (providesIntermediateUpdate=\"false\")."},
@@ -329,28 +554,40 @@ TEST_F(Fmi3StateMachine, InstantiationRefusals) {
                               test.nRequired),
                   nullptr);
         EXPECT_TRUE(refusedWith(test.message));
+        // Model Exchange checks its name and token alike.
+        if (!test.eventModeUsed && test.nRequired == 0) {
+            clearLogs();
+            EXPECT_EQ(
+                fmi3().instantiateModelExchange(test.name, test.token, nullptr, fmi3False, fmi3True,
+                                                &fmi3Environment, recordingLogMessage),
+                nullptr);
+            EXPECT_TRUE(
+                refusedWith("fmi3InstantiateModelExchange: " + test.message.substr(prefix.size())));
+        }
     }
+    // Allowing early return allows what never happens.
+    const fmi3Instance early = instantiate(kName, token.c_str(), false, true, 0);
+    ASSERT_NE(early, nullptr);
+    EXPECT_EQ(fmi3().enterInitializationMode(early, fmi3False, 0.0, 0.0, fmi3False, 0.0), fmi3OK);
+    EXPECT_EQ(fmi3().exitInitializationMode(early), fmi3OK);
+    EXPECT_EQ(doStep(early, 0.0, 0.5), fmi3OK);
+    fmi3().freeInstance(early);
 }
 
-TEST_F(Fmi3StateMachine, NoModelExchangeOrScheduledExecutionInstance) {
+TEST_F(Fmi3StateMachine, NoScheduledExecutionInstance) {
     const std::string token = model().guid;
-    EXPECT_EQ(fmi3().instantiateModelExchange(kName, token.c_str(), nullptr, fmi3False, fmi3False,
-                                              &fmi3Environment, recordingLogMessage),
-              nullptr);
-    EXPECT_TRUE(refusedWith("fmi3InstantiateModelExchange: " + model().identifier +
-                            " is a co-simulation FMU; it has no model exchange interface."));
-    clearLogs();
     EXPECT_EQ(fmi3().instantiateScheduledExecution(kName, token.c_str(), nullptr, fmi3False,
                                                    fmi3False, &fmi3Environment, recordingLogMessage,
                                                    nullptr, nullptr, nullptr),
               nullptr);
     EXPECT_TRUE(refusedWith("fmi3InstantiateScheduledExecution: " + model().identifier +
-                            " is a co-simulation FMU; it has no scheduled execution interface."));
+                            " has no scheduled execution interface."));
     clearLogs();
     // Without a logger nobody hears why, and nothing breaks.
-    EXPECT_EQ(fmi3().instantiateModelExchange(kName, token.c_str(), nullptr, fmi3False, fmi3False,
-                                              nullptr, nullptr),
-              nullptr);
+    EXPECT_EQ(
+        fmi3().instantiateScheduledExecution(kName, token.c_str(), nullptr, fmi3False, fmi3False,
+                                             nullptr, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
     EXPECT_TRUE(logs().empty());
 }
 

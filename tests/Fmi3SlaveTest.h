@@ -31,6 +31,31 @@ class Fmi3SlaveTest : public SlaveTest {
         return instance;
     }
 
+    fmi3Instance instantiateModelExchange(fmi3Boolean loggingOn = fmi3False) {
+        const fmi3Instance instance =
+            fmi3().instantiateModelExchange(kName, model().guid.c_str(), nullptr, fmi3False,
+                                            loggingOn, &fmi3Environment, recordingLogMessage);
+        EXPECT_NE(instance, nullptr);
+        return instance;
+    }
+
+    // A Model Exchange instance through initialization, as stepMode(), into
+    // event mode, or on into continuous-time mode.
+    fmi3Instance eventMode(const std::vector<fmi3Float64>& values = {},
+                           bool continuousTime = false) {
+        const fmi3Instance instance = instantiateModelExchange();
+        EXPECT_EQ(fmi3().enterInitializationMode(instance, fmi3False, 0.0, 0.0, fmi3False, 0.0),
+                  fmi3OK);
+        if (!values.empty()) {
+            setKnowns(instance, values);
+        }
+        EXPECT_EQ(fmi3().exitInitializationMode(instance), fmi3OK);
+        if (continuousTime) {
+            EXPECT_EQ(fmi3().enterContinuousTimeMode(instance), fmi3OK);
+        }
+        return instance;
+    }
+
     // Through initialization with the values given for the parameters and
     // inputs (all start values and zeros by default).
     fmi3Instance stepMode(const std::vector<fmi3Float64>& values = {},

@@ -1,6 +1,6 @@
 // The states of the FMI 2.0 and 3.0 call sequences, one bit each, as the
 // tests know them; the state after initialization is "step complete" in 2.0
-// and "step mode" in 3.0.
+// and "step mode" in 3.0, or event mode in 2.0 Model Exchange.
 #pragma once
 
 #include <functional>
@@ -12,12 +12,17 @@ enum MachineState : unsigned {
     Stepping = 4,
     Terminated = 8,
     Error = 16,
+    // Model Exchange only; the bits FMU states record for them.
+    EventMode = 64,
+    ContinuousTimeMode = 128,
 };
 using StateMask = unsigned;
 constexpr StateMask kLiveStates = Instantiated | InitializationMode | Stepping | Terminated | Error;
 constexpr StateMask kValuesReadable = InitializationMode | Stepping | Terminated | Error;
 constexpr StateMask kValuesWritable = Instantiated | InitializationMode | Stepping;
 constexpr MachineState kStates[] = {Instantiated, InitializationMode, Stepping, Terminated, Error};
+constexpr MachineState kModelExchangeStates[] = {Instantiated,       InitializationMode, EventMode,
+                                                 ContinuousTimeMode, Terminated,         Error};
 
 // The name a refusal gives the state.
 inline const char* machineStateName(MachineState state, const char* steppingName) {
@@ -30,6 +35,10 @@ inline const char* machineStateName(MachineState state, const char* steppingName
             return steppingName;
         case Terminated:
             return "terminated";
+        case EventMode:
+            return "event mode";
+        case ContinuousTimeMode:
+            return "continuous-time mode";
         default:
             return "error";
     }

@@ -7,7 +7,7 @@
 #
 # The last argument is the FMI version (1.0 by default): a 1.0 library
 # exports its 25 functions with the model identifier in front and vrStates,
-# a 2.0 library its 34 co-simulation functions under their own names, a 3.0
+# a 2.0 library its 44 functions of both interfaces under their own names, a 3.0
 # library every one of the 75 functions of FMI 3.0 under its own name, those
 # of the interfaces it does not have included.
 set -euo pipefail
@@ -31,9 +31,12 @@ fmi2SetInteger fmi2SetBoolean fmi2SetString fmi2GetFMUstate fmi2SetFMUstate fmi2
 fmi2SerializedFMUstateSize fmi2SerializeFMUstate fmi2DeSerializeFMUstate
 fmi2GetDirectionalDerivative fmi2SetRealInputDerivatives fmi2GetRealOutputDerivatives
 fmi2DoStep fmi2CancelStep fmi2GetStatus fmi2GetRealStatus fmi2GetIntegerStatus
-fmi2GetBooleanStatus fmi2GetStringStatus"
+fmi2GetBooleanStatus fmi2GetStringStatus fmi2EnterEventMode fmi2NewDiscreteStates
+fmi2EnterContinuousTimeMode fmi2CompletedIntegratorStep fmi2SetTime fmi2SetContinuousStates
+fmi2GetDerivatives fmi2GetEventIndicators fmi2GetContinuousStates
+fmi2GetNominalsOfContinuousStates"
     expected_exports=$(for f in $fmi2_functions; do echo "$f"; done | sort)
-    export_description="the 34 FMI 2.0 co-simulation functions"
+    export_description="the 44 FMI 2.0 functions of Model Exchange and co-simulation"
 fi
 
 if [[ $fmi_version == 3 ]]; then

@@ -167,7 +167,8 @@ inline void serializeFmuState(const ModelDefinition& model, const char* fmiVersi
 
 // Checks the bytes against this library and, when they fit, fills content
 // (machine state, time and values); content is left alone otherwise. The
-// machine state must be one of the bits of machineStates.
+// machine state must be one of the bits of machineStates. Null realValues
+// in content only checks the bytes and reads the machine state and time.
 inline FmuStateReading deserializeFmuState(const ModelDefinition& model, const char* fmiVersion,
                                            std::uint32_t machineStates, const unsigned char* bytes,
                                            std::size_t size, FmuStateContent& content) {
@@ -217,6 +218,9 @@ inline FmuStateReading deserializeFmuState(const ModelDefinition& model, const c
     }
     content.machineState = machineState;
     content.time = time;
+    if (content.realValues == nullptr) {
+        return fits;
+    }
     for (std::uint32_t vr = 0; vr < model.realCount; ++vr) {
         reader.real(&content.realValues[vr]);
     }

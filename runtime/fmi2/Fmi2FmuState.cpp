@@ -10,6 +10,37 @@ constexpr fmi2String kFmiVersion = "2.0";
 constexpr FmuStateWords kWords = {
     "FMUstate", "%s: FMUstate %p is no FMU state of this instance, or it was freed."};
 
+// Values and time mean the same in both interfaces, so a state both have
+// restores in an instance of either; the writes since the FMU state was
+// taken are forgotten, and Model Exchange computes its outputs afresh.
+void restoreInstance(Fmi2Instance& instance, const SavedFmuState& fmuState) {
+    restoreFmuState(instance, fmuState);
+    enterState(instance, instance.state);
+    noteValuesChanged(instance.data);
+}
+
+// Serialized bytes taken in a state that only the other interface has
+// (step complete; event or continuous-time mode) are refused by name; any
+// other fault of the bytes is left to the reading itself. True when the
+// bytes may be read.
+bool acceptInterfaceOf(Fmi2Instance& instance, fmi2String functionName, const unsigned char* bytes,
+                       std::size_t size) {
+    FmuStateContent written = {0, 0.0, nullptr};
+    const FmuStateReading reading =
+        deserializeFmuState(modelDefinition, kFmiVersion, kLiveStates, bytes, size, written);
+    if (reading.problem != FmuStateProblem::None ||
+        (written.machineState & statesOf(instance)) != 0) {
+        return true;
+    }
+    refuse(instance,
+           "%s: The serialized FMU state was taken in %s, a state of %s instances only; %s is "
+           "a %s instance.",
+           functionName, machineStateName(written.machineState),
+           instance.data.modelExchange ? "co-simulation" : "Model Exchange", instance.instanceName,
+           interfaceNameOf(instance));
+    return false;
+}
+
 }  // namespace
 
 extern "C" {
@@ -23,6 +54,10 @@ SLAVE_API fmi2Status fmi2GetFMUstate(fmi2Component c, fmi2FMUstate* FMUstate) {
     }
     logCall(*instance, "%s: FMUstate %p", functionName, *FMUstate);
     const MachineState machineState = instance->state;
+    // The outputs it holds are those a read would give.
+    if (machineState != Instantiated && !refreshOutputs(*instance, functionName)) {
+        return fmi2Error;
+    }
     SavedFmuState* const fmuState = fmuStateToWrite(*instance, functionName, kWords, *FMUstate);
     if (fmuState == nullptr) {
         return fmi2Error;
@@ -43,7 +78,7 @@ SLAVE_API fmi2Status fmi2SetFMUstate(fmi2Component c, fmi2FMUstate FMUstate) {
     if (fmuState == nullptr) {
         return fmi2Error;
     }
-    restoreFmuState(*instance, *fmuState);
+    restoreInstance(*instance, *fmuState);
     return fmi2OK;
 }
 
@@ -122,8 +157,10 @@ SLAVE_API fmi2Status fmi2DeSerializeFMUstate(fmi2Component c, const fmi2Byte ser
         !checkNotNull(*instance, functionName, kWords.argumentName, FMUstate)) {
         return fmi2Error;
     }
-    if (!readFmuState(*instance, functionName, kWords, kFmiVersion, kLiveStates,
-                      reinterpret_cast<const unsigned char*>(serializedState), size, FMUstate)) {
+    const auto* const bytes = reinterpret_cast<const unsigned char*>(serializedState);
+    if (!acceptInterfaceOf(*instance, functionName, bytes, size) ||
+        !readFmuState(*instance, functionName, kWords, kFmiVersion, statesOf(*instance), bytes,
+                      size, FMUstate)) {
         return fmi2Error;
     }
     return fmi2OK;

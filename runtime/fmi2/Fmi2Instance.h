@@ -21,7 +21,8 @@
 
 // One bit per state, so that the set of states a call is allowed in is a
 // mask. A slave that never steps asynchronously has no step in progress,
-// failed or cancelled.
+// failed or cancelled. The values are those serialized FMU states record,
+// so a state keeps its bit; the states of Model Exchange came later.
 enum MachineState : std::uint32_t {
     Instantiated = 1,
     InitializationMode = 2,
@@ -32,13 +33,24 @@ enum MachineState : std::uint32_t {
     // corrupts another. The state exists so that a restored FMU state can
     // never claim it.
     Fatal = 32,
+    EventMode = 64,
+    ContinuousTimeMode = 128,
 };
 
-constexpr StateMask kLiveStates =
-    Instantiated | InitializationMode | StepComplete | Terminated | Error;
-constexpr StateMask kValuesReadable = InitializationMode | StepComplete | Terminated | Error;
-constexpr StateMask kValuesWritable = Instantiated | InitializationMode | StepComplete;
+// The states an instance of each interface can be in. The masks below may
+// name the states of both: an instance only ever reaches its own.
+constexpr StateMask kSharedStates = Instantiated | InitializationMode | Terminated | Error;
+constexpr StateMask kCoSimulationStates = kSharedStates | StepComplete;
+constexpr StateMask kModelExchangeStates = kSharedStates | EventMode | ContinuousTimeMode;
+
+constexpr StateMask kLiveStates = kCoSimulationStates | kModelExchangeStates;
+constexpr StateMask kValuesReadable = kLiveStates & ~Instantiated;
+constexpr StateMask kValuesWritable =
+    Instantiated | InitializationMode | StepComplete | EventMode | ContinuousTimeMode;
+// Discrete variables change only at events, never in continuous-time mode.
+constexpr StateMask kDiscreteWritable = kValuesWritable & ~ContinuousTimeMode;
 constexpr StateMask kStepQueries = StepComplete | Terminated;
+constexpr StateMask kRunning = StepComplete | EventMode | ContinuousTimeMode;
 
 struct Fmi2Instance {
     InstanceData data;
@@ -86,4 +98,47 @@ inline void refuse(Fmi2Instance& instance, fmi2String format, Arguments... argum
 
 inline Fmi2Instance* acceptCall(fmi2Component c, fmi2String functionName, StateMask mask) {
     return acceptCallOf<Fmi2Instance>(c, functionName, mask);
+}
+
+inline fmi2String interfaceNameOf(const Fmi2Instance& instance) {
+    return instance.data.modelExchange ? "Model Exchange" : "co-simulation";
+}
+
+inline StateMask statesOf(const Fmi2Instance& instance) {
+    return instance.data.modelExchange ? kModelExchangeStates : kCoSimulationStates;
+}
+
+// What fmi2SetReal may write in the instance's state: in continuous-time
+// mode only the inputs, since a parameter changes only at an event.
+ValueReferenceSet settableRealsIn(MachineState state);
+
+// Enters a state and with it the set of reals the master may write there.
+inline void enterState(Fmi2Instance& instance, MachineState state) {
+    instance.state = state;
+    instance.settableReals = settableRealsIn(state);
+}
+
+// The opening of a call of one interface only: an instance of the other is
+// refused, naming both, before its state is looked at.
+[[gnu::noinline]] void refuseInterface(Fmi2Instance& instance, fmi2String functionName,
+                                       fmi2String interfaceName);
+
+inline Fmi2Instance* acceptInterfaceCall(fmi2Component c, fmi2String functionName, StateMask mask,
+                                         bool modelExchange) {
+    if (c != nullptr && static_cast<Fmi2Instance*>(c)->data.modelExchange != modelExchange) {
+        refuseInterface(*static_cast<Fmi2Instance*>(c), functionName,
+                        modelExchange ? "Model Exchange" : "co-simulation");
+        return nullptr;
+    }
+    return acceptCall(c, functionName, mask);
+}
+
+inline Fmi2Instance* acceptCoSimulationCall(fmi2Component c, fmi2String functionName,
+                                            StateMask mask) {
+    return acceptInterfaceCall(c, functionName, mask, false);
+}
+
+inline Fmi2Instance* acceptModelExchangeCall(fmi2Component c, fmi2String functionName,
+                                             StateMask mask) {
+    return acceptInterfaceCall(c, functionName, mask, true);
 }

@@ -1,5 +1,5 @@
 // Identification, creation, debug logging, initialization, termination,
-// reset and release of a co-simulation slave.
+// reset and release of an instance of either interface.
 #include <cstring>
 
 #include "Fmi2Instance.h"
@@ -32,10 +32,10 @@ bool acceptInstantiation(fmi2String instanceName, fmi2Type fmuType, fmi2String f
         refuseInstantiation(functions, instanceName, "%s: Missing instance name.");
         return false;
     }
-    if (fmuType != fmi2CoSimulation) {
+    if (fmuType != fmi2CoSimulation && fmuType != fmi2ModelExchange) {
         refuseInstantiation(functions, instanceName,
-                            "%s: fmuType %d is not supported: %s is a co-simulation FMU "
-                            "(fmi2CoSimulation = 1).",
+                            "%s: fmuType %d is not supported: %s is a Model Exchange "
+                            "(fmi2ModelExchange = 0) and co-simulation (fmi2CoSimulation = 1) FMU.",
                             static_cast<int>(fmuType), modelDefinition.modelIdentifier);
         return false;
     }
@@ -52,7 +52,7 @@ bool acceptInstantiation(fmi2String instanceName, fmi2Type fmuType, fmi2String f
 }
 
 void writeFreshState(Fmi2Instance& instance) {
-    instance.state = Instantiated;
+    enterState(instance, Instantiated);
     writeFreshData(instance.data);
 }
 
@@ -94,14 +94,14 @@ SLAVE_API fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuTyp
     std::memcpy(name, instanceName, nameSize);
     instance->data.realValues = reinterpret_cast<Real*>(block + valuesOffset);
     instance->data.flushToZeroBits = floatingPointBitsOf(modelDefinition);
-    instance->data.modelExchange = false;
+    instance->data.modelExchange = fmuType == fmi2ModelExchange;
     instance->debugLogging = loggingOn != fmi2False ? kAllCategories : 0U;
-    instance->settableReals = parametersAndInputs(modelDefinition);
     instance->callbacks = *functions;
     instance->instanceName = name;
     instance->fmuStates = nullptr;
     writeFreshState(*instance);
-    logCall(*instance, "%s: GUID=%s, resource location %s", kInstantiate, fmuGUID,
+    logCall(*instance, "%s: %s, GUID=%s, resource location %s", kInstantiate,
+            interfaceNameOf(*instance), fmuGUID,
             fmuResourceLocation != nullptr ? fmuResourceLocation : "(none)");
     return instance;
 }
@@ -161,7 +161,7 @@ SLAVE_API fmi2Status fmi2EnterInitializationMode(fmi2Component c) {
         return fmi2Error;
     }
     logCall(*instance, "fmi2EnterInitializationMode");
-    instance->state = InitializationMode;
+    enterState(*instance, InitializationMode);
     return fmi2OK;
 }
 
@@ -172,21 +172,26 @@ SLAVE_API fmi2Status fmi2ExitInitializationMode(fmi2Component c) {
         return fmi2Error;
     }
     logCall(*instance, functionName);
+    // Model Exchange goes on in event mode, its outputs computed when read.
+    if (instance->data.modelExchange) {
+        enterState(*instance, EventMode);
+        return fmi2OK;
+    }
     // A master reads consistent forces at the start time.
     if (!updateOutputs(*instance, functionName)) {
         return fmi2Error;
     }
-    instance->state = StepComplete;
+    enterState(*instance, StepComplete);
     return fmi2OK;
 }
 
 SLAVE_API fmi2Status fmi2Terminate(fmi2Component c) {
-    Fmi2Instance* const instance = acceptCall(c, "fmi2Terminate", StepComplete);
+    Fmi2Instance* const instance = acceptCall(c, "fmi2Terminate", kRunning);
     if (instance == nullptr) {
         return fmi2Error;
     }
     logCall(*instance, "fmi2Terminate");
-    instance->state = Terminated;
+    enterState(*instance, Terminated);
     return fmi2OK;
 }
 

@@ -1,5 +1,5 @@
 // The communication step and the calls around it: cancelling, status queries
-// and the input and output derivatives. The slave never steps
+// and the input and output derivatives, all of co-simulation only. The slave never steps
 // asynchronously: every step is complete when fmi2DoStep returns.
 #include <limits>
 
@@ -126,7 +126,7 @@ fmi2Status discardStatusQuery(Fmi2Instance& instance, fmi2String functionName, f
 // The opening of the status queries: state, a value to write, the trace.
 Fmi2Instance* acceptStatusQuery(fmi2Component c, fmi2String functionName, fmi2StatusKind s,
                                 const void* value) {
-    Fmi2Instance* const instance = acceptCall(c, functionName, kStepQueries);
+    Fmi2Instance* const instance = acceptCoSimulationCall(c, functionName, kStepQueries);
     if (instance == nullptr || !checkNotNull(*instance, functionName, "value", value)) {
         return nullptr;
     }
@@ -138,7 +138,7 @@ Fmi2Instance* acceptStatusQuery(fmi2Component c, fmi2String functionName, fmi2St
 // refusal for any.
 fmi2Status refuseDerivatives(fmi2Component c, fmi2String functionName, StateMask mask,
                              std::size_t nvr, fmi2String reason) {
-    Fmi2Instance* const instance = acceptCall(c, functionName, mask);
+    Fmi2Instance* const instance = acceptCoSimulationCall(c, functionName, mask);
     if (instance == nullptr) {
         return fmi2Error;
     }
@@ -157,7 +157,7 @@ extern "C" {
 SLAVE_API fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationPoint,
                                 fmi2Real communicationStepSize,
                                 fmi2Boolean noSetFMUStatePriorToCurrentPoint) {
-    Fmi2Instance* const instance = acceptCall(c, "fmi2DoStep", StepComplete);
+    Fmi2Instance* const instance = acceptCoSimulationCall(c, "fmi2DoStep", StepComplete);
     if (instance == nullptr) {
         return fmi2Error;
     }
@@ -173,7 +173,7 @@ SLAVE_API fmi2Status fmi2DoStep(fmi2Component c, fmi2Real currentCommunicationPo
 
 // There is never a step in progress to cancel.
 SLAVE_API fmi2Status fmi2CancelStep(fmi2Component c) {
-    acceptCall(c, "fmi2CancelStep", 0);
+    acceptCoSimulationCall(c, "fmi2CancelStep", 0);
     return fmi2Error;
 }
 

@@ -1,6 +1,6 @@
-// The FMI 2.0 platform types ("default") and the co-simulation callback
-// types, as a master and a slave must both see them. Shared by the runtime
-// and by our test master.
+// The FMI 2.0 platform types ("default"), the callback types and the
+// event information of Model Exchange, as a master and a slave must both see them. Shared by the
+// runtime and by our test master.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +47,15 @@ using fmi2CallbackLogger = void (*)(fmi2ComponentEnvironment componentEnvironmen
 using fmi2CallbackAllocateMemory = void* (*)(std::size_t nobj, std::size_t size);
 using fmi2CallbackFreeMemory = void (*)(void* obj);
 using fmi2StepFinished = void (*)(fmi2ComponentEnvironment componentEnvironment, fmi2Status status);
+
+struct fmi2EventInfo {
+    fmi2Boolean newDiscreteStatesNeeded;
+    fmi2Boolean terminateSimulation;
+    fmi2Boolean nominalsOfContinuousStatesChanged;
+    fmi2Boolean valuesOfContinuousStatesChanged;
+    fmi2Boolean nextEventTimeDefined;
+    fmi2Real nextEventTime;
+};
 
 struct fmi2CallbackFunctions {
     fmi2CallbackLogger logger;

@@ -1,16 +1,27 @@
 // Writing and reading values by value reference. A value reference is the
 // index into the instance's real values; there is no lookup table. Only
-// parameters and inputs can be written, in every state that writes.
+// parameters and inputs can be written, in every state that writes, but
+// for the parameters in continuous-time mode. In Model Exchange a write
+// marks the outputs outdated and the next read recomputes them.
 #include "Fmi2Instance.h"
 
 namespace {
 
 void refuseSetting(Fmi2Instance& instance, fmi2String functionName, fmi2ValueReference vr) {
+    // The elements before this one were written.
+    noteValuesChanged(instance.data);
     if (vr >= modelDefinition.realCount) {
         refuseValueReference(instance, functionName, vr);
         return;
     }
-    refuse(instance, "%s: Variable %u is an output; only parameters and inputs can be set.",
+    if (modelDefinition.realVariables[vr].causality == Causality::Output) {
+        refuse(instance, "%s: Variable %u is an output; only parameters and inputs can be set.",
+               functionName, vr);
+        return;
+    }
+    refuse(instance,
+           "%s: Variable %u is a parameter; in continuous-time mode only inputs can be set, "
+           "parameters in event mode.",
            functionName, vr);
 }
 
@@ -51,6 +62,7 @@ inline Fmi2Instance* acceptAccess(fmi2Component c, fmi2String functionName, Stat
         logCall(instance, "fmi2SetReal: #r%u# = %.16g", vr[i], value[i]);
         instance.data.realValues[vr[i]] = value[i];
     }
+    noteValuesChanged(instance.data);
     return fmi2OK;
 }
 
@@ -103,6 +115,7 @@ SLAVE_API fmi2Status fmi2SetReal(fmi2Component c, const fmi2ValueReference vr[],
         }
         instance->data.realValues[vr[i]] = value[i];
     }
+    noteValuesChanged(instance->data);
     return fmi2OK;
 }
 
@@ -110,7 +123,7 @@ SLAVE_API fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[],
                                  fmi2Real value[]) {
     static constexpr fmi2String functionName = "fmi2GetReal";
     Fmi2Instance* const instance = acceptAccess(c, functionName, kValuesReadable, vr, nvr, value);
-    if (instance == nullptr) {
+    if (instance == nullptr || !refreshOutputs(*instance, functionName)) {
         return fmi2Error;
     }
     if (tracesCalls(*instance)) {
@@ -128,17 +141,17 @@ SLAVE_API fmi2Status fmi2GetReal(fmi2Component c, const fmi2ValueReference vr[],
 
 SLAVE_API fmi2Status fmi2SetInteger(fmi2Component c, const fmi2ValueReference vr[], std::size_t nvr,
                                     const fmi2Integer value[]) {
-    return accessNone(c, "fmi2SetInteger", kValuesWritable, vr, nvr, value);
+    return accessNone(c, "fmi2SetInteger", kDiscreteWritable, vr, nvr, value);
 }
 
 SLAVE_API fmi2Status fmi2SetBoolean(fmi2Component c, const fmi2ValueReference vr[], std::size_t nvr,
                                     const fmi2Boolean value[]) {
-    return accessNone(c, "fmi2SetBoolean", kValuesWritable, vr, nvr, value);
+    return accessNone(c, "fmi2SetBoolean", kDiscreteWritable, vr, nvr, value);
 }
 
 SLAVE_API fmi2Status fmi2SetString(fmi2Component c, const fmi2ValueReference vr[], std::size_t nvr,
                                    const fmi2String value[]) {
-    return accessNone(c, "fmi2SetString", kValuesWritable, vr, nvr, value);
+    return accessNone(c, "fmi2SetString", kDiscreteWritable, vr, nvr, value);
 }
 
 SLAVE_API fmi2Status fmi2GetInteger(fmi2Component c, const fmi2ValueReference vr[], std::size_t nvr,

@@ -12,6 +12,25 @@ constexpr fmi3String kFmiVersion = "3.0";
 constexpr FmuStateWords kWords = {
     "FMUState", "%s: FMUState %p is no FMU state of this instance, or it was freed."};
 
+// Values and time mean the same in both interfaces, so an FMU state taken in
+// a state both have restores in an instance of either; one taken in a state
+// only one interface has (step mode; event or continuous-time mode) is
+// refused in an instance of the other, which could not go on from it.
+bool fitsInterface(Fmi3Instance& instance, fmi3String functionName, const SavedFmuState& fmuState) {
+    const StateMask foreign = instance.data.modelExchange ? kCoSimulationOnly : kModelExchangeOnly;
+    if ((fmuState.machineState & foreign) == 0) {
+        return true;
+    }
+    const char* const stateName = machineStateName(fmuState.machineState);
+    const char* const otherInterface =
+        instance.data.modelExchange ? "co-simulation" : "Model Exchange";
+    refuse(instance,
+           "%s: The FMU state was taken in %s, which only a %s instance has; this is a %s "
+           "instance.",
+           functionName, stateName, otherInterface, interfaceName(instance));
+    return false;
+}
+
 }  // namespace
 
 extern "C" {
@@ -44,7 +63,12 @@ SLAVE_API fmi3Status fmi3SetFMUState(fmi3Instance instance, fmi3FMUState FMUStat
     if (fmuState == nullptr) {
         return fmi3Error;
     }
+    if (!fitsInterface(*own, functionName, *fmuState)) {
+        return fmi3Error;
+    }
     restoreFmuState(*own, *fmuState);
+    settleSettableReals(*own);
+    noteValuesChanged(own->data);
     return fmi3OK;
 }
 

@@ -3,16 +3,32 @@
 #include <cstdarg>
 
 #include "Fmi3Message.h"
+#include "InstanceLifecycle.h"
 
 namespace {
 
+// Each message is formatted on the stack of the call that sends it: a logger
+// that calls back into the instance, and makes it log again, formats the
+// inner message elsewhere and leaves the text it is being handed intact.
 void sendMessage(Fmi3Instance& instance, fmi3Status status, const LogCategory& category,
                  const char* format, std::va_list arguments) {
     if (instance.logMessage == nullptr) {
         return;
     }
-    formatMessage(instance.message, sizeof instance.message, format, arguments);
-    instance.logMessage(instance.instanceEnvironment, status, category.name, instance.message);
+    char message[kMessageCapacity];
+    formatMessage(message, sizeof message, format, arguments);
+    instance.logMessage(instance.instanceEnvironment, status, category.name, message);
+}
+
+// The inputs alone: what continuous-time mode lets a master change.
+ValueReferenceSet inputsOf(const ModelDefinition& model) {
+    ValueReferenceSet set = 0;
+    for (ValueReference vr = 0; vr < model.realCount; ++vr) {
+        if (model.realVariables[vr].causality == Causality::Input) {
+            set |= ValueReferenceSet{1} << vr;
+        }
+    }
+    return set;
 }
 
 }  // namespace
@@ -49,6 +65,10 @@ const char* machineStateName(std::uint32_t state) {
             return "error";
         case Fatal:
             return "fatal";
+        case EventMode:
+            return "event mode";
+        case ContinuousTimeMode:
+            return "continuous-time mode";
         default:
             return "unknown";
     }
@@ -59,4 +79,33 @@ fmi3Status refuseInapplicable(fmi3Instance instance, fmi3String functionName, fm
         refuse(*static_cast<Fmi3Instance*>(instance), "%s: %s", functionName, reason);
     }
     return fmi3Error;
+}
+
+void refuseOtherInterface(Fmi3Instance& instance, fmi3String functionName,
+                          fmi3String callInterface) {
+    refuse(instance, "%s: This is a %s instance; %s is a function of %s only.", functionName,
+           interfaceName(instance), functionName, callInterface);
+}
+
+void refuseCoSimulationCall(Fmi3Instance& instance, fmi3String functionName) {
+    if (instance.data.modelExchange) {
+        refuseOtherInterface(instance, functionName, "co-simulation");
+        return;
+    }
+    refuseCallSequence(instance, functionName);
+}
+
+Fmi3Instance* acceptModelExchangeCall(fmi3Instance instance, fmi3String functionName,
+                                      StateMask mask) {
+    if (instance != nullptr && !static_cast<Fmi3Instance*>(instance)->data.modelExchange) {
+        refuseOtherInterface(*static_cast<Fmi3Instance*>(instance), functionName, "Model Exchange");
+        return nullptr;
+    }
+    return acceptCall(instance, functionName, mask);
+}
+
+void settleSettableReals(Fmi3Instance& instance) {
+    instance.settableReals = instance.state == ContinuousTimeMode
+                                 ? inputsOf(modelDefinition)
+                                 : parametersAndInputs(modelDefinition);
 }

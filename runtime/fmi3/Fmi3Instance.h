@@ -24,10 +24,13 @@
 
 // One bit per state, so that the set of states a call is allowed in is a
 // mask. Without event mode, clocks or structural parameters a co-simulation
-// instance knows no event, configuration or intermediate update mode.
+// instance knows no event, configuration or intermediate update mode; a
+// Model Exchange instance knows no step mode. The values are those
+// serialized FMU states record, so existing bits keep their numbers.
 enum MachineState : std::uint32_t {
     Instantiated = 1,
     InitializationMode = 2,
+    // Co-simulation only.
     StepMode = 4,
     Terminated = 8,
     // Where every refused or failed call leaves an instance: values may be
@@ -37,11 +40,22 @@ enum MachineState : std::uint32_t {
     // corrupts another. The state exists so that a restored FMU state can
     // never claim it.
     Fatal = 32,
+    // Model Exchange only.
+    EventMode = 64,
+    ContinuousTimeMode = 128,
 };
 
-constexpr StateMask kLiveStates = Instantiated | InitializationMode | StepMode | Terminated | Error;
-constexpr StateMask kValuesReadable = InitializationMode | StepMode | Terminated | Error;
-constexpr StateMask kValuesWritable = Instantiated | InitializationMode | StepMode;
+// The states after initialization: a co-simulation instance steps, a Model
+// Exchange instance alternates between event and continuous-time mode.
+constexpr StateMask kSimulating = StepMode | EventMode | ContinuousTimeMode;
+constexpr StateMask kLiveStates =
+    Instantiated | InitializationMode | kSimulating | Terminated | Error;
+constexpr StateMask kValuesReadable = InitializationMode | kSimulating | Terminated | Error;
+constexpr StateMask kValuesWritable = Instantiated | InitializationMode | kSimulating;
+// The states only one interface has: an FMU state taken in one of them
+// restores only in an instance of that interface.
+constexpr StateMask kCoSimulationOnly = StepMode;
+constexpr StateMask kModelExchangeOnly = EventMode | ContinuousTimeMode;
 
 // Long enough for every message with the longest instantiation token and
 // value references; a longer one is cut, never overrun.
@@ -52,15 +66,14 @@ struct Fmi3Instance {
     MachineState state;
     // One bit per entry of kLogCategories: debug logging on for it.
     std::uint32_t debugLogging;
-    // The parameters and inputs: what fmi3SetFloat64 may write.
+    // What fmi3SetFloat64 may write in the current state: the parameters and
+    // inputs, or the inputs alone in continuous-time mode.
     ValueReferenceSet settableReals;
     fmi3InstanceEnvironment instanceEnvironment;
     // Null when the master wants no messages at all.
     fmi3LogMessageCallback logMessage;
     const char* instanceName;
     SavedFmuState* fmuStates;
-    // Where the instance formats every message it sends.
-    char message[kMessageCapacity];
 };
 
 // FMU states live in blocks of the FMU's own, from the C runtime.
@@ -92,6 +105,45 @@ SLAVE_MESSAGE_FORMAT(2, 3) void refuse(Fmi3Instance& instance, const char* forma
 inline Fmi3Instance* acceptCall(fmi3Instance instance, fmi3String functionName, StateMask mask) {
     return acceptCallOf<Fmi3Instance>(instance, functionName, mask);
 }
+
+inline const char* interfaceName(const Fmi3Instance& instance) {
+    return instance.data.modelExchange ? "Model Exchange" : "co-simulation";
+}
+
+// The refusal of a call that belongs to the other interface than the
+// instance's; `callInterface` names the interface of the call.
+[[gnu::noinline]] void refuseOtherInterface(Fmi3Instance& instance, fmi3String functionName,
+                                            fmi3String callInterface);
+
+// The refusal of a call out of its states, which for a call of co-simulation
+// alone names the interface when the instance is a Model Exchange one.
+[[gnu::noinline]] void refuseCoSimulationCall(Fmi3Instance& instance, fmi3String functionName);
+
+// The opening of a call of co-simulation alone: a Model Exchange instance is
+// never in step mode, so the interface is told apart only after the state
+// check fails, and a step pays nothing for it.
+inline Fmi3Instance* acceptCoSimulationCall(fmi3Instance instance, fmi3String functionName,
+                                            StateMask mask) {
+    if (instance == nullptr) {
+        return nullptr;
+    }
+    auto& own = *static_cast<Fmi3Instance*>(instance);
+    if ((own.state & mask) != 0 && !own.data.modelExchange) {
+        return &own;
+    }
+    refuseCoSimulationCall(own, functionName);
+    return nullptr;
+}
+
+// The opening of a call of Model Exchange alone: refused for a co-simulation
+// instance, then the state checked.
+Fmi3Instance* acceptModelExchangeCall(fmi3Instance instance, fmi3String functionName,
+                                      StateMask mask);
+
+// The parameters and inputs, or the inputs alone in continuous-time mode,
+// where only continuous variables may change; after every change of state
+// that may enter or leave that mode.
+void settleSettableReals(Fmi3Instance& instance);
 
 // The answer of a function that does not apply to a co-simulation FMU
 // without clocks, events or structural parameters: fmi3Error with the reason,

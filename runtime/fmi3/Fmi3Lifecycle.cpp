@@ -1,5 +1,5 @@
 // Identification, instantiation, debug logging, initialization, termination,
-// reset and release of a co-simulation instance. The instance's memory is
+// reset and release of a co-simulation or Model Exchange instance. The instance's memory is
 // its own: one block from the C runtime at instantiation, freed with it.
 #include <cstdarg>
 #include <cstdlib>
@@ -11,7 +11,8 @@
 
 namespace {
 
-constexpr fmi3String kInstantiate = "fmi3InstantiateCoSimulation";
+constexpr fmi3String kInstantiateCoSimulation = "fmi3InstantiateCoSimulation";
+constexpr fmi3String kInstantiateModelExchange = "fmi3InstantiateModelExchange";
 
 // The messages of an instantiation go out before an instance exists, so they
 // are formatted on the stack and sent with the master's environment.
@@ -30,6 +31,7 @@ void refuseInstantiation(fmi3InstanceEnvironment instanceEnvironment,
 }
 
 struct InstantiationRequest {
+    fmi3String functionName;
     fmi3String instanceName;
     fmi3String instantiationToken;
     fmi3Boolean eventModeUsed;
@@ -39,12 +41,13 @@ struct InstantiationRequest {
     fmi3LogMessageCallback logMessage;
 };
 
-// The arguments fmi3InstantiateCoSimulation refuses, checked in the order of
-// its parameters; true when an instance may be made.
+// The arguments an instantiation refuses, checked in the order of its
+// parameters; true when an instance may be made. Model Exchange passes none
+// of co-simulation's own arguments: they stay false and zero.
 bool acceptInstantiation(const InstantiationRequest& request) {
     const auto refusal = [&request](const char* reason) {
-        refuseInstantiation(request.instanceEnvironment, request.logMessage, "%s: %s", kInstantiate,
-                            reason);
+        refuseInstantiation(request.instanceEnvironment, request.logMessage, "%s: %s",
+                            request.functionName, reason);
     };
     if (request.instanceName == nullptr || request.instanceName[0] == '\0') {
         refusal("Missing instance name.");
@@ -56,7 +59,7 @@ bool acceptInstantiation(const InstantiationRequest& request) {
     }
     if (std::strcmp(request.instantiationToken, modelDefinition.modelGuid) != 0) {
         refuseInstantiation(request.instanceEnvironment, request.logMessage,
-                            "%s: Wrong instantiation token %s. Expected %s.", kInstantiate,
+                            "%s: Wrong instantiation token %s. Expected %s.", request.functionName,
                             request.instantiationToken, modelDefinition.modelGuid);
         return false;
     }
@@ -64,12 +67,6 @@ bool acceptInstantiation(const InstantiationRequest& request) {
         refusal(
             "eventModeUsed = fmi3True is not supported: this FMU has no event mode "
             "(hasEventMode=\"false\").");
-        return false;
-    }
-    if (request.earlyReturnAllowed) {
-        refusal(
-            "earlyReturnAllowed = fmi3True is not supported: this FMU never returns early "
-            "from fmi3DoStep (mightReturnEarlyFromDoStep=\"false\").");
         return false;
     }
     if (request.nRequiredIntermediateVariables != 0) {
@@ -83,6 +80,7 @@ bool acceptInstantiation(const InstantiationRequest& request) {
 
 void writeFreshState(Fmi3Instance& instance) {
     instance.state = Instantiated;
+    settleSettableReals(instance);
     writeFreshData(instance.data);
 }
 
@@ -104,14 +102,31 @@ Fmi3Instance* allocateInstance(fmi3String instanceName) {
     return instance;
 }
 
-// The instantiation functions of the interfaces this FMU does not have: no
-// instance, and the reason for a master that gave a logger.
-fmi3Instance refuseInterface(fmi3String functionName, fmi3InstanceEnvironment instanceEnvironment,
-                             fmi3LogMessageCallback logMessage, fmi3String interfaceName) {
-    refuseInstantiation(instanceEnvironment, logMessage,
-                        "%s: %s is a co-simulation FMU; it has no %s interface.", functionName,
-                        modelDefinition.modelIdentifier, interfaceName);
-    return nullptr;
+// An instance of either interface, after its arguments were accepted; null
+// after a refusal. The earlyReturnAllowed of co-simulation needs nothing: it
+// only permits early returns, and a step never returns early.
+Fmi3Instance* makeInstance(const InstantiationRequest& request, fmi3String resourcePath,
+                           fmi3Boolean loggingOn, bool modelExchange) {
+    if (!acceptInstantiation(request)) {
+        return nullptr;
+    }
+    Fmi3Instance* const instance = allocateInstance(request.instanceName);
+    if (instance == nullptr) {
+        refuseInstantiation(request.instanceEnvironment, request.logMessage, "%s: Out of memory.",
+                            request.functionName);
+        return nullptr;
+    }
+    instance->data.flushToZeroBits = floatingPointBitsOf(modelDefinition);
+    instance->data.modelExchange = modelExchange;
+    instance->debugLogging = loggingOn ? kAllCategories : 0U;
+    instance->instanceEnvironment = request.instanceEnvironment;
+    instance->logMessage = request.logMessage;
+    instance->fmuStates = nullptr;
+    writeFreshState(*instance);
+    logCall(*instance, "%s: instanceName=%s, instantiationToken=%s, resourcePath=%s",
+            request.functionName, request.instanceName, request.instantiationToken,
+            resourcePath != nullptr ? resourcePath : "(none)");
+    return instance;
 }
 
 }  // namespace
@@ -128,50 +143,37 @@ SLAVE_API fmi3Instance fmi3InstantiateCoSimulation(
     fmi3Boolean earlyReturnAllowed, const fmi3ValueReference /*requiredIntermediateVariables*/[],
     std::size_t nRequiredIntermediateVariables, fmi3InstanceEnvironment instanceEnvironment,
     fmi3LogMessageCallback logMessage, fmi3IntermediateUpdateCallback /*intermediateUpdate*/) {
-    const InstantiationRequest request{instanceName,
-                                       instantiationToken,
-                                       eventModeUsed,
-                                       earlyReturnAllowed,
-                                       nRequiredIntermediateVariables,
-                                       instanceEnvironment,
-                                       logMessage};
-    if (!acceptInstantiation(request)) {
-        return nullptr;
-    }
-    Fmi3Instance* const instance = allocateInstance(instanceName);
-    if (instance == nullptr) {
-        refuseInstantiation(instanceEnvironment, logMessage, "%s: Out of memory.", kInstantiate);
-        return nullptr;
-    }
-    instance->data.flushToZeroBits = floatingPointBitsOf(modelDefinition);
-    instance->data.modelExchange = false;
-    instance->debugLogging = loggingOn ? kAllCategories : 0U;
-    instance->settableReals = parametersAndInputs(modelDefinition);
-    instance->instanceEnvironment = instanceEnvironment;
-    instance->logMessage = logMessage;
-    instance->fmuStates = nullptr;
-    writeFreshState(*instance);
-    logCall(*instance, "%s: instanceName=%s, instantiationToken=%s, resourcePath=%s", kInstantiate,
-            instanceName, instantiationToken, resourcePath != nullptr ? resourcePath : "(none)");
-    return instance;
+    const InstantiationRequest request{kInstantiateCoSimulation, instanceName,
+                                       instantiationToken,       eventModeUsed,
+                                       earlyReturnAllowed,       nRequiredIntermediateVariables,
+                                       instanceEnvironment,      logMessage};
+    return makeInstance(request, resourcePath, loggingOn, false);
 }
 
-SLAVE_API fmi3Instance fmi3InstantiateModelExchange(
-    fmi3String /*instanceName*/, fmi3String /*instantiationToken*/, fmi3String /*resourcePath*/,
-    fmi3Boolean /*visible*/, fmi3Boolean /*loggingOn*/, fmi3InstanceEnvironment instanceEnvironment,
-    fmi3LogMessageCallback logMessage) {
-    return refuseInterface("fmi3InstantiateModelExchange", instanceEnvironment, logMessage,
-                           "model exchange");
+SLAVE_API fmi3Instance fmi3InstantiateModelExchange(fmi3String instanceName,
+                                                    fmi3String instantiationToken,
+                                                    fmi3String resourcePath,
+                                                    fmi3Boolean /*visible*/, fmi3Boolean loggingOn,
+                                                    fmi3InstanceEnvironment instanceEnvironment,
+                                                    fmi3LogMessageCallback logMessage) {
+    const InstantiationRequest request{
+        kInstantiateModelExchange, instanceName, instantiationToken, fmi3False, fmi3False, 0,
+        instanceEnvironment,       logMessage};
+    return makeInstance(request, resourcePath, loggingOn, true);
 }
 
+// No clocks: no scheduled execution, and the reason for a master that gave a
+// logger.
 SLAVE_API fmi3Instance fmi3InstantiateScheduledExecution(
     fmi3String /*instanceName*/, fmi3String /*instantiationToken*/, fmi3String /*resourcePath*/,
     fmi3Boolean /*visible*/, fmi3Boolean /*loggingOn*/, fmi3InstanceEnvironment instanceEnvironment,
     fmi3LogMessageCallback logMessage, fmi3ClockUpdateCallback /*clockUpdate*/,
     fmi3LockPreemptionCallback /*lockPreemption*/,
     fmi3UnlockPreemptionCallback /*unlockPreemption*/) {
-    return refuseInterface("fmi3InstantiateScheduledExecution", instanceEnvironment, logMessage,
-                           "scheduled execution");
+    refuseInstantiation(instanceEnvironment, logMessage,
+                        "%s: %s has no scheduled execution interface.",
+                        "fmi3InstantiateScheduledExecution", modelDefinition.modelIdentifier);
+    return nullptr;
 }
 
 SLAVE_API void fmi3FreeInstance(fmi3Instance instance) {
@@ -234,7 +236,16 @@ SLAVE_API fmi3Status fmi3ExitInitializationMode(fmi3Instance instance) {
         return fmi3Error;
     }
     logCall(*own, "%s", functionName);
-    // A master reads consistent forces at the start time.
+    // A master reads consistent forces at the start time. Model Exchange
+    // computes them unless a read since the last change already did, and
+    // goes on into event mode, where the master's event iteration begins.
+    if (own->data.modelExchange) {
+        if (!refreshOutputs(*own, functionName)) {
+            return fmi3Error;
+        }
+        own->state = EventMode;
+        return fmi3OK;
+    }
     if (!updateOutputs(*own, functionName)) {
         return fmi3Error;
     }
@@ -243,7 +254,7 @@ SLAVE_API fmi3Status fmi3ExitInitializationMode(fmi3Instance instance) {
 }
 
 SLAVE_API fmi3Status fmi3Terminate(fmi3Instance instance) {
-    Fmi3Instance* const own = acceptCall(instance, "fmi3Terminate", StepMode);
+    Fmi3Instance* const own = acceptCall(instance, "fmi3Terminate", kSimulating);
     if (own == nullptr) {
         return fmi3Error;
     }

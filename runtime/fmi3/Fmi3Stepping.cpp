@@ -173,7 +173,7 @@ SLAVE_API fmi3Status fmi3DoStep(fmi3Instance instance, fmi3Float64 currentCommun
                                 fmi3Boolean noSetFMUStatePriorToCurrentPoint,
                                 fmi3Boolean* eventHandlingNeeded, fmi3Boolean* terminateSimulation,
                                 fmi3Boolean* earlyReturn, fmi3Float64* lastSuccessfulTime) {
-    Fmi3Instance* const own = acceptCall(instance, kDoStep, StepMode);
+    Fmi3Instance* const own = acceptCoSimulationCall(instance, kDoStep, StepMode);
     if (own == nullptr) {
         return fmi3Error;
     }
@@ -201,7 +201,8 @@ SLAVE_API fmi3Status fmi3GetOutputDerivatives(fmi3Instance instance,
                                               const fmi3Int32 /*orders*/[],
                                               fmi3Float64 /*values*/[], std::size_t /*nValues*/) {
     static constexpr fmi3String functionName = "fmi3GetOutputDerivatives";
-    Fmi3Instance* const own = acceptCall(instance, functionName, StepMode | Terminated | Error);
+    Fmi3Instance* const own =
+        acceptCoSimulationCall(instance, functionName, StepMode | Terminated | Error);
     if (own == nullptr) {
         return fmi3Error;
     }
@@ -214,6 +215,18 @@ SLAVE_API fmi3Status fmi3GetOutputDerivatives(fmi3Instance instance,
            "(maxOutputDerivativeOrder=\"0\").",
            functionName);
     return fmi3Error;
+}
+
+// No event mode (hasEventMode="false"), so step mode is never entered from
+// it; a Model Exchange instance has no step mode at all.
+SLAVE_API fmi3Status fmi3EnterStepMode(fmi3Instance instance) {
+    static constexpr fmi3String functionName = "fmi3EnterStepMode";
+    if (instance != nullptr && static_cast<Fmi3Instance*>(instance)->data.modelExchange) {
+        refuseOtherInterface(*static_cast<Fmi3Instance*>(instance), functionName, "co-simulation");
+        return fmi3Error;
+    }
+    return refuseInapplicable(instance, functionName,
+                              "This FMU has no event mode (hasEventMode=\"false\").");
 }
 
 }  // extern "C"

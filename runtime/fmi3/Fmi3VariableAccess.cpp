@@ -19,6 +19,13 @@ void refuseSetting(Fmi3Instance& instance, fmi3String functionName, fmi3ValueRef
         refuseValueReference(instance, functionName, vr);
         return;
     }
+    if (modelDefinition.realVariables[vr].causality == Causality::Parameter) {
+        refuse(instance,
+               "%s: Variable %u is a tunable parameter; in continuous-time mode only "
+               "continuous inputs can be set.",
+               functionName, vr);
+        return;
+    }
     refuse(instance, "%s: Variable %u is an output; only parameters and inputs can be set.",
            functionName, vr);
 }
@@ -79,12 +86,16 @@ inline fmi3Float64 valueOf(const Fmi3Instance& instance, fmi3ValueReference vr) 
         // Traced before the store, so a logger sees the value that is coming.
         logCall(instance, "fmi3SetFloat64: #r%u# = %.16g", vr[i], values[i]);
         instance.data.realValues[vr[i]] = values[i];
+        noteValuesChanged(instance.data);
     }
     return fmi3OK;
 }
 
 [[gnu::noinline]] fmi3Status getFloat64Traced(Fmi3Instance& instance, const fmi3ValueReference* vr,
                                               std::size_t nvr, fmi3Float64* values) {
+    if (!refreshOutputs(instance, "fmi3GetFloat64")) {
+        return fmi3Error;
+    }
     for (std::size_t i = 0; i < nvr; ++i) {
         if (!checkValueReference(instance, "fmi3GetFloat64", vr[i],
                                  modelDefinition.realCount + 1)) {
@@ -134,10 +145,14 @@ SLAVE_API fmi3Status fmi3SetFloat64(fmi3Instance instance,
     }
     for (std::size_t i = 0; i < nValueReferences; ++i) {
         if (!checkSettable(*own, functionName, valueReferences[i])) {
+            // The values before the refused one are written all the same.
+            noteValuesChanged(own->data);
             return fmi3Error;
         }
         own->data.realValues[valueReferences[i]] = values[i];
     }
+    // Once per call, after the last value.
+    noteValuesChanged(own->data);
     return fmi3OK;
 }
 
@@ -153,6 +168,10 @@ SLAVE_API fmi3Status fmi3GetFloat64(fmi3Instance instance,
     }
     if (tracesCalls(*own)) {
         return getFloat64Traced(*own, valueReferences, nValueReferences, values);
+    }
+    // Model Exchange: the outputs at the values as they stand now.
+    if (!refreshOutputs(*own, functionName)) {
+        return fmi3Error;
     }
     // The model's reals first, as fmi2GetReal reads them: time, the one
     // reference after them, and a refusal are the rarer branches. The array

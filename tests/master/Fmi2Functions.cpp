@@ -60,6 +60,16 @@ bool resolveFmi2Functions(const SlaveLibrary& library, Fmi2Functions& f, std::st
     resolve(library, f.getIntegerStatus, "fmi2GetIntegerStatus", missing);
     resolve(library, f.getBooleanStatus, "fmi2GetBooleanStatus", missing);
     resolve(library, f.getStringStatus, "fmi2GetStringStatus", missing);
+    resolve(library, f.enterEventMode, "fmi2EnterEventMode", missing);
+    resolve(library, f.newDiscreteStates, "fmi2NewDiscreteStates", missing);
+    resolve(library, f.enterContinuousTimeMode, "fmi2EnterContinuousTimeMode", missing);
+    resolve(library, f.completedIntegratorStep, "fmi2CompletedIntegratorStep", missing);
+    resolve(library, f.setTime, "fmi2SetTime", missing);
+    resolve(library, f.setContinuousStates, "fmi2SetContinuousStates", missing);
+    resolve(library, f.getDerivatives, "fmi2GetDerivatives", missing);
+    resolve(library, f.getEventIndicators, "fmi2GetEventIndicators", missing);
+    resolve(library, f.getContinuousStates, "fmi2GetContinuousStates", missing);
+    resolve(library, f.getNominalsOfContinuousStates, "fmi2GetNominalsOfContinuousStates", missing);
     if (!missing.empty()) {
         error = "'" + library.path() + "' does not export " + missing;
         return false;

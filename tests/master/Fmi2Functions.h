@@ -1,4 +1,4 @@
-// The FMI 2.0 co-simulation functions of a loaded library, resolved by their
+// The FMI 2.0 functions of a loaded library, of both interfaces, resolved by their
 // own names, and the recording callbacks in their 2.0 form.
 #pragma once
 
@@ -59,9 +59,20 @@ struct Fmi2Functions {
     fmi2Status (*getIntegerStatus)(fmi2Component, fmi2StatusKind, fmi2Integer*) = nullptr;
     fmi2Status (*getBooleanStatus)(fmi2Component, fmi2StatusKind, fmi2Boolean*) = nullptr;
     fmi2Status (*getStringStatus)(fmi2Component, fmi2StatusKind, fmi2String*) = nullptr;
+    fmi2Status (*enterEventMode)(fmi2Component) = nullptr;
+    fmi2Status (*newDiscreteStates)(fmi2Component, fmi2EventInfo*) = nullptr;
+    fmi2Status (*enterContinuousTimeMode)(fmi2Component) = nullptr;
+    fmi2Status (*completedIntegratorStep)(fmi2Component, fmi2Boolean, fmi2Boolean*,
+                                          fmi2Boolean*) = nullptr;
+    fmi2Status (*setTime)(fmi2Component, fmi2Real) = nullptr;
+    fmi2Status (*setContinuousStates)(fmi2Component, const fmi2Real[], std::size_t) = nullptr;
+    fmi2Status (*getDerivatives)(fmi2Component, fmi2Real[], std::size_t) = nullptr;
+    fmi2Status (*getEventIndicators)(fmi2Component, fmi2Real[], std::size_t) = nullptr;
+    fmi2Status (*getContinuousStates)(fmi2Component, fmi2Real[], std::size_t) = nullptr;
+    fmi2Status (*getNominalsOfContinuousStates)(fmi2Component, fmi2Real[], std::size_t) = nullptr;
 };
 
-// Resolves all 34 functions; false with the missing names in `error` otherwise.
+// Resolves all 44 functions; false with the missing names in `error` otherwise.
 bool resolveFmi2Functions(const SlaveLibrary& library, Fmi2Functions& functions,
                           std::string& error);
 

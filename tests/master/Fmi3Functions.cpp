@@ -148,6 +148,22 @@ bool resolveFmi3Functions(const SlaveLibrary& library, Fmi3Functions& f, std::st
     resolve(library, f.getIntervalDecimal, "fmi3GetIntervalDecimal", missing);
     resolve(library, f.updateDiscreteStates, "fmi3UpdateDiscreteStates", missing);
     resolve(library, f.evaluateDiscreteStates, "fmi3EvaluateDiscreteStates", missing);
+    resolve(library, f.exitConfigurationMode, "fmi3ExitConfigurationMode", missing);
+    resolve(library, f.getIntervalFraction, "fmi3GetIntervalFraction", missing);
+    resolve(library, f.getShiftDecimal, "fmi3GetShiftDecimal", missing);
+    resolve(library, f.getShiftFraction, "fmi3GetShiftFraction", missing);
+    resolve(library, f.setIntervalDecimal, "fmi3SetIntervalDecimal", missing);
+    resolve(library, f.setIntervalFraction, "fmi3SetIntervalFraction", missing);
+    resolve(library, f.setShiftDecimal, "fmi3SetShiftDecimal", missing);
+    resolve(library, f.setShiftFraction, "fmi3SetShiftFraction", missing);
+    resolve(library, f.enterContinuousTimeMode, "fmi3EnterContinuousTimeMode", missing);
+    resolve(library, f.completedIntegratorStep, "fmi3CompletedIntegratorStep", missing);
+    resolve(library, f.setContinuousStates, "fmi3SetContinuousStates", missing);
+    resolve(library, f.getContinuousStateDerivatives, "fmi3GetContinuousStateDerivatives", missing);
+    resolve(library, f.getEventIndicators, "fmi3GetEventIndicators", missing);
+    resolve(library, f.getContinuousStates, "fmi3GetContinuousStates", missing);
+    resolve(library, f.getNominalsOfContinuousStates, "fmi3GetNominalsOfContinuousStates", missing);
+    resolve(library, f.getNumberOfEventIndicators, "fmi3GetNumberOfEventIndicators", missing);
     if (!missing.empty()) {
         error = "'" + library.path() + "' does not export " + missing;
         return false;

@@ -77,6 +77,33 @@ struct Fmi3Functions {
     fmi3Status (*updateDiscreteStates)(fmi3Instance, fmi3Boolean*, fmi3Boolean*, fmi3Boolean*,
                                        fmi3Boolean*, fmi3Boolean*, fmi3Float64*) = nullptr;
     fmi3Status (*evaluateDiscreteStates)(fmi3Instance) = nullptr;
+    fmi3Status (*exitConfigurationMode)(fmi3Instance) = nullptr;
+    fmi3Status (*getIntervalFraction)(fmi3Instance, const fmi3ValueReference[], std::size_t,
+                                      fmi3UInt64[], fmi3UInt64[],
+                                      fmi3IntervalQualifier[]) = nullptr;
+    fmi3Status (*getShiftDecimal)(fmi3Instance, const fmi3ValueReference[], std::size_t,
+                                  fmi3Float64[]) = nullptr;
+    fmi3Status (*getShiftFraction)(fmi3Instance, const fmi3ValueReference[], std::size_t,
+                                   fmi3UInt64[], fmi3UInt64[]) = nullptr;
+    fmi3Status (*setIntervalDecimal)(fmi3Instance, const fmi3ValueReference[], std::size_t,
+                                     const fmi3Float64[]) = nullptr;
+    fmi3Status (*setIntervalFraction)(fmi3Instance, const fmi3ValueReference[], std::size_t,
+                                      const fmi3UInt64[], const fmi3UInt64[]) = nullptr;
+    fmi3Status (*setShiftDecimal)(fmi3Instance, const fmi3ValueReference[], std::size_t,
+                                  const fmi3Float64[]) = nullptr;
+    fmi3Status (*setShiftFraction)(fmi3Instance, const fmi3ValueReference[], std::size_t,
+                                   const fmi3UInt64[], const fmi3UInt64[]) = nullptr;
+    // Model Exchange.
+    fmi3Status (*enterContinuousTimeMode)(fmi3Instance) = nullptr;
+    fmi3Status (*completedIntegratorStep)(fmi3Instance, fmi3Boolean, fmi3Boolean*,
+                                          fmi3Boolean*) = nullptr;
+    using Vector = fmi3Status (*)(fmi3Instance, fmi3Float64[], std::size_t);
+    fmi3Status (*setContinuousStates)(fmi3Instance, const fmi3Float64[], std::size_t) = nullptr;
+    Vector getContinuousStateDerivatives = nullptr;
+    Vector getEventIndicators = nullptr;
+    Vector getContinuousStates = nullptr;
+    Vector getNominalsOfContinuousStates = nullptr;
+    fmi3Status (*getNumberOfEventIndicators)(fmi3Instance, std::size_t*) = nullptr;
 };
 
 // The 75 functions that every FMI 3.0 binary exports, whatever its interfaces.
