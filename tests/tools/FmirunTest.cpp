@@ -242,6 +242,17 @@ class Fmirun : public ::testing::Test {
         return readFile(version.stageDir() + "/modelDescription.xml");
     }
 
+    // The version's description offering Model Exchange beside
+    // co-simulation, from the same library.
+    static std::string withModelExchange(const ModelVersion& version) {
+        const std::string text = description(version);
+        if (text.find("<ModelExchange") != std::string::npos) {
+            return text;
+        }
+        return replaced(text, "<CoSimulation",
+                        "<ModelExchange modelIdentifier=\"" + version.model + "\"/><CoSimulation");
+    }
+
     // A refusal: the status of its kind, one message naming the problem, and
     // no results.
     void expectRefusal(const std::vector<std::string>& arguments, int status,
@@ -392,22 +403,41 @@ TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
                       "--stop-time", text(0.5 * (kRows - 1)), "--output-variables", recorded});
     const Finished finished = run(arguments);
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    // Model Exchange, in 2.0 and 3.0: each row is evaluated from the inputs
+    // at its own time, with no step between them and the forces.
+    const bool modelExchange = version.fmiVersion > 1;
+    if (modelExchange) {
+        arguments[0] = library(version);
+        arguments[2] = "me.csv";
+        arguments.insert(arguments.end(), {"--interface-type", "me", "-d",
+                                           file("me.xml", withModelExchange(version))});
+        const Finished evaluated = run(arguments);
+        ASSERT_EQ(evaluated.status, kSuccess) << evaluated.err;
+    }
 
-    const Csv csv = parseCsv(readFile(directory_ / "result.csv"));
-    EXPECT_EQ(csv.header, header);
-    ASSERT_EQ(csv.rows.size(), static_cast<std::size_t>(kRows));
-    for (std::size_t row = 0; row < csv.rows.size(); ++row) {
-        SCOPED_TRACE("row " + std::to_string(row));
-        EXPECT_TRUE(same(0.5 * static_cast<double>(row), csv.rows[row][0]));
-        for (std::size_t i = 0; i < variables.size(); ++i) {
-            // Before the first step a 1.0 slave's outputs hold zero: it
-            // computes only inside a step. Later versions compute them when
-            // initialization ends, from the inputs at the start.
-            const bool output = variables[i].causality == "output";
-            const double want = row == 0
-                                    ? (output && version.fmiVersion == 1 ? 0.0 : expected[0][i])
-                                    : expected[row - 1][i];
-            EXPECT_TRUE(same(want, csv.rows[row][variables.size() - i])) << variables[i].name;
+    for (const std::string name : {"result.csv", "me.csv"}) {
+        SCOPED_TRACE(name);
+        const bool atOwnTime = name == "me.csv";
+        if (atOwnTime && !modelExchange) {
+            continue;
+        }
+        const Csv csv = parseCsv(readFile(directory_ / name));
+        EXPECT_EQ(csv.header, header);
+        ASSERT_EQ(csv.rows.size(), static_cast<std::size_t>(kRows));
+        for (std::size_t row = 0; row < csv.rows.size(); ++row) {
+            SCOPED_TRACE("row " + std::to_string(row));
+            EXPECT_TRUE(same(0.5 * static_cast<double>(row), csv.rows[row][0]));
+            for (std::size_t i = 0; i < variables.size(); ++i) {
+                // Before the first step a 1.0 slave's outputs hold zero: it
+                // computes only inside a step. Later versions compute them
+                // when initialization ends, from the inputs at the start.
+                const bool output = variables[i].causality == "output";
+                const double want = atOwnTime ? expected[row][i]
+                                    : row == 0
+                                        ? (output && version.fmiVersion == 1 ? 0.0 : expected[0][i])
+                                        : expected[row - 1][i];
+                EXPECT_TRUE(same(want, csv.rows[row][variables.size() - i])) << variables[i].name;
+            }
         }
     }
 }
@@ -681,7 +711,7 @@ TEST_F(Fmirun, ShowsTheSlavesMessagesOfEveryVersion) {
           "Halvorn [fmiOK, log] fmiFreeSlaveInstance\n"}},
         {2,
          {"Halvorn [fmi2OK, logCalls] fmi2Instantiate: "
-          "GUID={df6d0958-156a-469d-81e9-7eeddeec2de4}, resource location file:///",
+          "co-simulation, GUID={df6d0958-156a-469d-81e9-7eeddeec2de4}, resource location file:///",
           "Halvorn [fmi2OK, logCalls] fmi2SetDebugLogging: loggingOn=1, nCategories=0\n",
           "Halvorn [fmi2OK, logCalls] fmi2SetReal: displacement1 = 0\n",
           "Halvorn [fmi2OK, logCalls] fmi2ExitInitializationMode\n",
