@@ -1542,6 +1542,16 @@ TEST_F(Fmirun, SaysItsVersionAndExplainsItselfInItsHelp) {
     const Finished version = run({"--version"});
     EXPECT_EQ(version.status, kSuccess);
     EXPECT_EQ(version.out.rfind("fmirun ", 0), 0U) << version.out;
+    // One version for the program and the archives it comes with.
+    for (const ModelVersion& packed : packedModelVersions()) {
+        pugi::xml_document document;
+        document.load_string(description(packed).c_str());
+        const std::string number = document.document_element().attribute("version").value();
+        EXPECT_EQ(version.out.rfind("fmirun " + number + " ", 0), 0U) << nameOf(packed);
+        EXPECT_NE(std::string(document.document_element().attribute("generationTool").value())
+                      .find(number),
+                  std::string::npos);
+    }
     const Finished help = run({"--help"});
     EXPECT_EQ(help.status, kSuccess);
     for (const char* part :

@@ -855,7 +855,9 @@ int main(int argc, char** argv) {
                  "Accepted for other masters' command lines; these slaves never return early")
         ->group(diagnostics);
     app.set_version_flag(
-        "--version", "fmirun " FMIRUN_VERSION " (runs FMI 1.0, 2.0 and 3.0 co-simulation slaves)");
+        "--version",
+        "fmirun " FMIRUN_VERSION
+        " (runs FMI 1.0, 2.0 and 3.0 co-simulation slaves, and 2.0 and 3.0 Model Exchange ones)");
     app.footer(kHelpFooter);
     app.allow_extras();
     try {
