@@ -121,7 +121,7 @@ std::size_t InputTable::searchRowBefore(double time) const {
     return cursor_;
 }
 
-void InputTable::at(double time, fmiReal* values) const {
+void InputTable::lookUp(double time, fmiReal* values) const {
     const fmiReal* held = nullptr;
     if (time < times_.front()) {
         held = values_.data();
@@ -134,12 +134,9 @@ void InputTable::at(double time, fmiReal* values) const {
         if (times_[row] == time) {
             held = before;
         } else {
-            const fmiReal* after = before + columns_;
-            const double t0 = times_[row];
-            const double fraction = (time - t0) / (times_[row + 1] - t0);
-            for (std::size_t i = 0; i < columns_; ++i) {
-                values[i] = before[i] + (after[i] - before[i]) * fraction;
-            }
+            segment_ = {times_[row], times_[row + 1], times_[row + 1] - times_[row],
+                        row * columns_};
+            interpolate(time, values);
             return;
         }
     }
