@@ -532,6 +532,33 @@ TEST_P(FmirunModel, RunsEachCaseOfASweepAsASingleRun) {
     EXPECT_EQ(readFile(directory_ / "part.csv"), expectedPart);
 }
 
+// The README's recipe for GNU parallel, run here on this machine: parts K/N
+// of the table, each marked done when it succeeded, merged into the one file
+// that a single process writes, byte for byte; with more parts than cases
+// too; and a merge that refuses a part that did not succeed.
+TEST_F(Fmirun, MergesTheSweepsPartsFromGnuParallelIntoOneProcesssFile) {
+    file("cases.csv", "rate\n10000\n12000\n14000\n16000\n18000\n20000\n22000\n");
+    const Finished one =
+        run({archive("Halvorn"), "--sweep", "cases.csv", "--stop-time", "0.1", "-o", "one.csv"});
+    ASSERT_EQ(one.status, kSuccess) << one.err;
+    for (const std::string parts : {"3", "9"}) {
+        SCOPED_TRACE(parts + " parts");
+        const std::string recipe =
+            "rm -f part-*; parallel --will-cite --halt now,fail=1 -j 2 '" TOOL_TEST_FMIRUN " " +
+            archive("Halvorn") + " --sweep cases.csv --cases {}/" + parts +
+            " --stop-time 0.1 --output part-{}.csv && touch part-{}.done' ::: $(seq " + parts +
+            ") && " TOOL_TEST_MERGE " part " + parts + " > merged.csv";
+        const Finished merged = runProgram("/bin/bash", {"-c", recipe}, directory_.path());
+        ASSERT_EQ(merged.status, kSuccess) << merged.err;
+        EXPECT_TRUE(readFile(directory_ / "merged.csv") == readFile(directory_ / "one.csv"));
+    }
+    std::filesystem::remove(directory_ / "part-2.done");
+    const Finished refused = runProgram(TOOL_TEST_MERGE, {"part", "9"}, directory_.path());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("1 of 9 parts missing or failed"), std::string::npos) << refused.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Models, FmirunModel, ::testing::ValuesIn(packedModelVersions()),
                          [](const auto& version) { return nameOf(version.param); });
 
@@ -1200,6 +1227,13 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
          kUsage,
          {"fmirun: --output-per-case requires --output\n", "Run fmirun --help for the options.\n"}},
         {{"--cases", "1"}, kUsage, {"fmirun: --cases requires --sweep"}},
+        {{"--sweep", "rates.csv", "--cases", "3/2"},
+         kUsage,
+         {"fmirun: --cases 3/2: there is no part 3 of 2\n"}},
+        {{"--sweep", "rates.csv", "--cases", "0/2"},
+         kUsage,
+         {"fmirun: --cases K/N needs part K of N parts, 1 <= K <= N, such as 3/20, not "
+          "\"0/2\"\n"}},
         {{"--interface-type", "me"},
          kUsage,
          {"fmirun: --interface-type me: Halvorn is an FMI 1.0 co-simulation slave; fmirun runs "

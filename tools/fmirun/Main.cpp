@@ -192,6 +192,30 @@ std::pair<std::size_t, std::size_t> caseRange(const Options& options, const Swee
     if (options.cases.empty()) {
         return {1, count};
     }
+    // Part K of N: the table cut into N parts as equal as whole cases allow,
+    // so that a job array needs no count of the table's cases. A part may
+    // be empty (N above the count): it runs no case.
+    const std::size_t slash = options.cases.find('/');
+    if (slash != std::string::npos) {
+        const auto whole = [&](const std::string& text) -> std::size_t {
+            if (text.empty() || text.size() > 9 ||
+                text.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoull(text) == 0) {
+                throw Failure(kExitUsage,
+                              "--cases K/N needs part K of N parts, 1 <= K <= N, "
+                              "such as 3/20, not \"" +
+                                  options.cases + "\"");
+            }
+            return static_cast<std::size_t>(std::stoull(text));
+        };
+        const std::size_t part = whole(options.cases.substr(0, slash));
+        const std::size_t parts = whole(options.cases.substr(slash + 1));
+        if (part > parts) {
+            throw Failure(kExitUsage, "--cases " + options.cases + ": there is no part " +
+                                          std::to_string(part) + " of " + std::to_string(parts));
+        }
+        return {(part - 1) * count / parts + 1, part * count / parts};
+    }
     const auto number = [&](const std::string& text) -> std::size_t {
         if (text.empty() || text.size() > 15 ||
             text.find_first_not_of("0123456789") != std::string::npos || std::stoull(text) == 0) {
@@ -345,6 +369,25 @@ void openLogFiles(const Options& options) {
 
 std::string counted(std::size_t count, const std::string& what) {
     return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+// A part of a sweep with no cases still leaves its file, the header alone,
+// so that a merge tells it from a part that never ran.
+void writeEmptyPart(const Options& options, const RunSettings& settings) {
+    if (options.summaryOnly || options.outputPerCase) {
+        return;
+    }
+    File file;
+    std::FILE* out = stdout;
+    if (!rowsToStandardOutput(options)) {
+        file = openOutputFile(options.output, "w");
+        out = file.get();
+    }
+    const std::string header = "case," + csvHeader(settings.recorded);
+    if (std::fwrite(header.data(), 1, header.size(), out) != header.size() ||
+        std::fflush(out) != 0) {
+        throw Failure(kExitOutputFile, "cannot write " + options.output + ": " + errnoText());
+    }
 }
 
 // Whether the run is Model Exchange: asked for with --interface-type me, or
@@ -504,7 +547,11 @@ int runMaster(const Options& options) {
             writeSummaryRows(summaryFile.get(), summaryCsvHeader(leading));
             sweepSettings.summaryFile = summaryFile.get();
         }
-        runSweep(*loaded, model, inputs, grid, settings, *sweep, sweepSettings);
+        if (cases.second < cases.first) {
+            writeEmptyPart(options, settings);
+        } else {
+            runSweep(*loaded, model, inputs, grid, settings, *sweep, sweepSettings);
+        }
         if (summaryFile != nullptr && std::fflush(summaryFile.get()) != 0) {
             throw Failure(kExitOutputFile,
                           "cannot write " + options.summaryFile + ": " + errnoText());
@@ -818,8 +865,9 @@ int main(int argc, char** argv) {
             ->excludes("--plot")
             ->group(sweeps);
     app.add_option("--cases", options.cases,
-                   "Runs only these cases of the --sweep, numbered as in the whole table: K, or "
-                   "FROM-TO (TO beyond the last case means up to it)")
+                   "Runs only these cases of the --sweep, numbered as in the whole table: K, "
+                   "FROM-TO (TO beyond the last case means up to it), or K/N, the K-th of N "
+                   "parts of the table as equal as whole cases allow")
         ->type_name("FROM-TO")
         ->needs(sweep)
         ->group(sweeps);

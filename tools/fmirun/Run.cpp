@@ -63,12 +63,16 @@ CsvOutput::CsvOutput(std::FILE* file, std::string name)
       buffer_(std::size_t{1} << 16),
       capacity_(buffer_.size()) {}
 
-void CsvOutput::header(const std::vector<const Variable*>& recorded) {
+std::string csvHeader(const std::vector<const Variable*>& recorded) {
     std::string text = "time";
     for (const Variable* variable : recorded) {
         text += "," + csvField(variable->name);
     }
-    text += "\n";
+    return text + "\n";
+}
+
+void CsvOutput::header(const std::vector<const Variable*>& recorded) {
+    const std::string text = csvHeader(recorded);
     flush();
     if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
         throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errnoText());

@@ -33,6 +33,10 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// The rows' header line: "time" and the recorded variables' names, quoted
+// where CSV needs it, and a newline.
+std::string csvHeader(const std::vector<const Variable*>& recorded);
+
 // Opens a file that a run writes (its rows, its picture) with std::fopen's
 // `mode`; throws Failure (kExitOutputFile) naming it when that fails. Safe
 // in any thread.
