@@ -624,20 +624,25 @@ fmiVersion of its model description and runs the library of that version
 (binaries/linux64 for 1.0 and 2.0, binaries/x86_64-linux for 3.0). Slaves of
 2.0 and 3.0 compute their outputs when initialization ends, so the first row
 holds their forces at the start time; a 1.0 slave computes only inside a
-step, and its first row holds zeros.
+step, and its first row holds zeros. With --interface-type me a 2.0 or 3.0
+slave runs as Model Exchange instead: each row holds the outputs at the
+row's own time and inputs, where a co-simulation row holds those of the
+inputs at the step's start.
 
 The input file (--input) is CSV as spreadsheet programs write it: a header
 "time,<input>,<input>,..." naming inputs of the model, then one row per time,
-times strictly increasing, for example:
+times increasing, for example:
 
     time,displacement
     0,0
     1,-0.1
 
-Fields may be quoted, a UTF-8 byte-order mark is skipped. Inputs are
-interpolated linearly between rows and held outside them. Every number
-fmirun reads, here, on the command line or in a model description, must be
-finite: NaN and infinity are refused.
+Fields may be quoted, a UTF-8 byte-order mark is skipped; semicolons or
+tabs may separate them, a name may carry its unit in brackets ("time [s]"),
+and a time given twice is a step change. Inputs are interpolated linearly
+between rows and held outside them. Every number fmirun reads, here, on the
+command line or in a model description, must be finite: NaN and infinity
+are refused.
 
 A sweep (--sweep) runs the slave once per row of a table of start values,
 read by the same rules: a header naming parameters, or inputs that neither
