@@ -641,8 +641,8 @@ Fields may be quoted, a UTF-8 byte-order mark is skipped; semicolons or
 tabs may separate them, a name may carry its unit in brackets ("time [s]"),
 and a time given twice is a step change. Inputs are interpolated linearly
 between rows and held outside them. Every number fmirun reads, here, on the
-command line or in a model description, must be finite: NaN and infinity
-are refused.
+command line or in a model description, must be finite:
+NaN and infinity are refused.
 
 A sweep (--sweep) runs the slave once per row of a table of start values,
 read by the same rules: a header naming parameters, or inputs that neither
