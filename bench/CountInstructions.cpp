@@ -9,7 +9,8 @@
 // Versions: fmi1, fmi2, fmi3. Subjects: floor, floorMxcsr (the floor inside the
 // switch to flush-to-zero and back, for a model validated under
 // flush-to-zero), doStep, setReal, getReal (one value per call), setRealAll,
-// getRealAll (every value per call that bench::accessedReals names). Prints
+// getRealAll (every value per call that bench::accessedReals names), exchange
+// (a Model Exchange instance's one input set and one output read, 2.0 and 3.0). Prints
 // the function whose instructions to count and the elements per call. The
 // floors are the same for every version; their checks load the version's
 // slave.
@@ -48,7 +49,43 @@ extern "C" [[gnu::noipa]] void floorStepPendrakeUnder(std::uint32_t mxcsrBits,
     bench::floorStepUnder(mxcsrBits, floor, time, stepSize);
 }
 
+// What a Model Exchange master's solver does at a stage: set one input and
+// read one output, which the slave computes at that read. One function per
+// version, which callgrind can count on its own.
+template <typename Version>
+[[gnu::always_inline]] inline int exchangeOnce(const typename Version::Functions& fmi,
+                                               bench::Component c, const fmiValueReference* input,
+                                               const fmiReal* value,
+                                               const fmiValueReference* output, fmiReal* result) {
+    return Version::setReal(fmi, c, input, 1, value) | Version::getReal(fmi, c, output, 1, result);
+}
+
+extern "C" [[gnu::noipa]] int exchangeFmi2(const bench::Fmi2::Functions& fmi, bench::Component c,
+                                           const fmiValueReference* input, const fmiReal* value,
+                                           const fmiValueReference* output, fmiReal* result) {
+    return exchangeOnce<bench::Fmi2>(fmi, c, input, value, output, result);
+}
+
+extern "C" [[gnu::noipa]] int exchangeFmi3(const bench::Fmi3::Functions& fmi, bench::Component c,
+                                           const fmiValueReference* input, const fmiReal* value,
+                                           const fmiValueReference* output, fmiReal* result) {
+    return exchangeOnce<bench::Fmi3>(fmi, c, input, value, output, result);
+}
+
 namespace {
+
+template <typename Version>
+struct ExchangeFunction;
+template <>
+struct ExchangeFunction<bench::Fmi2> {
+    static constexpr auto kFunction = exchangeFmi2;
+    static constexpr const char* kName = "exchangeFmi2";
+};
+template <>
+struct ExchangeFunction<bench::Fmi3> {
+    static constexpr auto kFunction = exchangeFmi3;
+    static constexpr const char* kName = "exchangeFmi3";
+};
 
 template <typename Model>
 struct FloorFunction;
@@ -78,7 +115,7 @@ int usage() {
         stderr,
         "usage: slave_count <model> fmi1|fmi2|fmi3 check\n"
         "       slave_count <model> fmi1|fmi2|fmi3 floor|floorMxcsr|doStep|setReal|getReal|"
-        "setRealAll|getRealAll <calls>\n");
+        "setRealAll|getRealAll|exchange <calls>\n");
     return 2;
 }
 
@@ -139,8 +176,46 @@ int countAccess(const typename Version::Functions& fmi, bench::Component c, bool
     return statuses == bench::kStatusOk ? 0 : 1;
 }
 
+// A Model Exchange instance in continuous-time mode at the operating point,
+// its last input set to the operating point's value and to its negation by
+// turns, so that every read follows a change and computes.
+template <typename Version, typename Model>
+int countExchange(long calls) {
+    if constexpr (!Version::kHasModelExchange) {
+        static_cast<void>(calls);
+        return kNotApplicable;
+    } else {
+        const auto& fmi = Version::load(Model::kIdentifier);
+        const bench::Component c = Version::instantiateModelExchange(fmi, Model::kGuid);
+        // Parameters are set before continuous-time mode, which takes inputs only.
+        if (c == nullptr || bench::setOperatingPoint<Version, Model>(fmi, c) != bench::kStatusOk ||
+            !Version::enterContinuousTimeMode(fmi, c)) {
+            std::fprintf(stderr, "%s: cannot create the Model Exchange instance\n",
+                         Model::kIdentifier);
+            return 1;
+        }
+        constexpr std::size_t kLast = std::size(Model::kOperands) - 1;
+        const fmiValueReference input = Model::kOperands[kLast];
+        const fmiValueReference output = Model::kFirstOutput;
+        const fmiReal values[] = {Model::kOperatingPoint[kLast], -Model::kOperatingPoint[kLast]};
+        fmiReal result = 0.0;
+        int statuses = bench::kStatusOk;
+        for (long i = 0; i < calls; ++i) {
+            statuses |= ExchangeFunction<Version>::kFunction(fmi, c, &input, &values[i & 1],
+                                                             &output, &result);
+        }
+        Version::terminate(fmi, c);
+        Version::freeInstance(fmi, c);
+        std::printf("%s 1\n", ExchangeFunction<Version>::kName);
+        return statuses == bench::kStatusOk ? 0 : 1;
+    }
+}
+
 template <typename Version, typename Model>
 int run(const std::string& subject, long calls) {
+    if (subject == "exchange") {
+        return countExchange<Version, Model>(calls);
+    }
     const auto& fmi = Version::load(Model::kIdentifier);
     bench::InitializedSlave<Version> slave(fmi, Model::kGuid);
     const bench::Component c = slave.component();

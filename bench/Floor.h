@@ -135,8 +135,9 @@ template <typename Model, typename Version = Fmi1>
 }
 
 template <typename Version, typename Model>
-void setOperatingPoint(const typename Version::Functions& fmi, Component c) {
-    Version::setReal(fmi, c, Model::kOperands, std::size(Model::kOperands), Model::kOperatingPoint);
+int setOperatingPoint(const typename Version::Functions& fmi, Component c) {
+    return Version::setReal(fmi, c, Model::kOperands, std::size(Model::kOperands),
+                            Model::kOperatingPoint);
 }
 
 template <typename Version, typename Model>

@@ -133,6 +133,26 @@ bool Fmi2::initialize(const Functions& fmi, Component c) {
            fmi.enterInitializationMode(c) == fmi2OK && fmi.exitInitializationMode(c) == fmi2OK;
 }
 
+Component Fmi2::instantiateModelExchange(const Functions& fmi, const char* guid) {
+    const fmi2CallbackFunctions callbacks = countingCallbacks2();
+    return fmi.instantiate(kInstanceName, fmi2ModelExchange, guid, "", &callbacks, fmi2False,
+                           fmi2False);
+}
+
+bool Fmi2::enterContinuousTimeMode(const Functions& fmi, Component c) {
+    if (!initialize(fmi, c)) {
+        return false;
+    }
+    fmi2EventInfo eventInfo{};
+    eventInfo.newDiscreteStatesNeeded = fmi2True;
+    while (eventInfo.newDiscreteStatesNeeded != fmi2False) {
+        if (fmi.newDiscreteStates(c, &eventInfo) != fmi2OK) {
+            return false;
+        }
+    }
+    return fmi.enterContinuousTimeMode(c) == fmi2OK;
+}
+
 bool Fmi2::terminate(const Functions& fmi, Component c) {
     return fmi.terminate(c) == fmi2OK;
 }
@@ -212,6 +232,30 @@ Component Fmi3::instantiate(const Functions& fmi, const char* guid) {
 bool Fmi3::initialize(const Functions& fmi, Component c) {
     return fmi.enterInitializationMode(c, fmi3False, 0.0, 0.0, fmi3False, 0.0) == fmi3OK &&
            fmi.exitInitializationMode(c) == fmi3OK;
+}
+
+Component Fmi3::instantiateModelExchange(const Functions& fmi, const char* guid) {
+    return fmi.instantiateModelExchange(kInstanceName, guid, nullptr, fmi3False, fmi3False, nullptr,
+                                        countingLogMessage3());
+}
+
+bool Fmi3::enterContinuousTimeMode(const Functions& fmi, Component c) {
+    if (!initialize(fmi, c)) {
+        return false;
+    }
+    fmi3Boolean more = fmi3True;
+    fmi3Boolean terminate = fmi3False;
+    fmi3Boolean nominalsChanged = fmi3False;
+    fmi3Boolean valuesChanged = fmi3False;
+    fmi3Boolean nextEventTimeDefined = fmi3False;
+    fmi3Float64 nextEventTime = 0.0;
+    while (more) {
+        if (fmi.updateDiscreteStates(c, &more, &terminate, &nominalsChanged, &valuesChanged,
+                                     &nextEventTimeDefined, &nextEventTime) != fmi3OK) {
+            return false;
+        }
+    }
+    return fmi.enterContinuousTimeMode(c) == fmi3OK;
 }
 
 bool Fmi3::terminate(const Functions& fmi, Component c) {

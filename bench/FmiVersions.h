@@ -45,6 +45,8 @@ struct Fmi1 {
     static bool initialize(const Functions& fmi, Component c);
     static bool terminate(const Functions& fmi, Component c);
     static void freeInstance(const Functions& fmi, Component c);
+    // The 1.0 libraries are co-simulation slaves only.
+    static constexpr bool kHasModelExchange = false;
 
     // Every step, even a zero, negative or NaN one, returns fmiOK.
     static bool acceptsStep(fmiReal /*time*/, fmiReal /*stepSize*/) {
@@ -93,6 +95,12 @@ struct Fmi2 {
     static bool initialize(const Functions& fmi, Component c);
     static bool terminate(const Functions& fmi, Component c);
     static void freeInstance(const Functions& fmi, Component c);
+    // A Model Exchange instance, and its way through initialization and the
+    // event iteration into continuous-time mode, where a master's solver
+    // sets inputs and reads outputs.
+    static constexpr bool kHasModelExchange = true;
+    static Component instantiateModelExchange(const Functions& fmi, const char* guid);
+    static bool enterContinuousTimeMode(const Functions& fmi, Component c);
 
     // A finite communication point and a finite, positive step size; any
     // other step is refused and leaves the instance in Error.
@@ -139,6 +147,9 @@ struct Fmi3 {
     static bool initialize(const Functions& fmi, Component c);
     static bool terminate(const Functions& fmi, Component c);
     static void freeInstance(const Functions& fmi, Component c);
+    static constexpr bool kHasModelExchange = true;
+    static Component instantiateModelExchange(const Functions& fmi, const char* guid);
+    static bool enterContinuousTimeMode(const Functions& fmi, Component c);
 
     static bool acceptsStep(fmi3Float64 time, fmi3Float64 stepSize) {
         return Fmi2::acceptsStep(time, stepSize);

@@ -87,3 +87,12 @@ done
 echo
 echo "set(1), get(1): one value per call; set/elem, get/elem: per element of a call of every"
 echo "parameter and input (set) or every real value (get)."
+
+# A Model Exchange master's solver stage: one input set and one output read,
+# which the slave computes at that read (the input changes at every call).
+printf '\n%-10s %-8s %14s\n' model version "set+get (ME)"
+for model in Halvorn Pendrake Corvessa; do
+    for version in fmi2 fmi3; do
+        printf '%-10s %-8s %14s\n' "$model" "$version" "$(per_call "$model" "$version" exchange)"
+    done
+done

@@ -25,8 +25,6 @@ constexpr StateMask kVectorsReadable =
 enum class Interface { CoSimulation, ModelExchange };
 constexpr MachineState kCoSimulationStates[] = {Instantiated, InitializationMode, Stepping,
                                                 Terminated, Error};
-constexpr MachineState kModelExchangeStates[] = {Instantiated,       InitializationMode, EventMode,
-                                                 ContinuousTimeMode, Terminated,         Error};
 
 // A call, the states it is allowed in, and, for an interface it is no call
 // of, the reason every instance of that interface refuses it with in every
