@@ -870,6 +870,25 @@ TEST_F(Fmirun, TakesTheOptionsOfOtherMasters) {
               std::string::npos);
 }
 
+// A run cut in two at a saved FMU state gives the rows of the whole run.
+TEST_F(Fmirun, ContinuesFromAnFmuStateSavedAtTheStopTime) {
+    for (const int fmiVersion : {2, 3}) {
+        const ModelVersion version{"Pendrake", fmiVersion};
+        SCOPED_TRACE(nameOf(version));
+        const Finished whole = run({archive(version), "-s", "upper_rate", "6e4"});
+        const Finished first = run({archive(version), "-s", "upper_rate", "6e4", "--stop-time",
+                                    "3.5", "--final-fmu-state-file", "state.bin", "-o", "-"});
+        const Finished second = run({archive(version), "--initial-fmu-state-file", "state.bin",
+                                     "--start-time", "3.5", "-o", "-"});
+        ASSERT_EQ(second.status, kSuccess) << second.err;
+        ASSERT_EQ(first.status, kSuccess) << first.err;
+        const std::size_t at = whole.out.find("\n3.5,");
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ("time,force" + whole.out.substr(at), second.out);
+        EXPECT_EQ(whole.out.substr(0, at + 1), first.out.substr(0, at + 1));
+    }
+}
+
 TEST_F(Fmirun, ListsTheVariables) {
     const Finished finished = run({archive("Pendrake"), "--list-variables"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
@@ -1239,6 +1258,10 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
          {"fmirun: --interface-type me: Halvorn is an FMI 1.0 co-simulation slave; fmirun runs "
           "Model Exchange for FMI 2.0 and 3.0 only\n"}},
         {{"--interface-type", "mx"}, kUsage, {"fmirun: --interface-type: mx not in {cs,me}"}},
+        {{"--final-fmu-state-file", "state.bin"},
+         kUsage,
+         {"fmirun: --final-fmu-state-file: Halvorn is an FMI 1.0 slave, which has no FMU state; "
+          "FMU state files are for FMI 2.0 and 3.0\n"}},
         {{"--sweep", "rates.csv", "--jobs", "0"}, kUsage, {"fmirun: --jobs: Value 0 not in range"}},
     };
     file("rates.csv", "rate\n10000\n20000\n");

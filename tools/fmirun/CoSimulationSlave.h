@@ -59,6 +59,12 @@ class CoSimulationSlave {
     bool isModelExchange() const {
         return modelExchange_;
     }
+    // The slave's state as the bytes of its serialized FMU state, and the
+    // state set from such bytes (2.0 and 3.0; a 1.0 slave has none and
+    // throws Failure kExitUsage). Throw Failure (kExitSlaveFailed) when the
+    // slave fails, as when it refuses the bytes.
+    virtual std::string saveState() = 0;
+    virtual void restoreState(const std::string& bytes) = 0;
     virtual void terminate() = 0;
     virtual void freeInstance() = 0;
 

@@ -44,6 +44,12 @@ struct EventInfo2 {
 }  // namespace
 
 extern "C" {
+using GetFmuState2 = fmi2Status (*)(fmi2Component, fmi2FMUstate*);
+using SetFmuState2 = fmi2Status (*)(fmi2Component, fmi2FMUstate);
+using FreeFmuState2 = fmi2Status (*)(fmi2Component, fmi2FMUstate*);
+using SerializedSize2 = fmi2Status (*)(fmi2Component, fmi2FMUstate, std::size_t*);
+using Serialize2 = fmi2Status (*)(fmi2Component, fmi2FMUstate, fmi2Byte[], std::size_t);
+using Deserialize2 = fmi2Status (*)(fmi2Component, const fmi2Byte[], std::size_t, fmi2FMUstate*);
 using NewDiscreteStates2 = fmi2Status (*)(fmi2Component, EventInfo2*);
 }
 
@@ -276,6 +282,42 @@ void Fmi2Slave::iterateEvents() {
     nextEventTimeDefined_ = info.nextEventTimeDefined != fmi2False;
     nextEventTime_ = info.nextEventTime;
     callInstance(functions_->enterContinuousTimeMode, "fmi2EnterContinuousTimeMode(c)");
+}
+
+std::string Fmi2Slave::saveStateHere() {
+    const std::string why = "it cannot save its FMU state";
+    const auto get = resolve<GetFmuState2>(library_, "fmi2GetFMUstate", "the library", why);
+    const auto size =
+        resolve<SerializedSize2>(library_, "fmi2SerializedFMUstateSize", "the library", why);
+    const auto serialize =
+        resolve<Serialize2>(library_, "fmi2SerializeFMUstate", "the library", why);
+    const auto release = resolve<FreeFmuState2>(library_, "fmi2FreeFMUstate", "the library", why);
+    fmi2FMUstate state = nullptr;
+    settle(inSlave(get, component_, &state), "fmi2GetFMUstate(c, FMUstate)");
+    std::size_t bytes = 0;
+    settle(inSlave(size, component_, state, &bytes),
+           "fmi2SerializedFMUstateSize(c, FMUstate, size)");
+    std::string serialized(bytes, '\0');
+    settle(
+        inSlave(serialize, component_, state, serialized.data(), bytes),
+        "fmi2SerializeFMUstate(c, FMUstate, serializedState, size=" + std::to_string(bytes) + ")");
+    settle(inSlave(release, component_, &state), "fmi2FreeFMUstate(c, FMUstate)");
+    return serialized;
+}
+
+void Fmi2Slave::restoreStateHere(const std::string& bytes) {
+    const std::string why = "it cannot restore an FMU state";
+    const auto deserialize =
+        resolve<Deserialize2>(library_, "fmi2DeSerializeFMUstate", "the library", why);
+    const auto set = resolve<SetFmuState2>(library_, "fmi2SetFMUstate", "the library", why);
+    const auto release = resolve<FreeFmuState2>(library_, "fmi2FreeFMUstate", "the library", why);
+    fmi2FMUstate state = nullptr;
+    settle(inSlave(deserialize, component_, bytes.data(), bytes.size(), &state),
+           "fmi2DeSerializeFMUstate(c, serializedState, size=" + std::to_string(bytes.size()) +
+               ", FMUstate)");
+    const fmi2Status status = inSlave(set, component_, state);
+    inSlave(release, component_, &state);
+    settle(status, "fmi2SetFMUstate(c, FMUstate)");
 }
 
 void Fmi2Slave::setTimeHere(fmiReal time) {

@@ -45,6 +45,9 @@ class Fmi2Slave final : public VersionSlave<Fmi2Slave> {
     void getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values);
     void doStepHere(fmiReal communicationPoint, fmiReal stepSize);
     static constexpr bool kHasModelExchange = true;
+    static constexpr bool kHasFmuState = true;
+    std::string saveStateHere();
+    void restoreStateHere(const std::string& bytes);
     void setTimeHere(fmiReal time);
     // Whether an event iteration followed the completed step.
     bool completeIntegratorStepHere(fmiReal time);

@@ -34,6 +34,12 @@ using InstantiateModelExchange3 = fmi3Instance (*)(fmi3String, fmi3String, fmi3S
 using UpdateDiscreteStates3 = fmi3Status (*)(fmi3Instance, fmi3Boolean*, fmi3Boolean*, fmi3Boolean*,
                                              fmi3Boolean*, fmi3Boolean*, fmi3Float64*);
 using SetTime3 = fmi3Status (*)(fmi3Instance, fmi3Float64);
+using GetFmuState3 = fmi3Status (*)(fmi3Instance, fmi3FMUState*);
+using SetFmuState3 = fmi3Status (*)(fmi3Instance, fmi3FMUState);
+using FreeFmuState3 = fmi3Status (*)(fmi3Instance, fmi3FMUState*);
+using SerializedSize3 = fmi3Status (*)(fmi3Instance, fmi3FMUState, std::size_t*);
+using Serialize3 = fmi3Status (*)(fmi3Instance, fmi3FMUState, fmi3Byte[], std::size_t);
+using Deserialize3 = fmi3Status (*)(fmi3Instance, const fmi3Byte[], std::size_t, fmi3FMUState*);
 using CompletedIntegratorStep3 = fmi3Status (*)(fmi3Instance, fmi3Boolean, fmi3Boolean*,
                                                 fmi3Boolean*);
 }
@@ -283,6 +289,44 @@ void Fmi3Slave::iterateEvents() {
     nextEventTimeDefined_ = nextEventTimeDefined;
     nextEventTime_ = nextEventTime;
     callInstance(functions_->enterContinuousTimeMode, "fmi3EnterContinuousTimeMode(instance)");
+}
+
+std::string Fmi3Slave::saveStateHere() {
+    const std::string why = "it cannot save its FMU state";
+    const auto get = resolve<GetFmuState3>(library_, "fmi3GetFMUState", "the library", why);
+    const auto size =
+        resolve<SerializedSize3>(library_, "fmi3SerializedFMUStateSize", "the library", why);
+    const auto serialize =
+        resolve<Serialize3>(library_, "fmi3SerializeFMUState", "the library", why);
+    const auto release = resolve<FreeFmuState3>(library_, "fmi3FreeFMUState", "the library", why);
+    fmi3FMUState state = nullptr;
+    settle(inSlave(get, component_, &state), "fmi3GetFMUState(instance, FMUState)");
+    std::size_t bytes = 0;
+    settle(inSlave(size, component_, state, &bytes),
+           "fmi3SerializedFMUStateSize(instance, FMUState, size)");
+    std::string serialized(bytes, '\0');
+    settle(inSlave(serialize, component_, state, reinterpret_cast<fmi3Byte*>(serialized.data()),
+                   bytes),
+           "fmi3SerializeFMUState(instance, FMUState, serializedState, size=" +
+               std::to_string(bytes) + ")");
+    settle(inSlave(release, component_, &state), "fmi3FreeFMUState(instance, FMUState)");
+    return serialized;
+}
+
+void Fmi3Slave::restoreStateHere(const std::string& bytes) {
+    const std::string why = "it cannot restore an FMU state";
+    const auto deserialize =
+        resolve<Deserialize3>(library_, "fmi3DeserializeFMUState", "the library", why);
+    const auto set = resolve<SetFmuState3>(library_, "fmi3SetFMUState", "the library", why);
+    const auto release = resolve<FreeFmuState3>(library_, "fmi3FreeFMUState", "the library", why);
+    fmi3FMUState state = nullptr;
+    settle(inSlave(deserialize, component_, reinterpret_cast<const fmi3Byte*>(bytes.data()),
+                   bytes.size(), &state),
+           "fmi3DeserializeFMUState(instance, serializedState, size=" +
+               std::to_string(bytes.size()) + ", FMUState)");
+    const fmi3Status status = inSlave(set, component_, state);
+    inSlave(release, component_, &state);
+    settle(status, "fmi3SetFMUState(instance, FMUState)");
 }
 
 void Fmi3Slave::setTimeHere(fmiReal time) {

@@ -68,6 +68,8 @@ struct Options {
     bool summary = false;
     bool summaryOnly = false;
     std::string summaryFile;
+    std::string initialStateFile;
+    std::string finalStateFile;
     std::string sweep;
     std::string cases;
     bool outputPerCase = false;
@@ -371,6 +373,23 @@ std::string counted(std::size_t count, const std::string& what) {
     return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
 }
 
+// A serialized FMU state as a file holds it; the slave checks the bytes
+// when it deserializes them.
+std::string readStateFile(const std::string& path) {
+    constexpr std::uintmax_t kLargestState = std::uintmax_t{64} << 20;
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > kLargestState) {
+        throw Failure(kExitInputFile,
+                      path + ": an FMU state file of more than 64 MiB is no state of these slaves");
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw Failure(kExitInputFile, path + ": cannot read the FMU state file: " + errnoText());
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // A part of a sweep with no cases still leaves its file, the header alone,
 // so that a merge tells it from a part that never ran.
 void writeEmptyPart(const Options& options, const RunSettings& settings) {
@@ -473,6 +492,20 @@ int runMaster(const Options& options) {
     // Everything the user named must exist before anything runs.
     RunSettings settings;
     settings.rowEvery = rowsEvery(options);
+    if (model.fmiVersion == 1 &&
+        !(options.initialStateFile.empty() && options.finalStateFile.empty())) {
+        throw Failure(kExitUsage,
+                      std::string(options.initialStateFile.empty() ? "--final-fmu-state-file"
+                                                                   : "--initial-fmu-state-file") +
+                          ": " + model.modelIdentifier +
+                          " is an FMI 1.0 slave, which has no FMU state; FMU state "
+                          "files are for FMI 2.0 and 3.0");
+    }
+    std::string initialState;
+    if (!options.initialStateFile.empty()) {
+        initialState = readStateFile(options.initialStateFile);
+        settings.initialState = &initialState;
+    }
     settings.startValues = startValues(options, model);
     settings.recorded = recordedVariables(options, model);
     const Inputs inputs =
@@ -587,6 +620,12 @@ int runMaster(const Options& options) {
     if (!options.summaryFile.empty()) {
         summaryFile = openOutputFile(options.summaryFile, "w");
     }
+    File finalStateFile;
+    std::string finalState;
+    if (!options.finalStateFile.empty()) {
+        finalStateFile = openOutputFile(options.finalStateFile, "wb");
+        settings.finalState = &finalState;
+    }
     const RunCircumstances circumstances{grid, givenStep(options).text, inputs, settings};
     RunResult result;
     try {
@@ -601,6 +640,12 @@ int runMaster(const Options& options) {
     }
     if (series) {
         writePlot(plotFile.get(), options.plot, model, circumstances, std::move(*series));
+    }
+    if (finalStateFile != nullptr && (std::fwrite(finalState.data(), 1, finalState.size(),
+                                                  finalStateFile.get()) != finalState.size() ||
+                                      std::fflush(finalStateFile.get()) != 0)) {
+        throw Failure(kExitOutputFile,
+                      "cannot write " + options.finalStateFile + ": " + errnoText());
     }
     if (!options.summaryFile.empty()) {
         writeSummaryRows(summaryFile.get(), summaryCsvHeader({}) + summaryCsvRows(result, ""));
@@ -858,6 +903,15 @@ int main(int argc, char** argv) {
                    "peak, minimum and maximum and their times")
         ->type_name("FILE")
         ->group(results);
+    app.add_option("--initial-fmu-state-file", options.initialStateFile,
+                   "Starts from the serialized FMU state in FILE (FMI 2.0 and 3.0), set when "
+                   "initialization ends")
+        ->type_name("FILE")
+        ->group(results);
+    app.add_option("--final-fmu-state-file", options.finalStateFile,
+                   "Writes the serialized FMU state at the stop time into FILE (FMI 2.0 and 3.0)")
+        ->type_name("FILE")
+        ->group(results);
     app.add_flag("--summary-only", options.summaryOnly, "Writes no rows, only the --summary")
         ->excludes("--output")
         ->group(results);
@@ -868,6 +922,8 @@ int main(int argc, char** argv) {
                        "own, its rows in the output led by a column \"case\", the row's number")
             ->type_name("FILE.csv")
             ->excludes("--plot")
+            ->excludes("--initial-fmu-state-file")
+            ->excludes("--final-fmu-state-file")
             ->group(sweeps);
     app.add_option("--cases", options.cases,
                    "Runs only these cases of the --sweep, numbered as in the whole table: K, "

@@ -251,6 +251,9 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
         slave.setReal(inputReferences.data(), inputReferences.size(), inputValues.data());
     }
     slave.exitInitialization();
+    if (settings.initialState != nullptr) {
+        slave.restoreState(*settings.initialState);
+    }
     if (outputCount > 0) {
         slave.getReal(outputReferences.data(), outputCount, outputs);
     }
@@ -297,6 +300,9 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
                                             formatReal(time) + "; the run stops there");
     }
     peaks.into(result.ranges);
+    if (settings.finalState != nullptr) {
+        *settings.finalState = slave.saveState();
+    }
     slave.terminate();
     slave.freeInstance();
 }

@@ -22,6 +22,11 @@ struct RunSettings {
     // A row after every this many steps (the output interval over the step
     // size), and one at the stop time; the peaks are kept at every step.
     std::size_t rowEvery = 1;
+    // Bytes of a serialized FMU state to start from, set once
+    // initialization ends (null: none); and where to put the state at the
+    // stop time (null: nowhere).
+    const std::string* initialState = nullptr;
+    std::string* finalState = nullptr;
     bool showProgress = false;
 };
 

@@ -73,6 +73,20 @@ class VersionSlave : public CoSimulationSlave {
             }
         }
     }
+    std::string saveState() final {
+        if constexpr (Version::kHasFmuState) {
+            return version().saveStateHere();
+        } else {
+            throw Failure(kExitUsage, "an FMI 1.0 slave has no FMU state to save");
+        }
+    }
+    void restoreState(const std::string& bytes) final {
+        if constexpr (Version::kHasFmuState) {
+            version().restoreStateHere(bytes);
+        } else {
+            throw Failure(kExitUsage, "an FMI 1.0 slave has no FMU state to restore");
+        }
+    }
     void step(fmiReal communicationPoint, fmiReal stepSize) final {
         const InSlaveControls inSlave(controls_);
         const StepArrays& arrays = stepArrays_;
