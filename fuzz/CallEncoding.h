@@ -109,6 +109,8 @@ enum class Operation : std::uint8_t {
     Fmi3DoStep,
     Fmi3Inapplicable,
     Fmi3GetVersion,
+    // One of the Model Exchange functions, by a byte into the library's table.
+    Fmi3ModelExchange,
     Count,
 };
 

@@ -164,10 +164,11 @@ void runCall(World& world, Input& in, Operation operation) {
         case Operation::Fmi3InstantiateScheduledExecution: {
             const NewTarget t = readNewTarget(in);
             const InstantiateArguments a = readInstantiateArguments(in);
-            if (operation == Operation::Fmi3InstantiateCoSimulation) {
-                callInstantiate(world, t.model, t.slot, a);
+            if (operation == Operation::Fmi3InstantiateScheduledExecution) {
+                callInstantiateScheduledExecution(world, t.model, t.slot, a);
             } else {
-                callInstantiateOther(world, operation, t.model, t.slot, a);
+                callInstantiate(world, t.model, t.slot, a,
+                                operation == Operation::Fmi3InstantiateModelExchange);
             }
             break;
         }
@@ -237,6 +238,16 @@ void runCall(World& world, Input& in, Operation operation) {
             const std::size_t function = in.byte() % inapplicableCount();
             const Target t = readTarget(world, in, kVersion);
             callInapplicable(world, function, t.model, t.slot, t.instance);
+            break;
+        }
+        case Operation::Fmi3ModelExchange: {
+            const std::size_t function = in.byte() % modelExchangeCount();
+            const Target t = readTarget(world, in, kVersion);
+            // Mostly no continuous states or event indicators, as the count
+            // must be; one or two otherwise.
+            const std::uint8_t flags = in.byte();
+            callModelExchange(world, function, t.model, t.slot, t.instance,
+                              flags % 8 < 6 ? 0 : flags % 8 - 5, (flags & 0x80) != 0, in.real());
             break;
         }
         case Operation::Fmi3GetVersion:

@@ -5,7 +5,10 @@
 // arrive formatted, with the master's environment and no instance name;
 // memory comes from the C runtime; time is readable at the value reference
 // after the model's reals; the functions of the interfaces and features
-// this FMU lacks answer fmi3Error with the reason.
+// this FMU lacks answer fmi3Error with the reason. A Model Exchange instance
+// runs through event and continuous-time mode, and its outputs are computed
+// at the first read after a change; a call of the other interface is refused
+// with a message naming it.
 #include "Fmi3Rules.h"
 
 #include <sanitizer/allocator_interface.h>
@@ -34,17 +37,22 @@ namespace {
 using namespace sharedRules;
 
 constexpr int kVersion = 3;
-constexpr const char* kInstantiate = "fmi3InstantiateCoSimulation";
 constexpr const char* kErrorCategoryName = "logStatusError";
 constexpr const char* kCallsCategoryName = "logCalls";
 constexpr std::uint32_t kCallsBit = 2;
 constexpr std::uint32_t kAllCategoryBits = 3;
 constexpr const char* kCategoryNames[] = {kErrorCategoryName, kCallsCategoryName};
 
+constexpr std::uint32_t kModelExchangeStates = EventMode | ContinuousTimeMode;
 constexpr std::uint32_t kAnyState =
-    Instantiated | InitializationMode | StepMode | Terminated | Error;
-constexpr std::uint32_t kWritable = Instantiated | InitializationMode | StepMode;
-constexpr std::uint32_t kReadable = InitializationMode | StepMode | Terminated | Error;
+    Instantiated | InitializationMode | StepMode | kModelExchangeStates | Terminated | Error;
+constexpr std::uint32_t kWritable =
+    Instantiated | InitializationMode | StepMode | kModelExchangeStates;
+constexpr std::uint32_t kReadable =
+    InitializationMode | StepMode | kModelExchangeStates | Terminated | Error;
+constexpr std::uint32_t kVectorsReadable =
+    InitializationMode | kModelExchangeStates | Terminated | Error;
+constexpr const char* kNoEventMode = "This FMU has no event mode (hasEventMode=\"false\").";
 
 constexpr std::size_t kValuesOffset = roundedToReal(sizeof(Fmi3Instance));
 constexpr std::size_t kFmuStateValuesOffset = roundedToReal(sizeof(SavedFmuState));
@@ -132,11 +140,33 @@ void requireFreed(const void* block, const char* what) {
 
 // ------------------------------------------------------------ the record
 
+// What fmi3SetFloat64 may write: the inputs alone in continuous-time mode.
+ValueReferenceSet settableIn(const Instance& s) {
+    const ModelFacts& facts = factsOf(s.model);
+    ValueReferenceSet set = 0;
+    for (std::uint32_t vr = 0; vr < facts.firstOutput; ++vr) {
+        if (s.state != ContinuousTimeMode || !facts.startValues[vr].has_value()) {
+            set |= ValueReferenceSet{1} << vr;
+        }
+    }
+    return set;
+}
+
 void checkRecord(Instance& s) {
     const std::string who = std::string(kLibraryNames[s.model]) + " instance \"" + s.name + "\"";
     requireAllocated(s.c, instanceBlockSize(s), who);
     const auto& r = *static_cast<const Fmi3Instance*>(s.c);
-    checkRecordHead(s, r, who);
+    require(r.state == static_cast<std::uint32_t>(s.state) && r.debugLogging == s.debugCategories,
+            [&] { return who + ": state or debug logging differs"; });
+    require(bitsOf(r.data.time) == bitsOf(s.currentTime), [&] { return who + ": time differs"; });
+    require(r.data.flushToZeroBits == (factsOf(s.model).flushesToZero ? kFlushToZeroBits : 0U),
+            [&] { return who + ": floating-point bits differ"; });
+    // In Error nothing is set, and the set stays as it was when the call
+    // that failed began.
+    require(s.state == Error || r.settableReals == settableIn(s),
+            [&] { return who + ": settable reals differ"; });
+    require(r.data.modelExchange == s.modelExchange && r.data.outputsOutdated == s.outputsOutdated,
+            [&] { return who + ": interface or outdated outputs differ"; });
     require(r.instanceEnvironment == s.logComponent && r.logMessage == s.logMessage,
             [&] { return who + ": environment or logMessage changed"; });
     checkRecordValues(s, r, who, kValuesOffset);
@@ -185,6 +215,17 @@ void refuseReference(Instance& s, Expectation& e, const char* function, std::uin
     refuse(s, e, formatted("%s: Illegal value reference %u.", function, vr));
 }
 
+const char* nameOfState(std::uint32_t state) {
+    switch (state) {
+        case EventMode:
+            return "event mode";
+        case ContinuousTimeMode:
+            return "continuous-time mode";
+        default:
+            return stateName(state, "step mode");
+    }
+}
+
 bool opens(Instance* s, const char* function, std::uint32_t mask, Expectation& e) {
     e.status = fmiError;
     if (s == nullptr) {
@@ -196,14 +237,56 @@ bool opens(Instance* s, const char* function, std::uint32_t mask, Expectation& e
     }
     refuse(*s, e,
            formatted("%s: Illegal call sequence: not allowed in state %s.", function,
-                     stateName(static_cast<std::uint32_t>(s->state), "step mode")));
+                     nameOfState(static_cast<std::uint32_t>(s->state))));
     return false;
+}
+
+const char* interfaceOf(const Instance& s) {
+    return s.modelExchange ? "Model Exchange" : "co-simulation";
+}
+
+void refuseInterface(Instance& s, Expectation& e, const char* function) {
+    refuse(
+        s, e,
+        formatted("%s: This is a %s instance; %s is a function of %s only.", function,
+                  interfaceOf(s), function, s.modelExchange ? "co-simulation" : "Model Exchange"));
+}
+
+// A call of one interface alone; `reason` is what an instance of the other
+// says instead of naming the interfaces, if anything.
+bool opensFor(Instance* s, bool modelExchange, const char* function, std::uint32_t mask,
+              Expectation& e, const char* reason = nullptr) {
+    if (s != nullptr && s->modelExchange != modelExchange) {
+        if (reason != nullptr) {
+            refuse(*s, e, formatted("%s: %s", function, reason));
+        } else {
+            refuseInterface(*s, e, function);
+        }
+        e.status = fmiError;
+        return false;
+    }
+    return opens(s, function, mask, e);
+}
+
+// Model Exchange: the outputs computed at the first read after a change.
+bool refreshes(Instance& s, Expectation& e, const char* function) {
+    if (!s.outputsOutdated) {
+        return true;
+    }
+    s.outputsOutdated = false;
+    if (updateAsksToTerminate(s)) {
+        refuse(s, e,
+               formatted("%s: The model requested termination at t=%g.", function, s.currentTime));
+        return false;
+    }
+    return true;
 }
 
 // ------------------------------------------------------------ the model
 
 void writeFreshValues(Instance& s) {
     sharedRules::writeFreshValues(s, Instantiated);
+    s.outputsOutdated = s.modelExchange;
 }
 
 // fmi3SetFloat64 of one element: only parameters and inputs, never time.
@@ -222,6 +305,13 @@ bool setOne(Instance& s, Expectation& e, std::uint32_t vr, double value) {
                    formatted("%s: Variable %u is an output; only parameters and inputs can be set.",
                              function, vr));
         }
+        return false;
+    }
+    if (((settableIn(s) >> vr) & 1U) == 0) {
+        refuse(s, e,
+               formatted("%s: Variable %u is a tunable parameter; in continuous-time mode only "
+                         "continuous inputs can be set.",
+                         function, vr));
         return false;
     }
     trace(s, e, formatted("fmi3SetFloat64: #r%u# = %.16g", vr, value));
@@ -288,10 +378,12 @@ void expectCallBack(Instance& s, ReentryAction action, Expectation& nested) {
             if (opens(&s, "fmi3SetFloat64", kWritable, nested)) {
                 trace(s, nested, "fmi3SetFloat64: nValueReferences = 1");
                 setOne(s, nested, vr, s.reentryValue);
+                s.outputsOutdated = s.modelExchange;
             }
             break;
         case kReentryGetReal:
-            if (opens(&s, "fmi3GetFloat64", kReadable, nested)) {
+            if (opens(&s, "fmi3GetFloat64", kReadable, nested) &&
+                refreshes(s, nested, "fmi3GetFloat64")) {
                 getOne(s, nested, vr, nestedExpected.valueBits);
             }
             break;
@@ -361,7 +453,10 @@ fmuStateBytes::Identity identityOf(int model) {
 
 // ------------------------------------------------------------ the calls
 
-void callInstantiate(World& world, int model, int slot, const InstantiateArguments& a) {
+void callInstantiate(World& world, int model, int slot, const InstantiateArguments& a,
+                     bool modelExchange) {
+    const char* const kInstantiate =
+        modelExchange ? "fmi3InstantiateModelExchange" : "fmi3InstantiateCoSimulation";
     retire(world, model, slot);
     const ModelFacts& facts = factsOf(model);
     const int library = libraryOf(kVersion, model);
@@ -385,6 +480,7 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
     s.logComponent = environment;
     s.name = nameText;
     s.logMessage = silent ? nullptr : recordingLogMessage;
+    s.modelExchange = modelExchange;
     const auto refusal = [&](const std::string& reason) {
         if (!silent) {
             e.messages.push_back(message(s, fmiError, kErrorCategoryName,
@@ -400,15 +496,11 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
     } else if (token.get() != facts.guid) {
         refusal(formatted("Wrong instantiation token %s. Expected %s.", token.get(),
                           facts.guid.c_str()));
-    } else if ((a.flags & kFmi3EventModeUsed) != 0) {
+    } else if (!modelExchange && (a.flags & kFmi3EventModeUsed) != 0) {
         refusal(
             "eventModeUsed = fmi3True is not supported: this FMU has no event mode "
             "(hasEventMode=\"false\").");
-    } else if ((a.flags & kFmi3EarlyReturnAllowed) != 0) {
-        refusal(
-            "earlyReturnAllowed = fmi3True is not supported: this FMU never returns early "
-            "from fmi3DoStep (mightReturnEarlyFromDoStep=\"false\").");
-    } else if (a.nRequired != 0) {
+    } else if (!modelExchange && a.nRequired != 0) {
         refusal(
             "Intermediate variables were requested: this FMU provides no intermediate "
             "update (providesIntermediateUpdate=\"false\").");
@@ -418,7 +510,8 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
             refusal("Out of memory.");
         } else {
             created = true;
-            s.debugCategories = a.loggingOn ? kAllCategoryBits : 0U;
+            s.debugCategories =
+                (a.loggingOn ? kAllCategoryBits : 0U) | (modelExchange ? kModelExchangeAccess : 0U);
             writeFreshValues(s);
             if (a.loggingOn && !silent) {
                 e.messages.push_back(
@@ -433,11 +526,16 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
     if (a.callocFails) {
         failRuntimeCallocFrom(1);
     }
-    const fmi3Instance c = call.fmi().instantiateCoSimulation(
-        name.get(), token.get(), noLocation ? nullptr : "file:///nowhere/",
-        (a.flags & kFmi3Visible) != 0, a.loggingOn, (a.flags & kFmi3EventModeUsed) != 0,
-        (a.flags & kFmi3EarlyReturnAllowed) != 0, required.get(), a.nRequired, environment,
-        s.logMessage, nullptr);
+    const char* const resourcePath = noLocation ? nullptr : "file:///nowhere/";
+    const fmi3Instance c =
+        modelExchange
+            ? call.fmi().instantiateModelExchange(name.get(), token.get(), resourcePath,
+                                                  (a.flags & kFmi3Visible) != 0, a.loggingOn,
+                                                  environment, s.logMessage)
+            : call.fmi().instantiateCoSimulation(
+                  name.get(), token.get(), resourcePath, (a.flags & kFmi3Visible) != 0, a.loggingOn,
+                  (a.flags & kFmi3EventModeUsed) != 0, (a.flags & kFmi3EarlyReturnAllowed) != 0,
+                  required.get(), a.nRequired, environment, s.logMessage, nullptr);
     name.reset();
     token.reset();
     call.checkCalloc(callocRequests);
@@ -453,11 +551,9 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
     call.checkEffects(e, false);
 }
 
-void callInstantiateOther(World& world, Operation operation, int model, int slot,
-                          const InstantiateArguments& a) {
-    const bool modelExchange = operation == Operation::Fmi3InstantiateModelExchange;
-    const char* const function =
-        modelExchange ? "fmi3InstantiateModelExchange" : "fmi3InstantiateScheduledExecution";
+void callInstantiateScheduledExecution(World& world, int model, int slot,
+                                       const InstantiateArguments& a) {
+    const char* const function = "fmi3InstantiateScheduledExecution";
     void* const environment = &environments[libraryOf(kVersion, model)][slot];
     const bool silent = (a.flags & kFmi3NoLogMessage) != 0;
     std::unique_ptr<char[]> name = masterName(world, a.nameKind, a.inputName);
@@ -467,21 +563,16 @@ void callInstantiateOther(World& world, Operation operation, int model, int slot
     if (!silent) {
         Instance none;
         none.logComponent = environment;
-        e.messages.push_back(
-            message(none, fmiError, kErrorCategoryName,
-                    formatted("%s: %s is a co-simulation FMU; it has no %s interface.", function,
-                              factsOf(model).identifier.c_str(),
-                              modelExchange ? "model exchange" : "scheduled execution"),
-                    0));
+        e.messages.push_back(message(none, fmiError, kErrorCategoryName,
+                                     formatted("%s: %s has no scheduled execution interface.",
+                                               function, factsOf(model).identifier.c_str()),
+                                     0));
     }
     const fmi3LogMessageCallback logMessage = silent ? nullptr : recordingLogMessage;
     const Fmi3Functions& f = call.fmi();
     const fmi3Instance c =
-        modelExchange
-            ? f.instantiateModelExchange(name.get(), token.get(), nullptr, false, a.loggingOn,
-                                         environment, logMessage)
-            : f.instantiateScheduledExecution(name.get(), token.get(), nullptr, false, a.loggingOn,
-                                              environment, logMessage, nullptr, nullptr, nullptr);
+        f.instantiateScheduledExecution(name.get(), token.get(), nullptr, false, a.loggingOn,
+                                        environment, logMessage, nullptr, nullptr, nullptr);
     call.checkCalloc(0);
     require(c == nullptr, [&] { return std::string(function) + " returned an instance"; });
     call.checkEffects(e, false);
@@ -574,7 +665,11 @@ void callPlain(World& world, Operation operation, int model, int slot, Instance*
         case Operation::Fmi3ExitInitializationMode:
             if (opens(s, function, InitializationMode, e)) {
                 trace(*s, e, function);
-                if (updateAsksToTerminate(*s)) {
+                if (s->modelExchange) {
+                    if (refreshes(*s, e, function)) {
+                        s->state = EventMode;
+                    }
+                } else if (updateAsksToTerminate(*s)) {
                     refuse(*s, e,
                            formatted("%s: The model requested termination at t=%g.", function,
                                      s->currentTime));
@@ -585,7 +680,7 @@ void callPlain(World& world, Operation operation, int model, int slot, Instance*
             status = call.fmi().exitInitializationMode(c);
             break;
         case Operation::Fmi3Terminate:
-            if (opens(s, function, StepMode, e)) {
+            if (opens(s, function, StepMode | kModelExchangeStates, e)) {
                 trace(*s, e, function);
                 s->state = Terminated;
             }
@@ -612,6 +707,8 @@ void callSetFloat64(World& world, int model, int slot, Instance* s, std::size_t 
         trace(*s, e, formatted("fmi3SetFloat64: nValueReferences = %zu", nvr));
         for (std::size_t i = 0; i < nvr && setOne(*s, e, vr[i], values[i]); ++i) {
         }
+        // Noted even after a refused element: those before it were written.
+        s->outputsOutdated = s->modelExchange;
     }
     call.check(call.fmi().setFloat64(componentOf(s), vr, nvr, values, nValues), e);
 }
@@ -626,7 +723,7 @@ void callGetFloat64(World& world, int model, int slot, Instance* s, std::size_t 
         expected.push_back(kUntouchedBits);
     }
     if (opens(s, function, kReadable, e) && countsAgree(*s, e, function, nvr, nValues) &&
-        accessArraysGiven(*s, e, function, nvr, vr, values)) {
+        accessArraysGiven(*s, e, function, nvr, vr, values) && refreshes(*s, e, function)) {
         for (std::size_t i = 0; i < nvr && getOne(*s, e, vr[i], expected[i]); ++i) {
         }
     }
@@ -757,29 +854,13 @@ struct InapplicableFunction {
     fmi3Status (*invoke)(void* function, fmi3Instance c);
 };
 
-constexpr const char* kNoEventMode = "This FMU has no event mode (hasEventMode=\"false\").";
-constexpr const char* kNoModelExchange =
-    "This FMU is a co-simulation FMU; it has no model exchange interface.";
 constexpr const char* kNoStructuralParameters =
     "This FMU has no structural parameters and no configuration mode.";
 constexpr const char* kNoClocks = "This FMU has no clocks.";
 
 const InapplicableFunction kInapplicableFunctions[] = {
-    {"fmi3EnterEventMode", kNoEventMode,
-     [](void* f, fmi3Instance c) { return as<fmi3Status (*)(fmi3Instance)>(f)(c); }},
     {"fmi3EnterStepMode", kNoEventMode,
      [](void* f, fmi3Instance c) { return as<fmi3Status (*)(fmi3Instance)>(f)(c); }},
-    {"fmi3EnterContinuousTimeMode", kNoModelExchange,
-     [](void* f, fmi3Instance c) { return as<fmi3Status (*)(fmi3Instance)>(f)(c); }},
-    {"fmi3SetTime", kNoModelExchange,
-     [](void* f, fmi3Instance c) {
-         return as<fmi3Status (*)(fmi3Instance, fmi3Float64)>(f)(c, 1.0);
-     }},
-    {"fmi3GetNumberOfContinuousStates", kNoModelExchange,
-     [](void* f, fmi3Instance c) {
-         std::size_t n = 0;
-         return as<fmi3Status (*)(fmi3Instance, std::size_t*)>(f)(c, &n);
-     }},
     {"fmi3EnterConfigurationMode", kNoStructuralParameters,
      [](void* f, fmi3Instance c) { return as<fmi3Status (*)(fmi3Instance)>(f)(c); }},
     {"fmi3GetShiftDecimal", kNoClocks,
@@ -787,8 +868,7 @@ const InapplicableFunction kInapplicableFunctions[] = {
          return as<fmi3Status (*)(fmi3Instance, const fmi3ValueReference*, std::size_t,
                                   fmi3Float64*)>(f)(c, nullptr, 0, nullptr);
      }},
-    {"fmi3ActivateModelPartition",
-     "This FMU is a co-simulation FMU; it has no scheduled execution interface.",
+    {"fmi3ActivateModelPartition", "This FMU has no scheduled execution interface.",
      [](void* f, fmi3Instance c) {
          return as<fmi3Status (*)(fmi3Instance, fmi3ValueReference, fmi3Float64)>(f)(c, 0, 0.0);
      }},
@@ -796,14 +876,6 @@ const InapplicableFunction kInapplicableFunctions[] = {
      "This FMU has no clocks and does not evaluate discrete states "
      "(providesEvaluateDiscreteStates=\"false\").",
      [](void* f, fmi3Instance c) { return as<fmi3Status (*)(fmi3Instance)>(f)(c); }},
-    {"fmi3UpdateDiscreteStates", kNoEventMode,
-     [](void* f, fmi3Instance c) {
-         fmi3Boolean flags[5] = {};
-         fmi3Float64 nextEventTime = 0.0;
-         return as<fmi3Status (*)(fmi3Instance, fmi3Boolean*, fmi3Boolean*, fmi3Boolean*,
-                                  fmi3Boolean*, fmi3Boolean*, fmi3Float64*)>(f)(
-             c, &flags[0], &flags[1], &flags[2], &flags[3], &flags[4], &nextEventTime);
-     }},
     {"fmi3ExitConfigurationMode", kNoStructuralParameters,
      [](void* f, fmi3Instance c) { return as<fmi3Status (*)(fmi3Instance)>(f)(c); }},
     {"fmi3GetIntervalDecimal", kNoClocks,
@@ -845,43 +917,6 @@ const InapplicableFunction kInapplicableFunctions[] = {
                                   const fmi3UInt64*, const fmi3UInt64*)>(f)(c, nullptr, 0, nullptr,
                                                                             nullptr);
      }},
-    {"fmi3CompletedIntegratorStep", kNoModelExchange,
-     [](void* f, fmi3Instance c) {
-         fmi3Boolean enterEventMode = false;
-         fmi3Boolean terminateSimulation = false;
-         return as<fmi3Status (*)(fmi3Instance, fmi3Boolean, fmi3Boolean*, fmi3Boolean*)>(f)(
-             c, true, &enterEventMode, &terminateSimulation);
-     }},
-    {"fmi3SetContinuousStates", kNoModelExchange,
-     [](void* f, fmi3Instance c) {
-         const fmi3Float64 states[1] = {};
-         return as<fmi3Status (*)(fmi3Instance, const fmi3Float64*, std::size_t)>(f)(c, states, 0);
-     }},
-    {"fmi3GetContinuousStateDerivatives", kNoModelExchange,
-     [](void* f, fmi3Instance c) {
-         fmi3Float64 derivatives[1] = {};
-         return as<fmi3Status (*)(fmi3Instance, fmi3Float64*, std::size_t)>(f)(c, derivatives, 0);
-     }},
-    {"fmi3GetEventIndicators", kNoModelExchange,
-     [](void* f, fmi3Instance c) {
-         fmi3Float64 indicators[1] = {};
-         return as<fmi3Status (*)(fmi3Instance, fmi3Float64*, std::size_t)>(f)(c, indicators, 0);
-     }},
-    {"fmi3GetContinuousStates", kNoModelExchange,
-     [](void* f, fmi3Instance c) {
-         fmi3Float64 states[1] = {};
-         return as<fmi3Status (*)(fmi3Instance, fmi3Float64*, std::size_t)>(f)(c, states, 0);
-     }},
-    {"fmi3GetNominalsOfContinuousStates", kNoModelExchange,
-     [](void* f, fmi3Instance c) {
-         fmi3Float64 nominals[1] = {};
-         return as<fmi3Status (*)(fmi3Instance, fmi3Float64*, std::size_t)>(f)(c, nominals, 0);
-     }},
-    {"fmi3GetNumberOfEventIndicators", kNoModelExchange,
-     [](void* f, fmi3Instance c) {
-         std::size_t n = 0;
-         return as<fmi3Status (*)(fmi3Instance, std::size_t*)>(f)(c, &n);
-     }},
 };
 
 }  // namespace
@@ -895,7 +930,11 @@ void callInapplicable(World& world, std::size_t function, int model, int slot, I
     Call call(world, f.name, model, slot, statusSet({fmiError}));
     Expectation e;
     e.status = fmiError;
-    if (s != nullptr) {
+    // Step mode is co-simulation's: a Model Exchange instance names the
+    // interfaces instead.
+    if (s != nullptr && s->modelExchange && std::strcmp(f.name, "fmi3EnterStepMode") == 0) {
+        refuseInterface(*s, e, f.name);
+    } else if (s != nullptr) {
         refuse(*s, e, formatted("%s: %s", f.name, f.reason));
     }
     void* const symbol = call.symbol(f.name);
@@ -958,7 +997,18 @@ void callSetFmuState(World& world, int model, int slot, Instance* s, FmuStateCho
     if (opens(s, function, kAnyState, e)) {
         trace(*s, e, formatted("%s: FMUState %p", function, handle));
         if (const KnownFmuState* own = acceptFmuState(*s, e, function, handle)) {
-            restoreFmuState(*s, *own);
+            const std::uint32_t foreign = s->modelExchange ? StepMode : kModelExchangeStates;
+            if ((own->state & foreign) != 0) {
+                refuse(*s, e,
+                       formatted("%s: The FMU state was taken in %s, which only a %s instance "
+                                 "has; this is a %s instance.",
+                                 function, nameOfState(own->state),
+                                 s->modelExchange ? "co-simulation" : "Model Exchange",
+                                 interfaceOf(*s)));
+            } else {
+                restoreFmuState(*s, *own);
+                s->outputsOutdated = s->modelExchange;
+            }
         }
     }
     call.check(call.fmi().setFMUState(componentOf(s), handle), e);
@@ -1006,7 +1056,7 @@ void callDoStep(World& world, int model, int slot, Instance* s, fmi3Float64 comm
     static const char* const resultNames[] = {"eventHandlingNeeded", "terminateSimulation",
                                               "earlyReturn", "lastSuccessfulTime"};
     bool stepped = false;
-    if (opens(s, function, StepMode, e)) {
+    if (opensFor(s, false, function, StepMode, e)) {
         if ((nullResults & kNullStepResults) != 0) {
             for (int i = 0; i < 4; ++i) {
                 if ((nullResults & (1U << i)) != 0) {
@@ -1498,7 +1548,7 @@ void callOutputDerivatives(World& world, int model, int slot, Instance* s, std::
     constexpr const char* function = "fmi3GetOutputDerivatives";
     Call call(world, function, model, slot, kOkOrError);
     Expectation e;
-    if (opens(s, function, StepMode | Terminated | Error, e)) {
+    if (opensFor(s, false, function, StepMode | Terminated | Error, e)) {
         trace(*s, e, formatted("%s: nValueReferences = %zu", function, nvr));
         if (nvr != 0) {
             refuse(*s, e,
@@ -1526,6 +1576,200 @@ void callVersion(World& world, int model) {
 void retire(World& world, int model, int slot) {
     sharedRules::retire(world, libraryOf(kVersion, model), slot,
                         [&](Instance* s) { callFreeInstance(world, model, slot, s); });
+}
+
+}  // namespace fmi3
+
+// ------------------------------------------------------------ Model Exchange
+
+namespace fmi3 {
+
+namespace {
+
+enum ModelExchangeFunction : std::uint8_t {
+    kEnterEventMode,
+    kUpdateDiscreteStates,
+    kEnterContinuousTimeMode,
+    kCompletedIntegratorStep,
+    kSetTime,
+    kSetContinuousStates,
+    kGetContinuousStateDerivatives,
+    kGetEventIndicators,
+    kGetContinuousStates,
+    kGetNominalsOfContinuousStates,
+    kGetNumberOfEventIndicators,
+    kGetNumberOfContinuousStates,
+    kModelExchangeFunctionCount,
+};
+
+constexpr const char* kModelExchangeNames[] = {"fmi3EnterEventMode",
+                                               "fmi3UpdateDiscreteStates",
+                                               "fmi3EnterContinuousTimeMode",
+                                               "fmi3CompletedIntegratorStep",
+                                               "fmi3SetTime",
+                                               "fmi3SetContinuousStates",
+                                               "fmi3GetContinuousStateDerivatives",
+                                               "fmi3GetEventIndicators",
+                                               "fmi3GetContinuousStates",
+                                               "fmi3GetNominalsOfContinuousStates",
+                                               "fmi3GetNumberOfEventIndicators",
+                                               "fmi3GetNumberOfContinuousStates"};
+
+// What the slave must do for the call, on the master's books; false for no
+// results to expect.
+bool expectModelExchange(Instance* s, Expectation& e, ModelExchangeFunction function,
+                         std::size_t count, bool nullResult, double time) {
+    const char* const name = kModelExchangeNames[function];
+    const auto emptyVector = [&](const char* countName, const char* what) {
+        trace(*s, e, formatted("%s: %s = %zu", name, countName, count));
+        if (count != 0) {
+            refuse(*s, e,
+                   formatted("%s: %s = %zu, but this FMU has no %s (0).", name, countName, count,
+                             what));
+        }
+        return false;
+    };
+    switch (function) {
+        case kEnterEventMode:
+        case kEnterContinuousTimeMode: {
+            const bool toEvents = function == kEnterEventMode;
+            if (opensFor(s, true, name, toEvents ? ContinuousTimeMode : EventMode, e,
+                         toEvents ? kNoEventMode : nullptr)) {
+                trace(*s, e, name);
+                s->state = toEvents ? EventMode : ContinuousTimeMode;
+            }
+            return false;
+        }
+        case kUpdateDiscreteStates:
+            if (!opensFor(s, true, name, EventMode, e, kNoEventMode)) {
+                return false;
+            }
+            trace(*s, e, name);
+            if (nullResult) {
+                refuseNull(*s, e, name, "discreteStatesNeedUpdate");
+                return false;
+            }
+            return true;
+        case kCompletedIntegratorStep:
+            if (!opensFor(s, true, name, ContinuousTimeMode, e)) {
+                return false;
+            }
+            if (nullResult) {
+                refuseNull(*s, e, name, "enterEventMode");
+                return false;
+            }
+            trace(*s, e, formatted("%s: noSetFMUStatePriorToCurrentPoint = fmi3True", name));
+            return true;
+        case kSetTime:
+            if (opensFor(s, true, name, ContinuousTimeMode, e)) {
+                trace(*s, e, formatted("%s: time = %.16g", name, time));
+                if (!std::isfinite(time)) {
+                    refuse(*s, e, formatted("%s: The time %g is not finite.", name, time));
+                } else {
+                    s->currentTime = time;
+                }
+            }
+            return false;
+        case kSetContinuousStates:
+            return opensFor(s, true, name, ContinuousTimeMode, e) &&
+                   emptyVector("nContinuousStates", "continuous states");
+        case kGetEventIndicators:
+            return opensFor(s, true, name, kVectorsReadable, e) &&
+                   emptyVector("nEventIndicators", "event indicators");
+        case kGetContinuousStateDerivatives:
+        case kGetContinuousStates:
+        case kGetNominalsOfContinuousStates:
+            return opensFor(s, true, name, kVectorsReadable, e) &&
+                   emptyVector("nContinuousStates", "continuous states");
+        default:
+            if (!opensFor(s, true, name, kAnyState, e)) {
+                return false;
+            }
+            if (nullResult) {
+                refuseNull(*s, e, name,
+                           function == kGetNumberOfEventIndicators ? "nEventIndicators"
+                                                                   : "nContinuousStates");
+                return false;
+            }
+            trace(*s, e, name);
+            return true;
+    }
+}
+
+}  // namespace
+
+std::size_t modelExchangeCount() {
+    return kModelExchangeFunctionCount;
+}
+
+void callModelExchange(World& world, std::size_t which, int model, int slot, Instance* s,
+                       std::size_t count, bool nullResult, double time) {
+    const auto function = static_cast<ModelExchangeFunction>(which);
+    Call call(world, kModelExchangeNames[function], model, slot, kOkOrError);
+    Expectation e;
+    const bool results = expectModelExchange(s, e, function, count, nullResult, time);
+    const Fmi3Functions& f = call.fmi();
+    const fmi3Instance c = componentOf(s);
+    // Flags the slave must clear, a count it must zero; vectors it must not
+    // touch, as long as any count passed.
+    fmi3Boolean flags[5] = {true, true, true, true, true};
+    fmi3Float64 nextEventTime = 7.0;
+    std::size_t number = 7;
+    std::vector<fmi3Float64> vector(count + 1, 7.0);
+    fmi3Status status = fmi3Error;
+    switch (function) {
+        case kEnterEventMode:
+            status = f.enterEventMode(c);
+            break;
+        case kUpdateDiscreteStates:
+            status = f.updateDiscreteStates(c, nullResult ? nullptr : &flags[0], &flags[1],
+                                            &flags[2], &flags[3], &flags[4], &nextEventTime);
+            break;
+        case kEnterContinuousTimeMode:
+            status = f.enterContinuousTimeMode(c);
+            break;
+        case kCompletedIntegratorStep:
+            status =
+                f.completedIntegratorStep(c, true, nullResult ? nullptr : &flags[0], &flags[1]);
+            break;
+        case kSetTime:
+            status = f.setTime(c, time);
+            break;
+        case kSetContinuousStates:
+            status = f.setContinuousStates(c, vector.data(), count);
+            break;
+        case kGetContinuousStateDerivatives:
+            status = f.getContinuousStateDerivatives(c, vector.data(), count);
+            break;
+        case kGetEventIndicators:
+            status = f.getEventIndicators(c, vector.data(), count);
+            break;
+        case kGetContinuousStates:
+            status = f.getContinuousStates(c, vector.data(), count);
+            break;
+        case kGetNominalsOfContinuousStates:
+            status = f.getNominalsOfContinuousStates(c, vector.data(), count);
+            break;
+        case kGetNumberOfEventIndicators:
+            status = f.getNumberOfEventIndicators(c, nullResult ? nullptr : &number);
+            break;
+        default:
+            status = f.getNumberOfContinuousStates(c, nullResult ? nullptr : &number);
+            break;
+    }
+    call.check(status, e);
+    call.checkCalloc(0);
+    const bool flagsCleared = function == kUpdateDiscreteStates
+                                  ? !flags[0] && !flags[1] && !flags[2] && !flags[3] && !flags[4]
+                                  : !flags[0] && !flags[1];
+    const bool countZeroed = number == 0;
+    const bool resultsRight =
+        !results ? flags[1] && number == 7
+        : function == kUpdateDiscreteStates || function == kCompletedIntegratorStep ? flagsCleared
+                                                                                    : countZeroed;
+    require(resultsRight && nextEventTime == 7.0 &&
+                std::all_of(vector.begin(), vector.end(), [](double v) { return v == 7.0; }),
+            [&] { return std::string(kModelExchangeNames[function]) + ": the results are wrong"; });
 }
 
 }  // namespace fmi3

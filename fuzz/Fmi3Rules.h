@@ -51,12 +51,13 @@ struct DerivativeArguments {
     std::size_t nSensitivity = 0;
 };
 
-// Retires whatever occupies the slot first.
-void callInstantiate(World& world, int model, int slot, const InstantiateArguments& a);
-// fmi3InstantiateModelExchange or fmi3InstantiateScheduledExecution, which
-// this FMU does not have.
-void callInstantiateOther(World& world, Operation operation, int model, int slot,
-                          const InstantiateArguments& a);
+// fmi3InstantiateCoSimulation or fmi3InstantiateModelExchange; retires
+// whatever occupies the slot first.
+void callInstantiate(World& world, int model, int slot, const InstantiateArguments& a,
+                     bool modelExchange);
+// fmi3InstantiateScheduledExecution, which this FMU does not have.
+void callInstantiateScheduledExecution(World& world, int model, int slot,
+                                       const InstantiateArguments& a);
 void callFreeInstance(World& world, int model, int slot, Instance* s);
 void callSetDebugLogging(World& world, int model, int slot, Instance* s, fmi3Boolean loggingOn,
                          std::size_t nCategories, const fmi3String* categories);
@@ -115,6 +116,12 @@ void callDoStep(World& world, int model, int slot, Instance* s, fmi3Float64 comm
 std::size_t inapplicableCount();
 void callInapplicable(World& world, std::size_t function, int model, int slot, Instance* s);
 void callVersion(World& world, int model);
+// One of the Model Exchange functions by its index in the library's table
+// (modelExchangeCount of them): `count` for the vector calls, `nullResult`
+// leaving out the first result pointer, `time` for fmi3SetTime.
+std::size_t modelExchangeCount();
+void callModelExchange(World& world, std::size_t function, int model, int slot, Instance* s,
+                       std::size_t count, bool nullResult, double time);
 
 // Frees the instance in the slot, whatever its state.
 void retire(World& world, int model, int slot);

@@ -90,8 +90,11 @@ struct Instance {
     fmi2CallbackFunctions callbacks2{};
     std::uint32_t debugCategories = 0;
     std::vector<KnownFmuState> fmuStates;
-    // From FMI 3.0 on: the logMessage given, null for none.
+    // From FMI 3.0 on: the logMessage given, null for none; a Model Exchange
+    // instance, and whether its outputs wait for the next read.
     fmi3LogMessageCallback logMessage = nullptr;
+    bool modelExchange = false;
+    bool outputsOutdated = false;
 };
 
 // The one call back into an instance that a logger call may make during a

@@ -419,6 +419,32 @@ class Sequence {
         byte(0);
         return *this;
     }
+    Sequence& setFloat64(int model, int slot, std::uint32_t vr, double value) {
+        setReal(model, slot, {vr}, {value}, 0, Operation::Fmi3SetFloat64);
+        byte(0);  // nValues as many as references
+        return *this;
+    }
+    Sequence& instantiateModelExchange3(int model, int slot) {
+        operation(Operation::Fmi3InstantiateModelExchange);
+        byte(targetByte(model, slot));
+        byte(kNameGenerated);
+        byte(kGuidOwn);
+        byte(1);  // loggingOn
+        byte(0);
+        byte(0);
+        return *this;
+    }
+    // A Model Exchange function by its index, with the count and null flags
+    // byte of CallEncoding.h and a time.
+    Sequence& modelExchange3(std::uint8_t function, int model, int slot, std::uint8_t flags = 0,
+                             double time = 0.5) {
+        operation(Operation::Fmi3ModelExchange);
+        byte(function);
+        byte(targetByte(model, slot));
+        byte(flags);
+        real(time);
+        return *this;
+    }
     Sequence& inapplicable3(std::uint8_t function, int model, int slot) {
         operation(Operation::Fmi3Inapplicable);
         byte(function);
@@ -1152,10 +1178,42 @@ Sequence derivativeFaults3() {
 // Every function that does not apply, each on a fresh instance.
 Sequence inapplicable3() {
     Sequence s;
-    for (std::uint8_t function = 0; function < 25; ++function) {
+    for (std::uint8_t function = 0; function < 13; ++function) {
         s.instantiate3(kCorvessa, 0).inapplicable3(function, kCorvessa, 0);
+        s.instantiateModelExchange3(kCorvessa, 0).inapplicable3(function, kCorvessa, 0);
     }
     s.inapplicable3(0, kCorvessa, kNullSlot);
+    return s;
+}
+
+// A Model Exchange instance of the travel stop through its modes, every
+// Model Exchange function in them, and the calls of the other interface on
+// it and the reverse.
+Sequence modelExchange3() {
+    Sequence s;
+    s.instantiateModelExchange3(kPendrake, 0)
+        .stepMode3(kPendrake, 0, {4}, {0.1})
+        .getAll3(kPendrake, 0)
+        .step3(kPendrake, 0, 0.0, 0.1)
+        .instantiateModelExchange3(kPendrake, 0)
+        .stepMode3(kPendrake, 0, {4}, {0.1});
+    // From event mode on, each allowed where it comes, back into event mode
+    // last.
+    for (const int function : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0}) {
+        s.modelExchange3(static_cast<std::uint8_t>(function), kPendrake, 0)
+            .setFloat64(kPendrake, 0, 4, 0.2)
+            .getAll3(kPendrake, 0);
+    }
+    s.modelExchange3(5, kPendrake, 0, 7).instantiate3(kPendrake, 1);
+    for (std::uint8_t function = 0; function < 12; ++function) {
+        s.modelExchange3(function, kPendrake, 1);
+    }
+    s.fmuState3(Operation::Fmi3GetFMUState, kPendrake, 0, 0)
+        .simple(Operation::Fmi3Terminate, kPendrake, 0)
+        .instantiateModelExchange3(kPendrake, 2)
+        .stepMode3(kPendrake, 2)
+        .modelExchange3(2, kPendrake, 2)
+        .simple(Operation::Fmi3Terminate, kPendrake, 2);
     return s;
 }
 
@@ -1212,5 +1270,6 @@ int main(int argc, char** argv) {
     ok = write(directory, "fmi3-fmu-states", fmuStates3()) && ok;
     ok = write(directory, "fmi3-derivative-faults", derivativeFaults3()) && ok;
     ok = write(directory, "fmi3-inapplicable", inapplicable3()) && ok;
+    ok = write(directory, "fmi3-model-exchange", modelExchange3()) && ok;
     return ok ? 0 : 1;
 }

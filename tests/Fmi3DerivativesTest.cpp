@@ -54,7 +54,8 @@ TEST_F(Fmi3Derivatives, DirectionalAndAdjointAreTheExactPartials) {
     const std::vector<fmi3ValueReference> known = knowns();
     for (unsigned seed = 0; seed < 20; ++seed) {
         const std::vector<fmi3Float64> values = randomKnowns(200 + seed);
-        const fmi3Instance instance = stepMode(values);
+        // Either interface, on alternate seeds.
+        const fmi3Instance instance = seed % 2 == 0 ? stepMode(values) : eventMode(values, true);
         // One known with a unit seed: the column of the Jacobian, every
         // partial exactly, the sign of a zero included.
         const fmi3Float64 unit = 1.0;
@@ -85,34 +86,41 @@ TEST_F(Fmi3Derivatives, DirectionalAndAdjointAreTheExactPartials) {
 }
 
 // The adjoint derivative with a seed over all outputs sums the products in
-// the order of the outputs, as the directional one does over the knowns.
+// the order of the outputs, as the directional one does over the knowns. The
+// first output comes three times, first with seeds that cancel exactly only
+// in that order: summed in any other, the rounding shows.
 TEST_F(Fmi3Derivatives, SeedsAreSummedInOrder) {
-    const std::vector<fmi3ValueReference> unknowns = outputs();
+    std::vector<fmi3ValueReference> unknowns = outputs();
+    unknowns.insert(unknowns.begin(), 2, unknowns.front());
     const std::vector<fmi3ValueReference> known = knowns();
     const std::vector<fmi3Float64> values = randomKnowns(300);
-    const fmi3Instance instance = stepMode(values);
-    std::vector<fmi3Float64> seed(unknowns.size());
-    for (std::size_t i = 0; i < seed.size(); ++i) {
-        seed[i] = 0.5 + static_cast<double>(i);
-    }
-    std::vector<fmi3Float64> sensitivity(known.size());
-    ASSERT_EQ(fmi3().getAdjointDerivative(instance, unknowns.data(), unknowns.size(), known.data(),
-                                          known.size(), seed.data(), seed.size(),
-                                          sensitivity.data(), sensitivity.size()),
-              fmi3OK);
-    const std::vector<fmi3Float64> expected = inModelEnvironment([&]() {
-        std::vector<fmi3Float64> sums(known.size());
-        for (std::size_t j = 0; j < known.size(); ++j) {
-            for (std::size_t i = 0; i < unknowns.size(); ++i) {
-                const fmi3Float64 product =
-                    model().partial(values, unknowns[i], known[j]) * seed[i];
-                sums[j] = i == 0 ? product : sums[j] + product;
-            }
+    for (const bool modelExchange : {false, true}) {
+        const fmi3Instance instance = modelExchange ? eventMode(values) : stepMode(values);
+        std::vector<fmi3Float64> seed(unknowns.size());
+        for (std::size_t i = 0; i < seed.size(); ++i) {
+            seed[i] = 0.5 + static_cast<double>(i);
         }
-        return sums;
-    });
-    EXPECT_TRUE(sameValues(expected, sensitivity));
-    fmi3().freeInstance(instance);
+        seed[0] = 0x1p60;
+        seed[1] = -0x1p60;
+        std::vector<fmi3Float64> sensitivity(known.size());
+        ASSERT_EQ(fmi3().getAdjointDerivative(instance, unknowns.data(), unknowns.size(),
+                                              known.data(), known.size(), seed.data(), seed.size(),
+                                              sensitivity.data(), sensitivity.size()),
+                  fmi3OK);
+        const std::vector<fmi3Float64> expected = inModelEnvironment([&]() {
+            std::vector<fmi3Float64> sums(known.size());
+            for (std::size_t j = 0; j < known.size(); ++j) {
+                for (std::size_t i = 0; i < unknowns.size(); ++i) {
+                    const fmi3Float64 product =
+                        model().partial(values, unknowns[i], known[j]) * seed[i];
+                    sums[j] = i == 0 ? product : sums[j] + product;
+                }
+            }
+            return sums;
+        });
+        EXPECT_TRUE(sameValues(expected, sensitivity));
+        fmi3().freeInstance(instance);
+    }
 }
 
 TEST_F(Fmi3Derivatives, WrongCountsNullsAndNonOutputsAreRefused) {
@@ -140,6 +148,18 @@ TEST_F(Fmi3Derivatives, WrongCountsNullsAndNonOutputsAreRefused) {
          },
          "fmi3GetDirectionalDerivative: Invalid argument seed[] = NULL."},
         {[&](const Fmi3Functions& f, fmi3Instance i) {
+             return f.getDirectionalDerivative(i, nullptr, 1, &input, 1, seed, 1, result, 1);
+         },
+         "fmi3GetDirectionalDerivative: Invalid argument unknowns[] = NULL."},
+        {[&](const Fmi3Functions& f, fmi3Instance i) {
+             return f.getAdjointDerivative(i, &output, 1, nullptr, 1, seed, 1, result, 1);
+         },
+         "fmi3GetAdjointDerivative: Invalid argument knowns[] = NULL."},
+        {[&](const Fmi3Functions& f, fmi3Instance i) {
+             return f.getAdjointDerivative(i, &output, 1, &input, 1, seed, 1, nullptr, 1);
+         },
+         "fmi3GetAdjointDerivative: Invalid argument sensitivity[] = NULL."},
+        {[&](const Fmi3Functions& f, fmi3Instance i) {
              return f.getAdjointDerivative(i, &input, 1, &input, 1, seed, 1, result, 1);
          },
          "fmi3GetAdjointDerivative: Value reference " + k + " is no output."},
@@ -160,43 +180,50 @@ TEST_F(Fmi3Derivatives, WrongCountsNullsAndNonOutputsAreRefused) {
 
 // Before the end of initialization an output depends on the parameters and
 // inputs its equation reads (its InitialUnknown), afterwards on those inputs
-// alone (its Output); every dependency is of the general kind.
+// alone (its Output); every dependency is of the general kind. Asked when
+// instantiated, in initialization mode and after it, in either interface.
 TEST_F(Fmi3Derivatives, DependenciesAgreeWithTheModelStructure) {
-    const fmi3Instance instance = instantiate3();
-    for (const bool initialization : {true, false}) {
-        if (!initialization) {
-            ASSERT_EQ(fmi3().enterInitializationMode(instance, fmi3False, 0.0, 0.0, fmi3False, 0.0),
-                      fmi3OK);
-            ASSERT_EQ(fmi3().exitInitializationMode(instance), fmi3OK);
-        }
-        for (const fmi3ValueReference output : outputs()) {
-            SCOPED_TRACE(std::to_string(output) + (initialization ? " initial" : " output"));
-            std::vector<fmi3ValueReference> expected;
-            for (const fmi3ValueReference known : knownsRead(output)) {
-                if (initialization || !isParameter(known)) {
-                    expected.push_back(known);
+    for (const bool modelExchange : {false, true}) {
+        const fmi3Instance instance = modelExchange ? instantiateModelExchange() : instantiate3();
+        for (const int phase : {0, 1, 2}) {
+            const bool initialization = phase < 2;
+            if (phase == 1) {
+                ASSERT_EQ(
+                    fmi3().enterInitializationMode(instance, fmi3False, 0.0, 0.0, fmi3False, 0.0),
+                    fmi3OK);
+            }
+            if (phase == 2) {
+                ASSERT_EQ(fmi3().exitInitializationMode(instance), fmi3OK);
+            }
+            for (const fmi3ValueReference output : outputs()) {
+                SCOPED_TRACE(std::to_string(output) + (initialization ? " initial" : " output"));
+                std::vector<fmi3ValueReference> expected;
+                for (const fmi3ValueReference known : knownsRead(output)) {
+                    if (initialization || !isParameter(known)) {
+                        expected.push_back(known);
+                    }
+                }
+                std::size_t count = 99;
+                ASSERT_EQ(fmi3().getNumberOfVariableDependencies(instance, output, &count), fmi3OK);
+                ASSERT_EQ(count, expected.size());
+                std::vector<std::size_t> dependentElements(count, 9);
+                std::vector<fmi3ValueReference> independents(count);
+                std::vector<std::size_t> independentElements(count, 9);
+                std::vector<fmi3DependencyKind> kinds(count, fmi3Constant);
+                ASSERT_EQ(fmi3().getVariableDependencies(
+                              instance, output, dependentElements.data(), independents.data(),
+                              independentElements.data(), kinds.data(), count),
+                          fmi3OK);
+                EXPECT_EQ(independents, expected);
+                for (std::size_t i = 0; i < count; ++i) {
+                    EXPECT_EQ(dependentElements[i], 0U);
+                    EXPECT_EQ(independentElements[i], 0U);
+                    EXPECT_EQ(kinds[i], fmi3Dependent);
                 }
             }
-            std::size_t count = 99;
-            ASSERT_EQ(fmi3().getNumberOfVariableDependencies(instance, output, &count), fmi3OK);
-            ASSERT_EQ(count, expected.size());
-            std::vector<std::size_t> dependentElements(count, 9);
-            std::vector<fmi3ValueReference> independents(count);
-            std::vector<std::size_t> independentElements(count, 9);
-            std::vector<fmi3DependencyKind> kinds(count, fmi3Constant);
-            ASSERT_EQ(fmi3().getVariableDependencies(
-                          instance, output, dependentElements.data(), independents.data(),
-                          independentElements.data(), kinds.data(), count),
-                      fmi3OK);
-            EXPECT_EQ(independents, expected);
-            for (std::size_t i = 0; i < count; ++i) {
-                EXPECT_EQ(dependentElements[i], 0U);
-                EXPECT_EQ(independentElements[i], 0U);
-                EXPECT_EQ(kinds[i], fmi3Dependent);
-            }
         }
+        fmi3().freeInstance(instance);
     }
-    fmi3().freeInstance(instance);
 }
 
 TEST_F(Fmi3Derivatives, DependenciesOfNonOutputsAndWrongCountsAreRefused) {
@@ -231,6 +258,24 @@ TEST_F(Fmi3Derivatives, DependenciesOfNonOutputsAndWrongCountsAreRefused) {
             "fmi3GetVariableDependencies: nDependencies = " + std::to_string(count + 1) +
             ", but variable " + std::to_string(output) + " has " + std::to_string(count) +
             " dependencies here."));
+        fmi3().freeInstance(instance);
+    }
+    // Each array needs its place once there is a dependency.
+    const char* const arrays[] = {"elementIndicesOfDependent[]", "independents[]",
+                                  "elementIndicesOfIndependents[]", "dependencyKinds[]"};
+    for (int n = 0; n < 4 && count > 0; ++n) {
+        const fmi3Instance instance = stepMode();
+        std::vector<std::size_t> elements(count);
+        std::vector<fmi3ValueReference> independents(count);
+        std::vector<fmi3DependencyKind> kinds(count);
+        clearLogs();
+        EXPECT_EQ(fmi3().getVariableDependencies(
+                      instance, output, n == 0 ? nullptr : elements.data(),
+                      n == 1 ? nullptr : independents.data(), n == 2 ? nullptr : elements.data(),
+                      n == 3 ? nullptr : kinds.data(), count),
+                  fmi3Error);
+        EXPECT_TRUE(refusedWith("fmi3GetVariableDependencies: Invalid argument " +
+                                std::string(arrays[n]) + " = NULL."));
         fmi3().freeInstance(instance);
     }
     {

@@ -33,6 +33,13 @@ class Fmi3FmuStates : public Fmi3SlaveTest {
         return bytes;
     }
 
+    fmi3Float64 timeOf(fmi3Instance instance) {
+        const fmi3ValueReference time = model().realCount();
+        fmi3Float64 value = -1.0;
+        EXPECT_EQ(fmi3().getFloat64(instance, &time, 1, &value, 1), fmi3OK);
+        return value;
+    }
+
     // Deserializing must fail with exactly this message, and create nothing.
     void expectRefused(const std::vector<fmi3Byte>& bytes, const std::string& message) {
         const fmi3Instance instance = stepMode();
@@ -63,6 +70,7 @@ TEST_F(Fmi3FmuStates, RestoringGoesBackToTheValuesTimeAndState) {
     ASSERT_EQ(fmi3().terminate(instance), fmi3OK);
     ASSERT_EQ(fmi3().setFMUState(instance, state), fmi3OK);
     EXPECT_TRUE(sameBits(saved, values3(instance)));
+    EXPECT_TRUE(sameBits(stepEnd(0.0, 0.5), timeOf(instance)));
     // Step mode again, at the time the state was taken.
     fmi3Float64 reached = 0.0;
     EXPECT_EQ(doStep(instance, 0.5, 0.5, &reached), fmi3OK);
@@ -72,6 +80,81 @@ TEST_F(Fmi3FmuStates, RestoringGoesBackToTheValuesTimeAndState) {
     EXPECT_EQ(fmi3().freeFMUState(instance, &state), fmi3OK);
     EXPECT_EQ(state, nullptr);
     fmi3().freeInstance(instance);
+}
+
+// Model Exchange: values, time and state come back, and the outputs read
+// after the restore are the forces at the restored values.
+TEST_F(Fmi3FmuStates, ModelExchangeRestoresValuesTimeAndState) {
+    const std::vector<fmi3Float64> knowns = randomKnowns(17);
+    const fmi3Instance instance = eventMode(knowns, true);
+    ASSERT_EQ(fmi3().setTime(instance, 2.0), fmi3OK);
+    fmi3FMUState state = nullptr;
+    ASSERT_EQ(fmi3().getFMUState(instance, &state), fmi3OK);
+    ASSERT_EQ(fmi3().setTime(instance, 3.0), fmi3OK);
+    ASSERT_EQ(fmi3().enterEventMode(instance), fmi3OK);
+    setKnowns(instance, randomKnowns(18));
+    values3(instance);
+    ASSERT_EQ(fmi3().setFMUState(instance, state), fmi3OK);
+    EXPECT_TRUE(sameValues(withForces(knowns), values3(instance)));
+    EXPECT_TRUE(sameBits(2.0, timeOf(instance)));
+    // Continuous-time mode again.
+    EXPECT_EQ(fmi3().setTime(instance, 2.5), fmi3OK);
+    fmi3().freeInstance(instance);
+}
+
+// Values and time mean the same in both interfaces: a state both have
+// restores in either; step mode, event mode and continuous-time mode only in
+// the interface that has them.
+TEST_F(Fmi3FmuStates, BytesRestoreAcrossTheInterfacesInTheStatesBothHave) {
+    const std::vector<fmi3Float64> knowns = randomKnowns(19);
+    const auto bytesIn = [&](fmi3Instance instance) {
+        fmi3FMUState state = nullptr;
+        EXPECT_EQ(fmi3().getFMUState(instance, &state), fmi3OK);
+        const std::vector<fmi3Byte> bytes = serialized(instance, state);
+        fmi3().freeInstance(instance);
+        return bytes;
+    };
+    const auto terminated = [&](fmi3Instance instance) {
+        EXPECT_EQ(fmi3().terminate(instance), fmi3OK);
+        return instance;
+    };
+    struct Case {
+        std::vector<fmi3Byte> bytes;
+        bool modelExchangeInstance;
+        std::string refusal;
+    };
+    const std::string cs = "co-simulation";
+    const std::string me = "Model Exchange";
+    const auto refusal = [](const std::string& state, const std::string& has,
+                            const std::string& is) {
+        return "fmi3SetFMUState: The FMU state was taken in " + state + ", which only a " + has +
+               " instance has; this is a " + is + " instance.";
+    };
+    const std::vector<Case> cases = {
+        {bytesIn(terminated(stepMode(knowns))), true, ""},
+        {bytesIn(terminated(eventMode(knowns))), false, ""},
+        {bytesIn(stepMode(knowns)), true, refusal("step mode", cs, me)},
+        {bytesIn(eventMode(knowns)), false, refusal("event mode", me, cs)},
+        {bytesIn(eventMode(knowns, true)), false, refusal("continuous-time mode", me, cs)},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.refusal);
+        const fmi3Instance instance =
+            test.modelExchangeInstance ? instantiateModelExchange() : instantiate3();
+        fmi3FMUState state = nullptr;
+        ASSERT_EQ(
+            fmi3().deserializeFMUState(instance, test.bytes.data(), test.bytes.size(), &state),
+            fmi3OK);
+        clearLogs();
+        if (test.refusal.empty()) {
+            EXPECT_EQ(fmi3().setFMUState(instance, state), fmi3OK);
+            EXPECT_TRUE(sameValues(withForces(knowns), values3(instance)));
+        } else {
+            EXPECT_EQ(fmi3().setFMUState(instance, state), fmi3Error);
+            EXPECT_TRUE(refusedWith(test.refusal));
+        }
+        fmi3().freeInstance(instance);
+    }
 }
 
 TEST_F(Fmi3FmuStates, AStateRestoresAfterAnErrorAndFreeInstanceFreesWhatIsLeft) {

@@ -1,6 +1,7 @@
 // FMI 3.0: every call in every state, the refusals of instantiation and of
 // the interfaces the FMU does not have, messages the FMU formats itself, and
 // debug logging by category.
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
@@ -329,6 +330,13 @@ TEST_F(Fmi3StateMachine, NullInstanceIsRefusedSilently) {
     for (const Inapplicable& call : inapplicableCalls()) {
         EXPECT_EQ(call.invoke(fmi3(), nullptr), fmi3Error);
     }
+    fmi3Byte bytes[1] = {};
+    fmi3FMUState state = nullptr;
+    EXPECT_EQ(fmi3().setFMUState(nullptr, nullptr), fmi3Error);
+    EXPECT_EQ(fmi3().serializeFMUState(nullptr, nullptr, bytes, 1), fmi3Error);
+    EXPECT_EQ(fmi3().deserializeFMUState(nullptr, bytes, 1, &state), fmi3Error);
+    EXPECT_EQ(fmi3().getVariableDependencies(nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0),
+              fmi3Error);
     EXPECT_TRUE(logs().empty());
 }
 
@@ -342,6 +350,8 @@ TEST_F(Fmi3StateMachine, ResetGivesAFreshInstanceFromAnyState) {
         const std::vector<fmi3Float64> fresh = model().freshValues();
         EXPECT_TRUE(sameBits(interface == Interface::CoSimulation ? fresh : withForces(fresh),
                              values3(instance)));
+        // Read already: the end of initialization leaves them.
+        EXPECT_EQ(fmi3().exitInitializationMode(instance), fmi3OK);
         fmi3().freeInstance(instance);
     };
     for (const MachineState state : kCoSimulationStates) {
@@ -370,7 +380,66 @@ TEST_F(Fmi3StateMachine, NullArraysWrongCountsAndUnknownValueReferencesAreRefuse
         bool coSimulationOnly = false;
         bool modelExchangeOnly = false;
     };
-    const std::vector<Case> cases = {
+    const auto withFmuState = [](F3 f, I3 i) {
+        fmi3FMUState state = nullptr;
+        EXPECT_EQ(f.getFMUState(i, &state), fmi3OK);
+        return state;
+    };
+    // An FMU state of no instance, and the bytes an FMU state takes.
+    // Its address as the platform's C runtime writes it, taken from a
+    // refusal.
+    static int notAnFmuState = 0;
+    std::size_t size = 0;
+    std::string notOwn;
+    {
+        const fmi3Instance instance = stepMode();
+        EXPECT_EQ(fmi3().serializedFMUStateSize(instance, withFmuState(fmi3(), instance), &size),
+                  fmi3OK);
+        clearLogs();
+        EXPECT_EQ(fmi3().setFMUState(instance, &notAnFmuState), fmi3Error);
+        const std::string text = logs().at(0).text;
+        const std::size_t from = text.find("FMUState ") + 9;
+        notOwn = text.substr(from, text.find(' ', from) - from);
+        fmi3().freeInstance(instance);
+    }
+    const std::string notOwnMessage = " is no FMU state of this instance, or it was freed.";
+    const fmi3ValueReference far = 1000;
+    std::vector<Case> cases = {
+        {[&](F3 f, I3 i) {
+             fmi3FMUState state = &notAnFmuState;
+             return f.freeFMUState(i, &state);
+         },
+         "fmi3FreeFMUState: FMUState " + notOwn + notOwnMessage},
+        {[&](F3 f, I3 i) { return f.serializedFMUStateSize(i, &notAnFmuState, &size); },
+         "fmi3SerializedFMUStateSize: FMUState " + notOwn + notOwnMessage},
+        {[&](F3 f, I3 i) {
+             fmi3Byte bytes[1] = {};
+             return f.serializeFMUState(i, &notAnFmuState, bytes, 1);
+         },
+         "fmi3SerializeFMUState: FMUState " + notOwn + notOwnMessage},
+        {[&](F3 f, I3 i) {
+             std::vector<fmi3Byte> bytes(size);
+             return f.serializeFMUState(i, withFmuState(f, i), bytes.data(), size - 1);
+         },
+         "fmi3SerializeFMUState: size " + std::to_string(size - 1) + " is less than the " +
+             std::to_string(size) + " bytes that fmi3SerializedFMUStateSize gives."},
+        {[&](F3 f, I3 i) { return f.setFloat64(i, &far, 1, &value, 1); },
+         "fmi3SetFloat64: Illegal value reference 1000."},
+        {[&](F3 f, I3 i) { return f.getFMUState(i, nullptr); },
+         "fmi3GetFMUState: Invalid argument FMUState = NULL."},
+        {[&](F3 f, I3 i) { return f.freeFMUState(i, nullptr); },
+         "fmi3FreeFMUState: Invalid argument FMUState = NULL."},
+        {[&](F3 f, I3 i) { return f.serializedFMUStateSize(i, withFmuState(f, i), nullptr); },
+         "fmi3SerializedFMUStateSize: Invalid argument size = NULL."},
+        {[&](F3 f, I3 i) { return f.serializeFMUState(i, withFmuState(f, i), nullptr, 9); },
+         "fmi3SerializeFMUState: Invalid argument serializedState[] = NULL."},
+        {[&](F3 f, I3 i) { return f.deserializeFMUState(i, nullptr, 9, nullptr); },
+         "fmi3DeserializeFMUState: Invalid argument serializedState[] = NULL."},
+        {[&](F3 f, I3 i) {
+             const fmi3Byte bytes[9] = {};
+             return f.deserializeFMUState(i, bytes, 9, nullptr);
+         },
+         "fmi3DeserializeFMUState: Invalid argument FMUState = NULL."},
         {[&](F3 f, I3 i) { return f.setFloat64(i, nullptr, 1, &value, 1); },
          "fmi3SetFloat64: Invalid argument valueReferences[] = NULL."},
         {[&](F3 f, I3 i) { return f.getFloat64(i, &output, 1, nullptr, 1); },
@@ -425,6 +494,14 @@ TEST_F(Fmi3StateMachine, NullArraysWrongCountsAndUnknownValueReferencesAreRefuse
          "fmi3GetNumberOfEventIndicators: Invalid argument nEventIndicators = NULL.", false, true},
         {[&](F3 f, I3 i) { return f.completedIntegratorStep(i, fmi3True, nullptr, nullptr); },
          "fmi3CompletedIntegratorStep: Invalid argument enterEventMode = NULL.", false, true},
+        {[&](F3 f, I3 i) {
+             fmi3Boolean flag = fmi3False;
+             return f.completedIntegratorStep(i, fmi3True, &flag, nullptr);
+         },
+         "fmi3CompletedIntegratorStep: Invalid argument terminateSimulation = NULL.", false, true},
+        {[&](F3 f, I3 i) { return f.getNumberOfContinuousStates(i, nullptr); },
+         "fmi3GetNumberOfContinuousStates: Invalid argument nContinuousStates = NULL.", false,
+         true},
         {[&](F3 f, I3 i) { return f.setTime(i, std::numeric_limits<fmi3Float64>::infinity()); },
          "fmi3SetTime: The time inf is not finite.", false, true},
         // Continuous-time mode lets only the continuous inputs change.
@@ -436,6 +513,18 @@ TEST_F(Fmi3StateMachine, NullArraysWrongCountsAndUnknownValueReferencesAreRefuse
          "continuous inputs can be set.",
          false, true},
     };
+    const char* const stepResults[] = {"eventHandlingNeeded", "terminateSimulation", "earlyReturn"};
+    for (int n = 0; n < 3; ++n) {
+        cases.push_back(
+            {[n](F3 f, I3 i) {
+                 fmi3Boolean flags[3] = {};
+                 fmi3Boolean* given[3] = {&flags[0], &flags[1], &flags[2]};
+                 given[n] = nullptr;
+                 fmi3Float64 reached = 0.0;
+                 return f.doStep(i, 0.0, 0.1, fmi3True, given[0], given[1], given[2], &reached);
+             },
+             "fmi3DoStep: Invalid argument " + std::string(stepResults[n]) + " = NULL.", true});
+    }
     for (const Case& test : cases) {
         SCOPED_TRACE(test.message);
         std::vector<fmi3Instance> instances;
@@ -481,13 +570,76 @@ TEST_F(Fmi3StateMachine, ModelExchangeHasNothingToIntegrateAndNoEvents) {
     const fmi3ValueReference parameter = 0;
     const fmi3Float64 value = 1.0;
     EXPECT_EQ(fmi3().setFloat64(instance, &parameter, 1, &value, 1), fmi3OK);
-    clearLogs();
-    EXPECT_EQ(fmi3().updateDiscreteStates(instance, &flags[0], nullptr, &flags[2], &flags[3],
-                                          &flags[4], &nextEventTime),
-              fmi3Error);
-    EXPECT_TRUE(
-        refusedWith("fmi3UpdateDiscreteStates: Invalid argument terminateSimulation = NULL."));
     fmi3().freeInstance(instance);
+    // Every result needs its place.
+    const char* const results[] = {"discreteStatesNeedUpdate",
+                                   "terminateSimulation",
+                                   "nominalsOfContinuousStatesChanged",
+                                   "valuesOfContinuousStatesChanged",
+                                   "nextEventTimeDefined",
+                                   "nextEventTime"};
+    for (int n = 0; n < 6; ++n) {
+        const fmi3Instance refusing = eventMode();
+        fmi3Boolean* given[5] = {&flags[0], &flags[1], &flags[2], &flags[3], &flags[4]};
+        if (n < 5) {
+            given[n] = nullptr;
+        }
+        clearLogs();
+        EXPECT_EQ(fmi3().updateDiscreteStates(refusing, given[0], given[1], given[2], given[3],
+                                              given[4], n < 5 ? &nextEventTime : nullptr),
+                  fmi3Error);
+        EXPECT_TRUE(refusedWith("fmi3UpdateDiscreteStates: Invalid argument " +
+                                std::string(results[n]) + " = NULL."));
+        fmi3().freeInstance(refusing);
+    }
+}
+
+namespace {
+
+template <typename Function>
+Function functionAt(void* symbol) {
+    Function function = nullptr;
+    std::memcpy(&function, &symbol, sizeof function);
+    return function;
+}
+
+}  // namespace
+
+// No model has variables of any type but Float64: every other type's access
+// refuses the first reference.
+TEST_F(Fmi3StateMachine, EveryOtherTypeRefusesItsFirstReference) {
+    using Access =
+        fmi3Status (*)(fmi3Instance, const fmi3ValueReference[], std::size_t, void*, std::size_t);
+    const fmi3ValueReference vr = model().firstOutput;
+    for (const char* type : {"Float32", "Int8", "UInt8", "Int16", "UInt16", "Int32", "UInt32",
+                             "Int64", "UInt64", "Boolean", "String", "Binary", "Clock"}) {
+        for (const std::string direction : {"Get", "Set"}) {
+            const std::string name = "fmi3" + direction + type;
+            SCOPED_TRACE(name);
+            const fmi3Instance instance = stepMode();
+            fmi3UInt64 values[2] = {};
+            std::size_t sizes[1] = {};
+            void* const symbol = testContext().library.symbol(name.c_str());
+            ASSERT_NE(symbol, nullptr);
+            clearLogs();
+            fmi3Status status = fmi3OK;
+            if (std::string(type) == "Binary") {
+                using BinaryAccess = fmi3Status (*)(fmi3Instance, const fmi3ValueReference[],
+                                                    std::size_t, std::size_t[], void*, std::size_t);
+                status = functionAt<BinaryAccess>(symbol)(instance, &vr, 1, sizes, values, 1);
+            } else if (std::string(type) == "Clock") {
+                using ClockAccess =
+                    fmi3Status (*)(fmi3Instance, const fmi3ValueReference[], std::size_t, void*);
+                status = functionAt<ClockAccess>(symbol)(instance, &vr, 1, values);
+            } else {
+                status = functionAt<Access>(symbol)(instance, &vr, 1, values, 1);
+            }
+            EXPECT_EQ(status, fmi3Error);
+            EXPECT_TRUE(
+                refusedWith(name + ": Illegal value reference " + std::to_string(vr) + "."));
+            fmi3().freeInstance(instance);
+        }
+    }
 }
 
 TEST_F(Fmi3StateMachine, TimeIsReadAsTheIndependentVariable) {
@@ -501,6 +653,15 @@ TEST_F(Fmi3StateMachine, TimeIsReadAsTheIndependentVariable) {
     EXPECT_EQ(fmi3().getFloat64(instance, &time, 1, &value, 1), fmi3OK);
     EXPECT_TRUE(sameBits(reached, value));
     fmi3().freeInstance(instance);
+    // A start time that is no time.
+    const fmi3Instance unstarted = instantiate3();
+    clearLogs();
+    EXPECT_EQ(fmi3().enterInitializationMode(unstarted, fmi3False, 0.0,
+                                             std::numeric_limits<fmi3Float64>::infinity(),
+                                             fmi3False, 0.0),
+              fmi3Error);
+    EXPECT_TRUE(refusedWith("fmi3EnterInitializationMode: The start time inf is not finite."));
+    fmi3().freeInstance(unstarted);
     // Model Exchange: the time fmi3SetTime set, backwards too.
     const fmi3Instance exchange = eventMode({}, true);
     for (const fmi3Float64 set : {0.125, 1e9, -3.75}) {
@@ -657,4 +818,54 @@ TEST_F(Fmi3StateMachine, TracedRunSendsFinishedMessages) {
         EXPECT_LT(record.text.size(), 512U);
     }
     EXPECT_EQ(logs().back().text, "fmi3FreeInstance");
+}
+
+namespace {
+
+// A logger that, before it keeps a message, calls back into the instance
+// that sent it and makes it log again.
+struct ReenteringLogger {
+    const Fmi3Functions* functions = nullptr;
+    fmi3Instance instance = nullptr;
+    std::vector<std::string> kept;
+};
+
+void reenteringLogMessage(fmi3InstanceEnvironment environment, fmi3Status /*status*/,
+                          fmi3String /*category*/, fmi3String message) {
+    auto& logger = *static_cast<ReenteringLogger*>(environment);
+    const fmi3Instance instance = logger.instance;
+    logger.instance = nullptr;  // once
+    if (instance != nullptr) {
+        EXPECT_EQ(logger.functions->setDebugLogging(instance, fmi3True, 0, nullptr), fmi3OK);
+    }
+    logger.kept.emplace_back(message);
+}
+
+}  // namespace
+
+// Each message keeps its text while the logger makes the same instance send
+// another, in either interface.
+TEST_F(Fmi3StateMachine, AMessageSurvivesALoggerThatReentersTheInstance) {
+    for (const bool modelExchange : {false, true}) {
+        ReenteringLogger logger;
+        logger.functions = &fmi3();
+        const fmi3Instance instance =
+            modelExchange
+                ? fmi3().instantiateModelExchange(kName, model().guid.c_str(), nullptr, fmi3False,
+                                                  fmi3True, &logger, reenteringLogMessage)
+                : fmi3().instantiateCoSimulation(kName, model().guid.c_str(), nullptr, fmi3False,
+                                                 fmi3True, fmi3False, fmi3False, nullptr, 0,
+                                                 &logger, reenteringLogMessage, nullptr);
+        ASSERT_NE(instance, nullptr);
+        logger.kept.clear();
+        logger.instance = instance;
+        ASSERT_EQ(fmi3().enterInitializationMode(instance, fmi3False, 0.0, 0.0, fmi3False, 0.0),
+                  fmi3OK);
+        const std::vector<std::string> expected = {
+            "fmi3SetDebugLogging: loggingOn=1, nCategories=0",
+            "fmi3EnterInitializationMode: toleranceDefined=0, tolerance=0, startTime=0, "
+            "stopTimeDefined=0, stopTime=0"};
+        EXPECT_EQ(logger.kept, expected);
+        fmi3().freeInstance(instance);
+    }
 }

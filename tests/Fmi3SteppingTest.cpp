@@ -1,6 +1,7 @@
 // FMI 3.0: forces at the end of initialization and after every step whatever
 // its time, the results of a step, refused steps, the master's floating-point
-// environment, and the forces of the 1.0 references.
+// environment, the forces of the 1.0 references, and the forces Model
+// Exchange reads at once.
 #include "Fmi3SlaveTest.h"
 
 namespace {
@@ -84,5 +85,41 @@ TEST_F(Fmi3Stepping, SameValuesAsTheFmi1ReferenceAfterEveryComputedStep) {
         ASSERT_EQ(doStep(instance, step.point, step.size), fmi3OK) << "line " << step.line;
         EXPECT_TRUE(sameValues(step.expected, values3(instance))) << "line " << step.line;
     }
+    fmi3().freeInstance(instance);
+}
+
+// Model Exchange reads the forces at the values just set, bit for bit those a
+// step computes from the same values, each time any of them changed.
+TEST_F(Fmi3Stepping, ModelExchangeOutputsFollowEveryChangeAsAStepComputesThem) {
+    const fmi3Instance stepping = stepMode();
+    const fmi3Instance exchange = eventMode();
+    for (unsigned n = 0; n < 30; ++n) {
+        const std::vector<fmi3Float64> knowns = randomKnowns(400 + n);
+        setKnowns(stepping, knowns);
+        ASSERT_EQ(doStep(stepping, 0.1 * n, 0.1), fmi3OK);
+        setKnowns(exchange, knowns);
+        const std::vector<fmi3Float64> read = values3(exchange);
+        EXPECT_TRUE(sameBits(values3(stepping), read)) << "draw " << n;
+        EXPECT_TRUE(sameBits(read, values3(exchange)));
+    }
+    fmi3().freeInstance(stepping);
+    fmi3().freeInstance(exchange);
+}
+
+// The travel stop's flush-to-zero inside the call, from whichever thread the
+// read that computes comes, and the master's MXCSR handed back.
+TEST_F(Fmi3Stepping, TheMastersFloatingPointEnvironmentInModelExchange) {
+    fmi3Instance instance = nullptr;
+    std::vector<fmi3Float64> given;
+    expectTheMastersFloatingPointEnvironmentKept({[&](const std::vector<fmi3Float64>& knowns) {
+                                                      given = knowns;
+                                                      instance = eventMode(knowns);
+                                                  },
+                                                  {[&]() { values3(instance); }},
+                                                  [&]() {
+                                                      setKnowns(instance, given);
+                                                      return values3(instance);
+                                                  },
+                                                  [&]() { return values3(instance); }});
     fmi3().freeInstance(instance);
 }

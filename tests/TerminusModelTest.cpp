@@ -1,7 +1,9 @@
 // The termination notice of fmiDoStep, through a model that requests it:
 // logged whatever the logging flag, the step ends part way with fmiError,
-// and the state stays Initialized until a reset clears the request.
-#include "SlaveTest.h"
+// and the state stays Initialized until a reset clears the request. In 3.0
+// the request is a refusal of the call that computes: the step, the end of
+// initialization, or a Model Exchange read.
+#include "Fmi3SlaveTest.h"
 
 namespace {
 
@@ -68,4 +70,63 @@ TEST_F(TerminusModel, TerminationEndsTheStepAtItsSubstep) {
         EXPECT_EQ(realValues(c)[kEventCount], 20.0);
         terminateAndFree(c);
     }
+}
+
+using TerminusFmi3 = Fmi3SlaveTest;
+
+TEST_F(TerminusFmi3, TheRequestRefusesTheCallThatComputes) {
+    const fmi3ValueReference request = kRequestTermination;
+    const fmi3Float64 on = 1.0;
+    const std::vector<fmi3Float64> requesting = {1.0, 0.0};
+    // Co-simulation: steps run every substep, traced or not, until the request.
+    for (const fmi3Boolean logging : {fmi3False, fmi3True}) {
+        const fmi3Instance instance = stepMode();
+        ASSERT_EQ(fmi3().setDebugLogging(instance, logging, 0, nullptr), fmi3OK);
+        fmi3Float64 reached = 0.0;
+        ASSERT_EQ(doStep(instance, 0.0, 1.0, &reached), fmi3OK);
+        EXPECT_TRUE(sameBits(stepEnd(0.0, 1.0), reached));
+        EXPECT_EQ(values3(instance)[kEventCount], 11.0);
+        ASSERT_EQ(fmi3().setFloat64(instance, &request, 1, &on, 1), fmi3OK);
+        clearLogs();
+        EXPECT_EQ(doStep(instance, 1.0, 1.0), fmi3Error);
+        ASSERT_FALSE(logs().empty());
+        EXPECT_EQ(logs().back().text, "fmi3DoStep: The model requested termination at t=1.1.");
+        fmi3().freeInstance(instance);
+    }
+    // The end of initialization, in either interface, and a Model Exchange read.
+    for (const bool modelExchange : {false, true}) {
+        const fmi3Instance instance = modelExchange ? instantiateModelExchange() : instantiate3();
+        ASSERT_EQ(fmi3().enterInitializationMode(instance, fmi3False, 0.0, 0.5, fmi3False, 0.0),
+                  fmi3OK);
+        setKnowns(instance, requesting);
+        clearLogs();
+        EXPECT_EQ(fmi3().exitInitializationMode(instance), fmi3Error);
+        EXPECT_TRUE(
+            refusedWith("fmi3ExitInitializationMode: The model requested termination at t=0.5."));
+        fmi3().freeInstance(instance);
+    }
+    const fmi3Instance instance = eventMode();
+    setKnowns(instance, requesting);
+    clearLogs();
+    fmi3Float64 value = 0.0;
+    EXPECT_EQ(fmi3().getFloat64(instance, &request, 1, &value, 1), fmi3Error);
+    EXPECT_TRUE(refusedWith("fmi3GetFloat64: The model requested termination at t=0."));
+    fmi3().freeInstance(instance);
+}
+
+// A model without partial derivatives refuses to give derivatives.
+TEST_F(TerminusFmi3, NoDerivativesWithoutPartials) {
+    const fmi3Instance instance = stepMode();
+    const fmi3ValueReference output = kEventCount;
+    const fmi3ValueReference known = kRequestTermination;
+    const fmi3Float64 seed = 1.0;
+    fmi3Float64 result = 0.0;
+    clearLogs();
+    EXPECT_EQ(
+        fmi3().getDirectionalDerivative(instance, &output, 1, &known, 1, &seed, 1, &result, 1),
+        fmi3Error);
+    EXPECT_TRUE(
+        refusedWith("fmi3GetDirectionalDerivative: Model Terminus states no partial "
+                    "derivatives."));
+    fmi3().freeInstance(instance);
 }

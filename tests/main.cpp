@@ -17,14 +17,17 @@ namespace {
 
 void leaveOutOtherModels(const ModelFacts& facts, int fmiVersion) {
     const std::string& identifier = facts.identifier;
-    if (fmiVersion == 2 || fmiVersion == 3) {
-        const std::string filter = ::testing::GTEST_FLAG(filter);
+    const std::string version = fmiVersion == 1 ? "" : "Fmi" + std::to_string(fmiVersion);
+    // A model of the tests alone runs its own suites: <Identifier>... on its
+    // 1.0 library, <Identifier>Fmi3... on its 3.0 one.
+    if (facts.onlyOwnSuites) {
         ::testing::GTEST_FLAG(filter) =
-            filter == "*" ? "Fmi" + std::to_string(fmiVersion) + "*" : filter;
+            fmiVersion == 1 ? identifier + "*-" + identifier + "Fmi*" : identifier + version + "*";
         return;
     }
-    if (facts.onlyOwnSuites) {
-        ::testing::GTEST_FLAG(filter) = identifier + "*";
+    if (fmiVersion == 2 || fmiVersion == 3) {
+        const std::string filter = ::testing::GTEST_FLAG(filter);
+        ::testing::GTEST_FLAG(filter) = filter == "*" ? version + "*" : filter;
         return;
     }
     std::string others = "Fmi2*:Fmi3*";

@@ -1,5 +1,6 @@
-// The FMI 3.0 co-simulation model description and the page that documents
-// it, from the model's own definition.
+// The FMI 3.0 model description, Model Exchange and co-simulation from the
+// same binary, and the page that documents it, from the model's own
+// definition.
 #include "DescriptionWriting.h"
 
 using description::decimal;
@@ -77,6 +78,20 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
         << "  generationTool=\"" << escaped(description::kGenerationTool) << "\"\n"
         << "  generationDateAndTime=\"" << description::generationDateAndTime() << "\"\n"
         << "  variableNamingConvention=\"flat\">\n";
+    // Model Exchange: no continuous states and no events, so nothing to do
+    // after an integrator step; the FMU states and derivatives as in
+    // co-simulation. The schema puts it before CoSimulation.
+    out << "  <ModelExchange\n"
+        << "    modelIdentifier=\"" << escaped(model.modelIdentifier) << "\"\n"
+        << "    needsExecutionTool=\"false\"\n"
+        << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
+        << "    canGetAndSetFMUState=\"true\"\n"
+        << "    canSerializeFMUState=\"true\"\n"
+        << "    providesDirectionalDerivatives=\"true\"\n"
+        << "    providesAdjointDerivatives=\"true\"\n"
+        << "    providesPerElementDependencies=\"false\"\n"
+        << "    needsCompletedIntegratorStep=\"false\"\n"
+        << "    providesEvaluateDiscreteStates=\"false\"/>\n";
     // What the slave does: any communication step size, its whole state
     // copied, restored and serialized, exact partial derivatives both ways,
     // no output derivatives, any number of instances; a step always runs to
@@ -113,12 +128,13 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
 
 void writeDocumentation(std::ostream& out, const ModelDefinition& model) {
     static const description::DocumentationVersion kVersion = {
-        "An FMI 3.0 co-simulation FMU",
+        "An FMI 3.0 FMU for Model Exchange and co-simulation",
         "instantiation token",
         {"x86-linux", "x86_64-linux", "x86_64-windows"},
-        "computed when initialization ends (<code>fmi3ExitInitializationMode</code>) and in "
-        "every <code>fmi3DoStep</code>, from the parameters and inputs as they stand when the call "
-        "begins",
+        "computed in co-simulation when initialization ends "
+        "(<code>fmi3ExitInitializationMode</code>) and in every <code>fmi3DoStep</code>, from "
+        "the parameters and inputs as they stand when the call begins; in Model Exchange at the "
+        "first read after any parameter or input changed, from the values as they stand then",
     };
     description::writeDocumentation(out, model, kVersion);
 }

@@ -61,16 +61,14 @@ const char* machineStateName(std::uint32_t state) {
             return "step mode";
         case Terminated:
             return "terminated";
-        case Error:
-            return "error";
-        case Fatal:
-            return "fatal";
         case EventMode:
             return "event mode";
         case ContinuousTimeMode:
             return "continuous-time mode";
         default:
-            return "unknown";
+            // Error, the one state left that an instance can be in: no
+            // instance is ever in Fatal.
+            return "error";
     }
 }
 

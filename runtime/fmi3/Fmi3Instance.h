@@ -64,7 +64,8 @@ constexpr std::size_t kMessageCapacity = 512;
 struct Fmi3Instance {
     InstanceData data;
     MachineState state;
-    // One bit per entry of kLogCategories: debug logging on for it.
+    // One bit per entry of kLogCategories: debug logging on for it; and
+    // kModelExchangeAccess for a Model Exchange instance (see below).
     std::uint32_t debugLogging;
     // What fmi3SetFloat64 may write in the current state: the parameters and
     // inputs, or the inputs alone in continuous-time mode.
@@ -95,6 +96,18 @@ inline bool tracesCalls(const Fmi3Instance& instance) {
     return (instance.debugLogging & kCallsCategory) != 0;
 }
 
+// Above every log category: set for the life of a Model Exchange instance,
+// whose value accesses then take the way of the traced ones, out of line,
+// where a set notes the change and a read refreshes the outputs first. One
+// test of the word then keeps both off the co-simulation accesses, which
+// the instruction counts of the set and the get would otherwise show.
+constexpr std::uint32_t kModelExchangeAccess = std::uint32_t{1} << 31;
+static_assert((kAllCategories & kModelExchangeAccess) == 0, "a log category took the bit");
+
+inline bool takesOutOfLineAccess(const Fmi3Instance& instance) {
+    return (instance.debugLogging & (kCallsCategory | kModelExchangeAccess)) != 0;
+}
+
 // A trace: only while debug logging is on for logCalls, read afresh each time.
 SLAVE_MESSAGE_FORMAT(2, 3) void logCall(Fmi3Instance& instance, const char* format, ...);
 
@@ -120,15 +133,17 @@ inline const char* interfaceName(const Fmi3Instance& instance) {
 [[gnu::noinline]] void refuseCoSimulationCall(Fmi3Instance& instance, fmi3String functionName);
 
 // The opening of a call of co-simulation alone: a Model Exchange instance is
-// never in step mode, so the interface is told apart only after the state
-// check fails, and a step pays nothing for it.
+// never in step mode (an FMU state cannot take it there), so for a call
+// allowed in step mode alone the interface is told apart only after the
+// state check fails, and a step pays nothing for it. Calls allowed in states
+// both interfaces have check the interface themselves.
 inline Fmi3Instance* acceptCoSimulationCall(fmi3Instance instance, fmi3String functionName,
                                             StateMask mask) {
     if (instance == nullptr) {
         return nullptr;
     }
     auto& own = *static_cast<Fmi3Instance*>(instance);
-    if ((own.state & mask) != 0 && !own.data.modelExchange) {
+    if ((own.state & mask) != 0) {
         return &own;
     }
     refuseCoSimulationCall(own, functionName);
@@ -145,7 +160,7 @@ Fmi3Instance* acceptModelExchangeCall(fmi3Instance instance, fmi3String function
 // that may enter or leave that mode.
 void settleSettableReals(Fmi3Instance& instance);
 
-// The answer of a function that does not apply to a co-simulation FMU
-// without clocks, events or structural parameters: fmi3Error with the reason,
-// and the instance in Error. A null instance is refused silently.
+// The answer of a function that does not apply to this FMU, without clocks,
+// structural parameters or event mode in co-simulation: fmi3Error with the
+// reason, and the instance in Error. A null instance is refused silently.
 fmi3Status refuseInapplicable(fmi3Instance instance, fmi3String functionName, fmi3String reason);

@@ -118,7 +118,8 @@ Fmi3Instance* makeInstance(const InstantiationRequest& request, fmi3String resou
     }
     instance->data.flushToZeroBits = floatingPointBitsOf(modelDefinition);
     instance->data.modelExchange = modelExchange;
-    instance->debugLogging = loggingOn ? kAllCategories : 0U;
+    instance->debugLogging =
+        (loggingOn ? kAllCategories : 0U) | (modelExchange ? kModelExchangeAccess : 0U);
     instance->instanceEnvironment = request.instanceEnvironment;
     instance->logMessage = request.logMessage;
     instance->fmuStates = nullptr;
@@ -260,6 +261,7 @@ SLAVE_API fmi3Status fmi3Terminate(fmi3Instance instance) {
     }
     logCall(*own, "fmi3Terminate");
     own->state = Terminated;
+    settleSettableReals(*own);
     return fmi3OK;
 }
 

@@ -206,6 +206,10 @@ SLAVE_API fmi3Status fmi3GetOutputDerivatives(fmi3Instance instance,
     if (own == nullptr) {
         return fmi3Error;
     }
+    if (own->data.modelExchange) {
+        refuseOtherInterface(*own, functionName, "co-simulation");
+        return fmi3Error;
+    }
     logCall(*own, "%s: nValueReferences = %zu", functionName, nValueReferences);
     if (nValueReferences == 0) {
         return fmi3OK;

@@ -7,7 +7,10 @@
 
 namespace {
 
-void refuseSetting(Fmi3Instance& instance, fmi3String functionName, fmi3ValueReference vr) {
+// The values before the refused one are written all the same.
+[[gnu::noinline]] void refuseSetting(Fmi3Instance& instance, fmi3String functionName,
+                                     fmi3ValueReference vr) {
+    noteValuesChanged(instance.data);
     if (vr == timeValueReference()) {
         refuse(instance,
                "%s: Variable %u is the independent variable time; it follows the steps and "
@@ -74,10 +77,12 @@ inline fmi3Float64 valueOf(const Fmi3Instance& instance, fmi3ValueReference vr) 
     return vr < modelDefinition.realCount ? instance.data.realValues[vr] : instance.data.time;
 }
 
-// With debug logging on: every element traced. Out of line, so that the
-// untraced loops keep nothing alive across a logger call.
-[[gnu::noinline]] fmi3Status setFloat64Traced(Fmi3Instance& instance, const fmi3ValueReference* vr,
-                                              std::size_t nvr, const fmi3Float64* values) {
+// With debug logging on, or in Model Exchange: every element traced while
+// logCalls is on, and every change noted. Out of line, so that the untraced
+// co-simulation loops keep nothing alive across a logger call.
+[[gnu::noinline]] fmi3Status setFloat64OutOfLine(Fmi3Instance& instance,
+                                                 const fmi3ValueReference* vr, std::size_t nvr,
+                                                 const fmi3Float64* values) {
     logCall(instance, "fmi3SetFloat64: nValueReferences = %zu", nvr);
     for (std::size_t i = 0; i < nvr; ++i) {
         if (!checkSettable(instance, "fmi3SetFloat64", vr[i])) {
@@ -86,13 +91,16 @@ inline fmi3Float64 valueOf(const Fmi3Instance& instance, fmi3ValueReference vr) 
         // Traced before the store, so a logger sees the value that is coming.
         logCall(instance, "fmi3SetFloat64: #r%u# = %.16g", vr[i], values[i]);
         instance.data.realValues[vr[i]] = values[i];
-        noteValuesChanged(instance.data);
     }
+    noteValuesChanged(instance.data);
     return fmi3OK;
 }
 
-[[gnu::noinline]] fmi3Status getFloat64Traced(Fmi3Instance& instance, const fmi3ValueReference* vr,
-                                              std::size_t nvr, fmi3Float64* values) {
+// As above; Model Exchange refreshes the outputs to the values as they
+// stand now before any is read.
+[[gnu::noinline]] fmi3Status getFloat64OutOfLine(Fmi3Instance& instance,
+                                                 const fmi3ValueReference* vr, std::size_t nvr,
+                                                 fmi3Float64* values) {
     if (!refreshOutputs(instance, "fmi3GetFloat64")) {
         return fmi3Error;
     }
@@ -140,19 +148,15 @@ SLAVE_API fmi3Status fmi3SetFloat64(fmi3Instance instance,
     if (own == nullptr) {
         return fmi3Error;
     }
-    if (tracesCalls(*own)) {
-        return setFloat64Traced(*own, valueReferences, nValueReferences, values);
+    if (takesOutOfLineAccess(*own)) {
+        return setFloat64OutOfLine(*own, valueReferences, nValueReferences, values);
     }
     for (std::size_t i = 0; i < nValueReferences; ++i) {
         if (!checkSettable(*own, functionName, valueReferences[i])) {
-            // The values before the refused one are written all the same.
-            noteValuesChanged(own->data);
             return fmi3Error;
         }
         own->data.realValues[valueReferences[i]] = values[i];
     }
-    // Once per call, after the last value.
-    noteValuesChanged(own->data);
     return fmi3OK;
 }
 
@@ -166,12 +170,8 @@ SLAVE_API fmi3Status fmi3GetFloat64(fmi3Instance instance,
     if (own == nullptr) {
         return fmi3Error;
     }
-    if (tracesCalls(*own)) {
-        return getFloat64Traced(*own, valueReferences, nValueReferences, values);
-    }
-    // Model Exchange: the outputs at the values as they stand now.
-    if (!refreshOutputs(*own, functionName)) {
-        return fmi3Error;
+    if (takesOutOfLineAccess(*own)) {
+        return getFloat64OutOfLine(*own, valueReferences, nValueReferences, values);
     }
     // The model's reals first, as fmi2GetReal reads them: time, the one
     // reference after them, and a refusal are the rarer branches. The array

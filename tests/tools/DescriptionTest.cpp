@@ -162,7 +162,8 @@ const std::map<int, VersionFacts> kVersions = {
       {"fmiVersion", "modelName", "instantiationToken", "description", "author", "version",
        "copyright", "license", "generationTool", "generationDateAndTime",
        "variableNamingConvention"},
-      {"CoSimulation", "LogCategories", "DefaultExperiment", "ModelVariables", "ModelStructure"},
+      {"ModelExchange", "CoSimulation", "LogCategories", "DefaultExperiment", "ModelVariables",
+       "ModelStructure"},
       {"CoSimulation"},
       {{"needsExecutionTool", "false"},
        {"canBeInstantiatedOnlyOncePerProcess", "false"},
@@ -579,6 +580,27 @@ TEST_P(ModelDescription, VariablesFollowTheirRoles) {
             EXPECT_EQ(bitsOf(*variable.start), bitsOf(0.0));
         }
     }
+}
+
+// 3.0: Model Exchange from the same binary, with nothing to integrate.
+TEST_P(ModelDescription, DeclaresModelExchangeIn30) {
+    if (fmiVersion() != 3) {
+        return;
+    }
+    const pugi::xml_node node = root_.child("ModelExchange");
+    ASSERT_TRUE(node);
+    const Attributes expected = {{"modelIdentifier", model()},
+                                 {"needsExecutionTool", "false"},
+                                 {"canBeInstantiatedOnlyOncePerProcess", "false"},
+                                 {"canGetAndSetFMUState", "true"},
+                                 {"canSerializeFMUState", "true"},
+                                 {"providesDirectionalDerivatives", "true"},
+                                 {"providesAdjointDerivatives", "true"},
+                                 {"providesPerElementDependencies", "false"},
+                                 {"needsCompletedIntegratorStep", "false"},
+                                 {"providesEvaluateDiscreteStates", "false"}};
+    EXPECT_EQ(attributesOf(node), expected);
+    EXPECT_EQ(childNames(node), std::vector<std::string>{});
 }
 
 TEST_P(ModelDescription, NamesTimeAsTheIndependentVariableFrom30On) {
