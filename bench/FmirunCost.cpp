@@ -2,11 +2,15 @@
 // (set the inputs, step, get the outputs), in one program and on one model's
 // built-in scenario: the same time points, the same inputs, the same library.
 //
-//   fmirun_cost <model> time <steps>
+//   fmirun_cost <model> time <steps> [file]
 //       prints the fastest of several runs of each subject, in ns per step
-//   fmirun_cost <model> bare|rows|summary <steps>
+//   fmirun_cost <model> bare|rows|summary <steps> [file]
 //       runs one subject once, for callgrind to count: scripts/fmirun-cost.sh
 //       counts the instructions inside countedBare or countedRun
+//
+// With "file" the inputs come from a table of two rows, as from an input
+// file of that form (every input from 0 at the start to a value of its own
+// at the end, interpolated at every step), rather than the scenario.
 //
 // bare: the three calls per step through the library's functions, inputs
 // and time points computed beforehand. rows: fmirun's run(), the rows written
@@ -67,7 +71,23 @@ struct Setup {
     std::vector<fmiValueReference> outputReferences;
 };
 
-Setup setUp(const std::string& identifier) {
+// The inputs as an input file of two rows gives them: 0 at the start,
+// 0.01 m more for each input at the end of the scenario.
+Inputs twoRowInputs(const ModelDescription& model) {
+    std::string header = "time";
+    std::string first = "0";
+    std::string last = "4";
+    double value = 0.0;
+    for (const Variable* input : model.withCausality(Causality::Input)) {
+        value += 0.01;
+        header += "," + input->name;
+        first += ",0";
+        last += "," + std::to_string(value);
+    }
+    return parseInputs(header + "\n" + first + "\n" + last + "\n", "inputs.csv", model);
+}
+
+Setup setUp(const std::string& identifier, bool fromFile) {
     const char* directory = std::getenv("SLAVE_BENCH_LIBRARY_DIR");
     const std::string build = directory != nullptr ? directory : FMIRUN_COST_BUILD_DIR;
     std::ifstream in(build + "/fmu/" + identifier + "/modelDescription.xml");
@@ -78,7 +98,7 @@ Setup setUp(const std::string& identifier) {
                 {},
                 {},
                 {}};
-    setup.inputs = defaultScenario(setup.model);
+    setup.inputs = fromFile ? twoRowInputs(setup.model) : defaultScenario(setup.model);
     for (const Variable* input : setup.inputs.variables) {
         setup.inputReferences.push_back(input->valueReference);
     }
@@ -170,17 +190,17 @@ double viaFmirun(const Setup& setup, std::size_t steps, bool writeRows) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: fmirun_cost <model> time|bare|rows|summary <steps>\n");
+    std::fprintf(stderr, "usage: fmirun_cost <model> time|bare|rows|summary <steps> [file]\n");
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "file")) {
         return usage();
     }
-    const Setup setup = setUp(argv[1]);
+    const Setup setup = setUp(argv[1], argc == 5);
     const std::string subject = argv[2];
     const auto steps = static_cast<std::size_t>(std::stoul(argv[3]));
     if (subject == "bare") {

@@ -90,7 +90,8 @@ function(add_fmu_describer model)
   endforeach()
   add_executable(describe_${model} ${FMU_DESCRIBE_SOURCES} ${sources})
   target_include_directories(describe_${model} PRIVATE ${FMU_RUNTIME_DIR}/core)
-  target_compile_definitions(describe_${model} PRIVATE MODEL_IDENTIFIER=${model})
+  target_compile_definitions(describe_${model} PRIVATE MODEL_IDENTIFIER=${model}
+                                                        SLAVE_PROJECT_VERSION="${PROJECT_VERSION}")
   target_compile_options(describe_${model} PRIVATE ${SLAVE_WARNINGS})
   target_link_libraries(describe_${model} PRIVATE CLI11::CLI11 plot)
   set_target_properties(describe_${model} PROPERTIES

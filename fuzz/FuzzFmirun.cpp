@@ -29,16 +29,17 @@ void expectStatus(const Failure& failure, ExitStatus status) {
 }
 
 #if defined(FUZZ_FMIRUN_INPUTS) || defined(FUZZ_FMIRUN_SWEEP)
-// A model with two inputs, a parameter and an output, as the anti-roll bar.
+// A model with two inputs, a parameter and an output, as the anti-roll bar;
+// one input declares a unit, so that units in a header are checked.
 const ModelDescription& model() {
     static const ModelDescription described = [] {
         ModelDescription m;
         m.modelIdentifier = "Halvorn";
         m.guid = "{fuzz}";
-        m.variables = {{"rate", 0, Causality::Parameter, 15000.0, ""},
-                       {"displacement1", 1, Causality::Input, 0.0, ""},
-                       {"displacement2", 2, Causality::Input, 0.0, ""},
-                       {"force1", 3, Causality::Output, std::nullopt, ""}};
+        m.variables = {{"rate", 0, Causality::Parameter, 15000.0, "", ""},
+                       {"displacement1", 1, Causality::Input, 0.0, "m", ""},
+                       {"displacement2", 2, Causality::Input, 0.0, "", ""},
+                       {"force1", 3, Causality::Output, std::nullopt, "", ""}};
         return m;
     }();
     return described;
@@ -52,8 +53,10 @@ void fuzz(std::string_view text) {
         if (inputs.variables.size() > 2) {
             broken();  // each input at most once
         }
+        // Times in order, as a run asks, then back again: a step change's
+        // two rows and the table's cursor.
         double values[2] = {};
-        for (const double time : {-1e300, -1.0, 0.0, 0.5, 1.0, 2.5, 1e300}) {
+        for (const double time : {-1e300, -1.0, 0.0, 0.5, 1.0, 1.0, 2.5, 1e300, 0.0, 1.0}) {
             inputs.at(time, values);
         }
     } catch (const Failure& failure) {

@@ -3,7 +3,9 @@
 # step, get the outputs), on each model's built-in scenario: the time per
 # step (fastest of seven interleaved runs) and the instructions per step under
 # valgrind's callgrind, with the rows written to a file and with none written
-# (--summary-only). See docs/performance.md.
+# (--summary-only); then the same with the inputs from a two-row input file,
+# at 1 ms steps (4000 over the 4 s), the common case. See
+# docs/performance.md.
 #
 #   scripts/fmirun-cost.sh [steps]
 set -euo pipefail
@@ -17,11 +19,13 @@ cost=build/host/bench/fmirun_cost
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The instructions counted inside `function` and what it calls.
+# The instructions counted inside `function` and what it calls; `inputs` is
+# "file" for a two-row input file, empty for the scenario.
+inputs=
 instructions() {
     local model=$1 subject=$2 function=$3 steps=$4 out=$work/callgrind.out
     valgrind --tool=callgrind --callgrind-out-file="$out" --collect-atstart=no \
-        --toggle-collect="$function" "$cost" "$model" "$subject" "$steps" \
+        --toggle-collect="$function" "$cost" "$model" "$subject" "$steps" $inputs \
         >/dev/null 2>"$work/valgrind.log" || {
         cat "$work/valgrind.log" >&2
         exit 1
@@ -43,16 +47,28 @@ ratio() {
     awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'
 }
 
+count_all() {
+    printf '\n%-9s %18s %18s %9s %18s %9s\n' model "bare (instr)" "rows (instr)" ratio \
+        "summary (instr)" ratio
+    for model in Halvorn Pendrake Corvessa; do
+        bare=$(per_step "$model" bare countedBare)
+        rows=$(per_step "$model" rows countedRun)
+        summary=$(per_step "$model" summary countedRun)
+        printf '%-9s %18s %18s %8sx %18s %8sx\n' "$model" "$bare" "$rows" \
+            "$(ratio "$rows" "$bare")" "$summary" "$(ratio "$summary" "$bare")"
+    done
+}
+
 echo "fmirun against the bare calls, per step, $steps steps over each model's scenario"
-printf '\n%-9s %18s %18s %9s %18s %9s\n' model "bare (instr)" "rows (instr)" ratio \
-    "summary (instr)" ratio
-for model in Halvorn Pendrake Corvessa; do
-    bare=$(per_step "$model" bare countedBare)
-    rows=$(per_step "$model" rows countedRun)
-    summary=$(per_step "$model" summary countedRun)
-    printf '%-9s %18s %18s %8sx %18s %8sx\n' "$model" "$bare" "$rows" "$(ratio "$rows" "$bare")" \
-        "$summary" "$(ratio "$summary" "$bare")"
-done
+count_all
+scenario_steps=$steps
+echo
+echo "The same with the inputs from a two-row input file, 4000 steps of 1 ms"
+inputs=file
+steps=4000
+count_all
+inputs=
+steps=$scenario_steps
 
 printf '\n%-9s %18s %18s %9s %18s %9s\n' model "bare (ns)" "rows (ns)" ratio "summary (ns)" ratio
 for model in Halvorn Pendrake Corvessa; do

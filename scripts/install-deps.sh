@@ -17,7 +17,9 @@ packages=(cmake make g++ gcc-multilib g++-multilib mingw-w64 binutils-mingw-w64-
           unzip)
 # PLplot's development package recommends its bindings for half a dozen
 # other languages; the drawing needs none of them.
-lean_packages=(libplplot-dev plplot-driver-cairo)
+# fmirun's cluster recipes run for real: GNU parallel, and a one-node Slurm
+# cluster with munge.
+lean_packages=(libplplot-dev plplot-driver-cairo parallel slurmctld slurmd slurm-client munge)
 missing_of() {
     local package
     for package in "$@"; do

@@ -14,7 +14,13 @@
 
 namespace description {
 
-constexpr const char* kGenerationTool = "describe (chassis force slaves)";
+// The project's version, from the build (CMakeLists.txt): the descriptions'
+// `version` and their generation tool's.
+#ifndef SLAVE_PROJECT_VERSION
+#error "SLAVE_PROJECT_VERSION must give the project's version"
+#endif
+constexpr const char* kVersion = SLAVE_PROJECT_VERSION;
+constexpr const char* kGenerationTool = "describe (chassis force slaves " SLAVE_PROJECT_VERSION ")";
 
 // The run that the command-line master makes when asked for none in
 // particular: its default scenarios last this long, one communication point

@@ -55,6 +55,7 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
         << "  modelIdentifier=\"" << escaped(model.modelIdentifier) << "\"\n"
         << "  guid=\"" << escaped(model.modelGuid) << "\"\n"
         << "  description=\"" << escaped(model.description) << "\"\n"
+        << "  version=\"" << description::kVersion << "\"\n"
         << "  generationTool=\"" << escaped(description::kGenerationTool) << "\"\n"
         << "  generationDateAndTime=\"" << description::generationDateAndTime() << "\"\n"
         << "  variableNamingConvention=\"flat\"\n"

@@ -75,6 +75,7 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
         << "  modelName=\"" << escaped(model.modelName) << "\"\n"
         << "  guid=\"" << escaped(model.modelGuid) << "\"\n"
         << "  description=\"" << escaped(model.description) << "\"\n"
+        << "  version=\"" << description::kVersion << "\"\n"
         << "  generationTool=\"" << escaped(description::kGenerationTool) << "\"\n"
         << "  generationDateAndTime=\"" << description::generationDateAndTime() << "\"\n"
         << "  variableNamingConvention=\"flat\"\n"

@@ -242,6 +242,17 @@ class Fmirun : public ::testing::Test {
         return readFile(version.stageDir() + "/modelDescription.xml");
     }
 
+    // The version's description offering Model Exchange beside
+    // co-simulation, from the same library.
+    static std::string withModelExchange(const ModelVersion& version) {
+        const std::string text = description(version);
+        if (text.find("<ModelExchange") != std::string::npos) {
+            return text;
+        }
+        return replaced(text, "<CoSimulation",
+                        "<ModelExchange modelIdentifier=\"" + version.model + "\"/><CoSimulation");
+    }
+
     // A refusal: the status of its kind, one message naming the problem, and
     // no results.
     void expectRefusal(const std::vector<std::string>& arguments, int status,
@@ -392,22 +403,41 @@ TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
                       "--stop-time", text(0.5 * (kRows - 1)), "--output-variables", recorded});
     const Finished finished = run(arguments);
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    // Model Exchange, in 2.0 and 3.0: each row is evaluated from the inputs
+    // at its own time, with no step between them and the forces.
+    const bool modelExchange = version.fmiVersion > 1;
+    if (modelExchange) {
+        arguments[0] = library(version);
+        arguments[2] = "me.csv";
+        arguments.insert(arguments.end(), {"--interface-type", "me", "-d",
+                                           file("me.xml", withModelExchange(version))});
+        const Finished evaluated = run(arguments);
+        ASSERT_EQ(evaluated.status, kSuccess) << evaluated.err;
+    }
 
-    const Csv csv = parseCsv(readFile(directory_ / "result.csv"));
-    EXPECT_EQ(csv.header, header);
-    ASSERT_EQ(csv.rows.size(), static_cast<std::size_t>(kRows));
-    for (std::size_t row = 0; row < csv.rows.size(); ++row) {
-        SCOPED_TRACE("row " + std::to_string(row));
-        EXPECT_TRUE(same(0.5 * static_cast<double>(row), csv.rows[row][0]));
-        for (std::size_t i = 0; i < variables.size(); ++i) {
-            // Before the first step a 1.0 slave's outputs hold zero: it
-            // computes only inside a step. Later versions compute them when
-            // initialization ends, from the inputs at the start.
-            const bool output = variables[i].causality == "output";
-            const double want = row == 0
-                                    ? (output && version.fmiVersion == 1 ? 0.0 : expected[0][i])
-                                    : expected[row - 1][i];
-            EXPECT_TRUE(same(want, csv.rows[row][variables.size() - i])) << variables[i].name;
+    for (const std::string name : {"result.csv", "me.csv"}) {
+        SCOPED_TRACE(name);
+        const bool atOwnTime = name == "me.csv";
+        if (atOwnTime && !modelExchange) {
+            continue;
+        }
+        const Csv csv = parseCsv(readFile(directory_ / name));
+        EXPECT_EQ(csv.header, header);
+        ASSERT_EQ(csv.rows.size(), static_cast<std::size_t>(kRows));
+        for (std::size_t row = 0; row < csv.rows.size(); ++row) {
+            SCOPED_TRACE("row " + std::to_string(row));
+            EXPECT_TRUE(same(0.5 * static_cast<double>(row), csv.rows[row][0]));
+            for (std::size_t i = 0; i < variables.size(); ++i) {
+                // Before the first step a 1.0 slave's outputs hold zero: it
+                // computes only inside a step. Later versions compute them
+                // when initialization ends, from the inputs at the start.
+                const bool output = variables[i].causality == "output";
+                const double want = atOwnTime ? expected[row][i]
+                                    : row == 0
+                                        ? (output && version.fmiVersion == 1 ? 0.0 : expected[0][i])
+                                        : expected[row - 1][i];
+                EXPECT_TRUE(same(want, csv.rows[row][variables.size() - i])) << variables[i].name;
+            }
         }
     }
 }
@@ -500,6 +530,33 @@ TEST_P(FmirunModel, RunsEachCaseOfASweepAsASingleRun) {
     }
     EXPECT_EQ(readFile(directory_ / "all.csv"), expected);
     EXPECT_EQ(readFile(directory_ / "part.csv"), expectedPart);
+}
+
+// The README's recipe for GNU parallel, run here on this machine: parts K/N
+// of the table, each marked done when it succeeded, merged into the one file
+// that a single process writes, byte for byte; with more parts than cases
+// too; and a merge that refuses a part that did not succeed.
+TEST_F(Fmirun, MergesTheSweepsPartsFromGnuParallelIntoOneProcesssFile) {
+    file("cases.csv", "rate\n10000\n12000\n14000\n16000\n18000\n20000\n22000\n");
+    const Finished one =
+        run({archive("Halvorn"), "--sweep", "cases.csv", "--stop-time", "0.1", "-o", "one.csv"});
+    ASSERT_EQ(one.status, kSuccess) << one.err;
+    for (const std::string parts : {"3", "9"}) {
+        SCOPED_TRACE(parts + " parts");
+        const std::string recipe =
+            "rm -f part-*; parallel --will-cite --halt now,fail=1 -j 2 '" TOOL_TEST_FMIRUN " " +
+            archive("Halvorn") + " --sweep cases.csv --cases {}/" + parts +
+            " --stop-time 0.1 --output part-{}.csv && touch part-{}.done' ::: $(seq " + parts +
+            ") && " TOOL_TEST_MERGE " part " + parts + " > merged.csv";
+        const Finished merged = runProgram("/bin/bash", {"-c", recipe}, directory_.path());
+        ASSERT_EQ(merged.status, kSuccess) << merged.err;
+        EXPECT_TRUE(readFile(directory_ / "merged.csv") == readFile(directory_ / "one.csv"));
+    }
+    std::filesystem::remove(directory_ / "part-2.done");
+    const Finished refused = runProgram(TOOL_TEST_MERGE, {"part", "9"}, directory_.path());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("1 of 9 parts missing or failed"), std::string::npos) << refused.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, FmirunModel, ::testing::ValuesIn(packedModelVersions()),
@@ -772,6 +829,66 @@ TEST_F(Fmirun, PrintsEveryFmiCallOfEveryVersion) {
     }
 }
 
+// What other command-line masters' users type: each form gives the rows of
+// fmirun's own, the step apart from the rows, the diagnostics in files.
+TEST_F(Fmirun, TakesTheOptionsOfOtherMasters) {
+    const std::string halvorn = archive("Halvorn");
+    const std::vector<std::string> span = {"--stop-time", "1", "--start-value", "rate", "2e4"};
+    const auto rows = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), halvorn);
+        arguments.insert(arguments.end(), span.begin(), span.end());
+        const Finished finished = run(arguments);
+        EXPECT_EQ(finished.status, kSuccess) << finished.err;
+        return finished.out;
+    };
+    const std::string both = rows({"--output-variables", "force2,displacement1"});
+    for (const std::vector<std::string>& named :
+         {std::vector<std::string>{"--output-variables", "force2", "displacement1"},
+          {"--output-variables", "force2, displacement1"},
+          {"--output-variable", "force2", "--output-variable", "displacement1", "-o", "-"},
+          {"--output-variables", "force2,", "displacement1", "--early-return-allowed"}}) {
+        EXPECT_EQ(rows(named), both) << named[1];
+    }
+    // A row every tenth step of 1 ms: those of a run at 1 ms, every tenth.
+    const std::string fine = rows({"--interval", "0.001"});
+    std::istringstream lines(fine);
+    std::string line;
+    std::string tenth;
+    for (int k = -1; std::getline(lines, line); ++k) {
+        tenth += k % 10 == 0 || k == -1 ? line + "\n" : "";
+    }
+    EXPECT_EQ(rows({"--step-size", "0.001", "--output-interval", "0.01"}), tenth);
+    EXPECT_EQ(rows({"--step-size", "0.001"}), fine) << "a row per step by default";
+    // The diagnostics in files of their own, stderr left to fmirun.
+    const Finished logged = run({halvorn, "--stop-time", "0.01", "--logging-on", "--log-file",
+                                 "slave.log", "--fmi-log-file", "calls.log"});
+    ASSERT_EQ(logged.status, kSuccess) << logged.err;
+    EXPECT_EQ(logged.err, "");
+    EXPECT_NE(readFile(directory_ / "slave.log").find("Halvorn [fmiOK, log] fmiDoStep: "),
+              std::string::npos);
+    EXPECT_NE(readFile(directory_ / "calls.log").find("fmi: Halvorn_fmiDoStep(c, "),
+              std::string::npos);
+}
+
+// A run cut in two at a saved FMU state gives the rows of the whole run.
+TEST_F(Fmirun, ContinuesFromAnFmuStateSavedAtTheStopTime) {
+    for (const int fmiVersion : {2, 3}) {
+        const ModelVersion version{"Pendrake", fmiVersion};
+        SCOPED_TRACE(nameOf(version));
+        const Finished whole = run({archive(version), "-s", "upper_rate", "6e4"});
+        const Finished first = run({archive(version), "-s", "upper_rate", "6e4", "--stop-time",
+                                    "3.5", "--final-fmu-state-file", "state.bin", "-o", "-"});
+        const Finished second = run({archive(version), "--initial-fmu-state-file", "state.bin",
+                                     "--start-time", "3.5", "-o", "-"});
+        ASSERT_EQ(second.status, kSuccess) << second.err;
+        ASSERT_EQ(first.status, kSuccess) << first.err;
+        const std::size_t at = whole.out.find("\n3.5,");
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ("time,force" + whole.out.substr(at), second.out);
+        EXPECT_EQ(whole.out.substr(0, at + 1), first.out.substr(0, at + 1));
+    }
+}
+
 TEST_F(Fmirun, ListsTheVariables) {
     const Finished finished = run({archive("Pendrake"), "--list-variables"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
@@ -932,14 +1049,18 @@ TEST_F(Fmirun, RefusesAModelDescriptionOfAnotherVersion) {
 }
 
 // A description names the version of its library: another version's library
-// is refused by the functions it lacks.
+// is refused as such.
 TEST_F(Fmirun, RefusesALibraryOfAnotherVersionThanItsDescription) {
     const std::string xml = file("v2.xml", description(ModelVersion{"Halvorn", 2}));
     expectRefusal({library("Halvorn"), "-d", xml}, kModel,
-                  {"does not export fmi2GetVersion: it is not an FMI 2.0 library\n"});
+                  {" is an FMI 1.0 library, but its model description is of FMI 2.0: give the "
+                   "description of the library's version\n"});
     const std::string xml3 = file("v3.xml", description(ModelVersion{"Halvorn", 3}));
     expectRefusal({library(ModelVersion{"Halvorn", 2}), "-d", xml3}, kModel,
-                  {"does not export fmi3GetVersion: it is not an FMI 3.0 library\n"});
+                  {" is an FMI 2.0 library, but its model description is of FMI 3.0"});
+    const std::string xml1 = file("v1.xml", description("Corvessa"));
+    expectRefusal({library(ModelVersion{"Corvessa", 2}), "-d", xml1}, kModel,
+                  {" is an FMI 2.0 library, but its model description is of FMI 1.0"});
 }
 
 TEST_F(Fmirun, RefusesTheDescriptionOfAnotherModel) {
@@ -992,6 +1113,30 @@ TEST_F(Fmirun, RefusesADescriptionWithOtherStartValuesInEveryVersion) {
                       {"fmirun: the start value of rate is 16000 in the model description but "
                        "15000 in the library: they do not belong together\n"});
     }
+}
+
+// Model Exchange without an integrator: a model with continuous states or
+// event indicators is refused, and each interface only where offered.
+TEST_F(Fmirun, RefusesModelExchangeItCannotRun) {
+    const std::string onlyMe2 =
+        replaced(description(ModelVersion{"Halvorn", 2}), "<CoSimulation", "<ModelExchange");
+    const std::string onlyMe3 =
+        replaced(description(ModelVersion{"Halvorn", 3}), "<CoSimulation", "<ModelExchange");
+    const std::string refused = "fmirun runs Model Exchange only for models with none";
+    const std::string indicators =
+        file("indicators.xml",
+             replaced(onlyMe2, "numberOfEventIndicators=\"0\"", "numberOfEventIndicators=\"2\""));
+    expectRefusal({library(ModelVersion{"Halvorn", 2}), "-d", indicators}, kModel,
+                  {"declares 0 continuous states and 2 event indicators: " + refused});
+    const std::string states =
+        file("states.xml", replaced(onlyMe3, "  </ModelStructure>",
+                                    "<ContinuousStateDerivative valueReference=\"3\"/>"
+                                    "</ModelStructure>"));
+    expectRefusal({library(ModelVersion{"Halvorn", 3}), "-d", states}, kModel,
+                  {"declares 1 continuous state and 0 event indicators: " + refused});
+    const std::string onlyMe = file("me.xml", onlyMe3);
+    expectRefusal({library(ModelVersion{"Halvorn", 3}), "-d", onlyMe, "--interface-type", "cs"},
+                  kUsage, {"--interface-type cs: Halvorn offers Model Exchange only"});
 }
 
 TEST_F(Fmirun, RefusesAMissingLibrary) {
@@ -1052,7 +1197,19 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
          {"fmirun: --output-variables: force1 is named twice\n"}},
         {{"--stepsize", "1"},
          kUsage,
-         {"fmirun: ", "--stepsize", "Run fmirun --help for the options.\n"}},
+         {"fmirun: unknown option --stepsize; did you mean --step-size?\n",
+          "Run fmirun --help for the options.\n"}},
+        {{"--summary", "--ouptut=x.csv"},
+         kUsage,
+         {"fmirun: unknown option --ouptut; did you mean --output?\n"}},
+        {{"--step-size", "0.001", "--output-interval", "0.0025"},
+         kUsage,
+         {"fmirun: --output-interval 0.0025 is not a whole multiple of --step-size 0.001: the "
+          "rows are written at communication points only\n"}},
+        {{"--step-size", "0"}, kUsage, {"fmirun: --step-size must be positive, not 0\n"}},
+        {{"--log-file", "missing/log.txt"},
+         kOutput,
+         {"fmirun: cannot write missing/log.txt: No such file or directory\n"}},
         {{"-o", "missing/result.csv"},
          kOutput,
          {"fmirun: cannot write missing/result.csv: No such file or directory\n"}},
@@ -1089,6 +1246,22 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
          kUsage,
          {"fmirun: --output-per-case requires --output\n", "Run fmirun --help for the options.\n"}},
         {{"--cases", "1"}, kUsage, {"fmirun: --cases requires --sweep"}},
+        {{"--sweep", "rates.csv", "--cases", "3/2"},
+         kUsage,
+         {"fmirun: --cases 3/2: there is no part 3 of 2\n"}},
+        {{"--sweep", "rates.csv", "--cases", "0/2"},
+         kUsage,
+         {"fmirun: --cases K/N needs part K of N parts, 1 <= K <= N, such as 3/20, not "
+          "\"0/2\"\n"}},
+        {{"--interface-type", "me"},
+         kUsage,
+         {"fmirun: --interface-type me: Halvorn is an FMI 1.0 co-simulation slave; fmirun runs "
+          "Model Exchange for FMI 2.0 and 3.0 only\n"}},
+        {{"--interface-type", "mx"}, kUsage, {"fmirun: --interface-type: mx not in {cs,me}"}},
+        {{"--final-fmu-state-file", "state.bin"},
+         kUsage,
+         {"fmirun: --final-fmu-state-file: Halvorn is an FMI 1.0 slave, which has no FMU state; "
+          "FMU state files are for FMI 2.0 and 3.0\n"}},
         {{"--sweep", "rates.csv", "--jobs", "0"}, kUsage, {"fmirun: --jobs: Value 0 not in range"}},
     };
     file("rates.csv", "rate\n10000\n20000\n");
@@ -1205,11 +1378,15 @@ TEST_F(Fmirun, RefusesMalformedInputFiles) {
          "inputs.csv:1:3: column \"displacement1\" appears twice"},
         {"time,displacement1\n0,0\n1,0.5x\n", "inputs.csv:3:2: \"0.5x\" is not a finite number"},
         {"time,displacement1\n0,0\n1,\n", "inputs.csv:3:2: empty field"},
-        {"time,displacement1\n0,0\n1\n", "inputs.csv:3:2: 1 fields, but the header has 2 columns"},
+        {"time,displacement1\n0,0\n1\n", "inputs.csv:3:2: 1 field, but the header has 2 columns"},
         {"time,displacement1\n0,0\n1,2,3\n",
-         "inputs.csv:3:3: 3 fields, but the header has 2 columns"},
-        {"time,displacement1\n0,0\n\n1,0\n1,1\n",
-         "inputs.csv:5:1: time 1 does not increase (the row before has 1)"},
+         "inputs.csv:3:3: 3 fields, but the header has 2 columns (numbers with a decimal comma? "
+         "write them with a decimal point)"},
+        {"time,displacement1\n0,0\n\n1,0\n1,1\n1,2\n",
+         "inputs.csv:6:1: time 1 a third time; a step change takes two rows of one time"},
+        {"time;displacement1\n0;0,5\n",
+         "inputs.csv:2:2: \"0,5\" has a decimal comma; write numbers with a decimal point (0.5)"},
+        {"time [ms],displacement1\n0,0\n", "inputs.csv:1:1: \"time\" is in s, not in ms"},
         {"time,displacement1\n0,0\n1,0\n0.5,1\n",
          "inputs.csv:4:1: time 0.5 does not increase (the row before has 1)"},
         {"time,displacement1\nnan,0\n", "inputs.csv:2:1: \"nan\" is not a finite number"},
@@ -1233,7 +1410,10 @@ TEST_F(Fmirun, RefusesMalformedInputFiles) {
         {"rate,\"rate\"\n1,2\n", "sweep.csv:1:2: column \"rate\" appears twice", "--sweep"},
         {"\xEF\xBB\xBFrate\r\n1\r\n1e999\r\n", "sweep.csv:3:1: \"1e999\" is not a finite number",
          "--sweep"},
-        {"rate\n1\n2,3\n", "sweep.csv:3:2: 2 fields, but the header has 1 columns", "--sweep"},
+        {"rate\n1\n2,3\n",
+         "sweep.csv:3:2: 2 fields, but the header has 1 column (numbers with a decimal comma? "
+         "write them with a decimal point)",
+         "--sweep"},
         {"rate\n\"1\n", "sweep.csv:2:1: a quoted field is not closed", "--sweep"},
     };
     for (const Case& test : cases) {
@@ -1256,6 +1436,20 @@ TEST_F(Fmirun, AcceptsSpreadsheetHabitsInInputFiles) {
     const Csv csv = parseCsv(finished.out);
     ASSERT_EQ(csv.rows.size(), 2U);
     EXPECT_TRUE(same(0.5 * 15000.0, csv.rows[1][1]));
+    // Other tools' files: semicolons or tabs, units after the names, a time
+    // twice for a step change (the row before up to it, the row after from
+    // it on).
+    for (const char* separator : {";", "\t"}) {
+        SCOPED_TRACE(separator);
+        const std::string s = separator;
+        file("inputs.csv", "time [s]" + s + "displacement2 [m]\n0" + s + "0\n1" + s + "0\n1" + s +
+                               "0.1\n2" + s + "0.1\n");
+        const Finished stepped = run({archive("Halvorn"), "-i", "inputs.csv", "--stop-time", "2",
+                                      "--interval", "0.5", "--output-variables", "force1"});
+        ASSERT_EQ(stepped.status, kSuccess) << stepped.err;
+        EXPECT_EQ(stepped.out, "time,force1\n0,0\n0.5,0\n1,0\n1.5," + text(0.1 * 15000.0) + "\n2," +
+                                   text(0.1 * 15000.0) + "\n");
+    }
 }
 
 // Nothing of a run outlives it: the unpacked library and description go as
@@ -1362,6 +1556,15 @@ TEST_F(Fmirun, SaysThatALibraryNeedsItsModelDescription) {
                   {"fmirun: " + library("Corvessa") +
                    " is a slave library, not an .fmu archive: give its model description too, "
                    "with --model-description modelDescription.xml\n"});
+    // The other way round, and a temporary folder that cannot be made: the
+    // machine's trouble, as an unwritable output file is.
+    expectRefusal({archive("Corvessa"), "-d", "modelDescription.xml"}, kUsage,
+                  {"fmirun: " + archive("Corvessa") +
+                   " is an .fmu archive, not a slave library: run it without "
+                   "--model-description, which only a library needs\n"});
+    const int pid =
+        startProgram(TOOL_TEST_FMIRUN, {archive("Corvessa")}, directory_.path(), {"TMPDIR=/proc"});
+    EXPECT_EQ(waitForProgram(pid), kOutput);
 }
 
 TEST_F(Fmirun, GivesTheSlaveAnAbsoluteLocationForADescriptionWithoutFolder) {
@@ -1396,6 +1599,16 @@ TEST_F(Fmirun, SaysItsVersionAndExplainsItselfInItsHelp) {
     const Finished version = run({"--version"});
     EXPECT_EQ(version.status, kSuccess);
     EXPECT_EQ(version.out.rfind("fmirun ", 0), 0U) << version.out;
+    // One version for the program and the archives it comes with.
+    for (const ModelVersion& packed : packedModelVersions()) {
+        pugi::xml_document document;
+        document.load_string(description(packed).c_str());
+        const std::string number = document.document_element().attribute("version").value();
+        EXPECT_EQ(version.out.rfind("fmirun " + number + " ", 0), 0U) << nameOf(packed);
+        EXPECT_NE(std::string(document.document_element().attribute("generationTool").value())
+                      .find(number),
+                  std::string::npos);
+    }
     const Finished help = run({"--help"});
     EXPECT_EQ(help.status, kSuccess);
     for (const char* part :
@@ -1408,7 +1621,8 @@ TEST_F(Fmirun, SaysItsVersionAndExplainsItselfInItsHelp) {
 }
 
 TEST_F(Fmirun, WritesNoRowsForASummaryOnly) {
-    const Finished finished = run({archive("Pendrake"), "--summary-only"});
+    const Finished finished =
+        run({archive("Pendrake"), "--summary-only", "--summary-file", "summary.csv"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
     EXPECT_EQ(finished.out, "");
     EXPECT_NE(finished.err.find("Pendrake (sweep through both limits): 400 steps from t = 0 to 4, "
@@ -1416,11 +1630,50 @@ TEST_F(Fmirun, WritesNoRowsForASummaryOnly) {
               std::string::npos)
         << finished.err;
     EXPECT_NE(finished.err.find("  force "), std::string::npos) << finished.err;
+    // The same as a table: a row per variable, in a sweep per case as well.
+    EXPECT_EQ(readFile(directory_ / "summary.csv"),
+              "variable,peak,peak_time,min,min_time,max,max_time\n"
+              "force,-3000,3.01,-3000,3.01,2250.0000000000005,1.01\n");
+    file("rates.csv", "upper_rate\n50000\n1e5\n");
+    const Finished sweep = run({archive("Pendrake"), "--summary-only", "--sweep", "rates.csv",
+                                "--summary-file", "summary.csv"});
+    ASSERT_EQ(sweep.status, kSuccess) << sweep.err;
+    EXPECT_EQ(readFile(directory_ / "summary.csv"),
+              "case,upper_rate,variable,peak,peak_time,min,min_time,max,max_time\n"
+              "1,50000,force,-3000,3.01,-3000,3.01,2250.0000000000005,1.01\n"
+              "2,1e+05,force,-6000,3.01,-6000,3.01,2250.0000000000005,1.01\n");
 }
 
 // The picture of a run: well-formed SVG naming the model and the run's
 // settings, whose curves pass through every recorded value as its axes map
 // them, the same whether the rows are written or not; PNG by its name.
+// A picture of the longest run is reduced to its columns of pixels, every
+// peak kept: a spike of the force that lasts one step of 10^6 still reaches
+// its height, and the SVG stays small.
+TEST_F(Fmirun, DrawsEveryPeakOfALongRunInASmallPicture) {
+    file("spike.csv", "time,displacement\n0,0\n2,0\n2.000004,0.2\n2.000008,0\n");
+    const Finished finished = run({archive("Pendrake"), "-i", "spike.csv", "--interval", "4e-6",
+                                   "--summary-only", "--plot", "spike.svg"});
+    ASSERT_EQ(finished.status, kSuccess) << finished.err;
+    const std::string svg = readFile(directory_ / "spike.svg");
+    EXPECT_LT(svg.size(), 1000000U);
+    pugi::xml_document picture;
+    ASSERT_TRUE(picture.load_string(svg.c_str()));
+    const plot::layout::Frame frame = plot::layout::frame(0);
+    const auto points = linePoints(picture, plot::layout::kCurveColours[0], frame);
+    double top = frame.bottom;
+    for (const auto& point : points) {
+        top = std::min(top, point[1]);
+    }
+    // The force of 0.2 m, the highest value, is the frame's top less the
+    // twentieth of the range that the axis adds.
+    const auto [yFrom, yTo] = plot::layout::span(0.0, (0.2 - 0.09) * 50000.0);
+    EXPECT_NEAR(top,
+                frame.bottom -
+                    ((0.2 - 0.09) * 50000.0 - yFrom) / (yTo - yFrom) * (frame.bottom - frame.top),
+                0.1);
+}
+
 TEST_F(Fmirun, PlotsTheRecordedValuesWithOrWithoutRows) {
     const std::vector<std::string> settings = {"-s", "rate", "20000", "--plot"};
     std::vector<std::string> arguments = {archive("Halvorn"), "-o", "result.csv"};

@@ -1,6 +1,8 @@
-// What a run needs of a co-simulation slave, whatever the FMI version of its
-// library: the calls of a run from instantiation to release, each of which
-// checks the status the slave returns. One implementation per FMI version
+// What a run needs of a slave, whatever the FMI version of its library: the
+// calls of a run from instantiation to release, each of which checks the
+// status the slave returns. A 2.0 or 3.0 slave may be instantiated for Model
+// Exchange instead (SlaveOptions::modelExchange): it is then evaluated at
+// each communication point (evaluateAt) rather than stepped. One implementation per FMI version
 // (Slave.h: FMI 1.0, Fmi2Slave.h, Fmi3Slave.h) keeps its own function names,
 // types and logging.
 #pragma once
@@ -47,6 +49,22 @@ class CoSimulationSlave {
     // switches to the slave's floating-point controls once for them: the
     // inputs set (unless there are none), the step, the outputs read.
     virtual void step(fmiReal communicationPoint, fmiReal stepSize) = 0;
+    // Model Exchange, in continuous-time mode: the outputs at `time` from
+    // the inputs there (the arrays of prepareSteps): the time set, the inputs
+    // set, the outputs read and the integrator step completed, with an event
+    // iteration, and the outputs read again, when the slave asks for one or
+    // its next time event has come. Throws Failure (kExitSlaveFailed) when
+    // the slave fails or asks to terminate.
+    virtual void evaluateAt(fmiReal time) = 0;
+    bool isModelExchange() const {
+        return modelExchange_;
+    }
+    // The slave's state as the bytes of its serialized FMU state, and the
+    // state set from such bytes (2.0 and 3.0; a 1.0 slave has none and
+    // throws Failure kExitUsage). Throw Failure (kExitSlaveFailed) when the
+    // slave fails, as when it refuses the bytes.
+    virtual std::string saveState() = 0;
+    virtual void restoreState(const std::string& bytes) = 0;
     virtual void terminate() = 0;
     virtual void freeInstance() = 0;
 
@@ -65,4 +83,5 @@ class CoSimulationSlave {
 
   protected:
     Slave* fmi1_ = nullptr;  // set by that wrapper alone
+    bool modelExchange_ = false;
 };

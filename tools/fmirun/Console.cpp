@@ -7,11 +7,26 @@
 
 namespace console {
 
+void line(const std::string& text);
+
 namespace {
 
 // Runs in several threads write their lines whole, one after another.
 std::mutex writing;
 bool progressShown = false;
+std::FILE* slaveLog = nullptr;
+std::FILE* callLog = nullptr;
+
+void lineTo(std::FILE* file, const std::string& text) {
+    if (file == nullptr) {
+        line(text);
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(writing);
+    std::fputs(text.c_str(), file);
+    std::fputc('\n', file);
+    std::fflush(file);
+}
 
 void clearProgressLine() {
     if (progressShown) {
@@ -39,6 +54,22 @@ void line(const std::string& text) {
     std::fputs(text.c_str(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
+}
+
+void setSlaveLog(std::FILE* file) {
+    slaveLog = file;
+}
+
+void setCallLog(std::FILE* file) {
+    callLog = file;
+}
+
+void slaveMessage(const std::string& text) {
+    lineTo(slaveLog, text);
+}
+
+void fmiCall(const std::string& text) {
+    lineTo(callLog, text);
 }
 
 void progress(const std::string& text) {

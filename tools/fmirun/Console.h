@@ -3,12 +3,22 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 namespace console {
 
 // Writes one line (a newline is added).
 void line(const std::string& text);
+
+// The slave's messages and the printed FMI calls: on standard error like any
+// line, unless a file of their own was given for them (--log-file,
+// --fmi-log-file), which then takes them and nothing else. Set before any
+// slave runs; the file stays open for the program's life.
+void setSlaveLog(std::FILE* file);
+void setCallLog(std::FILE* file);
+void slaveMessage(const std::string& text);
+void fmiCall(const std::string& text);
 
 // Replaces the progress line: shown only while standard error is a terminal.
 void progress(const std::string& text);

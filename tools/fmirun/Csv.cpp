@@ -4,14 +4,24 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-void dropTrailingBlanks(std::string& field) {
-    while (!field.empty() && isBlank(field.back())) {
-        field.pop_back();
+// The first separator of the first line, outside quotes, by precedence.
+char separatorOf(std::string_view text) {
+    bool quoted = false;
+    bool semicolon = false;
+    bool tab = false;
+    for (const char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (!quoted && (c == '\n' || c == '\r')) {
+            break;
+        } else if (!quoted && c == ',') {
+            return ',';
+        } else if (!quoted) {
+            semicolon = semicolon || c == ';';
+            tab = tab || c == '\t';
+        }
     }
+    return semicolon ? ';' : tab ? '\t' : ',';
 }
 
 }  // namespace
@@ -20,6 +30,7 @@ CsvReader::CsvReader(std::string_view text) : text_(text) {
     if (text_.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
         at_ = kByteOrderMark.size();
     }
+    separator_ = separatorOf(text_.substr(at_));
 }
 
 bool CsvReader::next(CsvRecord& record) {
@@ -39,7 +50,7 @@ bool CsvReader::next(CsvRecord& record) {
                 ++line_;
                 break;
             }
-            if (c == ',') {
+            if (c == separator_) {
                 if (!quotedFieldEnded) {
                     dropTrailingBlanks(field);
                 }

@@ -1,4 +1,6 @@
-// One FMI 2.0 co-simulation slave of a loaded library. Every call's status is
+// One FMI 2.0 slave of a loaded library, a co-simulation one or, with
+// SlaveOptions::modelExchange, a Model Exchange one without continuous
+// states or event indicators. Every call's status is
 // checked as for 1.0 (Slave.h): fmi2Error, fmi2Fatal, fmi2Discard and
 // fmi2Pending end the run (Failure with kExitSlaveFailed) after the slave's
 // messages of that call have been shown. The slave runs in floating-point
@@ -42,6 +44,16 @@ class Fmi2Slave final : public VersionSlave<Fmi2Slave> {
     void setRealHere(const fmiValueReference* references, std::size_t count, const fmiReal* values);
     void getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values);
     void doStepHere(fmiReal communicationPoint, fmiReal stepSize);
+    static constexpr bool kHasModelExchange = true;
+    static constexpr bool kHasFmuState = true;
+    std::string saveStateHere();
+    void restoreStateHere(const std::string& bytes);
+    void setTimeHere(fmiReal time);
+    // Whether an event iteration followed the completed step.
+    bool completeIntegratorStepHere(fmiReal time);
+    // In event mode: fmi2NewDiscreteStates until the slave needs no more,
+    // then into continuous-time mode.
+    void iterateEvents();
 
     [[gnu::cold, gnu::noinline]] void settleSetReal(fmi2Status status,
                                                     const fmiValueReference* references,
@@ -54,4 +66,6 @@ class Fmi2Slave final : public VersionSlave<Fmi2Slave> {
 
     std::unique_ptr<Functions> functions_;
     fmi2CallbackFunctions callbacks_{};
+    bool nextEventTimeDefined_ = false;
+    fmiReal nextEventTime_ = 0.0;
 };

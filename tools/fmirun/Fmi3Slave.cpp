@@ -28,6 +28,20 @@ using GetFloat64 = fmi3Status (*)(fmi3Instance, const fmi3ValueReference[], std:
                                   fmi3Float64[], std::size_t);
 using DoStep3 = fmi3Status (*)(fmi3Instance, fmi3Float64, fmi3Float64, fmi3Boolean, fmi3Boolean*,
                                fmi3Boolean*, fmi3Boolean*, fmi3Float64*);
+using InstantiateModelExchange3 = fmi3Instance (*)(fmi3String, fmi3String, fmi3String, fmi3Boolean,
+                                                   fmi3Boolean, fmi3InstanceEnvironment,
+                                                   fmi3LogMessageCallback);
+using UpdateDiscreteStates3 = fmi3Status (*)(fmi3Instance, fmi3Boolean*, fmi3Boolean*, fmi3Boolean*,
+                                             fmi3Boolean*, fmi3Boolean*, fmi3Float64*);
+using SetTime3 = fmi3Status (*)(fmi3Instance, fmi3Float64);
+using GetFmuState3 = fmi3Status (*)(fmi3Instance, fmi3FMUState*);
+using SetFmuState3 = fmi3Status (*)(fmi3Instance, fmi3FMUState);
+using FreeFmuState3 = fmi3Status (*)(fmi3Instance, fmi3FMUState*);
+using SerializedSize3 = fmi3Status (*)(fmi3Instance, fmi3FMUState, std::size_t*);
+using Serialize3 = fmi3Status (*)(fmi3Instance, fmi3FMUState, fmi3Byte[], std::size_t);
+using Deserialize3 = fmi3Status (*)(fmi3Instance, const fmi3Byte[], std::size_t, fmi3FMUState*);
+using CompletedIntegratorStep3 = fmi3Status (*)(fmi3Instance, fmi3Boolean, fmi3Boolean*,
+                                                fmi3Boolean*);
 }
 
 // A call's status is checked in one comparison (VersionSlave.h).
@@ -44,6 +58,13 @@ struct Fmi3Slave::Functions {
     SetFloat64 setFloat64;
     GetFloat64 getFloat64;
     DoStep3 doStep;
+    // Model Exchange only: null for a co-simulation slave.
+    InstantiateModelExchange3 instantiateModelExchange;
+    InstanceCall3 enterEventMode;
+    UpdateDiscreteStates3 updateDiscreteStates;
+    InstanceCall3 enterContinuousTimeMode;
+    CompletedIntegratorStep3 completedIntegratorStep;
+    SetTime3 setTime;
 };
 
 const char* Fmi3Slave::statusName(fmi3Status status) {
@@ -96,7 +117,28 @@ Fmi3Slave::Fmi3Slave(const std::string& libraryPath, const ModelDescription& mod
         resolve<SetFloat64>(library_, "fmi3SetFloat64", libraryPath, why),
         resolve<GetFloat64>(library_, "fmi3GetFloat64", libraryPath, why),
         resolve<DoStep3>(library_, "fmi3DoStep", libraryPath, why),
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
     });
+    if (options.modelExchange) {
+        const std::string lacks = "it offers no Model Exchange";
+        Functions& f = *functions_;
+        f.instantiateModelExchange = resolve<InstantiateModelExchange3>(
+            library_, "fmi3InstantiateModelExchange", libraryPath, lacks);
+        f.enterEventMode =
+            resolve<InstanceCall3>(library_, "fmi3EnterEventMode", libraryPath, lacks);
+        f.updateDiscreteStates = resolve<UpdateDiscreteStates3>(
+            library_, "fmi3UpdateDiscreteStates", libraryPath, lacks);
+        f.enterContinuousTimeMode =
+            resolve<InstanceCall3>(library_, "fmi3EnterContinuousTimeMode", libraryPath, lacks);
+        f.completedIntegratorStep = resolve<CompletedIntegratorStep3>(
+            library_, "fmi3CompletedIntegratorStep", libraryPath, lacks);
+        f.setTime = resolve<SetTime3>(library_, "fmi3SetTime", libraryPath, lacks);
+    }
     expectAnswer(inSlave(functions_->getVersion), "fmi3GetVersion", "3.0", "implements FMI version",
                  libraryPath, options_.logCalls);
 }
@@ -123,18 +165,32 @@ void Fmi3Slave::instantiate(const std::string& fmuLocation) {
     const fmi3Boolean loggingOn = options_.showAllMessages;
     const char* name = model_.modelIdentifier.c_str();
     messages_.clear();
-    component_ = inSlave(functions_->instantiate, name, model_.guid.c_str(), fmuLocation.c_str(),
-                         fmi3False, loggingOn, fmi3False, fmi3False, nullptr, std::size_t{0},
-                         static_cast<fmi3InstanceEnvironment>(this), logMessage3, nullptr);
-    if (options_.logCalls) {
-        console::line("fmi: fmi3InstantiateCoSimulation(instanceName=" + quoted(name) +
-                      ", instantiationToken=" + quoted(model_.guid.c_str()) +
-                      ", resourcePath=" + quoted(fmuLocation.c_str()) +
-                      ", visible=fmi3False, loggingOn=" + boolean(loggingOn) +
-                      ", eventModeUsed=fmi3False, earlyReturnAllowed=fmi3False, "
-                      "requiredIntermediateVariables=NULL, nRequiredIntermediateVariables=0, "
-                      "instanceEnvironment, logMessage, intermediateUpdate=NULL) -> " +
-                      (component_ == nullptr ? "NULL" : "instance"));
+    if (modelExchange_) {
+        component_ = inSlave(functions_->instantiateModelExchange, name, model_.guid.c_str(),
+                             fmuLocation.c_str(), fmi3False, loggingOn,
+                             static_cast<fmi3InstanceEnvironment>(this), logMessage3);
+    } else {
+        component_ =
+            inSlave(functions_->instantiate, name, model_.guid.c_str(), fmuLocation.c_str(),
+                    fmi3False, loggingOn, fmi3False, fmi3False, nullptr, std::size_t{0},
+                    static_cast<fmi3InstanceEnvironment>(this), logMessage3, nullptr);
+    }
+    if (options_.logCalls && modelExchange_) {
+        console::fmiCall("fmi: fmi3InstantiateModelExchange(instanceName=" + quoted(name) +
+                         ", instantiationToken=" + quoted(model_.guid.c_str()) +
+                         ", resourcePath=" + quoted(fmuLocation.c_str()) +
+                         ", visible=fmi3False, loggingOn=" + boolean(loggingOn) +
+                         ", instanceEnvironment, logMessage) -> " +
+                         (component_ == nullptr ? "NULL" : "instance"));
+    } else if (options_.logCalls) {
+        console::fmiCall("fmi: fmi3InstantiateCoSimulation(instanceName=" + quoted(name) +
+                         ", instantiationToken=" + quoted(model_.guid.c_str()) +
+                         ", resourcePath=" + quoted(fmuLocation.c_str()) +
+                         ", visible=fmi3False, loggingOn=" + boolean(loggingOn) +
+                         ", eventModeUsed=fmi3False, earlyReturnAllowed=fmi3False, "
+                         "requiredIntermediateVariables=NULL, nRequiredIntermediateVariables=0, "
+                         "instanceEnvironment, logMessage, intermediateUpdate=NULL) -> " +
+                         (component_ == nullptr ? "NULL" : "instance"));
     }
     requireInstance("instantiation token");
     if (options_.showAllMessages) {
@@ -194,6 +250,117 @@ void Fmi3Slave::enterInitialization(fmiReal startTime, fmiReal stopTime) {
 
 void Fmi3Slave::exitInitialization() {
     callInstance(functions_->exitInitializationMode, "fmi3ExitInitializationMode(instance)");
+    if (modelExchange_) {
+        // Model Exchange leaves initialization in event mode.
+        iterateEvents();
+    }
+}
+
+void Fmi3Slave::iterateEvents() {
+    fmi3Boolean needed = fmi3False;
+    fmi3Boolean terminateSimulation = fmi3False;
+    fmi3Boolean nominalsChanged = fmi3False;
+    fmi3Boolean valuesChanged = fmi3False;
+    fmi3Boolean nextEventTimeDefined = fmi3False;
+    fmi3Float64 nextEventTime = 0.0;
+    int iterations = 0;
+    do {
+        const fmi3Status status =
+            inSlave(functions_->updateDiscreteStates, component_, &needed, &terminateSimulation,
+                    &nominalsChanged, &valuesChanged, &nextEventTimeDefined, &nextEventTime);
+        if (needsSettling(status) || terminateSimulation) {
+            const std::string call = "fmi3UpdateDiscreteStates(instance, ...)";
+            settle(status, call,
+                   std::string(", discreteStatesNeedUpdate=") + boolean(needed) +
+                       ", terminateSimulation=" + boolean(terminateSimulation) +
+                       ", nextEventTimeDefined=" + boolean(nextEventTimeDefined) +
+                       ", nextEventTime=" + formatReal(nextEventTime));
+            if (terminateSimulation) {
+                messages_.show();
+                throw Failure(kExitSlaveFailed, call + " asked to terminate the simulation");
+            }
+        }
+        if (++iterations > kMostEventIterations) {
+            throw Failure(kExitSlaveFailed,
+                          "fmi3UpdateDiscreteStates still needs another iteration after " +
+                              std::to_string(kMostEventIterations));
+        }
+    } while (needed);
+    nextEventTimeDefined_ = nextEventTimeDefined;
+    nextEventTime_ = nextEventTime;
+    callInstance(functions_->enterContinuousTimeMode, "fmi3EnterContinuousTimeMode(instance)");
+}
+
+std::string Fmi3Slave::saveStateHere() {
+    const std::string why = "it cannot save its FMU state";
+    const auto get = resolve<GetFmuState3>(library_, "fmi3GetFMUState", "the library", why);
+    const auto size =
+        resolve<SerializedSize3>(library_, "fmi3SerializedFMUStateSize", "the library", why);
+    const auto serialize =
+        resolve<Serialize3>(library_, "fmi3SerializeFMUState", "the library", why);
+    const auto release = resolve<FreeFmuState3>(library_, "fmi3FreeFMUState", "the library", why);
+    fmi3FMUState state = nullptr;
+    settle(inSlave(get, component_, &state), "fmi3GetFMUState(instance, FMUState)");
+    std::size_t bytes = 0;
+    settle(inSlave(size, component_, state, &bytes),
+           "fmi3SerializedFMUStateSize(instance, FMUState, size)");
+    std::string serialized(bytes, '\0');
+    settle(inSlave(serialize, component_, state, reinterpret_cast<fmi3Byte*>(serialized.data()),
+                   bytes),
+           "fmi3SerializeFMUState(instance, FMUState, serializedState, size=" +
+               std::to_string(bytes) + ")");
+    settle(inSlave(release, component_, &state), "fmi3FreeFMUState(instance, FMUState)");
+    return serialized;
+}
+
+void Fmi3Slave::restoreStateHere(const std::string& bytes) {
+    const std::string why = "it cannot restore an FMU state";
+    const auto deserialize =
+        resolve<Deserialize3>(library_, "fmi3DeserializeFMUState", "the library", why);
+    const auto set = resolve<SetFmuState3>(library_, "fmi3SetFMUState", "the library", why);
+    const auto release = resolve<FreeFmuState3>(library_, "fmi3FreeFMUState", "the library", why);
+    fmi3FMUState state = nullptr;
+    settle(inSlave(deserialize, component_, reinterpret_cast<const fmi3Byte*>(bytes.data()),
+                   bytes.size(), &state),
+           "fmi3DeserializeFMUState(instance, serializedState, size=" +
+               std::to_string(bytes.size()) + ", FMUState)");
+    const fmi3Status status = inSlave(set, component_, state);
+    inSlave(release, component_, &state);
+    settle(status, "fmi3SetFMUState(instance, FMUState)");
+}
+
+void Fmi3Slave::setTimeHere(fmiReal time) {
+    const fmi3Status status = functions_->setTime(component_, time);
+    if (needsSettling(status)) {
+        settle(status, "fmi3SetTime(instance, time=" + formatReal(time) + ")");
+    }
+}
+
+bool Fmi3Slave::completeIntegratorStepHere(fmiReal time) {
+    fmi3Boolean enterEventMode = fmi3False;
+    fmi3Boolean terminateSimulation = fmi3False;
+    const fmi3Status status = functions_->completedIntegratorStep(
+        component_, fmi3True, &enterEventMode, &terminateSimulation);
+    const bool timeEvent = nextEventTimeDefined_ && time >= nextEventTime_;
+    if (needsSettling(status) || terminateSimulation) {
+        const std::string call =
+            "fmi3CompletedIntegratorStep(instance, noSetFMUStatePriorToCurrentPoint=fmi3True, "
+            "enterEventMode, terminateSimulation)";
+        settle(status, call,
+               std::string(", enterEventMode=") + boolean(enterEventMode) +
+                   ", terminateSimulation=" + boolean(terminateSimulation));
+        if (terminateSimulation) {
+            messages_.show();
+            throw Failure(kExitSlaveFailed,
+                          call + " asked to terminate the simulation at t = " + formatReal(time));
+        }
+    }
+    if (!enterEventMode && !timeEvent) {
+        return false;
+    }
+    callInstance(functions_->enterEventMode, "fmi3EnterEventMode(instance)");
+    iterateEvents();
+    return true;
 }
 
 void Fmi3Slave::doStepHere(fmiReal communicationPoint, fmiReal stepSize) {
@@ -225,7 +392,7 @@ void Fmi3Slave::settleDoStep(fmi3Status status, fmiReal communicationPoint, fmiR
         return;
     }
     if (options_.logCalls) {
-        console::line("fmi: " + call + " -> " + statusName(status) + resultsText);
+        console::fmiCall("fmi: " + call + " -> " + statusName(status) + resultsText);
     }
     messages_.show();
     throw Failure(kExitSlaveFailed,

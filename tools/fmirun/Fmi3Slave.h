@@ -1,6 +1,7 @@
 // One FMI 3.0 co-simulation slave of a loaded library, without event mode
-// and without early return. Every call's status is checked as for 1.0
-// (Slave.h): fmi3Error, fmi3Fatal and fmi3Discard end the run (Failure with
+// and without early return; or, with SlaveOptions::modelExchange, a Model
+// Exchange one without continuous states or event indicators. Every call's status is checked as
+// for 1.0 (Slave.h): fmi3Error, fmi3Fatal and fmi3Discard end the run (Failure with
 // kExitSlaveFailed) after the slave's messages of that call have been shown,
 // and so does a step that asks to terminate the simulation. The slave runs in
 // floating-point controls of its own (FloatingPoint.h).
@@ -43,6 +44,16 @@ class Fmi3Slave final : public VersionSlave<Fmi3Slave> {
     void setRealHere(const fmiValueReference* references, std::size_t count, const fmiReal* values);
     void getRealHere(const fmiValueReference* references, std::size_t count, fmiReal* values);
     void doStepHere(fmiReal communicationPoint, fmiReal stepSize);
+    static constexpr bool kHasModelExchange = true;
+    static constexpr bool kHasFmuState = true;
+    std::string saveStateHere();
+    void restoreStateHere(const std::string& bytes);
+    void setTimeHere(fmiReal time);
+    // Whether an event iteration followed the completed step.
+    bool completeIntegratorStepHere(fmiReal time);
+    // In event mode: fmi3UpdateDiscreteStates until the slave needs no more,
+    // then into continuous-time mode.
+    void iterateEvents();
 
     // A step also needs it when the slave asks to end the simulation, or
     // returned early although the master does not allow it.
@@ -66,4 +77,6 @@ class Fmi3Slave final : public VersionSlave<Fmi3Slave> {
         fmi3Boolean earlyReturn = fmi3False;
         fmi3Float64 lastSuccessfulTime = 0.0;
     } stepResults_;
+    bool nextEventTimeDefined_ = false;
+    fmiReal nextEventTime_ = 0.0;
 };

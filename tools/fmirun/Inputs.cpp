@@ -121,9 +121,9 @@ std::size_t InputTable::searchRowBefore(double time) const {
     return cursor_;
 }
 
-void InputTable::at(double time, fmiReal* values) const {
+void InputTable::lookUp(double time, fmiReal* values) const {
     const fmiReal* held = nullptr;
-    if (!(time > times_.front())) {
+    if (time < times_.front()) {
         held = values_.data();
     } else if (time >= times_.back()) {
         held = values_.data() + (times_.size() - 1) * columns_;
@@ -134,12 +134,9 @@ void InputTable::at(double time, fmiReal* values) const {
         if (times_[row] == time) {
             held = before;
         } else {
-            const fmiReal* after = before + columns_;
-            const double t0 = times_[row];
-            const double fraction = (time - t0) / (times_[row + 1] - t0);
-            for (std::size_t i = 0; i < columns_; ++i) {
-                values[i] = before[i] + (after[i] - before[i]) * fraction;
-            }
+            segment_ = {times_[row], times_[row + 1], times_[row + 1] - times_[row],
+                        row * columns_};
+            interpolate(time, values);
             return;
         }
     }
@@ -150,9 +147,51 @@ void InputTable::at(double time, fmiReal* values) const {
 
 namespace {
 
+// A column's name and the unit in brackets after it, as tools write them
+// ("displacement [m]"); the unit is empty when none is given.
+std::pair<std::string, std::string> nameAndUnit(const std::string& field) {
+    const std::size_t open = field.rfind('[');
+    if (field.empty() || field.back() != ']' || open == std::string::npos || open == 0) {
+        return {field, ""};
+    }
+    std::string name = field.substr(0, open);
+    while (!name.empty() && name.back() == ' ') {
+        name.pop_back();
+    }
+    std::string unit = field.substr(open + 1, field.size() - open - 2);
+    const std::size_t first = unit.find_first_not_of(' ');
+    const std::size_t last = unit.find_last_not_of(' ');
+    unit = first == std::string::npos ? "" : unit.substr(first, last - first + 1);
+    return {name, unit};
+}
+
+// The header's names, units taken off; a unit must be the one the model
+// declares for the variable (any, where it declares none), and time's is s.
+std::vector<std::string> columnNames(const CsvRecord& header, const Location& location,
+                                     const ModelDescription& model, bool timeFirst) {
+    std::vector<std::string> names;
+    for (std::size_t c = 0; c < header.fields.size(); ++c) {
+        const auto [name, unit] = nameAndUnit(header.fields[c]);
+        if (!unit.empty()) {
+            const Variable* variable = model.find(name);
+            const std::string declared =
+                timeFirst && c == 0 ? std::string("s")
+                                    : (variable != nullptr ? variable->unit : std::string());
+            if (!declared.empty() && unit != declared) {
+                location.refuse(header.line, c + 1,
+                                "\"" + name + "\" is in " + declared + ", not in " + unit);
+            }
+        }
+        names.push_back(name);
+    }
+    return names;
+}
+
 // The header: "time", then names of inputs of the model, each once.
-std::vector<const Variable*> inputColumns(const CsvRecord& header, const Location& location,
+std::vector<const Variable*> inputColumns(const CsvRecord& given, const Location& location,
                                           const ModelDescription& model) {
+    CsvRecord header = given;
+    header.fields = columnNames(given, location, model, true);
     if (!equalIgnoringCase(header.fields[0], "time")) {
         location.refuse(header.line, 1,
                         "the first column must be \"time\", not \"" + header.fields[0] + "\"");
@@ -189,6 +228,13 @@ double numberIn(const CsvRecord& record, std::size_t column, const Location& loc
     const std::string& field = record.fields[column];
     const std::optional<double> value = parseReal(field);
     if (!value) {
+        std::string pointed = field;
+        std::replace(pointed.begin(), pointed.end(), ',', '.');
+        if (pointed != field && parseReal(pointed)) {
+            location.refuse(record.line, column + 1,
+                            "\"" + field + "\" has a decimal comma; write numbers with a decimal " +
+                                "point (" + pointed + ")");
+        }
         location.refuse(record.line, column + 1,
                         field.empty() ? std::string("empty field")
                                       : "\"" + field + "\" is not a finite number");
@@ -196,13 +242,24 @@ double numberIn(const CsvRecord& record, std::size_t column, const Location& loc
     return *value;
 }
 
+std::string columns(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " column" : " columns");
+}
+
 // Every row as wide as the header.
-void refuseOtherWidth(const CsvRecord& record, std::size_t columns, const Location& location) {
+// A comma-separated row with more fields than the header may well hold
+// numbers with a decimal comma: the message says so.
+void refuseOtherWidth(const CsvRecord& record, std::size_t width, char separator,
+                      const Location& location) {
     const std::size_t count = record.fields.size();
-    if (count != columns) {
-        location.refuse(record.line, std::min(count, columns) + 1,
-                        std::to_string(count) + " fields, but the header has " +
-                            std::to_string(columns) + " columns");
+    if (count != width) {
+        const bool decimalComma = separator == ',' && count > width;
+        location.refuse(record.line, std::min(count, width) + 1,
+                        std::to_string(count) + (count == 1 ? " field" : " fields") +
+                            ", but the header has " + columns(width) +
+                            (decimalComma ? " (numbers with a decimal comma? write them with a "
+                                            "decimal point)"
+                                          : ""));
     }
 }
 
@@ -224,12 +281,20 @@ Inputs parseInputs(std::string_view text, const std::string& origin,
         inputs.variables = inputColumns(record, location, model);
         const std::size_t columns = record.fields.size();
         while (reader.next(record)) {
-            refuseOtherWidth(record, columns, location);
+            refuseOtherWidth(record, columns, reader.separator(), location);
             const double time = numberIn(record, 0, location);
-            if (!times.empty() && !(time > times.back())) {
+            // A time given twice is a step change: the row before holds up
+            // to it, the row after from it on.
+            const std::size_t rowCount = times.size();
+            if (rowCount > 0 && time < times.back()) {
                 location.refuse(record.line, 1,
                                 "time " + formatReal(time) + " does not increase (the row " +
                                     "before has " + formatReal(times.back()) + ")");
+            }
+            if (rowCount > 1 && time == times[rowCount - 1] && time == times[rowCount - 2]) {
+                location.refuse(record.line, 1,
+                                "time " + formatReal(time) +
+                                    " a third time; a step change takes two rows of one time");
             }
             std::vector<fmiReal> row;
             for (std::size_t c = 1; c < columns; ++c) {
@@ -267,8 +332,9 @@ std::string readWhole(const std::string& path, const char* what) {
 std::vector<const Variable*> sweepColumns(const CsvRecord& header, const Location& location,
                                           const ModelDescription& model, const Inputs& driven) {
     std::vector<const Variable*> variables;
+    const std::vector<std::string> names = columnNames(header, location, model, false);
     for (std::size_t c = 0; c < header.fields.size(); ++c) {
-        const std::string& name = header.fields[c];
+        const std::string& name = names[c];
         const Variable* variable = model.find(name);
         if (variable == nullptr) {
             location.refuse(
@@ -318,7 +384,7 @@ SweepTable parseSweep(std::string_view text, const std::string& origin,
         table.variables = sweepColumns(record, location, model, driven);
         const std::size_t columns = record.fields.size();
         while (reader.next(record)) {
-            refuseOtherWidth(record, columns, location);
+            refuseOtherWidth(record, columns, reader.separator(), location);
             std::vector<fmiReal> values;
             for (std::size_t c = 0; c < columns; ++c) {
                 values.push_back(numberIn(record, c, location));

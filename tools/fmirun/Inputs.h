@@ -14,13 +14,43 @@
 
 // A table of input values over time, linearly interpolated in between its
 // rows and held constant before the first and after the last. At a row's own
-// time it gives that row's values exactly.
+// time it gives that row's values exactly; of two rows of one time (a step
+// change) the first holds up to it, the second from it on.
 class InputTable {
   public:
     InputTable(std::vector<double> times, std::vector<std::vector<fmiReal>> rows);
-    void at(double time, fmiReal* values) const;
+    // Defined here so that a run's loop has the common case inlined: a time
+    // strictly inside the segment where the last lookup ended.
+    void at(double time, fmiReal* values) const {
+        if (segment_.start < time && time < segment_.end) {
+            interpolate(time, values);
+            return;
+        }
+        lookUp(time, values);
+    }
 
   private:
+    // The two rows the last interpolation lay between: their times, the
+    // difference of those, and where the first row's values begin. Until a
+    // time falls between two rows, start == end and no time lies in it.
+    struct Segment {
+        double start = 0.0;
+        double end = 0.0;
+        double span = 0.0;
+        std::size_t offset = 0;
+    };
+    // `values` is the caller's array, none of the table's: without its
+    // writes possibly reaching the table, the loop needs no checks of that.
+    void interpolate(double time, fmiReal* __restrict values) const {
+        const std::size_t columns = columns_;
+        const fmiReal* const before = values_.data() + segment_.offset;
+        const fmiReal* const after = before + columns;
+        const double fraction = (time - segment_.start) / segment_.span;
+        for (std::size_t i = 0; i < columns; ++i) {
+            values[i] = before[i] + (after[i] - before[i]) * fraction;
+        }
+    }
+    void lookUp(double time, fmiReal* values) const;
     std::size_t rowBefore(double time) const {
         const std::size_t row = cursor_;
         if (times_[row] <= time && time < times_[row + 1]) {
@@ -33,6 +63,7 @@ class InputTable {
     std::vector<double> times_;
     std::vector<fmiReal> values_;  // the rows one after another
     std::size_t columns_;
+    mutable Segment segment_;
     // Where the last lookup ended: a run asks for times in order, so the row
     // is almost always this one or the next.
     mutable std::size_t cursor_ = 0;
@@ -77,9 +108,11 @@ struct Inputs {
 };
 
 // Reads an input CSV file: a header "time,<input name>,..." and one row per
-// time, times strictly increasing, every number finite. Every column after the
-// first names an input of the model. Throws Failure (kExitInputFile) naming
-// the file, line and column of the first problem.
+// time, times increasing, a time at most twice (a step change), every number
+// finite; fields separated by commas, semicolons or tabs (Csv.h), a name
+// perhaps followed by its unit in brackets. Every column after the first
+// names an input of the model. Throws Failure (kExitInputFile) naming the
+// file, line and column of the first problem.
 Inputs readInputFile(const std::string& path, const ModelDescription& model);
 
 // The same for text already read; `origin` names it in messages.

@@ -12,7 +12,9 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -54,17 +56,29 @@ struct Options {
     std::vector<std::string> outputVariables;
     std::string startTime;
     std::string stopTime;
-    std::string interval = "0.01";
+    std::string interval;  // of the rows; of the steps too unless stepSize is given
+    std::string stepSize;
     bool listVariables = false;
     bool log = false;
     bool logFmiCalls = false;
+    std::string logFile;
+    std::string fmiLogFile;
+    bool earlyReturnAllowed = false;
+    std::string interfaceType;  // "me", "cs", or empty: co-simulation where offered
     bool summary = false;
     bool summaryOnly = false;
+    std::string summaryFile;
+    std::string initialStateFile;
+    std::string finalStateFile;
     std::string sweep;
     std::string cases;
     bool outputPerCase = false;
     unsigned jobs = 1;
 };
+
+// The step and the row spacing as given: --step-size, else --interval
+// (--output-interval), else one hundredth of a second.
+GivenTime givenStep(const Options& options);
 
 double number(const std::string& option, const std::string& text) {
     const std::optional<double> value = parseReal(text);
@@ -149,6 +163,19 @@ void refuseLibraryWithoutDescription(const std::string& path) {
     }
 }
 
+// An archive where a library is expected would otherwise be refused by the
+// loader as a file of no known format.
+void refuseArchiveAsLibrary(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char magic[4] = {};
+    in.read(magic, sizeof magic);
+    if (in.gcount() == 4 && std::memcmp(magic, "PK\x03\x04", 4) == 0) {
+        throw Failure(kExitUsage, path +
+                                      " is an .fmu archive, not a slave library: run it without "
+                                      "--model-description, which only a library needs");
+    }
+}
+
 void listVariables(const ModelDescription& model) {
     std::printf("%s (%s): %s\n", model.modelIdentifier.c_str(), model.modelName.c_str(),
                 model.description.c_str());
@@ -166,6 +193,30 @@ std::pair<std::size_t, std::size_t> caseRange(const Options& options, const Swee
     const std::size_t count = table.cases.size();
     if (options.cases.empty()) {
         return {1, count};
+    }
+    // Part K of N: the table cut into N parts as equal as whole cases allow,
+    // so that a job array needs no count of the table's cases. A part may
+    // be empty (N above the count): it runs no case.
+    const std::size_t slash = options.cases.find('/');
+    if (slash != std::string::npos) {
+        const auto whole = [&](const std::string& text) -> std::size_t {
+            if (text.empty() || text.size() > 9 ||
+                text.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoull(text) == 0) {
+                throw Failure(kExitUsage,
+                              "--cases K/N needs part K of N parts, 1 <= K <= N, "
+                              "such as 3/20, not \"" +
+                                  options.cases + "\"");
+            }
+            return static_cast<std::size_t>(std::stoull(text));
+        };
+        const std::size_t part = whole(options.cases.substr(0, slash));
+        const std::size_t parts = whole(options.cases.substr(slash + 1));
+        if (part > parts) {
+            throw Failure(kExitUsage, "--cases " + options.cases + ": there is no part " +
+                                          std::to_string(part) + " of " + std::to_string(parts));
+        }
+        return {(part - 1) * count / parts + 1, part * count / parts};
     }
     const auto number = [&](const std::string& text) -> std::size_t {
         if (text.empty() || text.size() > 15 ||
@@ -269,12 +320,138 @@ TimeGrid timeGrid(const Options& options, const ModelDescription& model,
     } else {
         throw Failure(kExitUsage, "the model description gives no stop time: give --stop-time");
     }
-    const GivenTime interval{number("--interval", options.interval), options.interval,
-                             "--interval"};
-    return TimeGrid(start, stop, interval);
+    return TimeGrid(start, stop, givenStep(options));
+}
+
+GivenTime givenStep(const Options& options) {
+    if (!options.stepSize.empty()) {
+        return {number("--step-size", options.stepSize), options.stepSize, "--step-size"};
+    }
+    const std::string text = options.interval.empty() ? "0.01" : options.interval;
+    return {number("--interval", text), text, "--interval"};
+}
+
+// A row after every this many steps: --output-interval over --step-size,
+// a whole number of them, so that every row lies on a communication point.
+std::size_t rowsEvery(const Options& options) {
+    if (options.stepSize.empty() || options.interval.empty()) {
+        return 1;
+    }
+    const double step = number("--step-size", options.stepSize);
+    const double interval = number("--output-interval", options.interval);
+    if (!(interval > 0.0)) {
+        throw Failure(kExitUsage, "--output-interval must be positive, not " + options.interval);
+    }
+    const double ratio = interval / step;
+    const double whole = std::round(ratio);
+    if (!(whole >= 1.0) || std::fabs(ratio - whole) > 1e-9 * ratio) {
+        throw Failure(kExitUsage, "--output-interval " + options.interval +
+                                      " is not a whole multiple of --step-size " +
+                                      options.stepSize +
+                                      ": the rows are written at communication points only");
+    }
+    return static_cast<std::size_t>(whole);
+}
+
+// "-" is standard output, as for most command-line tools.
+bool rowsToStandardOutput(const Options& options) {
+    return options.output.empty() || options.output == "-";
+}
+
+// Opens the files the diagnostics go to, when asked; they stay open until
+// the program ends.
+void openLogFiles(const Options& options) {
+    if (!options.logFile.empty()) {
+        console::setSlaveLog(openOutputFile(options.logFile, "w").release());
+    }
+    if (!options.fmiLogFile.empty()) {
+        console::setCallLog(openOutputFile(options.fmiLogFile, "w").release());
+    }
+}
+
+std::string counted(std::size_t count, const std::string& what) {
+    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+// A serialized FMU state as a file holds it; the slave checks the bytes
+// when it deserializes them.
+std::string readStateFile(const std::string& path) {
+    constexpr std::uintmax_t kLargestState = std::uintmax_t{64} << 20;
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > kLargestState) {
+        throw Failure(kExitInputFile,
+                      path + ": an FMU state file of more than 64 MiB is no state of these slaves");
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw Failure(kExitInputFile, path + ": cannot read the FMU state file: " + errnoText());
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A part of a sweep with no cases still leaves its file, the header alone,
+// so that a merge tells it from a part that never ran.
+void writeEmptyPart(const Options& options, const RunSettings& settings) {
+    if (options.summaryOnly || options.outputPerCase) {
+        return;
+    }
+    File file;
+    std::FILE* out = stdout;
+    if (!rowsToStandardOutput(options)) {
+        file = openOutputFile(options.output, "w");
+        out = file.get();
+    }
+    const std::string header = "case," + csvHeader(settings.recorded);
+    if (std::fwrite(header.data(), 1, header.size(), out) != header.size() ||
+        std::fflush(out) != 0) {
+        throw Failure(kExitOutputFile, "cannot write " + options.output + ": " + errnoText());
+    }
+}
+
+// Whether the run is Model Exchange: asked for with --interface-type me, or
+// the one interface the model offers. fmirun integrates nothing and locates
+// no state events, so a Model Exchange model with continuous states or
+// event indicators is refused.
+bool choosesModelExchange(const Options& options, const ModelDescription& model,
+                          const std::string& descriptionName) {
+    const bool asked =
+        options.interfaceType == "me" || (options.interfaceType.empty() && !model.coSimulation);
+    if (!asked) {
+        if (!model.coSimulation) {
+            throw Failure(kExitUsage, "--interface-type cs: " + model.modelIdentifier +
+                                          " offers Model Exchange only; run it with "
+                                          "--interface-type me");
+        }
+        return false;
+    }
+    if (model.fmiVersion == 1) {
+        throw Failure(kExitUsage,
+                      "--interface-type me: " + model.modelIdentifier +
+                          " is an FMI 1.0 co-simulation slave; fmirun runs Model Exchange for FMI "
+                          "2.0 and 3.0 only");
+    }
+    if (!model.modelExchange) {
+        throw Failure(kExitUsage, "--interface-type me: " + model.modelIdentifier +
+                                      " offers co-simulation only (" + descriptionName +
+                                      " has no <ModelExchange>)");
+    }
+    if (model.continuousStates > 0 || model.eventIndicators > 0) {
+        throw Failure(kExitModel,
+                      descriptionName + " declares " +
+                          counted(model.continuousStates, "continuous state") + " and " +
+                          counted(model.eventIndicators, "event indicator") +
+                          ": fmirun runs Model Exchange only for models with "
+                          "none, since it integrates no states and locates no state events; run "
+                          "it as co-simulation (--interface-type cs)");
+    }
+    return true;
 }
 
 int runMaster(const Options& options) {
+    if (options.outputPerCase && rowsToStandardOutput(options)) {
+        throw Failure(kExitUsage, "--output-per-case needs a file name in --output, not -");
+    }
     // The model: from an archive, or a library with its description.
     std::optional<FmuArchive> archive;
     std::string descriptionText;
@@ -286,6 +463,7 @@ int runMaster(const Options& options) {
         descriptionText = archive->modelDescription();
         descriptionName = options.slave + ":modelDescription.xml";
     } else {
+        refuseArchiveAsLibrary(options.slave);
         descriptionText = readTextFile(options.modelDescription);
         descriptionName = options.modelDescription;
         std::error_code error;
@@ -294,10 +472,14 @@ int runMaster(const Options& options) {
     if (!options.plot.empty()) {
         checkPlotName(options.plot);
     }
-    const ModelDescription model = parseModelDescription(descriptionText, descriptionName);
+    ModelDescription model = parseModelDescription(descriptionText, descriptionName);
     if (options.listVariables) {
         listVariables(model);
         return kExitSuccess;
+    }
+    const bool modelExchange = choosesModelExchange(options, model, descriptionName);
+    if (modelExchange) {
+        model.modelIdentifier = model.modelExchangeIdentifier;
     }
     const std::string platform = platformName(model.fmiVersion);
     const std::string libraryEntry =
@@ -309,6 +491,21 @@ int runMaster(const Options& options) {
 
     // Everything the user named must exist before anything runs.
     RunSettings settings;
+    settings.rowEvery = rowsEvery(options);
+    if (model.fmiVersion == 1 &&
+        !(options.initialStateFile.empty() && options.finalStateFile.empty())) {
+        throw Failure(kExitUsage,
+                      std::string(options.initialStateFile.empty() ? "--final-fmu-state-file"
+                                                                   : "--initial-fmu-state-file") +
+                          ": " + model.modelIdentifier +
+                          " is an FMI 1.0 slave, which has no FMU state; FMU state "
+                          "files are for FMI 2.0 and 3.0");
+    }
+    std::string initialState;
+    if (!options.initialStateFile.empty()) {
+        initialState = readStateFile(options.initialStateFile);
+        settings.initialState = &initialState;
+    }
     settings.startValues = startValues(options, model);
     settings.recorded = recordedVariables(options, model);
     const Inputs inputs =
@@ -331,10 +528,12 @@ int runMaster(const Options& options) {
         sweep = readSweepFile(options.sweep, model, inputs);
         cases = caseRange(options, *sweep);
     }
-    const bool rowsToTerminal = !options.summaryOnly && options.output.empty() &&
+    const bool rowsToTerminal = !options.summaryOnly && rowsToStandardOutput(options) &&
                                 !options.outputPerCase && isatty(STDOUT_FILENO) != 0;
     settings.showProgress =
         console::isTerminal() && !rowsToTerminal && !options.log && !options.logFmiCalls;
+
+    openLogFiles(options);
 
     // Only the model description and the one library are unpacked, and only
     // for as long as the slave needs them to start.
@@ -354,7 +553,7 @@ int runMaster(const Options& options) {
         location = scratch->path();
     }
     const std::unique_ptr<CoSimulationSlave> loaded =
-        loadSlave(library, model, SlaveOptions{options.log, options.logFmiCalls});
+        loadSlave(library, model, SlaveOptions{options.log, options.logFmiCalls, modelExchange});
     if (sweep) {
         // Each case has a slave of its own, of this library, made when it
         // starts: the files are needed no longer.
@@ -367,11 +566,29 @@ int runMaster(const Options& options) {
         sweepSettings.jobs = options.jobs;
         sweepSettings.slaveLocation = slaveLocation(model.fmiVersion, location);
         sweepSettings.writeRows = !options.summaryOnly;
-        sweepSettings.output = options.output;
+        sweepSettings.output = rowsToStandardOutput(options) ? std::string() : options.output;
         sweepSettings.filePerCase = options.outputPerCase;
         sweepSettings.summary = options.summary || options.summaryOnly;
         sweepSettings.showProgress = settings.showProgress;
-        runSweep(*loaded, model, inputs, grid, settings, *sweep, sweepSettings);
+        File summaryFile;
+        if (!options.summaryFile.empty()) {
+            summaryFile = openOutputFile(options.summaryFile, "w");
+            std::vector<std::string> leading = {"case"};
+            for (const Variable* variable : sweep->variables) {
+                leading.push_back(variable->name);
+            }
+            writeSummaryRows(summaryFile.get(), summaryCsvHeader(leading));
+            sweepSettings.summaryFile = summaryFile.get();
+        }
+        if (cases.second < cases.first) {
+            writeEmptyPart(options, settings);
+        } else {
+            runSweep(*loaded, model, inputs, grid, settings, *sweep, sweepSettings);
+        }
+        if (summaryFile != nullptr && std::fflush(summaryFile.get()) != 0) {
+            throw Failure(kExitOutputFile,
+                          "cannot write " + options.summaryFile + ": " + errnoText());
+        }
         return kExitSuccess;
     }
     CoSimulationSlave& slave = *loaded;
@@ -387,7 +604,7 @@ int runMaster(const Options& options) {
     File file;
     File plotFile;
     if (!options.summaryOnly) {
-        if (options.output.empty()) {
+        if (rowsToStandardOutput(options)) {
             rows.emplace(stdout, "standard output");
         } else {
             file = openOutputFile(options.output, "w");
@@ -399,7 +616,17 @@ int runMaster(const Options& options) {
         plotFile = openOutputFile(options.plot, "wb");
         series.emplace();
     }
-    const RunCircumstances circumstances{grid, options.interval, inputs, settings};
+    File summaryFile;
+    if (!options.summaryFile.empty()) {
+        summaryFile = openOutputFile(options.summaryFile, "w");
+    }
+    File finalStateFile;
+    std::string finalState;
+    if (!options.finalStateFile.empty()) {
+        finalStateFile = openOutputFile(options.finalStateFile, "wb");
+        settings.finalState = &finalState;
+    }
+    const RunCircumstances circumstances{grid, givenStep(options).text, inputs, settings};
     RunResult result;
     try {
         result = run(slave, inputs, grid, settings, rows ? &*rows : nullptr,
@@ -413,6 +640,19 @@ int runMaster(const Options& options) {
     }
     if (series) {
         writePlot(plotFile.get(), options.plot, model, circumstances, std::move(*series));
+    }
+    if (finalStateFile != nullptr && (std::fwrite(finalState.data(), 1, finalState.size(),
+                                                  finalStateFile.get()) != finalState.size() ||
+                                      std::fflush(finalStateFile.get()) != 0)) {
+        throw Failure(kExitOutputFile,
+                      "cannot write " + options.finalStateFile + ": " + errnoText());
+    }
+    if (!options.summaryFile.empty()) {
+        writeSummaryRows(summaryFile.get(), summaryCsvHeader({}) + summaryCsvRows(result, ""));
+        if (std::fflush(summaryFile.get()) != 0) {
+            throw Failure(kExitOutputFile,
+                          "cannot write " + options.summaryFile + ": " + errnoText());
+        }
     }
     if (options.summary || options.summaryOnly) {
         for (const std::string& line :
@@ -429,20 +669,25 @@ fmiVersion of its model description and runs the library of that version
 (binaries/linux64 for 1.0 and 2.0, binaries/x86_64-linux for 3.0). Slaves of
 2.0 and 3.0 compute their outputs when initialization ends, so the first row
 holds their forces at the start time; a 1.0 slave computes only inside a
-step, and its first row holds zeros.
+step, and its first row holds zeros. With --interface-type me a 2.0 or 3.0
+slave runs as Model Exchange instead: each row holds the outputs at the
+row's own time and inputs, where a co-simulation row holds those of the
+inputs at the step's start.
 
 The input file (--input) is CSV as spreadsheet programs write it: a header
 "time,<input>,<input>,..." naming inputs of the model, then one row per time,
-times strictly increasing, for example:
+times increasing, for example:
 
     time,displacement
     0,0
     1,-0.1
 
-Fields may be quoted, a UTF-8 byte-order mark is skipped. Inputs are
-interpolated linearly between rows and held outside them. Every number
-fmirun reads, here, on the command line or in a model description, must be
-finite: NaN and infinity are refused.
+Fields may be quoted, a UTF-8 byte-order mark is skipped; semicolons or
+tabs may separate them, a name may carry its unit in brackets ("time [s]"),
+and a time given twice is a step change. Inputs are interpolated linearly
+between rows and held outside them. Every number fmirun reads, here, on the
+command line or in a model description, must be finite:
+NaN and infinity are refused.
 
 A sweep (--sweep) runs the slave once per row of a table of start values,
 read by the same rules: a header naming parameters, or inputs that neither
@@ -475,6 +720,60 @@ Exit statuses:
   4  a bad model: archive, model description or library
   5  the output file cannot be written)";
 
+// The number of single-character edits from one word to the other.
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] =
+                std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0U : 1U)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// What is left of the command line, in the order typed: the first unknown
+// option named, with the nearest of the known ones.
+void refuseExtras(const CLI::App& app) {
+    const std::vector<std::string> extras = app.remaining();
+    if (extras.empty()) {
+        return;
+    }
+    const std::string& first = extras.front();
+    const std::string word = first.substr(0, first.find('='));
+    if (word.size() < 2 || word[0] != '-') {
+        throw CLI::ExtrasError("unexpected argument \"" + first + "\"",
+                               CLI::ExitCodes::ExtrasError);
+    }
+    std::string nearest;
+    std::size_t distance = std::string::npos;
+    for (const CLI::Option* option : app.get_options()) {
+        std::vector<std::string> names;
+        for (const std::string& name : option->get_lnames()) {
+            names.push_back("--" + name);
+        }
+        for (const std::string& name : option->get_snames()) {
+            names.push_back("-" + name);
+        }
+        for (const std::string& name : names) {
+            const std::size_t d = editDistance(word, name);
+            if (d < distance) {
+                distance = d;
+                nearest = name;
+            }
+        }
+    }
+    throw CLI::ExtrasError("unknown option " + word + "; did you mean " + nearest + "?",
+                           CLI::ExitCodes::ExtrasError);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -499,6 +798,12 @@ int main(int argc, char** argv) {
         ->group(model);
     app.add_option("-d,--model-description", options.modelDescription,
                    "The modelDescription.xml of the library given as SLAVE")
+        ->group(model);
+    app.add_option("--interface-type", options.interfaceType,
+                   "The FMI interface: cs (co-simulation) or me (Model Exchange, FMI 2.0 and 3.0, "
+                   "evaluated at each communication point from the inputs there) (default: cs "
+                   "where the model offers it)")
+        ->check(CLI::IsMember({"cs", "me"}))
         ->group(model);
     app.add_flag("--list-variables", options.listVariables, "Lists the model's variables and exits")
         ->group(model);
@@ -540,21 +845,48 @@ int main(int argc, char** argv) {
     app.add_option("--stop-time", options.stopTime, "Stop time (default: the model description's)")
         ->group(time);
     app.add_option("--interval,--output-interval", options.interval,
-                   "Communication and output interval, positive (default: 0.01)")
+                   "Interval of the rows, positive; also that of the steps unless --step-size is "
+                   "given (default: 0.01)")
+        ->group(time);
+    app.add_option("--step-size", options.stepSize,
+                   "Communication step size, positive; --output-interval must then be a whole "
+                   "multiple of it (default: a row per step)")
         ->group(time);
     CLI::Option* output =
         app.add_option("-o,--output,--output-file", options.output,
                        "CSV file for the results: time and every output, or the --output-variables "
                        "(default: standard output)")
             ->group(results);
-    app.add_option("--output-variables", options.outputVariables,
-                   "The variables the rows and the summary record, in this order: outputs, "
-                   "parameters or inputs, separated by commas; repeatable (default: every output)")
+    // Names separated by commas (spaces around them dropped) or given as
+    // words of their own up to the next option, as other masters take them.
+    const auto addRecorded = [&options](const std::vector<std::string>& words) {
+        for (const std::string& word : words) {
+            std::size_t start = 0;
+            while (start <= word.size()) {
+                const std::size_t comma = std::min(word.find(',', start), word.size());
+                const std::size_t first = word.find_first_not_of(" \t", start);
+                const std::size_t last = word.find_last_not_of(" \t", comma - 1);
+                if (first < comma && last != std::string::npos && last >= first) {
+                    options.outputVariables.push_back(word.substr(first, last - first + 1));
+                }
+                start = comma + 1;
+            }
+        }
+    };
+    app.add_option_function<std::vector<std::string>>(
+           "--output-variables", addRecorded,
+           "The variables the rows and the summary record, in this order: outputs, "
+           "parameters or inputs, separated by commas or spaces; repeatable (default: every "
+           "output)")
         ->type_name("NAME,...")
-        ->delimiter(',')
-        ->expected(1)
-        ->allow_extra_args(false)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->expected(1, CLI::detail::expected_max_vector_size)
+        ->trigger_on_parse()
+        ->group(results);
+    app.add_option_function<std::string>(
+           "--output-variable", [addRecorded](const std::string& name) { addRecorded({name}); },
+           "One variable to record, after those named before; repeatable")
+        ->type_name("NAME")
+        ->trigger_on_parse()
         ->group(results);
     app.add_option("--plot", options.plot,
                    "Draws the recorded values (the rows' columns, rows written or not) over time "
@@ -564,6 +896,21 @@ int main(int argc, char** argv) {
     app.add_flag("--summary", options.summary,
                  "Prints the peak and range of every recorded variable at the end, on standard "
                  "error")
+        ->group(results);
+    app.add_option("--summary-file", options.summaryFile,
+                   "Writes the summary as CSV into FILE: a row per recorded variable (in a "
+                   "sweep, per case and variable, after the case's number and values) with its "
+                   "peak, minimum and maximum and their times")
+        ->type_name("FILE")
+        ->group(results);
+    app.add_option("--initial-fmu-state-file", options.initialStateFile,
+                   "Starts from the serialized FMU state in FILE (FMI 2.0 and 3.0), set when "
+                   "initialization ends")
+        ->type_name("FILE")
+        ->group(results);
+    app.add_option("--final-fmu-state-file", options.finalStateFile,
+                   "Writes the serialized FMU state at the stop time into FILE (FMI 2.0 and 3.0)")
+        ->type_name("FILE")
         ->group(results);
     app.add_flag("--summary-only", options.summaryOnly, "Writes no rows, only the --summary")
         ->excludes("--output")
@@ -575,10 +922,13 @@ int main(int argc, char** argv) {
                        "own, its rows in the output led by a column \"case\", the row's number")
             ->type_name("FILE.csv")
             ->excludes("--plot")
+            ->excludes("--initial-fmu-state-file")
+            ->excludes("--final-fmu-state-file")
             ->group(sweeps);
     app.add_option("--cases", options.cases,
-                   "Runs only these cases of the --sweep, numbered as in the whole table: K, or "
-                   "FROM-TO (TO beyond the last case means up to it)")
+                   "Runs only these cases of the --sweep, numbered as in the whole table: K, "
+                   "FROM-TO (TO beyond the last case means up to it), or K/N, the K-th of N "
+                   "parts of the table as equal as whole cases allow")
         ->type_name("FROM-TO")
         ->needs(sweep)
         ->group(sweeps);
@@ -595,18 +945,33 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1U, 1024U))
         ->needs(sweep)
         ->group(sweeps);
-    app.add_flag("--log", options.log,
+    app.add_flag("--log,--logging-on", options.log,
                  "Turns on the slave's debug logging and shows every message it sends, with "
                  "its status and category")
         ->group(diagnostics);
     app.add_flag("--log-fmi-calls", options.logFmiCalls,
                  "Prints every FMI call with its arguments and status")
         ->group(diagnostics);
+    app.add_option("--log-file", options.logFile,
+                   "Writes the slave's messages into FILE instead of standard error")
+        ->type_name("FILE")
+        ->group(diagnostics);
+    app.add_option("--fmi-log-file", options.fmiLogFile,
+                   "Prints every FMI call as --log-fmi-calls does, into FILE")
+        ->type_name("FILE")
+        ->group(diagnostics);
+    app.add_flag("--early-return-allowed", options.earlyReturnAllowed,
+                 "Accepted for other masters' command lines; these slaves never return early")
+        ->group(diagnostics);
     app.set_version_flag(
-        "--version", "fmirun " FMIRUN_VERSION " (runs FMI 1.0, 2.0 and 3.0 co-simulation slaves)");
+        "--version",
+        "fmirun " FMIRUN_VERSION
+        " (runs FMI 1.0, 2.0 and 3.0 co-simulation slaves, and 2.0 and 3.0 Model Exchange ones)");
     app.footer(kHelpFooter);
+    app.allow_extras();
     try {
         app.parse(argc, argv);
+        refuseExtras(app);
     } catch (const CLI::CallForHelp& help) {
         return app.exit(help);
     } catch (const CLI::CallForVersion& version) {
@@ -615,6 +980,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fmirun: %s\nRun fmirun --help for the options.\n", error.what());
         return kExitUsage;
     }
+    options.logFmiCalls = options.logFmiCalls || !options.fmiLogFile.empty();
     try {
         return runMaster(options);
     } catch (const Failure& failure) {

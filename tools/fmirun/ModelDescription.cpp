@@ -90,10 +90,32 @@ void readIdentity(const pugi::xml_node& root, const std::string& origin, ModelDe
         return;
     }
     const pugi::xml_node coSimulation = root.child("CoSimulation");
-    if (!coSimulation) {
-        refuse(origin, "not a co-simulation FMU (no <CoSimulation>)");
+    const pugi::xml_node modelExchange = root.child("ModelExchange");
+    if (!coSimulation && !modelExchange) {
+        refuse(origin, "not a co-simulation FMU (no <CoSimulation>) nor a Model Exchange one");
     }
-    model.modelIdentifier = coSimulation.attribute("modelIdentifier").value();
+    model.coSimulation = static_cast<bool>(coSimulation);
+    model.modelExchange = static_cast<bool>(modelExchange);
+    model.modelExchangeIdentifier = modelExchange.attribute("modelIdentifier").value();
+    model.modelIdentifier = coSimulation ? coSimulation.attribute("modelIdentifier").value()
+                                         : model.modelExchangeIdentifier;
+    // 2.0 lists the states' derivatives under <Derivatives> and counts the
+    // event indicators; 3.0 lists both in <ModelStructure>.
+    const pugi::xml_node structure = root.child("ModelStructure");
+    const auto count = [](const pugi::xml_node& parent, const char* name) {
+        std::size_t found = 0;
+        for (const pugi::xml_node& child : parent.children(name)) {
+            found += child ? 1 : 0;
+        }
+        return found;
+    };
+    if (model.fmiVersion == 2) {
+        model.continuousStates = count(structure.child("Derivatives"), "Unknown");
+        model.eventIndicators = root.attribute("numberOfEventIndicators").as_ullong(0);
+    } else {
+        model.continuousStates = count(structure, "ContinuousStateDerivative");
+        model.eventIndicators = count(structure, "EventIndicator");
+    }
     const char* const token = model.fmiVersion == 2 ? "guid" : "instantiationToken";
     model.guid = root.attribute(token).value();
     if (model.guid.empty()) {
@@ -240,6 +262,7 @@ ModelDescription parseModelDescription(const std::string& text, const std::strin
         }
         variable.valueReference = static_cast<fmiValueReference>(std::stoull(reference));
         variable.causality = causalityOf(scalar, model.fmiVersion);
+        variable.unit = real.attribute("unit").value();
         if (real.attribute("start")) {
             variable.start = realAttribute(real, "start", origin);
         }

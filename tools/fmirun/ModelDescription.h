@@ -16,6 +16,7 @@ struct Variable {
     fmiValueReference valueReference = 0;
     Causality causality = Causality::Other;
     std::optional<fmiReal> start;
+    std::string unit;  // empty when the description declares none
     std::string description;
 };
 
@@ -25,6 +26,14 @@ struct ModelDescription {
     std::string modelName;
     std::string guid;  // the instantiation token of 3.0
     std::string description;
+    // The interfaces the description offers (1.0: co-simulation only), the
+    // Model Exchange one's identifier, and what a Model Exchange master must
+    // integrate and watch: its continuous states and event indicators.
+    bool coSimulation = true;
+    bool modelExchange = false;
+    std::string modelExchangeIdentifier;
+    std::size_t continuousStates = 0;
+    std::size_t eventIndicators = 0;
     // The <DefaultExperiment>'s times as numbers and as written.
     std::optional<double> defaultStartTime;
     std::optional<double> defaultStopTime;

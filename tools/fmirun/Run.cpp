@@ -63,12 +63,16 @@ CsvOutput::CsvOutput(std::FILE* file, std::string name)
       buffer_(std::size_t{1} << 16),
       capacity_(buffer_.size()) {}
 
-void CsvOutput::header(const std::vector<const Variable*>& recorded) {
+std::string csvHeader(const std::vector<const Variable*>& recorded) {
     std::string text = "time";
     for (const Variable* variable : recorded) {
         text += "," + csvField(variable->name);
     }
-    text += "\n";
+    return text + "\n";
+}
+
+void CsvOutput::header(const std::vector<const Variable*>& recorded) {
+    const std::string text = csvHeader(recorded);
     flush();
     if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
         throw Failure(kExitOutputFile, "cannot write " + name_ + ": " + errnoText());
@@ -188,18 +192,33 @@ class PeaksAndSeries {
 template <bool kWritesRows, typename SlaveClass, typename Tracker>
 std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid& grid, bool driven,
                         fmiReal* inputValues, const fmiReal* outputs, std::size_t outputCount,
-                        CsvOutput* rows, Tracker& peaks, Progress& progress, double& time) {
+                        CsvOutput* rows, std::size_t rowEvery, Tracker& peaks, Progress& progress,
+                        double& time) {
     const std::size_t steps = grid.steps();
+    std::size_t untilRow = rowEvery;
+    // Model Exchange evaluates the slave at each point from the inputs
+    // there; co-simulation steps to it from the inputs at the step's start.
+    const bool atItsOwnTime = slave.isModelExchange();
     for (std::size_t k = 1; k <= steps; ++k) {
         const double next = grid.at(k);
-        if (driven) {
-            inputs.at(time, inputValues);
+        if (atItsOwnTime) {
+            if (driven) {
+                inputs.at(next, inputValues);
+            }
+            slave.evaluateAt(next);
+        } else {
+            if (driven) {
+                inputs.at(time, inputValues);
+            }
+            slave.step(time, next - time);
         }
-        slave.step(time, next - time);
         time = next;
         peaks.track(time, outputs);
         if constexpr (kWritesRows) {
-            rows->row(grid, k, outputs, outputCount);
+            if (--untilRow == 0 || k == steps) {
+                rows->row(grid, k, outputs, outputCount);
+                untilRow = rowEvery;
+            }
         }
         progress.update(k, time);
     }
@@ -232,6 +251,9 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
         slave.setReal(inputReferences.data(), inputReferences.size(), inputValues.data());
     }
     slave.exitInitialization();
+    if (settings.initialState != nullptr) {
+        slave.restoreState(*settings.initialState);
+    }
     if (outputCount > 0) {
         slave.getReal(outputReferences.data(), outputCount, outputs);
     }
@@ -247,11 +269,12 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
     Progress progress(settings.showProgress, grid.start(), grid.stop());
     double time = grid.start();
     const auto through = [&](auto& slaveOfItsClass, auto& tracker) {
-        return rows != nullptr
-                   ? stepThrough<true>(slaveOfItsClass, inputs, grid, driven, inputValues.data(),
-                                       outputs, outputCount, rows, tracker, progress, time)
-                   : stepThrough<false>(slaveOfItsClass, inputs, grid, driven, inputValues.data(),
-                                        outputs, outputCount, rows, tracker, progress, time);
+        return rows != nullptr ? stepThrough<true>(slaveOfItsClass, inputs, grid, driven,
+                                                   inputValues.data(), outputs, outputCount, rows,
+                                                   settings.rowEvery, tracker, progress, time)
+                               : stepThrough<false>(slaveOfItsClass, inputs, grid, driven,
+                                                    inputValues.data(), outputs, outputCount, rows,
+                                                    settings.rowEvery, tracker, progress, time);
     };
     const auto stepAll = [&](auto& tracker) {
         // An FMI 1.0 slave's step is inlined into the loop: no call through
@@ -277,6 +300,9 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
                                             formatReal(time) + "; the run stops there");
     }
     peaks.into(result.ranges);
+    if (settings.finalState != nullptr) {
+        *settings.finalState = slave.saveState();
+    }
     slave.terminate();
     slave.freeInstance();
 }

@@ -19,6 +19,14 @@ struct RunSettings {
     // What each row holds after the time, in this order, and what the peaks
     // are kept of: the outputs, unless others are asked for.
     std::vector<const Variable*> recorded;
+    // A row after every this many steps (the output interval over the step
+    // size), and one at the stop time; the peaks are kept at every step.
+    std::size_t rowEvery = 1;
+    // Bytes of a serialized FMU state to start from, set once
+    // initialization ends (null: none); and where to put the state at the
+    // stop time (null: nowhere).
+    const std::string* initialState = nullptr;
+    std::string* finalState = nullptr;
     bool showProgress = false;
 };
 
@@ -29,6 +37,10 @@ struct FileCloser {
     }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// The rows' header line: "time" and the recorded variables' names, quoted
+// where CSV needs it, and a newline.
+std::string csvHeader(const std::vector<const Variable*>& recorded);
 
 // Opens a file that a run writes (its rows, its picture) with std::fopen's
 // `mode`; throws Failure (kExitOutputFile) naming it when that fails. Safe

@@ -69,8 +69,10 @@ void restoreHandlers() {
     }
 }
 
+// A temporary folder that cannot be made or written is the machine's
+// trouble, as an output file is, not the model's.
 [[noreturn]] void refuse(const std::string& message) {
-    throw Failure(kExitModel, message);
+    throw Failure(kExitOutputFile, message);
 }
 
 }  // namespace
@@ -91,7 +93,8 @@ ScratchFolder::ScratchFolder() {
     std::memcpy(trackedPaths[0], pattern.c_str(), pattern.size() + 1);
     if (mkdtemp(trackedPaths[0]) == nullptr) {
         restoreHandlers();
-        refuse("cannot make a temporary folder in " + base.string() + ": " + errnoText());
+        refuse("cannot make a temporary folder in " + base.string() + ": " + errnoText() +
+               " (TMPDIR names where; it must be a writable folder)");
     }
     std::atomic_signal_fence(std::memory_order_seq_cst);
     trackedCount = 1;
@@ -104,7 +107,7 @@ ScratchFolder::~ScratchFolder() {
 
 void ScratchFolder::track(const std::string& path) {
     if (trackedCount >= static_cast<std::sig_atomic_t>(kMaxTracked) || path.size() >= kMaxPath) {
-        refuse("cannot unpack " + path + ": too deep or too long a path");
+        throw Failure(kExitModel, "cannot unpack " + path + ": too deep or too long a path");
     }
     std::memcpy(trackedPaths[trackedCount], path.c_str(), path.size() + 1);
     std::atomic_signal_fence(std::memory_order_seq_cst);

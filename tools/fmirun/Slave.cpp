@@ -141,7 +141,7 @@ void Slave::instantiate(const std::string& fmuLocation) {
         "loggingOn=" +
         boolean(loggingOn) + ")";
     if (options_.logCalls) {
-        console::line("fmi: " + call + " -> " + (component_ == nullptr ? "NULL" : "instance"));
+        console::fmiCall("fmi: " + call + " -> " + (component_ == nullptr ? "NULL" : "instance"));
     }
     requireInstance("GUID");
 }

@@ -48,6 +48,9 @@ class Slave final : public VersionSlave<Slave> {
     Slave(const Slave& loaded, AnotherInstance another);
 
     static const char* statusName(fmiStatus status);
+    // FMI 1.0 Model Exchange is a library of another kind.
+    static constexpr bool kHasModelExchange = false;
+    static constexpr bool kHasFmuState = false;
     // The calls themselves, in the controls in force, defined here so that
     // they are inlined into a run's loop.
     void setRealHere(const fmiValueReference* references, std::size_t count,

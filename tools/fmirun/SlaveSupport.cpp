@@ -37,6 +37,23 @@ void unloadLibrary(void* library, FloatingPointControls& controls) {
     }
 }
 
+void requireVersionOfDescription(void* library, const ModelDescription& model,
+                                 const std::string& libraryPath) {
+    const std::string getVersion[] = {model.modelIdentifier + "_fmiGetVersion", "fmi2GetVersion",
+                                      "fmi3GetVersion"};
+    if (dlsym(library, getVersion[model.fmiVersion - 1].c_str()) != nullptr) {
+        return;
+    }
+    for (int version = 1; version <= 3; ++version) {
+        if (dlsym(library, getVersion[version - 1].c_str()) != nullptr) {
+            throw Failure(kExitModel, libraryPath + " is an FMI " + std::to_string(version) +
+                                          ".0 library, but its model description is of FMI " +
+                                          std::to_string(model.fmiVersion) +
+                                          ".0: give the description of the library's version");
+        }
+    }
+}
+
 void* resolveAddress(void* library, const std::string& name, const std::string& libraryPath,
                      const std::string& why) {
     void* const address = dlsym(library, name.c_str());
@@ -177,7 +194,7 @@ std::string messageLine(const std::string& source, const char* status, const cha
 void expectAnswer(const char* answer, const std::string& call, const char* expected,
                   const char* what, const std::string& libraryPath, bool logCalls) {
     if (logCalls) {
-        console::line("fmi: " + call + "() -> " + quoted(answer));
+        console::fmiCall("fmi: " + call + "() -> " + quoted(answer));
     }
     if (answer == nullptr || std::strcmp(answer, expected) != 0) {
         throw Failure(kExitModel, libraryPath + " " + what + " " + quoted(answer) + ", not " +
@@ -207,7 +224,7 @@ std::string list(const double* values, std::size_t count) {
 
 void SlaveMessages::receive(bool ok, const std::string& line) {
     if (options_.showAllMessages || !ok) {
-        console::line(line);
+        console::slaveMessage(line);
     } else {
         messages_.push_back(line);
         settleFrom_ = firstStatusToSettle(true);
@@ -217,7 +234,7 @@ void SlaveMessages::receive(bool ok, const std::string& line) {
 void SlaveMessages::settle(bool failed, const char* status, const std::string& call,
                            const std::string& results) {
     if (options_.logCalls) {
-        console::line("fmi: " + call + " -> " + status + results);
+        console::fmiCall("fmi: " + call + " -> " + status + results);
     }
     if (!failed) {
         clear();
@@ -230,7 +247,7 @@ void SlaveMessages::settle(bool failed, const char* status, const std::string& c
 
 void SlaveMessages::show() {
     for (const std::string& message : messages_) {
-        console::line(message);
+        console::slaveMessage(message);
     }
     clear();
 }

@@ -18,6 +18,7 @@
 struct SlaveOptions {
     bool showAllMessages = false;  // debug logging on, every message shown
     bool logCalls = false;         // every FMI call printed with its arguments
+    bool modelExchange = false;    // instantiated for Model Exchange (2.0 and 3.0)
 };
 
 // Loads the library by its absolute path, so that the loader never searches
@@ -25,6 +26,12 @@ struct SlaveOptions {
 // cannot be loaded.
 void* loadLibrary(const std::string& libraryPath, FloatingPointControls& controls);
 void unloadLibrary(void* library, FloatingPointControls& controls);
+
+// Throws Failure (kExitModel) when the library is plainly of another FMI
+// version than its model description: it exports another version's
+// fmiGetVersion and not that of the description's.
+void requireVersionOfDescription(void* library, const ModelDescription& model,
+                                 const std::string& libraryPath);
 
 // The address of `name`. Throws Failure (kExitModel) when the library lacks
 // it, with `why` that means.

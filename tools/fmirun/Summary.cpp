@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "Numbers.h"
+
 std::vector<std::string> summaryLines(const ModelDescription& model, const std::string& origin,
                                       const std::string& which, const TimeGrid& grid,
                                       const RunResult& result, const CsvOutput* rows) {
@@ -24,4 +26,31 @@ std::vector<std::string> summaryLines(const ModelDescription& model, const std::
         lines.emplace_back(text);
     }
     return lines;
+}
+
+std::string summaryCsvHeader(const std::vector<std::string>& leading) {
+    std::string header;
+    for (const std::string& name : leading) {
+        header += name + ",";
+    }
+    return header + "variable,peak,peak_time,min,min_time,max,max_time\n";
+}
+
+std::string summaryCsvRows(const RunResult& result, const std::string& lead) {
+    std::string rows;
+    for (const OutputRange& range : result.ranges) {
+        rows += lead + range.variable->name;
+        if (!range.seen) {
+            rows += ",,,,,,\n";
+            continue;
+        }
+        const bool minIsPeak = std::fabs(range.min) > std::fabs(range.max);
+        for (const double value :
+             {minIsPeak ? range.min : range.max, minIsPeak ? range.minTime : range.maxTime,
+              range.min, range.minTime, range.max, range.maxTime}) {
+            rows += "," + formatReal(value);
+        }
+        rows += "\n";
+    }
+    return rows;
 }

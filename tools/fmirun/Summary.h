@@ -16,3 +16,11 @@
 std::vector<std::string> summaryLines(const ModelDescription& model, const std::string& origin,
                                       const std::string& which, const TimeGrid& grid,
                                       const RunResult& result, const CsvOutput* rows);
+
+// The summary as a table (--summary-file): a row per recorded variable with
+// its peak (the value farthest from zero), its minimum and maximum, each with
+// its time; empty fields for a variable that gave no numbers. `leading`
+// names the columns before these (a sweep's case and its values), `lead`
+// holds their fields, each followed by a comma.
+std::string summaryCsvHeader(const std::vector<std::string>& leading);
+std::string summaryCsvRows(const RunResult& result, const std::string& lead);

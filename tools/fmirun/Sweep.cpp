@@ -56,6 +56,7 @@ File unnamedFile() {
 struct CaseOutcome {
     File rows;  // as a single run writes them, for the one file of all cases
     std::vector<std::string> summary;
+    std::string summaryRows;  // for the summary file
     std::optional<Failure> failure;
 };
 
@@ -120,6 +121,13 @@ CaseOutcome runCase(const Sweep& sweep, std::size_t caseNumber, const Inputs& in
                                            ", case " + std::to_string(caseNumber) + " (" +
                                                caseValues(sweep.table, caseNumber) + ")",
                                            sweep.grid, result, rows ? &*rows : nullptr);
+        }
+        if (settings.summaryFile != nullptr) {
+            std::string lead = std::to_string(caseNumber) + ",";
+            for (const fmiReal value : values) {
+                lead += formatReal(value) + ",";
+            }
+            outcome.summaryRows = summaryCsvRows(result, lead);
         }
     } catch (const Failure& failure) {
         outcome.failure = failure;
@@ -214,6 +222,12 @@ class CombinedRows {
 
 }  // namespace
 
+void writeSummaryRows(std::FILE* file, const std::string& rows) {
+    if (std::fwrite(rows.data(), 1, rows.size(), file) != rows.size()) {
+        throw Failure(kExitOutputFile, "cannot write the summary file: " + errnoText());
+    }
+}
+
 void runSweep(const CoSimulationSlave& loaded, const ModelDescription& model, const Inputs& inputs,
               const TimeGrid& grid, const RunSettings& common, const SweepTable& table,
               const SweepSettings& settings) {
@@ -307,6 +321,9 @@ void runSweep(const CoSimulationSlave& loaded, const ModelDescription& model, co
         }
         for (const std::string& line : outcome.summary) {
             console::line(line);
+        }
+        if (!outcome.summaryRows.empty()) {
+            writeSummaryRows(settings.summaryFile, outcome.summaryRows);
         }
         if (outcome.failure) {
             const std::size_t caseNumber = first + index;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 #include "CoSimulationSlave.h"
@@ -26,6 +27,9 @@ struct SweepSettings {
     std::string output;
     bool filePerCase = false;
     bool summary = false;
+    // Each case's summary as CSV rows (summaryCsvRows), the case and its
+    // values leading, in case order; null for none.
+    std::FILE* summaryFile = nullptr;
     bool showProgress = false;
 };
 
@@ -33,6 +37,10 @@ struct SweepSettings {
 // the number zero-padded to the digits of the table's `caseCount`, so that
 // the files sort in case order ("result.csv", 7 of 120: "result-007.csv").
 std::string caseFileName(const std::string& output, std::size_t caseNumber, std::size_t caseCount);
+
+// Writes rows of the summary file; throws Failure (kExitOutputFile) when it
+// cannot.
+void writeSummaryRows(std::FILE* file, const std::string& rows);
 
 // Runs the cases with slaves of `loaded`, which the sweep leaves as it is.
 // A failed case stops the sweep: Failure with that case's status and its

@@ -57,6 +57,36 @@ class VersionSlave : public CoSimulationSlave {
     }
     // Defined here, so that a run that knows its slave's class calls it
     // directly and has it inlined into its loop.
+    void evaluateAt(fmiReal time) final {
+        if constexpr (Version::kHasModelExchange) {
+            const InSlaveControls inSlave(controls_);
+            const StepArrays& arrays = stepArrays_;
+            version().setTimeHere(time);
+            if (arrays.inputCount > 0) {
+                version().setRealHere(arrays.inputReferences, arrays.inputCount, arrays.inputs);
+            }
+            if (arrays.outputCount > 0) {
+                version().getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
+            }
+            if (version().completeIntegratorStepHere(time) && arrays.outputCount > 0) {
+                version().getRealHere(arrays.outputReferences, arrays.outputCount, arrays.outputs);
+            }
+        }
+    }
+    std::string saveState() final {
+        if constexpr (Version::kHasFmuState) {
+            return version().saveStateHere();
+        } else {
+            throw Failure(kExitUsage, "an FMI 1.0 slave has no FMU state to save");
+        }
+    }
+    void restoreState(const std::string& bytes) final {
+        if constexpr (Version::kHasFmuState) {
+            version().restoreStateHere(bytes);
+        } else {
+            throw Failure(kExitUsage, "an FMI 1.0 slave has no FMU state to restore");
+        }
+    }
     void step(fmiReal communicationPoint, fmiReal stepSize) final {
         const InSlaveControls inSlave(controls_);
         const StepArrays& arrays = stepArrays_;
@@ -78,7 +108,10 @@ class VersionSlave : public CoSimulationSlave {
           controls_(currentFloatingPointControls()),
           library_(loadLibrary(libraryPath, controls_)),
           loadedControls_(controls_),
-          messages_(options) {}
+          messages_(options) {
+        requireVersionOfDescription(library_, model_, libraryPath);
+        modelExchange_ = options.modelExchange;
+    }
 
     // Another slave of the library that `loaded` holds (another()); each
     // version's constructor of this kind copies the functions it resolved.
@@ -90,7 +123,9 @@ class VersionSlave : public CoSimulationSlave {
           library_(loaded.library_),
           loadedControls_(loaded.loadedControls_),
           ownsLibrary_(false),
-          messages_(loaded.options_) {}
+          messages_(loaded.options_) {
+        modelExchange_ = loaded.modelExchange_;
+    }
 
     // Whether this slave loaded the library: the one that outlives the others.
     bool ownsLibrary() const {
@@ -146,7 +181,7 @@ class VersionSlave : public CoSimulationSlave {
         inSlave(function, component_);
         component_ = nullptr;
         if (options_.logCalls) {
-            console::line("fmi: " + call);
+            console::fmiCall("fmi: " + call);
         }
         messages_.clear();
     }
@@ -159,6 +194,10 @@ class VersionSlave : public CoSimulationSlave {
     bool ownsLibrary_ = true;
     void* component_ = nullptr;
     SlaveMessages messages_;
+    // The event iteration of Model Exchange can go on only so long: a slave
+    // that keeps asking for another is refused.
+    static constexpr int kMostEventIterations = 1000;
+
     struct StepArrays {
         const fmiValueReference* inputReferences = nullptr;
         const fmiReal* inputs = nullptr;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <vector>
@@ -127,9 +128,50 @@ std::pair<double, double> valueRange(const Panel& panel) {
     return {least, most};
 }
 
-// The curve as lines through its runs of finite values; a lone finite value
-// between values that are not is a dot.
-void drawCurve(plstream& pls, const std::vector<double>& x, const std::vector<double>& y) {
+// The points of a run of values as the picture can show them: no more than
+// a few per pixel column of the frame. Each column keeps its first and last
+// point, so that the line enters and leaves it where it did, and its lowest
+// and highest, so that every peak stays; in the order of the abscissa. A run
+// of few points is kept whole.
+void reduceToColumns(const double* x, const double* y, std::size_t count, double xFrom, double xTo,
+                     std::vector<PLFLT>& keptX, std::vector<PLFLT>& keptY) {
+    constexpr double kColumns = layout::kFrameRight - layout::kFrameLeft;
+    keptX.clear();
+    keptY.clear();
+    if (static_cast<double>(count) <= 4.0 * kColumns || !(xTo > xFrom)) {
+        keptX.assign(x, x + count);
+        keptY.assign(y, y + count);
+        return;
+    }
+    const double perUnit = kColumns / (xTo - xFrom);
+    std::size_t begin = 0;
+    while (begin < count) {
+        const double column = std::floor((x[begin] - xFrom) * perUnit);
+        std::size_t end = begin + 1;
+        std::size_t lowest = begin;
+        std::size_t highest = begin;
+        while (end < count && std::floor((x[end] - xFrom) * perUnit) == column) {
+            lowest = y[end] < y[lowest] ? end : lowest;
+            highest = y[end] > y[highest] ? end : highest;
+            ++end;
+        }
+        std::size_t kept[] = {begin, std::min(lowest, highest), std::max(lowest, highest), end - 1};
+        for (std::size_t i = 0; i < std::size(kept); ++i) {
+            if (i == 0 || kept[i] != kept[i - 1]) {
+                keptX.push_back(x[kept[i]]);
+                keptY.push_back(y[kept[i]]);
+            }
+        }
+        begin = end;
+    }
+}
+
+// The curve as lines through its runs of finite values, each reduced to the
+// frame's columns; a lone finite value between values that are not is a dot.
+void drawCurve(plstream& pls, const std::vector<double>& x, const std::vector<double>& y,
+               double xFrom, double xTo) {
+    std::vector<PLFLT> keptX;
+    std::vector<PLFLT> keptY;
     const std::size_t count = std::min(x.size(), y.size());
     std::size_t begin = 0;
     while (begin < count) {
@@ -144,7 +186,8 @@ void drawCurve(plstream& pls, const std::vector<double>& x, const std::vector<do
         if (points == 1) {
             pls.poin(1, &x[begin], &y[begin], 1);
         } else if (points > 1) {
-            pls.line(points, &x[begin], &y[begin]);
+            reduceToColumns(&x[begin], &y[begin], end - begin, xFrom, xTo, keptX, keptY);
+            pls.line(static_cast<PLINT>(keptX.size()), keptX.data(), keptY.data());
         }
         begin = end;
     }
@@ -215,7 +258,7 @@ void drawPanel(plstream& pls, double height, const Panel& panel, std::size_t ind
     pls.width(2.0);
     for (std::size_t i = 0; i < panel.curves.size(); ++i) {
         pls.col0(curveColour(i));
-        drawCurve(pls, panel.x, panel.curves[i].y);
+        drawCurve(pls, panel.x, panel.curves[i].y, xFrom, xTo);
     }
     pls.col0(kFrameColour);
     pls.width(1.0);
