@@ -737,7 +737,7 @@ TEST_F(Fmirun, ShowsTheSlavesMessagesOfEveryVersion) {
           "Halvorn [fmiOK, log] fmiDoStep: time event detected at 0.01\n",
           "Halvorn [fmiOK, log] fmiFreeSlaveInstance\n"}},
         {2,
-         {"Halvorn [fmi2OK, logCalls] fmi2Instantiate: co-simulation, "
+         {"Halvorn [fmi2OK, logCalls] fmi2Instantiate: "
           "GUID={df6d0958-156a-469d-81e9-7eeddeec2de4}, resource location file:///",
           "Halvorn [fmi2OK, logCalls] fmi2SetDebugLogging: loggingOn=1, nCategories=0\n",
           "Halvorn [fmi2OK, logCalls] fmi2SetReal: displacement1 = 0\n",
