@@ -79,17 +79,6 @@ void CsvOutput::header(const std::vector<const Variable*>& recorded) {
     }
 }
 
-void CsvOutput::writeRow(const TimeGrid& grid, std::size_t k, const fmiReal* values,
-                         std::size_t count) {
-    char* at = grid.format(k, buffer_.data() + used_);
-    for (std::size_t i = 0; i < count; ++i) {
-        *at++ = ',';
-        at = formatReal(values[i], at);
-    }
-    *at++ = '\n';
-    used_ = static_cast<std::size_t>(at - buffer_.data());
-}
-
 void CsvOutput::flush() {
     if (used_ > 0 && std::fwrite(buffer_.data(), 1, used_, file_) != used_) {
         used_ = 0;
