@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <type_traits>
 
 #include "Console.h"
 #include "Failure.h"
@@ -178,19 +179,19 @@ class PeaksAndSeries {
 // run asked only for its summary carries nothing of the rows, once more for
 // each slave class whose step it calls directly, and once more where the
 // values are kept for a picture.
-template <bool kWritesRows, typename SlaveClass, typename Tracker>
+template <bool kWritesRows, bool kModelExchange, typename SlaveClass, typename Tracker>
 std::size_t stepThrough(SlaveClass& slave, const Inputs& inputs, const TimeGrid& grid, bool driven,
                         fmiReal* inputValues, const fmiReal* outputs, std::size_t outputCount,
                         CsvOutput* rows, std::size_t rowEvery, Tracker& peaks, Progress& progress,
                         double& time) {
     const std::size_t steps = grid.steps();
     std::size_t untilRow = rowEvery;
-    // Model Exchange evaluates the slave at each point from the inputs
-    // there; co-simulation steps to it from the inputs at the step's start.
-    const bool atItsOwnTime = slave.isModelExchange();
     for (std::size_t k = 1; k <= steps; ++k) {
         const double next = grid.at(k);
-        if (atItsOwnTime) {
+        // Model Exchange evaluates the slave at each point from the inputs
+        // there; co-simulation steps to it from the inputs at the step's
+        // start.
+        if constexpr (kModelExchange) {
             if (driven) {
                 inputs.at(next, inputValues);
             }
@@ -257,21 +258,28 @@ void runSteps(CoSimulationSlave& slave, const Inputs& inputs, const TimeGrid& gr
 
     Progress progress(settings.showProgress, grid.start(), grid.stop());
     double time = grid.start();
-    const auto through = [&](auto& slaveOfItsClass, auto& tracker) {
-        return rows != nullptr ? stepThrough<true>(slaveOfItsClass, inputs, grid, driven,
-                                                   inputValues.data(), outputs, outputCount, rows,
-                                                   settings.rowEvery, tracker, progress, time)
-                               : stepThrough<false>(slaveOfItsClass, inputs, grid, driven,
-                                                    inputValues.data(), outputs, outputCount, rows,
-                                                    settings.rowEvery, tracker, progress, time);
+    const auto through = [&](auto& slaveOfItsClass, auto& tracker, auto modelExchange) {
+        constexpr bool kModelExchange = decltype(modelExchange)::value;
+        return rows != nullptr
+                   ? stepThrough<true, kModelExchange>(
+                         slaveOfItsClass, inputs, grid, driven, inputValues.data(), outputs,
+                         outputCount, rows, settings.rowEvery, tracker, progress, time)
+                   : stepThrough<false, kModelExchange>(
+                         slaveOfItsClass, inputs, grid, driven, inputValues.data(), outputs,
+                         outputCount, rows, settings.rowEvery, tracker, progress, time);
     };
     const auto stepAll = [&](auto& tracker) {
         // An FMI 1.0 slave's step is inlined into the loop: no call through
-        // the interface, its functions called straight from the loop.
+        // the interface, its functions called straight from the loop. It has
+        // no Model Exchange; the loops of the others are compiled for each
+        // interface, so that neither tests the interface at every step.
         if (Slave* const fmi1 = slave.fmi1Slave()) {
-            return through(*fmi1, tracker);
+            return through(*fmi1, tracker, std::false_type{});
         }
-        return through(slave, tracker);
+        if (slave.isModelExchange()) {
+            return through(slave, tracker, std::true_type{});
+        }
+        return through(slave, tracker, std::false_type{});
     };
     try {
         if constexpr (kKeepsSeries) {
