@@ -18,11 +18,11 @@ void leaveOutOtherModels(const ModelFacts& facts, int fmiVersion) {
     const std::string& identifier = facts.identifier;
     const std::string version = fmiVersion == 1 ? "" : "Fmi" + std::to_string(fmiVersion);
     // A model of the tests alone runs its own suites: <Identifier>... on its
-    // 1.0 library, <Identifier>Fmi3... on its 3.0 one, or the tests its
-    // command line names (its 2.0 library: those of the version's suites
-    // that are about it).
+    // 1.0 library, <Identifier>Fmi3... on its 3.0 one, whatever filter is
+    // given; on its 2.0 library the tests its command line names, those of
+    // the version's suites that are about it.
     if (facts.onlyOwnSuites) {
-        if (::testing::GTEST_FLAG(filter) != "*") {
+        if (fmiVersion == 2 && ::testing::GTEST_FLAG(filter) != "*") {
             return;
         }
         ::testing::GTEST_FLAG(filter) =
