@@ -74,6 +74,8 @@ struct ExpectedMessage {
     // The instance's state when the logger hears of it; 0 for a message
     // with a null component.
     std::int32_t stateAtLog = 0;
+    // A 3.0 text that shows a NaN that may be any NaN, "nan" or "-nan".
+    bool signOfNaNOpen = false;
 };
 
 struct Expectation {

@@ -94,7 +94,7 @@ class Call : public CheckedCall {
 };
 
 // The record of an instance, read in place, against the master's records.
-void checkInstanceRecord(const Instance& s) {
+void checkInstanceRecord(Instance& s) {
     const auto& r = *static_cast<const SlaveInstance*>(s.c);
     const auto who = [&s] {
         return std::string(kModelIdentifiers[s.model]) + " instance \"" + s.name + "\"";
@@ -136,7 +136,7 @@ void checkInstanceRecord(const Instance& s) {
                 [&] { return who() + ": a variable of another type differs"; });
     }
     for (std::size_t i = 0; i < s.reals.size(); ++i) {
-        require(bitsOf(r.realValues[i]) == bitsOf(s.reals[i]),
+        require(recordHolds(s, i, r.realValues[i]),
                 [&] { return std::string(who() + ": real " + std::to_string(i) + " differs"); });
     }
 }
@@ -248,7 +248,7 @@ void applyStartValues(Instance& s) {
 
 // The event update of the instance's model, on the master's copy.
 void updateAtEvent(Instance& s) {
-    factsOf(s.model).equation(s.reals);
+    computeEquation(s);
     // The test model also asks to end the simulation once its input is set.
     if (static_cast<std::size_t>(s.model) == kTerminusModel && s.reals[0] != 0.0) {
         s.terminate = true;

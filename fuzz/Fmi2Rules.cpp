@@ -310,8 +310,9 @@ bool getOne(Instance& s, Expectation& e, std::uint32_t vr, std::uint64_t& bits) 
         refuseReference(s, e, "fmi2GetReal", vr);
         return false;
     }
-    bits = bitsOf(s.reals[vr]);
-    trace(s, e, "fmi2GetReal: #r%u# = %.16g", {unsignedArgument(vr), realArgument(s.reals[vr])});
+    bits = expectedBitsOf(s, vr);
+    trace(s, e, "fmi2GetReal: #r%u# = %.16g",
+          {unsignedArgument(vr), realArgument(realFromBits(bits))});
     return true;
 }
 

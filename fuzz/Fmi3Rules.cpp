@@ -326,8 +326,12 @@ bool getOne(Instance& s, Expectation& e, std::uint32_t vr, std::uint64_t& bits) 
         return false;
     }
     const double value = vr < s.reals.size() ? s.reals[vr] : s.currentTime;
-    bits = bitsOf(value);
+    bits = vr < s.reals.size() ? expectedBitsOf(s, vr) : bitsOf(value);
+    const std::size_t before = e.messages.size();
     trace(s, e, formatted("fmi3GetFloat64: #r%u# = %.16g", vr, value));
+    if (bits == kAnyNaNBits && e.messages.size() > before) {
+        e.messages[before].signOfNaNOpen = true;
+    }
     return true;
 }
 

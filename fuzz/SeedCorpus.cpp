@@ -1263,6 +1263,33 @@ Sequence modelExchange3() {
     return s;
 }
 
+// Parameters and inputs that are all NaNs of their own, so that two NaNs meet
+// in a product, in every version and interface: which one comes out is the
+// compiler's choice.
+Sequence nansMeet() {
+    const double n0 = realFromBits(0x7ff8000000000001ULL);
+    const double n1 = realFromBits(0xfff8000000000002ULL);
+    const double n2 = realFromBits(0x7ff4000000000003ULL);
+    InstantiateOptions exchange;
+    exchange.fmuType = kRawFmuType;
+    Sequence s;
+    s.instantiate(kHalvorn, 0).setReal(kHalvorn, 0, {0, 1, 2}, {n0, n1, n2});
+    s.initialize(kHalvorn, 0).doStep(kHalvorn, 0, 0.0, 0.1).getAll(kHalvorn, 0);
+    s.instantiate2(kCorvessa, 0, exchange)
+        .stepComplete2(kCorvessa, 0, {1, 4, 5}, {n0, n1, n2})
+        .getAll(kCorvessa, 0, Operation::Fmi2GetReal);
+    s.instantiate2(kCorvessa, 1)
+        .stepComplete2(kCorvessa, 1, {1, 4, 5}, {n1, n2, n0})
+        .getAll(kCorvessa, 1, Operation::Fmi2GetReal);
+    s.instantiateModelExchange3(kHalvorn, 0)
+        .stepMode3(kHalvorn, 0, {0, 1, 2}, {n2, n1, n0})
+        .getAll3(kHalvorn, 0);
+    s.instantiate3(kHalvorn, 1)
+        .stepMode3(kHalvorn, 1, {0, 1, 2}, {n1, n0, n2})
+        .getAll3(kHalvorn, 1);
+    return s;
+}
+
 bool write(const std::string& directory, const std::string& name, const Sequence& sequence) {
     const std::string path = directory + "/" + name;
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -1322,5 +1349,6 @@ int main(int argc, char** argv) {
     ok = write(directory, "fmi3-derivative-faults", derivativeFaults3()) && ok;
     ok = write(directory, "fmi3-inapplicable", inapplicable3()) && ok;
     ok = write(directory, "fmi3-model-exchange", modelExchange3()) && ok;
+    ok = write(directory, "nans-meet", nansMeet()) && ok;
     return ok ? 0 : 1;
 }
