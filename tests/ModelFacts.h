@@ -1,9 +1,11 @@
-// What the tests know of each model, written down independently of the
-// models' own sources: identifier, GUID, variables, start values, substep
-// rule and the force equations.
+// What the tests know of each model, read from its definition: identifier,
+// GUID, variables, start values, substep rule and its equations. What must
+// not come from the definition, the force laws written again so that a
+// wrong model file is caught, is in each model's own test file.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,7 +19,7 @@ struct ModelFacts {
     bool multipliesSubstep;                           // h = step * 0.1 instead of step / 10
     // The outputs as the model computes them at a time event, in place on a
     // copy of all real values.
-    void (*equation)(std::vector<fmiReal>& r);
+    std::function<void(std::vector<fmiReal>& r)> equation;
     // A model built only to exercise the runtime runs its own suite alone.
     bool onlyOwnSuites = false;
     // The outputs are the value references from here on; before them, the
@@ -27,8 +29,9 @@ struct ModelFacts {
     bool flushesToZero = false;
     // The partial derivative of output `unknown` with respect to `known` in
     // the branch the equation takes at these values.
-    fmiReal (*partial)(const std::vector<fmiReal>& r, fmiValueReference unknown,
-                       fmiValueReference known) = nullptr;
+    std::function<fmiReal(const std::vector<fmiReal>& r, fmiValueReference unknown,
+                          fmiValueReference known)>
+        partial;
 
     std::uint32_t realCount() const {
         return static_cast<std::uint32_t>(startValues.size());
@@ -40,3 +43,5 @@ struct ModelFacts {
 };
 
 const ModelFacts* findModelFacts(const std::string& identifier);
+// Every model the program knows, in the build's order.
+const std::vector<ModelFacts>& allModelFacts();

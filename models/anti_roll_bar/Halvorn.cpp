@@ -16,13 +16,13 @@ constexpr ValueReferenceSet kForceOperands =
     referenceSet({kRate, kFirstEndDisplacement, kSecondEndDisplacement});
 
 constexpr RealVariable kVariables[] = {
-    {"rate", "Bar rate: force per unit of displacement difference", Causality::Parameter, true,
-     15000.0},
-    {"displacement1", "Displacement of the first end", Causality::Input, false, 0.0},
-    {"displacement2", "Displacement of the second end", Causality::Input, false, 0.0},
-    {"force1", "First force: rate times (displacement2 - displacement1)", Causality::Output, false,
-     0.0, kForceOperands},
-    {"force2", "Second force: the first force negated", Causality::Output, false, 0.0,
+    {"rate", "Bar rate: force per unit of displacement difference", Causality::Parameter, "N/m",
+     true, 15000.0},
+    {"displacement1", "Displacement of the first end", Causality::Input, "m", false, 0.0},
+    {"displacement2", "Displacement of the second end", Causality::Input, "m", false, 0.0},
+    {"force1", "First force: rate times (displacement2 - displacement1)", Causality::Output, "N",
+     false, 0.0, kForceOperands},
+    {"force2", "Second force: the first force negated", Causality::Output, "N", false, 0.0,
      kForceOperands},
 };
 

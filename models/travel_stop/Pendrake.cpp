@@ -15,12 +15,12 @@ enum VariableIndex : ValueReference {
 };
 
 constexpr RealVariable kVariables[] = {
-    {"lower_limit", "Lower limit of the free band", Causality::Parameter, true, -0.055},
-    {"lower_rate", "Rate below the lower limit", Causality::Parameter, true, 50000.0},
-    {"upper_limit", "Upper limit of the free band", Causality::Parameter, true, 0.09},
-    {"upper_rate", "Rate above the upper limit", Causality::Parameter, true, 50000.0},
-    {"displacement", "Displacement", Causality::Input, false, 0.0},
-    {"force", "Force of the stop, toward the free band", Causality::Output, false, 0.0,
+    {"lower_limit", "Lower limit of the free band", Causality::Parameter, "m", true, -0.055},
+    {"lower_rate", "Rate below the lower limit", Causality::Parameter, "N/m", true, 50000.0},
+    {"upper_limit", "Upper limit of the free band", Causality::Parameter, "m", true, 0.09},
+    {"upper_rate", "Rate above the upper limit", Causality::Parameter, "N/m", true, 50000.0},
+    {"displacement", "Displacement", Causality::Input, "m", false, 0.0},
+    {"force", "Force of the stop, toward the free band", Causality::Output, "N", false, 0.0,
      referenceSet({kLowerLimit, kLowerRate, kUpperLimit, kUpperRate, kDisplacement})},
 };
 

@@ -55,6 +55,9 @@ struct RealVariable {
     const char* name;
     const char* description;
     Causality causality;
+    // The unit symbol as model descriptions write it ("m", "N", "N/m",
+    // "N.s/m", "m/s"); empty for a number without a unit.
+    const char* unit;
     bool hasStartValue;
     Real startValue;
     // For an output: the parameters and inputs its equation reads, which the

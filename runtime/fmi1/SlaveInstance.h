@@ -7,7 +7,7 @@
 #include "FmiTypes.h"
 
 // The exported names carry the model identifier, given to the compiler per
-// deliverable, in front of the FMI function name: Corvessa_fmiDoStep.
+// deliverable, in front of the FMI function name: <identifier>_fmiDoStep.
 #define SLAVE_PASTE_NAME(identifier, name) identifier##_##name
 #define SLAVE_EXPAND_NAME(identifier, name) SLAVE_PASTE_NAME(identifier, name)
 #define SLAVE_EXPORT_NAME(name) SLAVE_EXPAND_NAME(MODEL_IDENTIFIER, name)
