@@ -142,6 +142,9 @@ TEST_F(Fmi2FmuState, SerializedStateRestoresEveryBitAndTheTimeAndRescuesFromErro
 // restores in either, with its time; a state of one only is refused in the
 // other. Model Exchange computes the outputs of what it restores.
 TEST_F(Fmi2FmuState, StatesOfBothInterfacesRestoreInEitherTheOthersAreRefused) {
+    if (!model().outputsFollowFromKnowns) {
+        GTEST_SKIP() << "an output carries its own value on from update to update";
+    }
     const std::pair<fmi2Type, MachineState> taken[] = {{fmi2CoSimulation, Instantiated},
                                                        {fmi2CoSimulation, InitializationMode},
                                                        {fmi2CoSimulation, Stepping},
@@ -298,6 +301,9 @@ TEST_F(Fmi2FmuState, FMUstatesOfAnotherInstanceAndNullsAreRefused) {
 }
 
 TEST_F(Fmi2DirectionalDerivative, ExactPartialDerivativesSummedInTheOrderOfTheKnowns) {
+    if (!model().partial) {
+        GTEST_SKIP() << "the model states no partial derivatives";
+    }
     std::vector<fmi2ValueReference> knowns;
     for (fmi2ValueReference vr = 0; vr < model().firstOutput; ++vr) {
         knowns.push_back(vr);

@@ -85,6 +85,9 @@ TEST_F(Fmi3FmuStates, RestoringGoesBackToTheValuesTimeAndState) {
 // Model Exchange: values, time and state come back, and the outputs read
 // after the restore are the forces at the restored values.
 TEST_F(Fmi3FmuStates, ModelExchangeRestoresValuesTimeAndState) {
+    if (!model().outputsFollowFromKnowns) {
+        GTEST_SKIP() << "an output carries its own value on from update to update";
+    }
     const std::vector<fmi3Float64> knowns = randomKnowns(17);
     const fmi3Instance instance = eventMode(knowns, true);
     ASSERT_EQ(fmi3().setTime(instance, 2.0), fmi3OK);
@@ -106,6 +109,9 @@ TEST_F(Fmi3FmuStates, ModelExchangeRestoresValuesTimeAndState) {
 // restores in either; step mode, event mode and continuous-time mode only in
 // the interface that has them.
 TEST_F(Fmi3FmuStates, BytesRestoreAcrossTheInterfacesInTheStatesBothHave) {
+    if (!model().outputsFollowFromKnowns) {
+        GTEST_SKIP() << "an output carries its own value on from update to update";
+    }
     const std::vector<fmi3Float64> knowns = randomKnowns(19);
     const auto bytesIn = [&](fmi3Instance instance) {
         fmi3FMUState state = nullptr;
@@ -195,7 +201,13 @@ TEST_F(Fmi3FmuStates, SerializedBytesRoundTripAndNameVersionThree) {
 TEST_F(Fmi3FmuStates, BytesOfAnotherModelOrVersionAreRefused) {
     const std::string guid = model().guid;
     const std::string identifier = model().identifier;
-    const char* const other = identifier == "Halvorn" ? "Corvessa" : "Halvorn";
+    // Another model of the registry (the test model is always one).
+    std::string otherModel;
+    for (const ModelFacts& facts : allModelFacts()) {
+        otherModel =
+            facts.identifier != identifier && otherModel.empty() ? facts.identifier : otherModel;
+    }
+    const char* const other = otherModel.c_str();
     expectRefused(bytesOf(identifier.c_str(), guid.c_str(), "2.0"),
                   "The serialized FMU state is of FMI version 2.0, not 3.0.");
     expectRefused(

@@ -271,7 +271,14 @@ TEST_F(Fmi3StateMachine, EveryCallInEveryStateOfEitherInterface) {
         const fmi3Status status = call.invoke(fmi3(), instance);
         const std::string refusal = call.refusalIn(interface);
         const bool allowed = refusal.empty() && (state & call.allowedIn) != 0;
-        if (allowed) {
+        const std::string name = call.name;
+        if (allowed && !model().partial &&
+            (name == "fmi3GetDirectionalDerivative" || name == "fmi3GetAdjointDerivative")) {
+            // A model that states no partial derivatives refuses them.
+            EXPECT_EQ(status, fmi3Error);
+            EXPECT_TRUE(refusedWith(name + ": Model " + model().identifier +
+                                    " states no partial derivatives."));
+        } else if (allowed) {
             EXPECT_EQ(status, fmi3OK);
             EXPECT_TRUE(logs().empty());
         } else {
@@ -504,15 +511,16 @@ TEST_F(Fmi3StateMachine, NullArraysWrongCountsAndUnknownValueReferencesAreRefuse
          true},
         {[&](F3 f, I3 i) { return f.setTime(i, std::numeric_limits<fmi3Float64>::infinity()); },
          "fmi3SetTime: The time inf is not finite.", false, true},
-        // Continuous-time mode lets only the continuous inputs change.
-        {[&](F3 f, I3 i) {
-             const fmi3ValueReference parameter = 0;
-             return f.setFloat64(i, &parameter, 1, &value, 1);
-         },
-         "fmi3SetFloat64: Variable 0 is a tunable parameter; in continuous-time mode only "
-         "continuous inputs can be set.",
-         false, true},
     };
+    // Continuous-time mode lets only the continuous inputs change; parameters
+    // come first and have start values.
+    const fmi3ValueReference parameter = 0;
+    if (model().startValues[parameter].has_value()) {
+        cases.push_back({[&](F3 f, I3 i) { return f.setFloat64(i, &parameter, 1, &value, 1); },
+                         "fmi3SetFloat64: Variable 0 is a tunable parameter; in continuous-time "
+                         "mode only continuous inputs can be set.",
+                         false, true});
+    }
     const char* const stepResults[] = {"eventHandlingNeeded", "terminateSimulation", "earlyReturn"};
     for (int n = 0; n < 3; ++n) {
         cases.push_back(

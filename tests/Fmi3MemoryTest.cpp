@@ -69,6 +69,9 @@ TEST_F(Fmi3Memory, OneBlockPerInstanceAndOnePerFmuState) {
 }
 
 TEST_F(Fmi3Memory, AnFmuStateWithoutMemoryIsRefusedAndAnEarlierOneRescues) {
+    if (!model().outputsFollowFromKnowns) {
+        GTEST_SKIP() << "an output carries its own value on from update to update";
+    }
     const std::vector<fmi3Float64> knowns = randomKnowns(3);
     const fmi3Instance instance = stepMode(knowns);
     fmi3FMUState saved = nullptr;

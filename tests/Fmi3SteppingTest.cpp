@@ -18,6 +18,9 @@ TEST_F(Fmi3Stepping, ForcesAtTheStartTimeFromInitialization) {
 }
 
 TEST_F(Fmi3Stepping, EveryStepComputesAndReportsTheFullStepAsLastSuccessfulTime) {
+    if (!model().outputsFollowFromKnowns) {
+        GTEST_SKIP() << "an output carries its own value on from update to update";
+    }
     const fmi3Instance instance = stepMode({}, -3.0);
     fmi3Float64 time = -3.0;
     const fmi3Float64 steps[] = {0.1, 0.25, 1e-3, 0.5, 2.0, 0.125};
@@ -52,6 +55,9 @@ TEST_F(Fmi3Stepping, StepsWithoutAFinitePositiveSizeOrFiniteTimeAreRefused) {
 
 // The directional derivative too leaves the master's MXCSR as it is.
 TEST_F(Fmi3Stepping, TheMastersFloatingPointEnvironmentIsTheMasters) {
+    if (!model().outputsFollowFromKnowns) {
+        GTEST_SKIP() << "an output carries its own value on from update to update";
+    }
     fmi3Instance instance = nullptr;
     const auto derivative = [&]() {
         const fmi3ValueReference output = model().firstOutput;
@@ -77,6 +83,9 @@ TEST_F(Fmi3Stepping, TheMastersFloatingPointEnvironmentIsTheMasters) {
 // scenario that both compute; the 2.0 library is held to the same
 // references, so the three agree.
 TEST_F(Fmi3Stepping, SameValuesAsTheFmi1ReferenceAfterEveryComputedStep) {
+    if (model().mayRequestTermination) {
+        GTEST_SKIP() << "the cross-platform scenario drives no model that may ask to terminate";
+    }
     const std::vector<ReferenceStep> steps = computedReferenceSteps();
     EXPECT_GT(steps.size(), 40U);
     const fmi3Instance instance = stepMode();
@@ -91,6 +100,9 @@ TEST_F(Fmi3Stepping, SameValuesAsTheFmi1ReferenceAfterEveryComputedStep) {
 // Model Exchange reads the forces at the values just set, bit for bit those a
 // step computes from the same values, each time any of them changed.
 TEST_F(Fmi3Stepping, ModelExchangeOutputsFollowEveryChangeAsAStepComputesThem) {
+    if (!model().outputsFollowFromKnowns) {
+        GTEST_SKIP() << "an output carries its own value on from update to update";
+    }
     const fmi3Instance stepping = stepMode();
     const fmi3Instance exchange = eventMode();
     for (unsigned n = 0; n < 30; ++n) {
@@ -109,6 +121,9 @@ TEST_F(Fmi3Stepping, ModelExchangeOutputsFollowEveryChangeAsAStepComputesThem) {
 // The travel stop's flush-to-zero inside the call, from whichever thread the
 // read that computes comes, and the master's MXCSR handed back.
 TEST_F(Fmi3Stepping, TheMastersFloatingPointEnvironmentInModelExchange) {
+    if (!model().outputsFollowFromKnowns) {
+        GTEST_SKIP() << "an output carries its own value on from update to update";
+    }
     fmi3Instance instance = nullptr;
     std::vector<fmi3Float64> given;
     expectTheMastersFloatingPointEnvironmentKept({[&](const std::vector<fmi3Float64>& knowns) {

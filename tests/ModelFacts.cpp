@@ -1,5 +1,7 @@
 #include "ModelFacts.h"
 
+#include <cstring>
+
 #include "ModelRegistry.h"
 
 namespace {
@@ -19,10 +21,17 @@ ModelFacts factsFrom(const ModelDefinition& model) {
     }
     facts.multipliesSubstep = model.substepRule == SubstepRule::MultiplyByOneTenth;
     facts.flushesToZero = model.floatingPoint == FloatingPointMode::FlushToZero;
-    // A model whose update may ask for termination exists for the runtime's
-    // sake and runs its own suites.
-    facts.onlyOwnSuites = model.quietSubsteps == nullptr;
+    facts.mayRequestTermination = model.quietSubsteps == nullptr;
+    facts.requestsTermination = [&model](std::vector<fmiReal> r) {
+        return model.updateAtEvent(r.data()) == UpdateOutcome::RequestTermination;
+    };
     facts.equation = [&model](std::vector<fmiReal>& r) { model.updateAtEvent(r.data()); };
+    std::vector<fmiReal> once = facts.freshValues();
+    facts.equation(once);
+    std::vector<fmiReal> twice = once;
+    facts.equation(twice);
+    facts.outputsFollowFromKnowns =
+        std::memcmp(once.data(), twice.data(), once.size() * sizeof(fmiReal)) == 0;
     if (model.partialDerivative != nullptr) {
         facts.partial = [&model](const std::vector<fmiReal>& r, fmiValueReference unknown,
                                  fmiValueReference known) {

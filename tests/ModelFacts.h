@@ -20,8 +20,14 @@ struct ModelFacts {
     // The outputs as the model computes them at a time event, in place on a
     // copy of all real values.
     std::function<void(std::vector<fmiReal>& r)> equation;
-    // A model built only to exercise the runtime runs its own suite alone.
-    bool onlyOwnSuites = false;
+    // The update may ask to end the simulation (the definition gives no
+    // quiet loop); whether it does for these values, on a copy of them.
+    bool mayRequestTermination = false;
+    std::function<bool(std::vector<fmiReal> r)> requestsTermination;
+    // The outputs are a function of the parameters and inputs alone, so one
+    // update gives what any number of them gives; false where an output
+    // carries its own earlier value on (a counter of updates).
+    bool outputsFollowFromKnowns = true;
     // The outputs are the value references from here on; before them, the
     // parameters (with start values) and the inputs (without).
     fmiValueReference firstOutput = 0;

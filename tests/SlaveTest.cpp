@@ -242,6 +242,13 @@ std::vector<fmiReal> SlaveTest::randomKnowns(unsigned seed) const {
                      : start           ? *start * uniform(0.5, 1.5)
                                        : uniform(-0.2, 0.2);
     }
+    // Values where the update would end the simulation leave the inputs at
+    // zero, so that every suite can drive a model that may ask to terminate.
+    if (model().requestsTermination(values)) {
+        for (fmiValueReference vr = 0; vr < model().firstOutput; ++vr) {
+            values[vr] = model().startValues[vr] ? values[vr] : 0.0;
+        }
+    }
     return values;
 }
 

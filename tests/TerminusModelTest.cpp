@@ -3,6 +3,9 @@
 // and the state stays Initialized until a reset clears the request. In 3.0
 // the request is a refusal of the call that computes: the step, the end of
 // initialization, or a Model Exchange read.
+#include <functional>
+
+#include "Fmi2SlaveTest.h"
 #include "Fmi3SlaveTest.h"
 
 namespace {
@@ -114,19 +117,42 @@ TEST_F(TerminusFmi3, TheRequestRefusesTheCallThatComputes) {
     fmi3().freeInstance(instance);
 }
 
-// A model without partial derivatives refuses to give derivatives.
-TEST_F(TerminusFmi3, NoDerivativesWithoutPartials) {
-    const fmi3Instance instance = stepMode();
-    const fmi3ValueReference output = kEventCount;
-    const fmi3ValueReference known = kRequestTermination;
-    const fmi3Float64 seed = 1.0;
-    fmi3Float64 result = 0.0;
-    clearLogs();
-    EXPECT_EQ(
-        fmi3().getDirectionalDerivative(instance, &output, 1, &known, 1, &seed, 1, &result, 1),
-        fmi3Error);
-    EXPECT_TRUE(
-        refusedWith("fmi3GetDirectionalDerivative: Model Terminus states no partial "
-                    "derivatives."));
-    fmi3().freeInstance(instance);
+using TerminusFmi2 = Fmi2SlaveTest;
+
+// In 2.0 every call that updates refuses once the request is set (the model
+// states no derivatives either), in either interface.
+TEST_F(TerminusFmi2, TheRequestIsRefusedWhereverItUpdates) {
+    const fmi2ValueReference request = kRequestTermination;
+    const fmi2ValueReference output = kEventCount;
+    const fmi2Real one = 1.0;
+    fmi2Real read = 0.0;
+    fmi2FMUstate state = nullptr;
+    const std::function<fmi2Status(fmi2Component)> updates[] = {
+        [&](fmi2Component c) { return fmi2().doStep(c, 0.0, 0.1, fmi2True); },
+        [&](fmi2Component c) { return fmi2().getReal(c, &output, 1, &read); },
+        [&](fmi2Component c) { return fmi2().getFMUstate(c, &state); },
+        [&](fmi2Component c) {
+            return fmi2().getDirectionalDerivative(c, &output, 1, &request, 1, &one, &read);
+        },
+    };
+    for (const auto& update : updates) {
+        for (const fmi2Type type : {fmi2CoSimulation, fmi2ModelExchange}) {
+            const fmi2Component c =
+                inState2(type == fmi2ModelExchange ? EventMode : Stepping, type);
+            ASSERT_EQ(fmi2().setReal(c, &request, 1, &one), fmi2OK);
+            clearLogs();
+            if (update(c) != fmi2Error) {
+                EXPECT_EQ(type, fmi2CoSimulation);  // reads and FMU states compute in ME only
+                fmi2().freeInstance(c);
+                continue;
+            }
+            ASSERT_EQ(logs().size(), 1U);
+            EXPECT_EQ(logs()[0].category, "logStatusError");
+            fmi2().freeInstance(c);
+        }
+    }
+    const fmi2Component c = inState2(InitializationMode);
+    ASSERT_EQ(fmi2().setReal(c, &request, 1, &one), fmi2OK);
+    EXPECT_EQ(fmi2().exitInitializationMode(c), fmi2Error);
+    fmi2().freeInstance(c);
 }

@@ -139,7 +139,7 @@ class SlaveLibrary {
         return path_;
     }
 
-    // "/x/libCorvessa.so" -> "Corvessa", "Halvorn.dll" -> "Halvorn": the base name without a
+    // "/x/libModel.so" -> "Model", "Model.dll" -> "Model": the base name without a
     // leading "lib" (added by Unix and MinGW toolchains) and without its extension.
     static std::string identifierFromPath(const std::string& path);
 
