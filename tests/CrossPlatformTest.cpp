@@ -5,10 +5,17 @@
 // time events decide. Every value after every step is compared bit for bit
 // with one reference per model, kept with the tests; since each platform's
 // binary must match the same reference, the platforms agree with each other.
-// Each run also leaves its values in the build directory for diffing.
+// Each run also leaves its values in the build directory for diffing. A new
+// model's reference is written by one run of the host build, then every
+// platform must match it:
+//   SLAVE_WRITE_IDENTITY=1 build/host/tests/slave_tests build/host/<Id>.so
+//       --gtest_filter=CrossPlatform.*
+// The scenario takes the number of values and the start values from the
+// model's definition, so it needs nothing per model.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -159,8 +166,17 @@ TEST_F(CrossPlatform, SameValuesAsTheReference) {
         std::string(SLAVE_TEST_SOURCE_DIR) + "/identity/" + identifier + ".txt";
     std::ofstream(written, std::ios::binary) << actual.str();
     std::ifstream in(reference, std::ios::binary);
+    // A new model's reference: SLAVE_WRITE_IDENTITY=1 writes this run's values
+    // where none is kept yet, never over one that is.
+    const char* const write = std::getenv("SLAVE_WRITE_IDENTITY");
+    if (!in && write != nullptr && std::string(write) == "1") {
+        ASSERT_TRUE(std::ofstream(reference, std::ios::binary) << actual.str())
+            << "cannot write " << reference;
+        std::printf("wrote the reference %s\n", reference.c_str());
+        return;
+    }
     ASSERT_TRUE(in) << "no reference " << reference << "; this run's values are in " << written
-                    << ": check them and copy them there";
+                    << ": check them, or write them there with SLAVE_WRITE_IDENTITY=1";
     const std::string expected{std::istreambuf_iterator<char>(in),
                                std::istreambuf_iterator<char>()};
     if (expected != actual.str()) {
