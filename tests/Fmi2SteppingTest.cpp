@@ -32,9 +32,6 @@ TEST_F(Fmi2Stepping, ForcesAtTheStartTimeFromInitialization) {
 }
 
 TEST_F(Fmi2Stepping, EveryStepComputesWhateverItsTimeAndParametersAreTunable) {
-    if (!model().outputsFollowFromKnowns) {
-        GTEST_SKIP() << "an output carries its own value on from update to update";
-    }
     const fmi2Component c = instantiate2();
     ASSERT_EQ(fmi2().setupExperiment(c, fmi2True, 1e-6, -3.0, fmi2False, 0.0), fmi2OK);
     ASSERT_EQ(fmi2().enterInitializationMode(c), fmi2OK);
@@ -44,9 +41,10 @@ TEST_F(Fmi2Stepping, EveryStepComputesWhateverItsTimeAndParametersAreTunable) {
     for (unsigned n = 0; n < 30; ++n) {
         const std::vector<fmi2Real> knowns = randomKnowns(100 + n);
         setKnowns(c, knowns);
+        const std::vector<fmi2Real> before = values2(c);
         const fmi2Real step = steps[n % 6];
         ASSERT_EQ(fmi2().doStep(c, time, step, fmi2True), fmi2OK);
-        EXPECT_TRUE(sameValues(withForces(knowns), values2(c))) << "step " << n << " at " << time;
+        EXPECT_TRUE(sameValues(afterStep(before), values2(c))) << "step " << n << " at " << time;
         fmi2Real reached = 0.0;
         EXPECT_EQ(fmi2().getRealStatus(c, fmi2LastSuccessfulTime, &reached), fmi2OK);
         EXPECT_TRUE(sameBits(time + step, reached));

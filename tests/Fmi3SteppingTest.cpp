@@ -18,19 +18,17 @@ TEST_F(Fmi3Stepping, ForcesAtTheStartTimeFromInitialization) {
 }
 
 TEST_F(Fmi3Stepping, EveryStepComputesAndReportsTheFullStepAsLastSuccessfulTime) {
-    if (!model().outputsFollowFromKnowns) {
-        GTEST_SKIP() << "an output carries its own value on from update to update";
-    }
     const fmi3Instance instance = stepMode({}, -3.0);
     fmi3Float64 time = -3.0;
     const fmi3Float64 steps[] = {0.1, 0.25, 1e-3, 0.5, 2.0, 0.125};
     for (unsigned n = 0; n < 30; ++n) {
         const std::vector<fmi3Float64> knowns = randomKnowns(100 + n);
         setKnowns(instance, knowns);
+        const std::vector<fmi3Float64> before = values3(instance);
         const fmi3Float64 step = steps[n % 6];
         fmi3Float64 reached = 0.0;
         ASSERT_EQ(doStep(instance, time, step, &reached), fmi3OK);
-        EXPECT_TRUE(sameValues(withForces(knowns), values3(instance)))
+        EXPECT_TRUE(sameValues(afterStep(before), values3(instance)))
             << "step " << n << " at " << time;
         EXPECT_TRUE(sameBits(stepEnd(time, step), reached));
         time = reached;

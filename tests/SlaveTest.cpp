@@ -259,6 +259,15 @@ std::vector<fmiReal> SlaveTest::withForces(std::vector<fmiReal> values) const {
     });
 }
 
+std::vector<fmiReal> SlaveTest::afterStep(std::vector<fmiReal> values) const {
+    return inModelEnvironment([&]() {
+        for (int substep = 0; substep < 10; ++substep) {
+            model().equation(values);
+        }
+        return values;
+    });
+}
+
 const std::vector<std::pair<fmiReal, fmiReal>>& refusedSteps() {
     static const std::vector<std::pair<fmiReal, fmiReal>> steps = {
         {0.0, 0.0},      {0.0, -0.0}, {0.0, -0.1},     {0.0, NAN},

@@ -182,6 +182,10 @@ class SlaveTest : public ::testing::Test {
     // The values with the outputs of the model's equation, computed in the
     // floating-point environment the model was validated in.
     std::vector<fmiReal> withForces(std::vector<fmiReal> values) const;
+    // The values after the ten substeps of a step from these, as they stand
+    // before it: the same as withForces for a model whose outputs follow from
+    // its knowns alone, ten updates on for one that carries them on.
+    std::vector<fmiReal> afterStep(std::vector<fmiReal> values) const;
 
     // The steps of the scenario that the 1.0 library computes (at substeps
     // after -1.0) and that a 2.0 or 3.0 library accepts.

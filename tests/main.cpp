@@ -3,8 +3,8 @@
 // The library is loaded once, by path, as a real master loads it. Suites named
 // after another model of the registry are left out; every other suite applies
 // to every model. An FMI 2.0 library (one that exports fmi2GetVersion) runs
-// the suites named Fmi2..., a 3.0 library (one that exports fmi3GetVersion)
-// the suites named Fmi3..., a 1.0 library all others.
+// the suites named Fmi2... (and <Identifier>Fmi2...), a 3.0 library (one that
+// exports fmi3GetVersion) those named Fmi3..., a 1.0 library all others.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,38 +14,41 @@
 
 namespace {
 
-// The suites named after another model of the registry are left out, and
-// those of the other FMI versions: a 1.0 library runs every suite not named
-// Fmi2... or Fmi3... (nor <Identifier>Fmi...), a 2.0 or 3.0 library those
-// named Fmi<version>... and <Identifier>Fmi<version>.... Where the filter
-// given names no suite to run (only some to leave out), these are the ones.
-void leaveOutOtherModels(const ModelFacts& facts, int fmiVersion) {
-    const std::string& identifier = facts.identifier;
-    const std::string given = ::testing::GTEST_FLAG(filter);
-    const std::size_t dash = given.find('-');
-    std::string positive = given.substr(0, dash);
-    std::string negative = dash == std::string::npos ? "" : given.substr(dash + 1) + ":";
-    const bool unnamed = positive.empty() || positive == "*";
-    if (fmiVersion == 1) {
-        negative += "Fmi2*:Fmi3*:" + identifier + "Fmi*";
-        // The 1.0 suites are those of the 1.0 deliverables, which never end
-        // the simulation and have real variables alone (seven blocks per
-        // instance, other types refused at their first reference, random
-        // inputs in the cross-platform scenario): a model made to do what
-        // they never do runs its own, whatever the filter.
-        if (facts.mayRequestTermination) {
-            positive = identifier + "*";
-        }
-    } else if (unnamed) {
-        const std::string version = "Fmi" + std::to_string(fmiVersion);
-        positive = version + "*:" + identifier + version + "*";
-    }
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Whether a suite applies to this library: not named after another model of
+// the registry, and of its FMI version (Fmi2... and <Identifier>Fmi2... are
+// of 2.0, Fmi3... of 3.0, all others of 1.0). The 1.0 suites are those of
+// the 1.0 deliverables, which never end the simulation and have real
+// variables alone (seven blocks per instance, other types refused at their
+// first reference, random inputs in the cross-platform scenario): on its 1.0
+// library a model made to do what they never do runs its own.
+bool applies(const std::string& suite, const ModelFacts& facts, int fmiVersion) {
     for (const ModelFacts& model : allModelFacts()) {
-        if (model.identifier != identifier) {
-            negative += ":" + model.identifier + "*";
+        if (model.identifier != facts.identifier && startsWith(suite, model.identifier)) {
+            return false;
         }
     }
-    ::testing::GTEST_FLAG(filter) = positive + "-" + negative;
+    const bool own = startsWith(suite, facts.identifier);
+    const std::string rest = own ? suite.substr(facts.identifier.size()) : suite;
+    const int version = startsWith(rest, "Fmi2") ? 2 : startsWith(rest, "Fmi3") ? 3 : 1;
+    return version == fmiVersion && (own || fmiVersion != 1 || !facts.mayRequestTermination);
+}
+
+// The suites that do not apply are left out, whatever filter is given.
+void leaveOutWhatDoesNotApply(const ModelFacts& facts, int fmiVersion) {
+    std::string filter = ::testing::GTEST_FLAG(filter);
+    filter += filter.find('-') == std::string::npos ? "-" : "";
+    const ::testing::UnitTest& tests = *::testing::UnitTest::GetInstance();
+    for (int i = 0; i < tests.total_test_suite_count(); ++i) {
+        const std::string suite = tests.GetTestSuite(i)->name();
+        if (!applies(suite, facts, fmiVersion)) {
+            filter += (filter.back() == '-' ? "" : ":") + suite + ".*";
+        }
+    }
+    ::testing::GTEST_FLAG(filter) = filter;
 }
 
 }  // namespace
@@ -83,6 +86,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
-    leaveOutOtherModels(*context.facts, context.library.fmiVersion());
+    leaveOutWhatDoesNotApply(*context.facts, context.library.fmiVersion());
     return RUN_ALL_TESTS();
 }
