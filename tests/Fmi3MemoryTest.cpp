@@ -69,11 +69,9 @@ TEST_F(Fmi3Memory, OneBlockPerInstanceAndOnePerFmuState) {
 }
 
 TEST_F(Fmi3Memory, AnFmuStateWithoutMemoryIsRefusedAndAnEarlierOneRescues) {
-    if (!model().outputsFollowFromKnowns) {
-        GTEST_SKIP() << "an output carries its own value on from update to update";
-    }
     const std::vector<fmi3Float64> knowns = randomKnowns(3);
     const fmi3Instance instance = stepMode(knowns);
+    const std::vector<fmi3Float64> savedValues = values3(instance);
     fmi3FMUState saved = nullptr;
     ASSERT_EQ(fmi3().getFMUState(instance, &saved), fmi3OK);
     failRuntimeCallocFrom(runtimeCallocRequests() + 1);
@@ -85,7 +83,7 @@ TEST_F(Fmi3Memory, AnFmuStateWithoutMemoryIsRefusedAndAnEarlierOneRescues) {
     EXPECT_EQ(doStep(instance, 0.0, 0.1), fmi3Error);
     ASSERT_EQ(fmi3().setFMUState(instance, saved), fmi3OK);
     EXPECT_EQ(doStep(instance, 0.0, 0.1), fmi3OK);
-    EXPECT_TRUE(sameValues(withForces(knowns), values3(instance)));
+    EXPECT_TRUE(sameValues(afterStep(savedValues), values3(instance)));
     std::size_t size = 0;
     ASSERT_EQ(fmi3().serializedFMUStateSize(instance, saved, &size), fmi3OK);
     std::vector<fmi3Byte> bytes(size);
