@@ -85,12 +85,10 @@ TEST_F(Fmi3FmuStates, RestoringGoesBackToTheValuesTimeAndState) {
 // Model Exchange: values, time and state come back, and the outputs read
 // after the restore are the forces at the restored values.
 TEST_F(Fmi3FmuStates, ModelExchangeRestoresValuesTimeAndState) {
-    if (!model().outputsFollowFromKnowns) {
-        GTEST_SKIP() << "an output carries its own value on from update to update";
-    }
     const std::vector<fmi3Float64> knowns = randomKnowns(17);
     const fmi3Instance instance = eventMode(knowns, true);
     ASSERT_EQ(fmi3().setTime(instance, 2.0), fmi3OK);
+    const std::vector<fmi3Float64> saved = values3(instance);
     fmi3FMUState state = nullptr;
     ASSERT_EQ(fmi3().getFMUState(instance, &state), fmi3OK);
     ASSERT_EQ(fmi3().setTime(instance, 3.0), fmi3OK);
@@ -98,7 +96,7 @@ TEST_F(Fmi3FmuStates, ModelExchangeRestoresValuesTimeAndState) {
     setKnowns(instance, randomKnowns(18));
     values3(instance);
     ASSERT_EQ(fmi3().setFMUState(instance, state), fmi3OK);
-    EXPECT_TRUE(sameValues(withForces(knowns), values3(instance)));
+    EXPECT_TRUE(sameValues(withForces(saved), values3(instance)));
     EXPECT_TRUE(sameBits(2.0, timeOf(instance)));
     // Continuous-time mode again.
     EXPECT_EQ(fmi3().setTime(instance, 2.5), fmi3OK);
