@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Counts, under valgrind's callgrind, the instructions that one call of each
 # model's step executes in the host builds of every FMI version (fmiDoStep,
-# fmi2DoStep, fmi3DoStep), next to the floor's (the same step written inline,
+# fmi2DoStep, fmi3DoStep), next to the floor's (the model's own step loop,
 # see bench/Floor.h), and those of setting and getting reals (fmiSetReal,
 # fmi2SetReal, fmi3SetFloat64, and the getters). The counts do not depend on the
 # machine's speed or load, only on the compiler and the code.
