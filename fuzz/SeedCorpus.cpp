@@ -64,22 +64,17 @@ int firstModelThat(Role role) {
 // (neither flush-to-zero nor a request to terminate), one that computes
 // under flush-to-zero, the one with the most reals, and one that may request
 // termination.
-int plainModel() {
-    return firstModelThat([](int m) { return !flushesToZero(m) && !mayRequestTermination(m); });
-}
-int flushingModel() {
-    return firstModelThat([](int m) { return flushesToZero(m); });
-}
-int widestModel() {
+const int kPlain =
+    firstModelThat([](int m) { return !flushesToZero(m) && !mayRequestTermination(m); });
+const int kFlushing = firstModelThat([](int m) { return flushesToZero(m); });
+const int kWidest = [] {
     int widest = 0;
     for (int model = 1; model < kModelCount; ++model) {
         widest = realCountOf(model) > realCountOf(widest) ? model : widest;
     }
     return widest;
-}
-int terminatingModel() {
-    return firstModelThat([](int m) { return mayRequestTermination(m); });
-}
+}();
+const int kTerminating = firstModelThat([](int m) { return mayRequestTermination(m); });
 
 // Values for n references, cycling through a few that reach the models'
 // branches.
@@ -626,33 +621,33 @@ Sequence wholeLife(int model) {
 Sequence everyCallEveryState() {
     Sequence s;
     const auto everything = [&s](int slot) {
-        s.setDebugLogging(widestModel(), slot, 1)
-            .access(Operation::SetReal, widestModel(), slot, {})
-            .access(Operation::SetInteger, widestModel(), slot, {})
-            .access(Operation::GetReal, widestModel(), slot, {})
-            .access(Operation::GetString, widestModel(), slot, {})
-            .doStep(widestModel(), slot, 0.0, 0.0)
-            .simple(Operation::CancelStep, widestModel(), slot)
-            .status(Operation::GetStatus, widestModel(), slot, 0)
-            .derivatives(Operation::SetRealInputDerivatives, widestModel(), slot, 1)
-            .derivatives(Operation::GetRealOutputDerivatives, widestModel(), slot, 3);
+        s.setDebugLogging(kWidest, slot, 1)
+            .access(Operation::SetReal, kWidest, slot, {})
+            .access(Operation::SetInteger, kWidest, slot, {})
+            .access(Operation::GetReal, kWidest, slot, {})
+            .access(Operation::GetString, kWidest, slot, {})
+            .doStep(kWidest, slot, 0.0, 0.0)
+            .simple(Operation::CancelStep, kWidest, slot)
+            .status(Operation::GetStatus, kWidest, slot, 0)
+            .derivatives(Operation::SetRealInputDerivatives, kWidest, slot, 1)
+            .derivatives(Operation::GetRealOutputDerivatives, kWidest, slot, 3);
     };
     for (int slot = 0; slot < 3; ++slot) {
-        s.instantiate(widestModel(), slot);
+        s.instantiate(kWidest, slot);
     }
     everything(0);
-    s.initialize(widestModel(), 1);
+    s.initialize(kWidest, 1);
     everything(1);
-    s.initialize(widestModel(), 2).simple(Operation::Terminate, widestModel(), 2);
+    s.initialize(kWidest, 2).simple(Operation::Terminate, kWidest, 2);
     everything(2);
     // The three ends of a life, called in the wrong state.
-    s.simple(Operation::Free, widestModel(), 0)
-        .simple(Operation::Reset, widestModel(), 1)
-        .simple(Operation::Terminate, widestModel(), 1);
+    s.simple(Operation::Free, kWidest, 0)
+        .simple(Operation::Reset, kWidest, 1)
+        .simple(Operation::Terminate, kWidest, 1);
     // A null component for good measure.
-    s.simple(Operation::Terminate, widestModel(), kNullSlot)
-        .doStep(widestModel(), kNullSlot, 0.0, 1.0)
-        .access(Operation::GetReal, widestModel(), kNullSlot, {0});
+    s.simple(Operation::Terminate, kWidest, kNullSlot)
+        .doStep(kWidest, kNullSlot, 0.0, 1.0)
+        .access(Operation::GetReal, kWidest, kNullSlot, {0});
     return s;
 }
 
@@ -660,19 +655,19 @@ Sequence everyCallEveryState() {
 Sequence valueAccess() {
     Sequence s;
     for (int slot = 0; slot < 3; ++slot) {
-        s.instantiate(plainModel(), slot);
+        s.instantiate(kPlain, slot);
     }
-    s.access(Operation::SetReal, plainModel(), 0, {}, kNullVr | kNullValue)
-        .access(Operation::GetReal, plainModel(), 0, {4, 0, 4})
-        .setReal(plainModel(), 0, {3, 3}, {1.0, 2.0})
-        .setReal(plainModel(), 0, {1, 5, 2}, {0.5, 0.5, 0.5})
-        .access(Operation::GetReal, plainModel(), 1, {0, 0xffffffffU})
-        .access(Operation::SetInteger, plainModel(), 2, {0, 1});
-    s.instantiate(plainModel(), 0).instantiate(plainModel(), 1).instantiate(plainModel(), 2);
-    s.access(Operation::GetString, plainModel(), 0, {0}, kNullValue)
-        .access(Operation::GetBoolean, plainModel(), 1, {7}, kNullVr)
-        .access(Operation::SetBoolean, plainModel(), 2, {0x80000000U});
-    s.instantiate(plainModel(), 0).access(Operation::SetString, plainModel(), 0, {3});
+    s.access(Operation::SetReal, kPlain, 0, {}, kNullVr | kNullValue)
+        .access(Operation::GetReal, kPlain, 0, {4, 0, 4})
+        .setReal(kPlain, 0, {3, 3}, {1.0, 2.0})
+        .setReal(kPlain, 0, {1, 5, 2}, {0.5, 0.5, 0.5})
+        .access(Operation::GetReal, kPlain, 1, {0, 0xffffffffU})
+        .access(Operation::SetInteger, kPlain, 2, {0, 1});
+    s.instantiate(kPlain, 0).instantiate(kPlain, 1).instantiate(kPlain, 2);
+    s.access(Operation::GetString, kPlain, 0, {0}, kNullValue)
+        .access(Operation::GetBoolean, kPlain, 1, {7}, kNullVr)
+        .access(Operation::SetBoolean, kPlain, 2, {0x80000000U});
+    s.instantiate(kPlain, 0).access(Operation::SetString, kPlain, 0, {3});
     return s;
 }
 
@@ -683,26 +678,26 @@ Sequence instantiationFaults() {
                                 kCallbacksTampered | kNoFree, int{kNoStepFinished}}) {
         InstantiateOptions o;
         o.callbacks = static_cast<std::uint8_t>(callbacks);
-        s.instantiate(flushingModel(), 0, o);
+        s.instantiate(kFlushing, 0, o);
     }
     for (const std::uint8_t name : {kNameEmpty, kNameNull}) {
         InstantiateOptions o;
         o.name = name;
-        s.instantiate(flushingModel(), 1, o);
+        s.instantiate(kFlushing, 1, o);
     }
     for (const std::uint8_t guid : {kGuidUpperCase, kGuidNull, kGuidOtherModel}) {
         InstantiateOptions o;
         o.guid = guid;
-        s.instantiate(flushingModel(), 1, o);
+        s.instantiate(kFlushing, 1, o);
     }
     InstantiateOptions named;
     named.name = kNameFromInput;
     named.inputName = "front left %s %d";
-    s.instantiate(flushingModel(), 2, named).setReal(flushingModel(), 2, {0}, {1.0});
+    s.instantiate(kFlushing, 2, named).setReal(kFlushing, 2, {0}, {1.0});
     for (std::uint8_t k = 1; k <= 15; ++k) {
         InstantiateOptions o;
         o.allocation = kAllocationFaults | k;
-        s.instantiate(widestModel(), k % 3, o);
+        s.instantiate(kWidest, k % 3, o);
     }
     return s;
 }
@@ -727,22 +722,21 @@ Sequence steppingEdges(int model) {
 
 Sequence statusAndDerivatives() {
     Sequence s;
-    s.instantiate(plainModel(), 0);
+    s.instantiate(kPlain, 0);
     for (const Operation o :
          {Operation::GetStatus, Operation::GetRealStatus, Operation::GetIntegerStatus,
           Operation::GetBooleanStatus, Operation::GetStringStatus}) {
         for (const int kind : {0, 1, 2, 3, -1, 0x7fffffff}) {
-            s.status(o, plainModel(), 0, kind, kind == 1);
+            s.status(o, kPlain, 0, kind, kind == 1);
         }
     }
-    s.initialize(plainModel(), 0)
-        .derivatives(Operation::SetRealInputDerivatives, plainModel(), 0, 0, kNullVr | kNullValue)
-        .derivatives(Operation::SetRealInputDerivatives, plainModel(), 0, 0xf0)
-        .derivatives(Operation::GetRealOutputDerivatives, plainModel(), 0, 3)
-        .derivatives(Operation::GetRealOutputDerivatives, plainModel(), 0, 0, kNullValue)
-        .derivatives(Operation::GetRealOutputDerivatives, plainModel(), 0, 2, kNullValue);
-    s.version(Operation::GetVersion, plainModel())
-        .version(Operation::GetTypesPlatform, flushingModel());
+    s.initialize(kPlain, 0)
+        .derivatives(Operation::SetRealInputDerivatives, kPlain, 0, 0, kNullVr | kNullValue)
+        .derivatives(Operation::SetRealInputDerivatives, kPlain, 0, 0xf0)
+        .derivatives(Operation::GetRealOutputDerivatives, kPlain, 0, 3)
+        .derivatives(Operation::GetRealOutputDerivatives, kPlain, 0, 0, kNullValue)
+        .derivatives(Operation::GetRealOutputDerivatives, kPlain, 0, 2, kNullValue);
+    s.version(Operation::GetVersion, kPlain).version(Operation::GetTypesPlatform, kFlushing);
     return s;
 }
 
@@ -771,16 +765,16 @@ Sequence severalInstances() {
 // Variables of the other types, which only a test model has.
 Sequence otherTypes() {
     Sequence s;
-    s.instantiate(terminatingModel(), 0)
-        .access(Operation::SetInteger, terminatingModel(), 0, {0, 0})
-        .access(Operation::SetBoolean, terminatingModel(), 0, {0})
-        .access(Operation::SetString, terminatingModel(), 0, {0})
-        .access(Operation::GetInteger, terminatingModel(), 0, {0})
-        .access(Operation::GetBoolean, terminatingModel(), 0, {0, 0})
-        .access(Operation::GetString, terminatingModel(), 0, {0})
-        .initialize(terminatingModel(), 0)
-        .simple(Operation::Terminate, terminatingModel(), 0)
-        .access(Operation::GetString, terminatingModel(), 0, {0, 1});
+    s.instantiate(kTerminating, 0)
+        .access(Operation::SetInteger, kTerminating, 0, {0, 0})
+        .access(Operation::SetBoolean, kTerminating, 0, {0})
+        .access(Operation::SetString, kTerminating, 0, {0})
+        .access(Operation::GetInteger, kTerminating, 0, {0})
+        .access(Operation::GetBoolean, kTerminating, 0, {0, 0})
+        .access(Operation::GetString, kTerminating, 0, {0})
+        .initialize(kTerminating, 0)
+        .simple(Operation::Terminate, kTerminating, 0)
+        .access(Operation::GetString, kTerminating, 0, {0, 1});
     return s;
 }
 
@@ -789,23 +783,19 @@ Sequence otherTypes() {
 // and while a refusal is logged.
 Sequence loggerCallsBack() {
     Sequence s;
-    s.instantiate(widestModel(), 0)
-        .initialize(widestModel(), 0)
-        .setReal(widestModel(), 0, {2}, {0.5});
-    s.armReentry(widestModel(), 0, kReentrySetReal, 0, 3, 0.25).doStep(widestModel(), 0, 0.0, 1.0);
-    s.armReentry(widestModel(), 0, kReentrySetDebugLogging, 0).doStep(widestModel(), 0, 1.0, 1.0);
-    s.setDebugLogging(widestModel(), 0, 1)
-        .armReentry(widestModel(), 0, kReentryGetReal, 0, 6)
-        .setReal(widestModel(), 0, {6, 6}, {1.0, 2.0});
-    s.armReentry(widestModel(), 0, kReentrySetReal, 0, 4, 1.0)
-        .setReal(widestModel(), 0, {4, 12}, {0.5, 0.5});
-    s.instantiate(terminatingModel(), 1, {})
-        .initialize(terminatingModel(), 1)
-        .setReal(terminatingModel(), 1, {0}, {1.0});
-    s.armReentry(terminatingModel(), 1, kReentrySetReal, 0, 0, 0.0)
-        .doStep(terminatingModel(), 1, 0.0, 1.0);
-    s.instantiate(plainModel(), 2).armReentry(plainModel(), 2, kReentrySetDebugLogging, 0);
-    s.simple(Operation::Reset, plainModel(), 2);
+    s.instantiate(kWidest, 0).initialize(kWidest, 0).setReal(kWidest, 0, {2}, {0.5});
+    s.armReentry(kWidest, 0, kReentrySetReal, 0, 3, 0.25).doStep(kWidest, 0, 0.0, 1.0);
+    s.armReentry(kWidest, 0, kReentrySetDebugLogging, 0).doStep(kWidest, 0, 1.0, 1.0);
+    s.setDebugLogging(kWidest, 0, 1)
+        .armReentry(kWidest, 0, kReentryGetReal, 0, 6)
+        .setReal(kWidest, 0, {6, 6}, {1.0, 2.0});
+    s.armReentry(kWidest, 0, kReentrySetReal, 0, 4, 1.0).setReal(kWidest, 0, {4, 12}, {0.5, 0.5});
+    s.instantiate(kTerminating, 1, {})
+        .initialize(kTerminating, 1)
+        .setReal(kTerminating, 1, {0}, {1.0});
+    s.armReentry(kTerminating, 1, kReentrySetReal, 0, 0, 0.0).doStep(kTerminating, 1, 0.0, 1.0);
+    s.instantiate(kPlain, 2).armReentry(kPlain, 2, kReentrySetDebugLogging, 0);
+    s.simple(Operation::Reset, kPlain, 2);
     return s;
 }
 
@@ -870,40 +860,40 @@ Sequence wholeLife2(int model) {
 Sequence everyCallEveryState2() {
     Sequence s;
     const auto everything = [&s](int slot) {
-        s.setDebugLogging2(flushingModel(), slot, 1, {})
-            .setupExperiment2(flushingModel(), slot, 0.0)
-            .access(Operation::Fmi2SetReal, flushingModel(), slot, {})
-            .access(Operation::Fmi2GetReal, flushingModel(), slot, {})
-            .access(Operation::Fmi2SetBoolean, flushingModel(), slot, {0})
-            .access(Operation::Fmi2GetString, flushingModel(), slot, {})
-            .directionalDerivative(flushingModel(), slot, {}, {}, {})
-            .derivatives(Operation::Fmi2SetRealInputDerivatives, flushingModel(), slot, 0)
-            .derivatives(Operation::Fmi2GetRealOutputDerivatives, flushingModel(), slot, 0)
-            .status(Operation::Fmi2GetStatus, flushingModel(), slot, 0)
-            .doStep(flushingModel(), slot, 0.0, 0.01, 1, Operation::Fmi2DoStep)
-            .fmuState(Operation::Fmi2GetFMUstate, flushingModel(), slot, 0)
-            .fmuState(Operation::Fmi2SetFMUstate, flushingModel(), slot, 1)
-            .simple(Operation::Fmi2CancelStep, flushingModel(), slot);
+        s.setDebugLogging2(kFlushing, slot, 1, {})
+            .setupExperiment2(kFlushing, slot, 0.0)
+            .access(Operation::Fmi2SetReal, kFlushing, slot, {})
+            .access(Operation::Fmi2GetReal, kFlushing, slot, {})
+            .access(Operation::Fmi2SetBoolean, kFlushing, slot, {0})
+            .access(Operation::Fmi2GetString, kFlushing, slot, {})
+            .directionalDerivative(kFlushing, slot, {}, {}, {})
+            .derivatives(Operation::Fmi2SetRealInputDerivatives, kFlushing, slot, 0)
+            .derivatives(Operation::Fmi2GetRealOutputDerivatives, kFlushing, slot, 0)
+            .status(Operation::Fmi2GetStatus, kFlushing, slot, 0)
+            .doStep(kFlushing, slot, 0.0, 0.01, 1, Operation::Fmi2DoStep)
+            .fmuState(Operation::Fmi2GetFMUstate, kFlushing, slot, 0)
+            .fmuState(Operation::Fmi2SetFMUstate, kFlushing, slot, 1)
+            .simple(Operation::Fmi2CancelStep, kFlushing, slot);
     };
     // Instantiated, initialization mode, step complete, terminated; the
     // cancel at the end of each round leaves Error, which the next round
     // finds.
     for (int slot = 0; slot < 3; ++slot) {
-        s.instantiate2(flushingModel(), slot);
+        s.instantiate2(kFlushing, slot);
     }
     everything(0);
     everything(0);
-    s.simple(Operation::Fmi2EnterInitializationMode, flushingModel(), 1);
+    s.simple(Operation::Fmi2EnterInitializationMode, kFlushing, 1);
     everything(1);
-    s.stepComplete2(flushingModel(), 2);
+    s.stepComplete2(kFlushing, 2);
     everything(2);
-    s.simple(Operation::Fmi2Reset, flushingModel(), 2).stepComplete2(flushingModel(), 2);
-    s.simple(Operation::Fmi2Terminate, flushingModel(), 2);
+    s.simple(Operation::Fmi2Reset, kFlushing, 2).stepComplete2(kFlushing, 2);
+    s.simple(Operation::Fmi2Terminate, kFlushing, 2);
     everything(2);
-    s.simple(Operation::Fmi2Terminate, flushingModel(), kNullSlot)
-        .simple(Operation::Fmi2FreeInstance, flushingModel(), kNullSlot)
-        .version(Operation::Fmi2GetVersion, flushingModel())
-        .version(Operation::Fmi2GetTypesPlatform, widestModel());
+    s.simple(Operation::Fmi2Terminate, kFlushing, kNullSlot)
+        .simple(Operation::Fmi2FreeInstance, kFlushing, kNullSlot)
+        .version(Operation::Fmi2GetVersion, kFlushing)
+        .version(Operation::Fmi2GetTypesPlatform, kWidest);
     return s;
 }
 
@@ -915,38 +905,38 @@ Sequence instantiationFaults2() {
           kCallbacksTampered | kNoAllocate, kCallbacksTampered | kNoFree, int{kNoStepFinished}}) {
         InstantiateOptions o;
         o.callbacks = static_cast<std::uint8_t>(callbacks);
-        s.instantiate2(widestModel(), 0, o);
+        s.instantiate2(kWidest, 0, o);
     }
     for (const std::uint8_t fmuType : {kRawFmuType, std::uint8_t{kRawFmuType + 2}}) {
         InstantiateOptions o;
         o.fmuType = fmuType;
-        s.instantiate2(widestModel(), 1, o);
+        s.instantiate2(kWidest, 1, o);
     }
     for (const std::uint8_t name : {kNameEmpty, kNameNull}) {
         InstantiateOptions o;
         o.name = name;
-        s.instantiate2(widestModel(), 1, o);
+        s.instantiate2(kWidest, 1, o);
     }
     for (const std::uint8_t guid : {kGuidUpperCase, kGuidNull, kGuidOtherModel}) {
         InstantiateOptions o;
         o.guid = guid;
-        s.instantiate2(widestModel(), 1, o);
+        s.instantiate2(kWidest, 1, o);
     }
     InstantiateOptions failing;
     failing.allocation = kAllocationFaults | 1;
-    s.instantiate2(widestModel(), 2, failing);
+    s.instantiate2(kWidest, 2, failing);
     InstantiateOptions quiet;
     quiet.loggingOn = 0;
     quiet.extras = 3;
-    s.instantiate2(plainModel(), 0, quiet)
-        .setDebugLogging2(plainModel(), 0, 1, {1})
-        .setupExperiment2(plainModel(), 0, 0.5)
-        .setDebugLogging2(plainModel(), 0, 0, {0, 1})
-        .setDebugLogging2(plainModel(), 0, 1, {3})
-        .instantiate2(plainModel(), 1)
-        .setDebugLogging2(plainModel(), 1, 1, {1, 5})
-        .instantiate2(plainModel(), 2)
-        .setDebugLogging2(plainModel(), 2, 1, {1}, true);
+    s.instantiate2(kPlain, 0, quiet)
+        .setDebugLogging2(kPlain, 0, 1, {1})
+        .setupExperiment2(kPlain, 0, 0.5)
+        .setDebugLogging2(kPlain, 0, 0, {0, 1})
+        .setDebugLogging2(kPlain, 0, 1, {3})
+        .instantiate2(kPlain, 1)
+        .setDebugLogging2(kPlain, 1, 1, {1, 5})
+        .instantiate2(kPlain, 2)
+        .setDebugLogging2(kPlain, 2, 1, {1}, true);
     return s;
 }
 
@@ -988,57 +978,57 @@ Sequence modelExchange2(int model) {
 // FMU states of every kind passed everywhere, and bytes damaged every way.
 Sequence fmuStates2() {
     Sequence s;
-    s.instantiate2(widestModel(), 0).stepComplete2(widestModel(), 0, {2, 3}, {0.5, -0.5});
-    s.instantiate2(widestModel(), 1).fmuState(Operation::Fmi2GetFMUstate, widestModel(), 1, 0);
-    s.fmuState(Operation::Fmi2GetFMUstate, widestModel(), 0, 0)
-        .fmuState(Operation::Fmi2GetFMUstate, widestModel(), 0, 0, 0, kAllocationFaults | 1)
-        .fmuState(Operation::Fmi2GetFMUstate, widestModel(), 0, 1, kNullPointer);
-    s.instantiate2(widestModel(), 0).stepComplete2(widestModel(), 0);
-    s.fmuState(Operation::Fmi2GetFMUstate, widestModel(), 0, 0)
-        .fmuState(Operation::Fmi2GetFMUstate, widestModel(), 0, 1);
+    s.instantiate2(kWidest, 0).stepComplete2(kWidest, 0, {2, 3}, {0.5, -0.5});
+    s.instantiate2(kWidest, 1).fmuState(Operation::Fmi2GetFMUstate, kWidest, 1, 0);
+    s.fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0, 0, kAllocationFaults | 1)
+        .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 1, kNullPointer);
+    s.instantiate2(kWidest, 0).stepComplete2(kWidest, 0);
+    s.fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 1);
     for (const int choice : {5, 6, 7}) {
-        s.fmuState(Operation::Fmi2SetFMUstate, widestModel(), 0, static_cast<std::uint8_t>(choice))
-            .instantiate2(widestModel(), 0);
-        s.fmuState(Operation::Fmi2GetFMUstate, widestModel(), 0, 0);
+        s.fmuState(Operation::Fmi2SetFMUstate, kWidest, 0, static_cast<std::uint8_t>(choice))
+            .instantiate2(kWidest, 0);
+        s.fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0);
     }
-    s.fmuState(Operation::Fmi2SerializedFMUstateSize, widestModel(), 0, 1, kNullPointer)
-        .instantiate2(widestModel(), 0)
-        .fmuState(Operation::Fmi2GetFMUstate, widestModel(), 0, 0);
+    s.fmuState(Operation::Fmi2SerializedFMUstateSize, kWidest, 0, 1, kNullPointer)
+        .instantiate2(kWidest, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0);
     for (const int sizeKind : {1, 2, 3}) {
-        s.fmuState(Operation::Fmi2SerializeFMUstate, widestModel(), 0, 1,
+        s.fmuState(Operation::Fmi2SerializeFMUstate, kWidest, 0, 1,
                    static_cast<std::uint8_t>(sizeKind << 1))
-            .fmuState(Operation::Fmi2GetFMUstate, widestModel(), 0, 0);
+            .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0);
     }
-    s.fmuState(Operation::Fmi2SerializeFMUstate, widestModel(), 0, 1, kNullPointer)
-        .instantiate2(widestModel(), 0);
-    s.deSerializeWritten(widestModel(), 0, 0, kStateStepComplete, 2.5)
-        .fmuState(Operation::Fmi2SetFMUstate, widestModel(), 0, 1)
-        .deSerializeWritten(widestModel(), 0, 1, kStateError, -1.0)
-        .fmuState(Operation::Fmi2SetFMUstate, widestModel(), 0, 1)
-        .deSerializeWritten(widestModel(), 0, 0, kStateInstantiated, 0.0, kDamageCount, 0, 0,
+    s.fmuState(Operation::Fmi2SerializeFMUstate, kWidest, 0, 1, kNullPointer)
+        .instantiate2(kWidest, 0);
+    s.deSerializeWritten(kWidest, 0, 0, kStateStepComplete, 2.5)
+        .fmuState(Operation::Fmi2SetFMUstate, kWidest, 0, 1)
+        .deSerializeWritten(kWidest, 0, 1, kStateError, -1.0)
+        .fmuState(Operation::Fmi2SetFMUstate, kWidest, 0, 1)
+        .deSerializeWritten(kWidest, 0, 0, kStateInstantiated, 0.0, kDamageCount, 0, 0,
                             kAllocationFaults | 1);
     for (std::uint8_t damage = 0; damage < kDamageCount; ++damage) {
         for (const int at : {0, 64, 255}) {
-            s.instantiate2(widestModel(), 0)
-                .deSerializeWritten(widestModel(), 0, 0, kStateStepComplete, 1.0, damage,
+            s.instantiate2(kWidest, 0)
+                .deSerializeWritten(kWidest, 0, 0, kStateStepComplete, 1.0, damage,
                                     static_cast<std::uint8_t>(at));
         }
     }
-    s.instantiate2(widestModel(), 0)
-        .deSerializeWritten(widestModel(), 0, 0, kRawMachineState, 0.0)
-        .instantiate2(widestModel(), 0)
-        .deSerializeRaw(widestModel(), 0, "Chassis force slave FMU state")
-        .instantiate2(widestModel(), 0)
-        .deSerializeWritten(widestModel(), 0, 0, kStateTerminated, 0.0, kDamageCount, 0,
+    s.instantiate2(kWidest, 0)
+        .deSerializeWritten(kWidest, 0, 0, kRawMachineState, 0.0)
+        .instantiate2(kWidest, 0)
+        .deSerializeRaw(kWidest, 0, "Chassis force slave FMU state")
+        .instantiate2(kWidest, 0)
+        .deSerializeWritten(kWidest, 0, 0, kStateTerminated, 0.0, kDamageCount, 0,
                             kNullPointer | kNullBytes)
-        .instantiate2(plainModel(), 0)
-        .fmuState(Operation::Fmi2GetFMUstate, plainModel(), 0, 0)
-        .fmuState(Operation::Fmi2SerializeFMUstate, plainModel(), 0, 1)
-        .deSerializeSerialized(widestModel(), 1, 0)
-        .instantiate2(widestModel(), 1)
-        .fmuState(Operation::Fmi2FreeFMUstate, widestModel(), 1, 0)
-        .fmuState(Operation::Fmi2FreeFMUstate, widestModel(), 1, 6)
-        .fmuState(Operation::Fmi2FreeFMUstate, plainModel(), 0, 1, kNullPointer);
+        .instantiate2(kPlain, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kPlain, 0, 0)
+        .fmuState(Operation::Fmi2SerializeFMUstate, kPlain, 0, 1)
+        .deSerializeSerialized(kWidest, 1, 0)
+        .instantiate2(kWidest, 1)
+        .fmuState(Operation::Fmi2FreeFMUstate, kWidest, 1, 0)
+        .fmuState(Operation::Fmi2FreeFMUstate, kWidest, 1, 6)
+        .fmuState(Operation::Fmi2FreeFMUstate, kPlain, 0, 1, kNullPointer);
     return s;
 }
 
@@ -1056,16 +1046,14 @@ Sequence steppingEdges2() {
                                 {0.0, inf},       {1.0e308, 1.0e308},
                                 {-2.6, 1.6}};
     int slot = 0;
-    s.instantiate2(flushingModel(), slot)
-        .stepComplete2(flushingModel(), slot, {1, 4}, {subnormal, -0.06});
+    s.instantiate2(kFlushing, slot).stepComplete2(kFlushing, slot, {1, 4}, {subnormal, -0.06});
     for (const auto& point : points) {
-        s.doStep(flushingModel(), slot, point[0], point[1], 0, Operation::Fmi2DoStep)
-            .getAll(flushingModel(), slot, Operation::Fmi2GetReal)
-            .status(Operation::Fmi2GetRealStatus, flushingModel(), slot, 2)
-            .directionalDerivative(flushingModel(), slot, {5}, {1, 4}, {subnormal, 1.0});
+        s.doStep(kFlushing, slot, point[0], point[1], 0, Operation::Fmi2DoStep)
+            .getAll(kFlushing, slot, Operation::Fmi2GetReal)
+            .status(Operation::Fmi2GetRealStatus, kFlushing, slot, 2)
+            .directionalDerivative(kFlushing, slot, {5}, {1, 4}, {subnormal, 1.0});
         slot = (slot + 1) % 3;
-        s.instantiate2(flushingModel(), slot)
-            .stepComplete2(flushingModel(), slot, {1, 4}, {subnormal, -0.06});
+        s.instantiate2(kFlushing, slot).stepComplete2(kFlushing, slot, {1, 4}, {subnormal, -0.06});
     }
     return s;
 }
@@ -1092,14 +1080,13 @@ Sequence callerEnvironments2() {
 // The logger calls back into a 2.0 instance in the middle of a call.
 Sequence loggerCallsBack2() {
     Sequence s;
-    s.instantiate2(plainModel(), 0).stepComplete2(plainModel(), 0);
-    s.armReentry(plainModel(), 0, kReentrySetReal, 0, 1, 0.5, 2)
-        .doStep(plainModel(), 0, 0.0, 1.0, 1, Operation::Fmi2DoStep);
-    s.armReentry(plainModel(), 0, kReentryGetReal, 0, 3, 0.0, 2)
-        .setReal(plainModel(), 0, {1, 3}, {0.25, 1.0}, 0, Operation::Fmi2SetReal);
-    s.instantiate2(plainModel(), 1)
-        .armReentry(plainModel(), 1, kReentrySetDebugLogging, 0, 0, 0.0, 2);
-    s.simple(Operation::Fmi2Terminate, plainModel(), 1);
+    s.instantiate2(kPlain, 0).stepComplete2(kPlain, 0);
+    s.armReentry(kPlain, 0, kReentrySetReal, 0, 1, 0.5, 2)
+        .doStep(kPlain, 0, 0.0, 1.0, 1, Operation::Fmi2DoStep);
+    s.armReentry(kPlain, 0, kReentryGetReal, 0, 3, 0.0, 2)
+        .setReal(kPlain, 0, {1, 3}, {0.25, 1.0}, 0, Operation::Fmi2SetReal);
+    s.instantiate2(kPlain, 1).armReentry(kPlain, 1, kReentrySetDebugLogging, 0, 0, 0.0, 2);
+    s.simple(Operation::Fmi2Terminate, kPlain, 1);
     return s;
 }
 
@@ -1151,58 +1138,57 @@ Sequence wholeLife3(int model) {
 Sequence fmuStates3() {
     constexpr Operation kDeserialize = Operation::Fmi3DeserializeFMUState;
     Sequence s;
-    s.instantiate3(widestModel(), 0).stepMode3(widestModel(), 0, {2, 3}, {0.5, -0.5});
-    s.instantiate3(widestModel(), 1).fmuState3(Operation::Fmi3GetFMUState, widestModel(), 1, 0);
-    s.fmuState3(Operation::Fmi3GetFMUState, widestModel(), 0, 0)
-        .fmuState3(Operation::Fmi3GetFMUState, widestModel(), 0, 0, 0, 1)
-        .instantiate3(widestModel(), 0)
-        .fmuState3(Operation::Fmi3GetFMUState, widestModel(), 0, 0);
+    s.instantiate3(kWidest, 0).stepMode3(kWidest, 0, {2, 3}, {0.5, -0.5});
+    s.instantiate3(kWidest, 1).fmuState3(Operation::Fmi3GetFMUState, kWidest, 1, 0);
+    s.fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0, 0, 1)
+        .instantiate3(kWidest, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0);
     for (const int choice : {5, 6, 7}) {
-        s.fmuState3(Operation::Fmi3SerializedFMUStateSize, widestModel(), 0,
+        s.fmuState3(Operation::Fmi3SerializedFMUStateSize, kWidest, 0,
                     static_cast<std::uint8_t>(choice))
-            .instantiate3(widestModel(), 0)
-            .fmuState3(Operation::Fmi3GetFMUState, widestModel(), 0, 0);
+            .instantiate3(kWidest, 0)
+            .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0);
     }
-    s.fmuState3(Operation::Fmi3SerializedFMUStateSize, widestModel(), 0, 1, kNullPointer)
-        .instantiate3(widestModel(), 0)
-        .fmuState3(Operation::Fmi3GetFMUState, widestModel(), 0, 0);
+    s.fmuState3(Operation::Fmi3SerializedFMUStateSize, kWidest, 0, 1, kNullPointer)
+        .instantiate3(kWidest, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0);
     for (const int sizeKind : {1, 2, 3}) {
-        s.fmuState3(Operation::Fmi3SerializeFMUState, widestModel(), 0, 1,
+        s.fmuState3(Operation::Fmi3SerializeFMUState, kWidest, 0, 1,
                     static_cast<std::uint8_t>(sizeKind << 1))
-            .fmuState3(Operation::Fmi3GetFMUState, widestModel(), 0, 0);
+            .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0);
     }
-    s.fmuState3(Operation::Fmi3SerializeFMUState, widestModel(), 0, 1, kNullPointer)
-        .instantiate3(widestModel(), 0);
-    s.deSerializeWritten(widestModel(), 0, 0, kStateStepComplete, 2.5, kDamageCount, 0, 0, 0,
+    s.fmuState3(Operation::Fmi3SerializeFMUState, kWidest, 0, 1, kNullPointer)
+        .instantiate3(kWidest, 0);
+    s.deSerializeWritten(kWidest, 0, 0, kStateStepComplete, 2.5, kDamageCount, 0, 0, 0,
                          kDeserialize)
-        .fmuState3(Operation::Fmi3SetFMUState, widestModel(), 0, 1)
-        .deSerializeWritten(widestModel(), 0, 1, kStateError, -1.0, kDamageCount, 0, 0, 0,
-                            kDeserialize)
-        .fmuState3(Operation::Fmi3SetFMUState, widestModel(), 0, 1)
-        .deSerializeWritten(widestModel(), 0, 0, kStateInstantiated, 0.0, kDamageCount, 0, 0, 1,
+        .fmuState3(Operation::Fmi3SetFMUState, kWidest, 0, 1)
+        .deSerializeWritten(kWidest, 0, 1, kStateError, -1.0, kDamageCount, 0, 0, 0, kDeserialize)
+        .fmuState3(Operation::Fmi3SetFMUState, kWidest, 0, 1)
+        .deSerializeWritten(kWidest, 0, 0, kStateInstantiated, 0.0, kDamageCount, 0, 0, 1,
                             kDeserialize);
     for (std::uint8_t damage = 0; damage < kDamageCount; ++damage) {
         for (const int at : {0, 64, 255}) {
-            s.instantiate3(widestModel(), 0)
-                .deSerializeWritten(widestModel(), 0, 0, kStateStepComplete, 1.0, damage,
+            s.instantiate3(kWidest, 0)
+                .deSerializeWritten(kWidest, 0, 0, kStateStepComplete, 1.0, damage,
                                     static_cast<std::uint8_t>(at), 0, 0, kDeserialize);
         }
     }
-    s.instantiate3(widestModel(), 0)
-        .deSerializeRaw(widestModel(), 0, "Chassis force slave FMU state", kDeserialize)
-        .instantiate3(widestModel(), 0)
-        .deSerializeWritten(widestModel(), 0, 0, kStateTerminated, 0.0, kDamageCount, 0,
+    s.instantiate3(kWidest, 0)
+        .deSerializeRaw(kWidest, 0, "Chassis force slave FMU state", kDeserialize)
+        .instantiate3(kWidest, 0)
+        .deSerializeWritten(kWidest, 0, 0, kStateTerminated, 0.0, kDamageCount, 0,
                             kNullPointer | kNullBytes, 0, kDeserialize);
     // Bytes of the 2.0 library, and 3.0 bytes read by the 2.0 library.
-    s.instantiate2(widestModel(), 0)
-        .fmuState(Operation::Fmi2GetFMUstate, widestModel(), 0, 0)
-        .fmuState(Operation::Fmi2SerializeFMUstate, widestModel(), 0, 1)
-        .instantiate3(widestModel(), 0)
-        .deSerializeSerialized(widestModel(), 0, 0, kDeserialize)
-        .instantiate3(widestModel(), 0)
-        .fmuState3(Operation::Fmi3GetFMUState, widestModel(), 0, 0)
-        .fmuState3(Operation::Fmi3SerializeFMUState, widestModel(), 0, 1)
-        .deSerializeSerialized(widestModel(), 0, 0);
+    s.instantiate2(kWidest, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0)
+        .fmuState(Operation::Fmi2SerializeFMUstate, kWidest, 0, 1)
+        .instantiate3(kWidest, 0)
+        .deSerializeSerialized(kWidest, 0, 0, kDeserialize)
+        .instantiate3(kWidest, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0)
+        .fmuState3(Operation::Fmi3SerializeFMUState, kWidest, 0, 1)
+        .deSerializeSerialized(kWidest, 0, 0);
     return s;
 }
 
@@ -1212,59 +1198,53 @@ Sequence derivativeFaults3() {
     constexpr Operation kDirectional = Operation::Fmi3GetDirectionalDerivative;
     constexpr Operation kAdjoint = Operation::Fmi3GetAdjointDerivative;
     Sequence s;
-    s.instantiate3(plainModel(), 0).derivative3(kDirectional, plainModel(), 0, {3}, {0}, {1.0});
+    s.instantiate3(kPlain, 0).derivative3(kDirectional, kPlain, 0, {3}, {0}, {1.0});
     for (const Operation o : {kDirectional, kAdjoint}) {
         for (const int seedCount : {0xF9, 0xFD}) {
-            s.instantiate3(plainModel(), 0)
-                .stepMode3(plainModel(), 0)
-                .derivative3(o, plainModel(), 0, {3}, {1, 2}, {1.0, 1.0}, 0,
-                             static_cast<std::uint8_t>(seedCount));
+            s.instantiate3(kPlain, 0).stepMode3(kPlain, 0).derivative3(
+                o, kPlain, 0, {3}, {1, 2}, {1.0, 1.0}, 0, static_cast<std::uint8_t>(seedCount));
         }
-        s.instantiate3(plainModel(), 0)
-            .stepMode3(plainModel(), 0)
-            .derivative3(o, plainModel(), 0, {3}, {1}, {1.0}, 0, 0, 0xFD);
+        s.instantiate3(kPlain, 0).stepMode3(kPlain, 0).derivative3(o, kPlain, 0, {3}, {1}, {1.0}, 0,
+                                                                   0, 0xFD);
         for (const int nulls : {kNullUnknowns, kNullKnowns, kNullSeeds, kNullResults}) {
-            s.instantiate3(plainModel(), 0)
-                .stepMode3(plainModel(), 0)
-                .derivative3(o, plainModel(), 0, {3}, {1}, {1.0},
-                             static_cast<std::uint8_t>(kArraysTampered | nulls));
+            s.instantiate3(kPlain, 0).stepMode3(kPlain, 0).derivative3(
+                o, kPlain, 0, {3}, {1}, {1.0}, static_cast<std::uint8_t>(kArraysTampered | nulls));
         }
-        s.instantiate3(plainModel(), 0)
-            .stepMode3(plainModel(), 0)
-            .derivative3(o, plainModel(), 0, {1}, {1}, {1.0})
-            .instantiate3(plainModel(), 0)
-            .stepMode3(plainModel(), 0)
-            .derivative3(o, plainModel(), 0, {3}, {4}, {1.0})
-            .instantiate3(plainModel(), 0)
-            .stepMode3(plainModel(), 0)
-            .derivative3(o, plainModel(), 0, {}, {}, {})
-            .instantiate3(terminatingModel(), 0)
-            .stepMode3(terminatingModel(), 0)
-            .derivative3(o, terminatingModel(), 0, {1}, {0}, {1.0});
+        s.instantiate3(kPlain, 0)
+            .stepMode3(kPlain, 0)
+            .derivative3(o, kPlain, 0, {1}, {1}, {1.0})
+            .instantiate3(kPlain, 0)
+            .stepMode3(kPlain, 0)
+            .derivative3(o, kPlain, 0, {3}, {4}, {1.0})
+            .instantiate3(kPlain, 0)
+            .stepMode3(kPlain, 0)
+            .derivative3(o, kPlain, 0, {}, {}, {})
+            .instantiate3(kTerminating, 0)
+            .stepMode3(kTerminating, 0)
+            .derivative3(o, kTerminating, 0, {1}, {0}, {1.0});
     }
-    s.instantiate3(flushingModel(), 0)
-        .numberOfDependencies3(flushingModel(), 0, 0)
-        .instantiate3(flushingModel(), 0)
-        .numberOfDependencies3(flushingModel(), 0, 6)
-        .instantiate3(flushingModel(), 0)
-        .numberOfDependencies3(flushingModel(), 0, 7)
-        .instantiate3(flushingModel(), 0)
-        .numberOfDependencies3(flushingModel(), 0, 5, kNullPointer)
-        .instantiate3(flushingModel(), 0)
-        .dependencies3(flushingModel(), 0, 5, 0xFD)
-        .instantiate3(flushingModel(), 0)
-        .stepMode3(flushingModel(), 0)
-        .dependencies3(flushingModel(), 0, 5, 0xFD);
+    s.instantiate3(kFlushing, 0)
+        .numberOfDependencies3(kFlushing, 0, 0)
+        .instantiate3(kFlushing, 0)
+        .numberOfDependencies3(kFlushing, 0, 6)
+        .instantiate3(kFlushing, 0)
+        .numberOfDependencies3(kFlushing, 0, 7)
+        .instantiate3(kFlushing, 0)
+        .numberOfDependencies3(kFlushing, 0, 5, kNullPointer)
+        .instantiate3(kFlushing, 0)
+        .dependencies3(kFlushing, 0, 5, 0xFD)
+        .instantiate3(kFlushing, 0)
+        .stepMode3(kFlushing, 0)
+        .dependencies3(kFlushing, 0, 5, 0xFD);
     for (std::uint8_t bit = 1; bit < 16; bit <<= 1) {
-        s.instantiate3(flushingModel(), 0)
-            .dependencies3(flushingModel(), 0, 5, 0,
-                           static_cast<std::uint8_t>(kArraysTampered | bit));
+        s.instantiate3(kFlushing, 0)
+            .dependencies3(kFlushing, 0, 5, 0, static_cast<std::uint8_t>(kArraysTampered | bit));
     }
-    s.instantiate3(plainModel(), 0)
-        .stepMode3(plainModel(), 0)
-        .outputDerivatives3(plainModel(), 0, 2)
-        .instantiate3(plainModel(), 0)
-        .outputDerivatives3(plainModel(), 0, 0);
+    s.instantiate3(kPlain, 0)
+        .stepMode3(kPlain, 0)
+        .outputDerivatives3(kPlain, 0, 2)
+        .instantiate3(kPlain, 0)
+        .outputDerivatives3(kPlain, 0, 0);
     return s;
 }
 
@@ -1272,10 +1252,10 @@ Sequence derivativeFaults3() {
 Sequence inapplicable3() {
     Sequence s;
     for (std::uint8_t function = 0; function < 13; ++function) {
-        s.instantiate3(widestModel(), 0).inapplicable3(function, widestModel(), 0);
-        s.instantiateModelExchange3(widestModel(), 0).inapplicable3(function, widestModel(), 0);
+        s.instantiate3(kWidest, 0).inapplicable3(function, kWidest, 0);
+        s.instantiateModelExchange3(kWidest, 0).inapplicable3(function, kWidest, 0);
     }
-    s.inapplicable3(0, widestModel(), kNullSlot);
+    s.inapplicable3(0, kWidest, kNullSlot);
     return s;
 }
 
@@ -1284,29 +1264,29 @@ Sequence inapplicable3() {
 // it and the reverse.
 Sequence modelExchange3() {
     Sequence s;
-    s.instantiateModelExchange3(flushingModel(), 0)
-        .stepMode3(flushingModel(), 0, {4}, {0.1})
-        .getAll3(flushingModel(), 0)
-        .step3(flushingModel(), 0, 0.0, 0.1)
-        .instantiateModelExchange3(flushingModel(), 0)
-        .stepMode3(flushingModel(), 0, {4}, {0.1});
+    s.instantiateModelExchange3(kFlushing, 0)
+        .stepMode3(kFlushing, 0, {4}, {0.1})
+        .getAll3(kFlushing, 0)
+        .step3(kFlushing, 0, 0.0, 0.1)
+        .instantiateModelExchange3(kFlushing, 0)
+        .stepMode3(kFlushing, 0, {4}, {0.1});
     // From event mode on, each allowed where it comes, back into event mode
     // last.
     for (const int function : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0}) {
-        s.modelExchange3(static_cast<std::uint8_t>(function), flushingModel(), 0)
-            .setFloat64(flushingModel(), 0, 4, 0.2)
-            .getAll3(flushingModel(), 0);
+        s.modelExchange3(static_cast<std::uint8_t>(function), kFlushing, 0)
+            .setFloat64(kFlushing, 0, 4, 0.2)
+            .getAll3(kFlushing, 0);
     }
-    s.modelExchange3(5, flushingModel(), 0, 7).instantiate3(flushingModel(), 1);
+    s.modelExchange3(5, kFlushing, 0, 7).instantiate3(kFlushing, 1);
     for (std::uint8_t function = 0; function < 12; ++function) {
-        s.modelExchange3(function, flushingModel(), 1);
+        s.modelExchange3(function, kFlushing, 1);
     }
-    s.fmuState3(Operation::Fmi3GetFMUState, flushingModel(), 0, 0)
-        .simple(Operation::Fmi3Terminate, flushingModel(), 0)
-        .instantiateModelExchange3(flushingModel(), 2)
-        .stepMode3(flushingModel(), 2)
-        .modelExchange3(2, flushingModel(), 2)
-        .simple(Operation::Fmi3Terminate, flushingModel(), 2);
+    s.fmuState3(Operation::Fmi3GetFMUState, kFlushing, 0, 0)
+        .simple(Operation::Fmi3Terminate, kFlushing, 0)
+        .instantiateModelExchange3(kFlushing, 2)
+        .stepMode3(kFlushing, 2)
+        .modelExchange3(2, kFlushing, 2)
+        .simple(Operation::Fmi3Terminate, kFlushing, 2);
     return s;
 }
 
@@ -1320,20 +1300,18 @@ Sequence nansMeet() {
     InstantiateOptions exchange;
     exchange.fmuType = kRawFmuType;
     Sequence s;
-    s.instantiate(plainModel(), 0).setReal(plainModel(), 0, {0, 1, 2}, {n0, n1, n2});
-    s.initialize(plainModel(), 0).doStep(plainModel(), 0, 0.0, 0.1).getAll(plainModel(), 0);
-    s.instantiate2(widestModel(), 0, exchange)
-        .stepComplete2(widestModel(), 0, {1, 4, 5}, {n0, n1, n2})
-        .getAll(widestModel(), 0, Operation::Fmi2GetReal);
-    s.instantiate2(widestModel(), 1)
-        .stepComplete2(widestModel(), 1, {1, 4, 5}, {n1, n2, n0})
-        .getAll(widestModel(), 1, Operation::Fmi2GetReal);
-    s.instantiateModelExchange3(plainModel(), 0)
-        .stepMode3(plainModel(), 0, {0, 1, 2}, {n2, n1, n0})
-        .getAll3(plainModel(), 0);
-    s.instantiate3(plainModel(), 1)
-        .stepMode3(plainModel(), 1, {0, 1, 2}, {n1, n0, n2})
-        .getAll3(plainModel(), 1);
+    s.instantiate(kPlain, 0).setReal(kPlain, 0, {0, 1, 2}, {n0, n1, n2});
+    s.initialize(kPlain, 0).doStep(kPlain, 0, 0.0, 0.1).getAll(kPlain, 0);
+    s.instantiate2(kWidest, 0, exchange)
+        .stepComplete2(kWidest, 0, {1, 4, 5}, {n0, n1, n2})
+        .getAll(kWidest, 0, Operation::Fmi2GetReal);
+    s.instantiate2(kWidest, 1)
+        .stepComplete2(kWidest, 1, {1, 4, 5}, {n1, n2, n0})
+        .getAll(kWidest, 1, Operation::Fmi2GetReal);
+    s.instantiateModelExchange3(kPlain, 0)
+        .stepMode3(kPlain, 0, {0, 1, 2}, {n2, n1, n0})
+        .getAll3(kPlain, 0);
+    s.instantiate3(kPlain, 1).stepMode3(kPlain, 1, {0, 1, 2}, {n1, n0, n2}).getAll3(kPlain, 1);
     return s;
 }
 
@@ -1364,8 +1342,8 @@ int main(int argc, char** argv) {
     ok = write(directory, "every-call-every-state", everyCallEveryState()) && ok;
     ok = write(directory, "value-access", valueAccess()) && ok;
     ok = write(directory, "instantiation-faults", instantiationFaults()) && ok;
-    ok = write(directory, "stepping-edges-plain", steppingEdges(plainModel())) && ok;
-    ok = write(directory, "stepping-edges-flush-to-zero", steppingEdges(flushingModel())) && ok;
+    ok = write(directory, "stepping-edges-plain", steppingEdges(kPlain)) && ok;
+    ok = write(directory, "stepping-edges-flush-to-zero", steppingEdges(kFlushing)) && ok;
     ok = write(directory, "status-and-derivatives", statusAndDerivatives()) && ok;
     ok = write(directory, "several-instances", severalInstances()) && ok;
     ok = write(directory, "other-types", otherTypes()) && ok;
@@ -1376,9 +1354,8 @@ int main(int argc, char** argv) {
     ok = write(directory, "fmi2-every-call-every-state", everyCallEveryState2()) && ok;
     ok = write(directory, "fmi2-instantiation-faults", instantiationFaults2()) && ok;
     ok = write(directory, "fmi2-fmu-states", fmuStates2()) && ok;
-    ok = write(directory, "fmi2-model-exchange-plain", modelExchange2(plainModel())) && ok;
-    ok = write(directory, "fmi2-model-exchange-flush-to-zero", modelExchange2(flushingModel())) &&
-         ok;
+    ok = write(directory, "fmi2-model-exchange-plain", modelExchange2(kPlain)) && ok;
+    ok = write(directory, "fmi2-model-exchange-flush-to-zero", modelExchange2(kFlushing)) && ok;
     ok = write(directory, "fmi2-stepping-edges-flush-to-zero", steppingEdges2()) && ok;
     ok = write(directory, "fmi2-logger-calls-back", loggerCallsBack2()) && ok;
     ok = write(directory, "fmi2-caller-environments", callerEnvironments2()) && ok;

@@ -28,7 +28,9 @@ for model in "${models[@]}"; do
 done
 
 echo
-echo "FMI 1.0 libraries of every model (the deliverables among them, see README.md):"
+echo "The presets, each naming its deliverable:"
+cmake --list-presets 2>/dev/null | grep -E '^ +"(win64|linux32|host)" '
+echo "FMI 1.0 libraries of every model, the deliverables among them:"
 printf '  %-12s %-34s %-34s %s\n' "" "Windows x86-64 DLL" "Linux 32-bit x86 library" \
     "Linux x86-64 library"
 for model in "${models[@]}"; do
