@@ -14,6 +14,7 @@
 // the function whose instructions to count and the elements per call. The
 // floors are the same for every version; their checks load the version's
 // slave.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -23,29 +24,19 @@
 #include "Floor.h"
 #include "FmiVersions.h"
 
-// The floor of each model in a function of its own, which callgrind can count
-// on its own. noipa keeps the compiler from specializing it for the constant
-// step size of the loop below, which the slave's exported function cannot be.
-extern "C" [[gnu::noipa]] void floorStepHalvorn(bench::FloorSlave<bench::Halvorn>& floor,
-                                                fmiReal time, fmiReal stepSize) {
+// The floor in a function of its own, which callgrind can count on its own.
+// noipa keeps the compiler from specializing it for the constant step size of
+// the loop below, which the slave's exported function cannot be.
+extern "C" [[gnu::noipa]] void floorStepOfModel(bench::FloorSlave& floor, fmiReal time,
+                                                fmiReal stepSize) {
     bench::floorStep(floor, time, stepSize);
 }
 
-extern "C" [[gnu::noipa]] void floorStepPendrake(bench::FloorSlave<bench::Pendrake>& floor,
-                                                 fmiReal time, fmiReal stepSize) {
-    bench::floorStep(floor, time, stepSize);
-}
-
-extern "C" [[gnu::noipa]] void floorStepCorvessa(bench::FloorSlave<bench::Corvessa>& floor,
-                                                 fmiReal time, fmiReal stepSize) {
-    bench::floorStep(floor, time, stepSize);
-}
-
-// The travel stop's floor inside the MXCSR switch, the bits passed in as a
-// slave reads them from its instance.
-extern "C" [[gnu::noipa]] void floorStepPendrakeUnder(std::uint32_t mxcsrBits,
-                                                      bench::FloorSlave<bench::Pendrake>& floor,
-                                                      fmiReal time, fmiReal stepSize) {
+// The floor inside the MXCSR switch, the bits passed in as a slave reads them
+// from its instance.
+extern "C" [[gnu::noipa]] void floorStepOfModelUnder(std::uint32_t mxcsrBits,
+                                                     bench::FloorSlave& floor, fmiReal time,
+                                                     fmiReal stepSize) {
     bench::floorStepUnder(mxcsrBits, floor, time, stepSize);
 }
 
@@ -87,26 +78,6 @@ struct ExchangeFunction<bench::Fmi3> {
     static constexpr const char* kName = "exchangeFmi3";
 };
 
-template <typename Model>
-struct FloorFunction;
-template <>
-struct FloorFunction<bench::Halvorn> {
-    static constexpr auto kFunction = floorStepHalvorn;
-    static constexpr const char* kName = "floorStepHalvorn";
-};
-template <>
-struct FloorFunction<bench::Pendrake> {
-    static constexpr auto kFunction = floorStepPendrake;
-    static constexpr const char* kName = "floorStepPendrake";
-    static constexpr auto kUnderMxcsr = floorStepPendrakeUnder;
-    static constexpr const char* kUnderMxcsrName = "floorStepPendrakeUnder";
-};
-template <>
-struct FloorFunction<bench::Corvessa> {
-    static constexpr auto kFunction = floorStepCorvessa;
-    static constexpr const char* kName = "floorStepCorvessa";
-};
-
 // The exit status for a subject that does not apply to the model.
 constexpr int kNotApplicable = 3;
 
@@ -119,51 +90,46 @@ int usage() {
     return 2;
 }
 
-template <typename Model>
-int countFloor(bench::FloorSlave<Model>& floor, long calls) {
+int countFloor(bench::FloorSlave& floor, long calls) {
     fmiReal time = 0.0;
     for (long i = 0; i < calls; ++i) {
-        FloorFunction<Model>::kFunction(floor, time, bench::kStepSize);
+        floorStepOfModel(floor, time, bench::kStepSize);
         time += bench::kStepSize;
     }
-    std::printf("%s 1\n", FloorFunction<Model>::kName);
+    std::printf("floorStepOfModel 1\n");
     return 0;
 }
 
-template <typename Model>
-int countFloorUnderMxcsr(bench::FloorSlave<Model>& floor, long calls) {
-    if constexpr (Model::kFlushesToZero) {
-        fmiReal time = 0.0;
-        for (long i = 0; i < calls; ++i) {
-            FloorFunction<Model>::kUnderMxcsr(bench::kFlushToZeroBits, floor, time,
-                                              bench::kStepSize);
-            time += bench::kStepSize;
-        }
-        std::printf("%s 1\n", FloorFunction<Model>::kUnderMxcsrName);
-        return 0;
-    } else {
-        static_cast<void>(floor);
-        static_cast<void>(calls);
+int countFloorUnderMxcsr(const bench::Model& model, bench::FloorSlave& floor, long calls) {
+    if (!model.flushesToZero) {
         return kNotApplicable;
     }
+    fmiReal time = 0.0;
+    for (long i = 0; i < calls; ++i) {
+        floorStepOfModelUnder(bench::kFlushToZeroBits, floor, time, bench::kStepSize);
+        time += bench::kStepSize;
+    }
+    std::printf("floorStepOfModelUnder 1\n");
+    return 0;
 }
 
-template <typename Version, typename Model>
-int countDoStep(const typename Version::Functions& fmi, bench::Component c, long calls) {
+template <typename Version>
+int countDoStep(const bench::Model& model, const typename Version::Functions& fmi,
+                bench::Component c, long calls) {
     int statuses = bench::kStatusOk;
     fmiReal time = 0.0;
     for (long i = 0; i < calls; ++i) {
         statuses |= Version::doStep(fmi, c, time, bench::kStepSize);
         time += bench::kStepSize;
     }
-    std::printf("%s 1\n", Version::exportedName(Model::kIdentifier, Version::kDoStep).c_str());
+    std::printf("%s 1\n", Version::exportedName(model.identifier, Version::kDoStep).c_str());
     return statuses == bench::kStatusOk ? 0 : 1;
 }
 
-template <typename Version, typename Model>
-int countAccess(const typename Version::Functions& fmi, bench::Component c, bool set, bool all,
-                long calls) {
-    const std::vector<fmiValueReference> vr = bench::accessedReals<Model>(set, all);
+template <typename Version>
+int countAccess(const bench::Model& model, const typename Version::Functions& fmi,
+                bench::Component c, bool set, bool all, long calls) {
+    const std::vector<fmiValueReference> vr = bench::accessedReals(model, set, all);
     std::vector<fmiReal> values(vr.size());
     Version::getReal(fmi, c, vr.data(), vr.size(), values.data());
     int statuses = bench::kStatusOk;
@@ -172,32 +138,38 @@ int countAccess(const typename Version::Functions& fmi, bench::Component c, bool
                         : Version::getReal(fmi, c, vr.data(), vr.size(), values.data());
     }
     const char* const function = set ? Version::kSetReal : Version::kGetReal;
-    std::printf("%s %zu\n", Version::exportedName(Model::kIdentifier, function).c_str(), vr.size());
+    std::printf("%s %zu\n", Version::exportedName(model.identifier, function).c_str(), vr.size());
     return statuses == bench::kStatusOk ? 0 : 1;
 }
 
 // A Model Exchange instance in continuous-time mode at the operating point,
 // its last input set to the operating point's value and to its negation by
 // turns, so that every read follows a change and computes.
-template <typename Version, typename Model>
-int countExchange(long calls) {
+template <typename Version>
+int countExchange(const bench::Model& model, long calls) {
     if constexpr (!Version::kHasModelExchange) {
+        static_cast<void>(model);
         static_cast<void>(calls);
         return kNotApplicable;
     } else {
-        const auto& fmi = Version::load(Model::kIdentifier);
-        const bench::Component c = Version::instantiateModelExchange(fmi, Model::kGuid);
+        if (!model.hasInput) {
+            return kNotApplicable;
+        }
+        const auto& fmi = Version::load(model.identifier);
+        const bench::Component c = Version::instantiateModelExchange(fmi, model.guid);
         // Parameters are set before continuous-time mode, which takes inputs only.
-        if (c == nullptr || bench::setOperatingPoint<Version, Model>(fmi, c) != bench::kStatusOk ||
+        if (c == nullptr || bench::setOperatingPoint<Version>(fmi, c, model) != bench::kStatusOk ||
             !Version::enterContinuousTimeMode(fmi, c)) {
             std::fprintf(stderr, "%s: cannot create the Model Exchange instance\n",
-                         Model::kIdentifier);
+                         model.identifier);
             return 1;
         }
-        constexpr std::size_t kLast = std::size(Model::kOperands) - 1;
-        const fmiValueReference input = Model::kOperands[kLast];
-        const fmiValueReference output = Model::kFirstOutput;
-        const fmiReal values[] = {Model::kOperatingPoint[kLast], -Model::kOperatingPoint[kLast]};
+        const fmiValueReference input = model.lastInput;
+        const fmiValueReference output = model.firstOutput;
+        const fmiReal value = model.operatingPoint[static_cast<std::size_t>(
+            std::find(model.operands.begin(), model.operands.end(), input) -
+            model.operands.begin())];
+        const fmiReal values[] = {value, -value};
         fmiReal result = 0.0;
         int statuses = bench::kStatusOk;
         for (long i = 0; i < calls; ++i) {
@@ -211,20 +183,20 @@ int countExchange(long calls) {
     }
 }
 
-template <typename Version, typename Model>
-int run(const std::string& subject, long calls) {
+template <typename Version>
+int run(const bench::Model& model, const std::string& subject, long calls) {
     if (subject == "exchange") {
-        return countExchange<Version, Model>(calls);
+        return countExchange<Version>(model, calls);
     }
-    const auto& fmi = Version::load(Model::kIdentifier);
-    bench::InitializedSlave<Version> slave(fmi, Model::kGuid);
+    const auto& fmi = Version::load(model.identifier);
+    bench::InitializedSlave<Version> slave(fmi, model.guid);
     const bench::Component c = slave.component();
     if (c == nullptr) {
-        std::fprintf(stderr, "%s: cannot create the slave\n", Model::kIdentifier);
+        std::fprintf(stderr, "%s: cannot create the slave\n", model.identifier);
         return 1;
     }
     if (subject == "check") {
-        const std::string difference = bench::differencesFromFloor<Version, Model>(fmi, c);
+        const std::string difference = bench::differencesFromFloor<Version>(fmi, c, model);
         if (!difference.empty()) {
             std::fprintf(stderr, "the floor is not the slave's arithmetic: %s\n",
                          difference.c_str());
@@ -232,35 +204,36 @@ int run(const std::string& subject, long calls) {
         }
         return 0;
     }
-    bench::setOperatingPoint<Version, Model>(fmi, c);
+    bench::setOperatingPoint<Version>(fmi, c, model);
     Version::doStep(fmi, c, 0.0, bench::kStepSize);
 
     if (subject == "floor" || subject == "floorMxcsr") {
-        bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Version, Model>(fmi, c);
-        return subject == "floor" ? countFloor(floor, calls) : countFloorUnderMxcsr(floor, calls);
+        bench::FloorSlave floor = bench::floorHoldingValuesOf<Version>(fmi, c, model);
+        return subject == "floor" ? countFloor(floor, calls)
+                                  : countFloorUnderMxcsr(model, floor, calls);
     }
     if (subject == "doStep") {
-        return countDoStep<Version, Model>(fmi, c, calls);
+        return countDoStep<Version>(model, fmi, c, calls);
     }
     const bool set = subject == "setReal" || subject == "setRealAll";
     const bool all = subject == "setRealAll" || subject == "getRealAll";
     if (!set && !all && subject != "getReal") {
         return usage();
     }
-    return countAccess<Version, Model>(fmi, c, set, all, calls);
+    return countAccess<Version>(model, fmi, c, set, all, calls);
 }
 
 // Runs the subject on the version that the tag names.
-template <typename Model, typename... Versions>
-int runVersion(const std::string& tag, const std::string& subject, long calls,
-               bench::VersionList<Versions...>) {
+template <typename... Versions>
+int runVersion(const bench::Model& model, const std::string& tag, const std::string& subject,
+               long calls, bench::VersionList<Versions...>) {
     int status = 0;
     const auto runIfNamed = [&](auto version) {
         using Version = decltype(version);
         if (tag != Version::kTag) {
             return false;
         }
-        status = run<Version, Model>(subject, calls);
+        status = run<Version>(model, subject, calls);
         return true;
     };
     const bool known = (runIfNamed(Versions{}) || ...);
@@ -282,15 +255,10 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    constexpr bench::MeasuredVersions versions;
-    if (model == bench::Halvorn::kIdentifier) {
-        return runVersion<bench::Halvorn>(version, subject, calls, versions);
+    const bench::Model* const found = bench::findModel(model);
+    if (found == nullptr) {
+        std::fprintf(stderr, "slave_count: no model %s in this build\n", model.c_str());
+        return usage();
     }
-    if (model == bench::Pendrake::kIdentifier) {
-        return runVersion<bench::Pendrake>(version, subject, calls, versions);
-    }
-    if (model == bench::Corvessa::kIdentifier) {
-        return runVersion<bench::Corvessa>(version, subject, calls, versions);
-    }
-    return usage();
+    return runVersion(*found, version, subject, calls, bench::MeasuredVersions{});
 }

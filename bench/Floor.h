@@ -1,8 +1,8 @@
-// The arithmetic floor of a step: the ten-substep loop of fmiDoStep and each
-// model's equations written inline, with nothing of the slave runtime around
-// them. Also what the benchmarks know of each model, written down from the
-// README rather than taken from the models' sources, and the check that the
-// floor computes what the slave computes, bit for bit.
+// The arithmetic floor of a step: the model's own quiet loop from its
+// definition, called the way the slave calls it, with nothing of the slave
+// runtime around it. Also what the benchmarks know of each model, all read
+// from its definition in the benchmarks' model registry, and the check that
+// the floor computes what the slave computes, bit for bit.
 #pragma once
 
 #include <algorithm>
@@ -16,146 +16,112 @@
 
 #include "FmiTypes.h"
 #include "FmiVersions.h"
+#include "ModelDefinition.h"
 #include "MxcsrGuard.h"
 
 namespace bench {
 
-constexpr int kSubstepCount = 10;
 // The communication step of the timed loops: every substep has a time event.
 constexpr fmiReal kStepSize = 1.0e-3;
 // Flush-to-zero and denormals-are-zero, the MXCSR bits of a model validated
 // under flush-to-zero.
 constexpr std::uint32_t kFlushToZeroBits = 0x8040;
 
-struct Halvorn {
-    static constexpr const char* kIdentifier = "Halvorn";
-    static constexpr const char* kGuid = "{df6d0958-156a-469d-81e9-7eeddeec2de4}";
-    static constexpr std::uint32_t kRealCount = 5;
-    static constexpr bool kMultipliesSubstep = false;
-    static constexpr bool kFlushesToZero = false;
+// A model as the benchmarks see it.
+struct Model {
+    const ModelDefinition* definition = nullptr;
+    const char* identifier = nullptr;
+    const char* guid = nullptr;
+    std::uint32_t realCount = 0;
+    bool flushesToZero = false;
     // The parameters and inputs, and the values the timed loops give them.
-    static constexpr fmiValueReference kOperands[] = {0, 1, 2};
-    static constexpr fmiReal kOperatingPoint[] = {15000.0, 0.01, 0.03};
-    static constexpr fmiValueReference kFirstOutput = 3;
-
-    [[gnu::always_inline]] static void update(fmiReal* r) {
-        const fmiReal force = (r[2] - r[1]) * r[0];
-        r[3] = force;
-        r[4] = -force;
-    }
+    std::vector<fmiValueReference> operands;
+    std::vector<fmiReal> operatingPoint;
+    // The last input, which a Model Exchange master's solver changes; none
+    // where the model has no input.
+    bool hasInput = false;
+    fmiValueReference lastInput = 0;
+    fmiValueReference firstOutput = 0;
 };
 
-struct Pendrake {
-    static constexpr const char* kIdentifier = "Pendrake";
-    static constexpr const char* kGuid = "{893cb1e7-47fa-43c9-bb60-4aaabffe8056}";
-    static constexpr std::uint32_t kRealCount = 6;
-    static constexpr bool kMultipliesSubstep = true;
-    static constexpr bool kFlushesToZero = true;
-    // Beyond the upper limit: both comparisons and the upper spring run.
-    static constexpr fmiValueReference kOperands[] = {0, 1, 2, 3, 4};
-    static constexpr fmiReal kOperatingPoint[] = {-0.055, 50000.0, 0.09, 50000.0, 0.1};
-    static constexpr fmiValueReference kFirstOutput = 5;
+// Every model of the build, in the order of its list.
+const std::vector<Model>& models();
+// The model of that identifier, or null.
+const Model* findModel(const std::string& identifier);
 
-    [[gnu::always_inline]] static void update(fmiReal* r) {
-        r[5] = +0.0;
-        if (r[4] < r[0]) {
-            r[5] = (r[0] - r[4]) * r[1];
-        } else if (r[4] > r[2]) {
-            r[5] = (r[2] - r[4]) * r[3];
-        }
-    }
-};
-
-struct Corvessa {
-    static constexpr const char* kIdentifier = "Corvessa";
-    static constexpr const char* kGuid = "{1a52f68c-d976-4fba-9cb9-51e50b2bb078}";
-    static constexpr std::uint32_t kRealCount = 10;
-    static constexpr bool kMultipliesSubstep = false;
-    static constexpr bool kFlushesToZero = false;
-    static constexpr fmiValueReference kOperands[] = {0, 1, 2, 3, 4, 5};
-    static constexpr fmiReal kOperatingPoint[] = {15000.0, 15000.0, 0.01, 0.03, -0.02, 0.015};
-    static constexpr fmiValueReference kFirstOutput = 6;
-
-    [[gnu::always_inline]] static void update(fmiReal* r) {
-        const fmiReal first = (r[3] - r[2]) * r[0];
-        const fmiReal second = (r[5] - r[4]) * r[1];
-        r[6] = first;
-        r[7] = -first;
-        r[8] = second;
-        r[9] = -second;
-    }
-};
-
-// What the floor keeps of a slave: its time and its real values.
-template <typename Model>
+// What the floor keeps of a slave: its model, its time and its real values
+// (a model has at most 32 reals: ValueReferenceSet).
 struct FloorSlave {
+    const ModelDefinition* model = nullptr;
     fmiReal time = 0.0;
-    fmiReal r[Model::kRealCount] = {};
+    fmiReal r[32] = {};
 };
 
-// The step with nothing but its arithmetic: the zero-step test, the substep,
-// ten rounded additions each stored as the time, ten comparisons with the
-// event time and an evaluation of the model at each substep that passes. The
-// timed and counted floor is that of 1.0, whose event time is -1 s; for the
-// operating point of the timed loops (times from 0 on) it is the same code
-// and the same work as with 2.0's minus infinity. The event time is a
-// constant of the version, not an argument: given as an argument, even one
-// that inlining makes constant, it leads GCC to align the branch targets in
-// the unrolled loop differently, which puts ten no-ops into Pendrake's
-// floor.
-template <typename Model, typename Version = Fmi1>
-[[gnu::always_inline]] inline void floorStep(FloorSlave<Model>& slave, fmiReal time,
-                                             fmiReal stepSize) {
+// The step with nothing but its arithmetic: the zero-step test, the substep
+// by the model's rule, and the model's quiet loop (ten rounded additions each
+// stored as the time, ten comparisons with the event time and the model's
+// update at each substep that passes), compiled in the model's own file as
+// the slave's is and called through the definition as the slave calls it.
+// A model without a quiet loop (its update may ask to end the simulation)
+// has its update called at each substep instead, as the slave's general loop
+// does. The timed and counted floor is that of 1.0, whose event time is -1 s;
+// for the operating point of the timed loops (times from 0 on) it is the same
+// code and the same work as with 2.0's minus infinity.
+template <typename Version = Fmi1>
+[[gnu::always_inline]] inline void floorStep(FloorSlave& slave, fmiReal time, fmiReal stepSize) {
     if (stepSize == 0.0) {
         return;
     }
-    const fmiReal substep = Model::kMultipliesSubstep ? stepSize * 0.1 : stepSize / 10.0;
+    const ModelDefinition& model = *slave.model;
+    const fmiReal substep = substepSizeOf(model, stepSize);
+    if (model.quietSubsteps != nullptr) {
+        model.quietSubsteps(slave.r, slave.time, time, substep, Version::kEventTime);
+        return;
+    }
     for (int i = 0; i < kSubstepCount; ++i) {
         time += substep;
         slave.time = time;
         if (time > Version::kEventTime) {
-            Model::update(slave.r);
+            model.updateAtEvent(slave.r);
         }
-        // Costs no instruction, but makes the next evaluation read its operands
-        // from memory again. Without it the compiler would evaluate once and
-        // store ten times, which is not a step of ten evaluations; the slave
-        // must reread its operands at every substep too.
-        __asm__ __volatile__("" ::: "memory");
     }
 }
 
 // The floor in the MXCSR environment that a slave switches to within each
 // call when its model computes under flush-to-zero, as a 2.0 slave does: the
 // save, the switch and the restore around the arithmetic, and nothing else.
-template <typename Model, typename Version = Fmi1>
-[[gnu::always_inline]] inline void floorStepUnder(std::uint32_t mxcsrBits, FloorSlave<Model>& slave,
+template <typename Version = Fmi1>
+[[gnu::always_inline]] inline void floorStepUnder(std::uint32_t mxcsrBits, FloorSlave& slave,
                                                   fmiReal time, fmiReal stepSize) {
     const MxcsrGuard floatingPoint(mxcsrBits);
-    floorStep<Model, Version>(slave, insideGuard(time), insideGuard(stepSize));
+    floorStep<Version>(slave, insideGuard(time), insideGuard(stepSize));
 }
 
-template <typename Version, typename Model>
-int setOperatingPoint(const typename Version::Functions& fmi, Component c) {
-    return Version::setReal(fmi, c, Model::kOperands, std::size(Model::kOperands),
-                            Model::kOperatingPoint);
+template <typename Version>
+int setOperatingPoint(const typename Version::Functions& fmi, Component c, const Model& model) {
+    return Version::setReal(fmi, c, model.operands.data(), model.operands.size(),
+                            model.operatingPoint.data());
 }
 
-template <typename Version, typename Model>
-std::vector<fmiReal> allValues(const typename Version::Functions& fmi, Component c) {
-    std::vector<fmiValueReference> vr(Model::kRealCount);
-    for (std::uint32_t i = 0; i < Model::kRealCount; ++i) {
+template <typename Version>
+std::vector<fmiReal> allValues(const typename Version::Functions& fmi, Component c,
+                               const Model& model) {
+    std::vector<fmiValueReference> vr(model.realCount);
+    for (std::uint32_t i = 0; i < model.realCount; ++i) {
         vr[i] = i;
     }
-    std::vector<fmiReal> values(Model::kRealCount);
+    std::vector<fmiReal> values(model.realCount);
     Version::getReal(fmi, c, vr.data(), vr.size(), values.data());
     return values;
 }
 
 // A floor that starts from the values the slave holds now.
-template <typename Version, typename Model>
-FloorSlave<Model> floorHoldingValuesOf(const typename Version::Functions& fmi, Component c) {
-    FloorSlave<Model> floor;
-    const std::vector<fmiReal> values = allValues<Version, Model>(fmi, c);
+template <typename Version>
+FloorSlave floorHoldingValuesOf(const typename Version::Functions& fmi, Component c,
+                                const Model& model) {
+    FloorSlave floor;
+    floor.model = model.definition;
+    const std::vector<fmiReal> values = allValues<Version>(fmi, c, model);
     std::copy(values.begin(), values.end(), floor.r);
     return floor;
 }
@@ -164,10 +130,9 @@ FloorSlave<Model> floorHoldingValuesOf(const typename Version::Functions& fmi, C
 // version's event time, under flush-to-zero for a model validated under it
 // (a 1.0 slave switches the loading thread at load, a 2.0 slave switches
 // within each call).
-template <typename Version, typename Model>
-void floorStepAsSlave(FloorSlave<Model>& slave, fmiReal time, fmiReal stepSize) {
-    floorStepUnder<Model, Version>(Model::kFlushesToZero ? kFlushToZeroBits : 0U, slave, time,
-                                   stepSize);
+template <typename Version>
+void floorStepAsSlave(FloorSlave& slave, bool flushesToZero, fmiReal time, fmiReal stepSize) {
+    floorStepUnder<Version>(flushesToZero ? kFlushToZeroBits : 0U, slave, time, stepSize);
 }
 
 inline bool sameBits(fmiReal a, fmiReal b) {
@@ -180,8 +145,9 @@ inline bool sameBits(fmiReal a, fmiReal b) {
 // substep landing exactly on the event time, zero and NaN steps), and compares
 // every real value bit for bit. Step arguments that the version refuses are
 // left out. Yields what differed first, or nothing.
-template <typename Version, typename Model>
-std::string differencesFromFloor(const typename Version::Functions& fmi, Component c) {
+template <typename Version>
+std::string differencesFromFloor(const typename Version::Functions& fmi, Component c,
+                                 const Model& model) {
     constexpr fmiReal kInfinity = std::numeric_limits<fmiReal>::infinity();
     const fmiReal samples[] = {
         0.01,     0.03, -0.125,       0.1,       0.09,       -0.055,
@@ -201,18 +167,18 @@ std::string differencesFromFloor(const typename Version::Functions& fmi, Compone
             if (!Version::acceptsStep(step.time, step.stepSize)) {
                 continue;
             }
-            fmiReal operands[std::size(Model::kOperands)];
-            for (std::size_t i = 0; i < std::size(operands); ++i) {
+            std::vector<fmiReal> operands(model.operands.size());
+            for (std::size_t i = 0; i < operands.size(); ++i) {
                 operands[i] = samples[(pattern + 5 * i) % kSampleCount];
             }
-            Version::setReal(fmi, c, Model::kOperands, std::size(operands), operands);
-            FloorSlave<Model> floor = floorHoldingValuesOf<Version, Model>(fmi, c);
+            Version::setReal(fmi, c, model.operands.data(), operands.size(), operands.data());
+            FloorSlave floor = floorHoldingValuesOf<Version>(fmi, c, model);
 
             const int status = Version::doStep(fmi, c, step.time, step.stepSize);
-            floorStepAsSlave<Version>(floor, step.time, step.stepSize);
-            const std::vector<fmiReal> after = allValues<Version, Model>(fmi, c);
+            floorStepAsSlave<Version>(floor, model.flushesToZero, step.time, step.stepSize);
+            const std::vector<fmiReal> after = allValues<Version>(fmi, c, model);
 
-            std::string where = std::string(Model::kIdentifier) + ": " + Version::kDoStep + "(" +
+            std::string where = std::string(model.identifier) + ": " + Version::kDoStep + "(" +
                                 std::to_string(step.time) + ", " + std::to_string(step.stepSize) +
                                 ") with operands";
             for (const fmiReal operand : operands) {
@@ -221,7 +187,7 @@ std::string differencesFromFloor(const typename Version::Functions& fmi, Compone
             if (status != kStatusOk) {
                 return where + " returned " + std::to_string(status);
             }
-            for (std::uint32_t vr = 0; vr < Model::kRealCount; ++vr) {
+            for (std::uint32_t vr = 0; vr < model.realCount; ++vr) {
                 if (!sameBits(after[vr], floor.r[vr])) {
                     return where + ": value " + std::to_string(vr) + " is " +
                            std::to_string(after[vr]) + ", the floor's " +
@@ -230,14 +196,8 @@ std::string differencesFromFloor(const typename Version::Functions& fmi, Compone
             }
         }
     }
-    setOperatingPoint<Version, Model>(fmi, c);
+    setOperatingPoint<Version>(fmi, c, model);
     return {};
-}
-
-// The parameters and inputs of the model.
-template <typename Model>
-std::vector<fmiValueReference> operandsOf() {
-    return {std::begin(Model::kOperands), std::end(Model::kOperands)};
 }
 
 // What the value-access benchmarks set or get: for one value, the first
@@ -245,16 +205,15 @@ std::vector<fmiValueReference> operandsOf() {
 // real value. Setting stops at the parameters and inputs because only 1.0
 // lets a master set outputs, and every version is measured on the same
 // values.
-template <typename Model>
-std::vector<fmiValueReference> accessedReals(bool set, bool all) {
+inline std::vector<fmiValueReference> accessedReals(const Model& model, bool set, bool all) {
     if (!all) {
-        return {set ? Model::kOperands[0] : Model::kFirstOutput};
+        return {set ? model.operands.front() : model.firstOutput};
     }
     if (set) {
-        return operandsOf<Model>();
+        return model.operands;
     }
-    std::vector<fmiValueReference> vr(Model::kRealCount);
-    for (std::uint32_t i = 0; i < Model::kRealCount; ++i) {
+    std::vector<fmiValueReference> vr(model.realCount);
+    for (std::uint32_t i = 0; i < model.realCount; ++i) {
         vr[i] = i;
     }
     return vr;

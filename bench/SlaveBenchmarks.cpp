@@ -28,6 +28,7 @@ using bench::Component;
 using bench::InitializedSlave;
 using bench::kStatusOk;
 using bench::kStepSize;
+using bench::Model;
 
 // Fails the run when the calls since `before` allocated or logged: after
 // instantiation, with logging off, a slave does neither.
@@ -41,12 +42,13 @@ void requireQuiet(benchmark::State& state, const CallbackCounts& before) {
 }
 
 // The slave's values after one more step agree with the floor's.
-template <typename Version, typename Model>
-void requireFloorResults(benchmark::State& state, const typename Version::Functions& fmi,
-                         Component c, const bench::FloorSlave<Model>& floor) {
+template <typename Version>
+void requireFloorResults(benchmark::State& state, const Model& model,
+                         const typename Version::Functions& fmi, Component c,
+                         const bench::FloorSlave& floor) {
     Version::doStep(fmi, c, 0.0, kStepSize);
-    const std::vector<fmiReal> values = bench::allValues<Version, Model>(fmi, c);
-    for (std::uint32_t vr = 0; vr < Model::kRealCount; ++vr) {
+    const std::vector<fmiReal> values = bench::allValues<Version>(fmi, c, model);
+    for (std::uint32_t vr = 0; vr < model.realCount; ++vr) {
         if (!bench::sameBits(values[vr], floor.r[vr])) {
             state.SkipWithError("the floor computed other values than the slave");
             return;
@@ -56,41 +58,39 @@ void requireFloorResults(benchmark::State& state, const typename Version::Functi
 
 // The floor, checked against the 1.0 slave: its arithmetic is that of every
 // version at the operating point.
-template <typename Model>
-void floorStep(benchmark::State& state) {
+void floorStep(benchmark::State& state, const Model& model) {
     using Version = bench::Fmi1;
-    const auto& fmi = Version::load(Model::kIdentifier);
-    InitializedSlave<Version> slave(fmi, Model::kGuid);
+    const auto& fmi = Version::load(model.identifier);
+    InitializedSlave<Version> slave(fmi, model.guid);
     const Component c = slave.component();
     if (c == nullptr) {
         state.SkipWithError("cannot create the slave");
         return;
     }
-    bench::setOperatingPoint<Version, Model>(fmi, c);
-    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Version, Model>(fmi, c);
+    bench::setOperatingPoint<Version>(fmi, c, model);
+    bench::FloorSlave floor = bench::floorHoldingValuesOf<Version>(fmi, c, model);
 
     fmiReal time = 0.0;
     for (auto _ : state) {
         bench::floorStep(floor, time, kStepSize);
         time += kStepSize;
     }
-    requireFloorResults<Version>(state, fmi, c, floor);
+    requireFloorResults<Version>(state, model, fmi, c, floor);
 }
 
 // The floor inside the MXCSR switch of a model that computes under
 // flush-to-zero: what the switch around the arithmetic costs by itself.
-template <typename Model>
-void floorStepUnderFlushToZero(benchmark::State& state) {
+void floorStepUnderFlushToZero(benchmark::State& state, const Model& model) {
     using Version = bench::Fmi2;
-    const auto& fmi = Version::load(Model::kIdentifier);
-    InitializedSlave<Version> slave(fmi, Model::kGuid);
+    const auto& fmi = Version::load(model.identifier);
+    InitializedSlave<Version> slave(fmi, model.guid);
     const Component c = slave.component();
     if (c == nullptr) {
         state.SkipWithError("cannot create the slave");
         return;
     }
-    bench::setOperatingPoint<Version, Model>(fmi, c);
-    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Version, Model>(fmi, c);
+    bench::setOperatingPoint<Version>(fmi, c, model);
+    bench::FloorSlave floor = bench::floorHoldingValuesOf<Version>(fmi, c, model);
 
     // Read from the instance in the slave; from memory here too, so that the
     // compiler keeps the test of the bits.
@@ -101,19 +101,19 @@ void floorStepUnderFlushToZero(benchmark::State& state) {
         bench::floorStepUnder(mxcsrBits, floor, time, kStepSize);
         time += kStepSize;
     }
-    requireFloorResults<Version>(state, fmi, c, floor);
+    requireFloorResults<Version>(state, model, fmi, c, floor);
 }
 
-template <typename Version, typename Model>
-void doStep(benchmark::State& state) {
-    const auto& fmi = Version::load(Model::kIdentifier);
-    InitializedSlave<Version> slave(fmi, Model::kGuid);
+template <typename Version>
+void doStep(benchmark::State& state, const Model& model) {
+    const auto& fmi = Version::load(model.identifier);
+    InitializedSlave<Version> slave(fmi, model.guid);
     const Component c = slave.component();
     if (c == nullptr) {
         state.SkipWithError("cannot create the slave");
         return;
     }
-    bench::setOperatingPoint<Version, Model>(fmi, c);
+    bench::setOperatingPoint<Version>(fmi, c, model);
     const CallbackCounts before = callbackCounts();
     fmiReal time = 0.0;
     int statuses = kStatusOk;
@@ -127,9 +127,9 @@ void doStep(benchmark::State& state) {
         return;
     }
     // What the floor computes from the operating point, once.
-    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Version, Model>(fmi, c);
-    bench::floorStepAsSlave<Version>(floor, 0.0, kStepSize);
-    requireFloorResults<Version>(state, fmi, c, floor);
+    bench::FloorSlave floor = bench::floorHoldingValuesOf<Version>(fmi, c, model);
+    bench::floorStepAsSlave<Version>(floor, model.flushesToZero, 0.0, kStepSize);
+    requireFloorResults<Version>(state, model, fmi, c, floor);
 }
 
 fmiReal median(std::vector<fmiReal>& values) {
@@ -142,19 +142,19 @@ fmiReal median(std::vector<fmiReal>& values) {
 // its own: both see the same machine within microseconds of each other, so a
 // busy or throttled machine changes both alike, and the median of the ratios
 // of the block pairs ignores the blocks that another process interrupted.
-template <typename Version, typename Model>
-void pairedSteps(benchmark::State& state) {
+template <typename Version>
+void pairedSteps(benchmark::State& state, const Model& model) {
     constexpr int kBlock = 200;
     using Clock = std::chrono::steady_clock;
-    const auto& fmi = Version::load(Model::kIdentifier);
-    InitializedSlave<Version> slave(fmi, Model::kGuid);
+    const auto& fmi = Version::load(model.identifier);
+    InitializedSlave<Version> slave(fmi, model.guid);
     const Component c = slave.component();
     if (c == nullptr) {
         state.SkipWithError("cannot create the slave");
         return;
     }
-    bench::setOperatingPoint<Version, Model>(fmi, c);
-    bench::FloorSlave<Model> floor = bench::floorHoldingValuesOf<Version, Model>(fmi, c);
+    bench::setOperatingPoint<Version>(fmi, c, model);
+    bench::FloorSlave floor = bench::floorHoldingValuesOf<Version>(fmi, c, model);
 
     std::vector<fmiReal> floorTimes;
     std::vector<fmiReal> stepTimes;
@@ -191,7 +191,7 @@ void pairedSteps(benchmark::State& state) {
         state.counters["step_ns"] = median(stepTimes);
         state.counters["ratio"] = median(ratios);
     }
-    requireFloorResults<Version>(state, fmi, c, floor);
+    requireFloorResults<Version>(state, model, fmi, c, floor);
 }
 
 // Time per element, next to the time per call.
@@ -204,18 +204,18 @@ void reportPerElement(benchmark::State& state, std::size_t elements) {
 // Setting or getting reals (bench::accessedReals): one value per call when
 // `all` is false, all values that the call takes in every version when it is
 // true.
-template <typename Version, typename Model, bool kSet, bool kAll>
-void accessReals(benchmark::State& state) {
-    const auto& fmi = Version::load(Model::kIdentifier);
-    InitializedSlave<Version> slave(fmi, Model::kGuid);
+template <typename Version, bool kSet, bool kAll>
+void accessReals(benchmark::State& state, const Model& model) {
+    const auto& fmi = Version::load(model.identifier);
+    InitializedSlave<Version> slave(fmi, model.guid);
     const Component c = slave.component();
     if (c == nullptr) {
         state.SkipWithError("cannot create the slave");
         return;
     }
-    bench::setOperatingPoint<Version, Model>(fmi, c);
+    bench::setOperatingPoint<Version>(fmi, c, model);
     Version::doStep(fmi, c, 0.0, kStepSize);
-    const std::vector<fmiValueReference> vr = bench::accessedReals<Model>(kSet, kAll);
+    const std::vector<fmiValueReference> vr = bench::accessedReals(model, kSet, kAll);
     std::vector<fmiReal> values(vr.size());
     Version::getReal(fmi, c, vr.data(), vr.size(), values.data());
 
@@ -244,13 +244,13 @@ void accessReals(benchmark::State& state) {
 // fmi3EnterInitializationMode, fmi3ExitInitializationMode, fmi3Terminate and
 // fmi3FreeInstance in 3.0). The memory comes from the master's calloc and
 // free up to 2.0, from the C runtime's in 3.0; either is part of the cycle.
-template <typename Version, typename Model>
-void lifeCycle(benchmark::State& state) {
-    const auto& fmi = Version::load(Model::kIdentifier);
+template <typename Version>
+void lifeCycle(benchmark::State& state, const Model& model) {
+    const auto& fmi = Version::load(model.identifier);
     const CallbackCounts before = callbackCounts();
     bool failed = false;
     for (auto _ : state) {
-        const Component c = Version::instantiate(fmi, Model::kGuid);
+        const Component c = Version::instantiate(fmi, model.guid);
         failed |= c == nullptr || !Version::initialize(fmi, c) || !Version::terminate(fmi, c);
         Version::freeInstance(fmi, c);
     }
@@ -270,23 +270,25 @@ void lifeCycle(benchmark::State& state) {
 }
 
 // Independent instances, one per thread, each stepped by its own thread.
-template <typename Version, typename Model>
-void doStepOnThreads(benchmark::State& state) {
-    doStep<Version, Model>(state);
+template <typename Version>
+void doStepOnThreads(benchmark::State& state, const Model& model) {
+    doStep<Version>(state, model);
 }
 
-template <typename Model>
-void floorOnThreads(benchmark::State& state) {
-    floorStep<Model>(state);
+void floorOnThreads(benchmark::State& state, const Model& model) {
+    floorStep(state, model);
 }
 
 double fastest(const std::vector<double>& values) {
     return *std::min_element(values.begin(), values.end());
 }
 
-benchmark::internal::Benchmark* add(const std::string& name, void (*function)(benchmark::State&)) {
-    benchmark::internal::Benchmark* const registered =
-        benchmark::RegisterBenchmark(name.c_str(), function);
+// Registers `function` on `model` under the name.
+benchmark::internal::Benchmark* add(const std::string& name,
+                                    void (*function)(benchmark::State&, const Model&),
+                                    const Model& model) {
+    benchmark::internal::Benchmark* const registered = benchmark::RegisterBenchmark(
+        name.c_str(), [function, &model](benchmark::State& state) { function(state, model); });
     registered->ComputeStatistics("min", fastest);
     return registered;
 }
@@ -308,66 +310,63 @@ constexpr std::array<VersionNames, sizeof...(Versions)> namesOf(bench::VersionLi
 // Every version measured, in the order of the summary.
 constexpr auto kVersions = namesOf(bench::MeasuredVersions{});
 
-constexpr const char* kModels[] = {bench::Halvorn::kIdentifier, bench::Pendrake::kIdentifier,
-                                   bench::Corvessa::kIdentifier};
-
 // Stops the program unless the model's library of the version computes what
 // the floor computes and allocates nothing after instantiation.
-template <typename Version, typename Model>
-void checkSlave() {
-    const auto& fmi = Version::load(Model::kIdentifier);
+template <typename Version>
+void checkSlave(const Model& model) {
+    const auto& fmi = Version::load(model.identifier);
     {
-        InitializedSlave<Version> slave(fmi, Model::kGuid);
+        InitializedSlave<Version> slave(fmi, model.guid);
         const std::string difference =
             slave.component() == nullptr
-                ? std::string(Model::kIdentifier) + ": cannot create the slave"
-                : bench::differencesFromFloor<Version, Model>(fmi, slave.component());
+                ? std::string(model.identifier) + ": cannot create the slave"
+                : bench::differencesFromFloor<Version>(fmi, slave.component(), model);
         if (!difference.empty()) {
             bench::exitWithMessage("the floor is not the slave's arithmetic: " + difference);
         }
     }
-    const std::string allocation = Version::allocationsAfterInstantiation(
-        fmi, Model::kGuid, Model::kRealCount, bench::operandsOf<Model>());
+    const std::string allocation =
+        Version::allocationsAfterInstantiation(fmi, model.guid, model.realCount, model.operands);
     if (!allocation.empty()) {
-        bench::exitWithMessage(std::string(Model::kIdentifier) + " (" + Version::kTag +
+        bench::exitWithMessage(std::string(model.identifier) + " (" + Version::kTag +
                                "): " + allocation);
     }
 }
 
 // Checks the model's library of the version, then registers its benchmarks
 // on one thread.
-template <typename Version, typename Model>
-void registerVersion() {
-    checkSlave<Version, Model>();
-    const std::string model = std::string(Model::kIdentifier) + "/";
-    add(model + Version::kDoStep, doStep<Version, Model>);
-    add(model + Version::kDoStep + "/paired", pairedSteps<Version, Model>);
-    add(model + Version::kSetReal + "/one", accessReals<Version, Model, true, false>);
-    add(model + Version::kGetReal + "/one", accessReals<Version, Model, false, false>);
-    add(model + Version::kSetReal + "/all", accessReals<Version, Model, true, true>);
-    add(model + Version::kGetReal + "/all", accessReals<Version, Model, false, true>);
-    add(model + "lifecycle/" + Version::kTag, lifeCycle<Version, Model>);
+template <typename Version>
+void registerVersion(const Model& model) {
+    checkSlave<Version>(model);
+    const std::string name = std::string(model.identifier) + "/";
+    add(name + Version::kDoStep, doStep<Version>, model);
+    add(name + Version::kDoStep + "/paired", pairedSteps<Version>, model);
+    add(name + Version::kSetReal + "/one", accessReals<Version, true, false>, model);
+    add(name + Version::kGetReal + "/one", accessReals<Version, false, false>, model);
+    add(name + Version::kSetReal + "/all", accessReals<Version, true, true>, model);
+    add(name + Version::kGetReal + "/all", accessReals<Version, false, true>, model);
+    add(name + "lifecycle/" + Version::kTag, lifeCycle<Version>, model);
 }
 
-template <typename Model, typename... Versions>
-void registerModel(bench::VersionList<Versions...>) {
-    const std::string model = std::string(Model::kIdentifier) + "/";
-    add(model + "floor", floorStep<Model>);
-    if (Model::kFlushesToZero) {
-        add(model + "floor/mxcsr", floorStepUnderFlushToZero<Model>);
+template <typename... Versions>
+void registerModel(const Model& model, bench::VersionList<Versions...>) {
+    const std::string name = std::string(model.identifier) + "/";
+    add(name + "floor", floorStep, model);
+    if (model.flushesToZero) {
+        add(name + "floor/mxcsr", floorStepUnderFlushToZero, model);
     }
-    (registerVersion<Versions, Model>(), ...);
+    (registerVersion<Versions>(model), ...);
 }
 
 // Registered after every single-thread benchmark: once a process has started
 // a thread, glibc's malloc takes locks, which makes the life cycles measured
 // after it slower than those measured before. (Shuffled repetitions mix the
 // two again.)
-template <typename Model, typename... Versions>
-void registerScaling(bench::VersionList<Versions...>) {
-    const std::string model = std::string(Model::kIdentifier) + "/scaling/";
-    add(model + "floor", floorOnThreads<Model>)->Threads(1)->Threads(2)->UseRealTime();
-    (add(model + Versions::kDoStep, doStepOnThreads<Versions, Model>)
+template <typename... Versions>
+void registerScaling(const Model& model, bench::VersionList<Versions...>) {
+    const std::string name = std::string(model.identifier) + "/scaling/";
+    add(name + "floor", floorOnThreads, model)->Threads(1)->Threads(2)->UseRealTime();
+    (add(name + Versions::kDoStep, doStepOnThreads<Versions>, model)
          ->Threads(1)
          ->Threads(2)
          ->UseRealTime(),
@@ -493,7 +492,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         out << "\nThe step per call as a multiple of the floor's (CPU time"
             << (figures_.empty() || figures_.begin()->second.rank < kMinimum ? "" : ", fastest run")
             << "):\n";
-        for (const char* model : kModels) {
+        for (const Model& each : bench::models()) {
+            const char* const model = each.identifier;
             const Figures* floor = find(std::string(model) + "/floor", 1);
             for (const VersionNames& version : kVersions) {
                 const Figures* step = find(std::string(model) + "/" + version.doStep, 1);
@@ -510,7 +510,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     void reportPairedSteps(std::ostream& out) const {
         out << "\nThe same from alternating blocks of 200 steps (wall time, median of the block "
                "pairs):\n";
-        for (const char* model : kModels) {
+        for (const Model& each : bench::models()) {
+            const char* const model = each.identifier;
             for (const VersionNames& version : kVersions) {
                 const Figures* paired =
                     find(std::string(model) + "/" + version.doStep + "/paired", 1);
@@ -526,7 +527,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 
     void reportFlushToZeroSwitch(std::ostream& out) const {
         bool any = false;
-        for (const char* model : kModels) {
+        for (const Model& each : bench::models()) {
+            const char* const model = each.identifier;
             const Figures* floor = find(std::string(model) + "/floor", 1);
             const Figures* switched = find(std::string(model) + "/floor/mxcsr", 1);
             if (floor == nullptr || switched == nullptr) {
@@ -544,7 +546,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     void reportValueAccess(std::ostream& out) const {
         out << "\nValue access (CPU time, ns): per call of one value, and per element of a call "
                "of all values:\n";
-        for (const char* model : kModels) {
+        for (const Model& each : bench::models()) {
+            const char* const model = each.identifier;
             for (const VersionNames& version : kVersions) {
                 for (const char* call : {version.setReal, version.getReal}) {
                     const std::string name = std::string(model) + "/" + call;
@@ -563,7 +566,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
         out << "\nInstantiate, initialize, terminate and free (CPU time per cycle, with the "
                "memory's calloc and free; the blocks counted are those through the master's "
                "callbacks, which 3.0 has not):\n";
-        for (const char* model : kModels) {
+        for (const Model& each : bench::models()) {
+            const char* const model = each.identifier;
             for (const VersionNames& version : kVersions) {
                 const Figures* cycle = find(std::string(model) + "/lifecycle/" + version.tag, 1);
                 if (cycle != nullptr) {
@@ -582,7 +586,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     void reportThreads(std::ostream& out) const {
         out << "\nOn two threads as a multiple of one thread: throughput, and processor time "
                "per call:\n";
-        for (const char* model : kModels) {
+        for (const Model& each : bench::models()) {
+            const char* const model = each.identifier;
             std::vector<const char*> subjects;
             for (const VersionNames& version : kVersions) {
                 subjects.push_back(version.doStep);
@@ -612,17 +617,17 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    // Loading the travel stop's 1.0 library sets flush-to-zero in this thread,
-    // for good; the operands of the timed loops are far from subnormal, so no
-    // figure depends on it, and the floor runs under the same setting as the
+    // Loading the 1.0 library of a model validated under flush-to-zero sets
+    // flush-to-zero in this thread, for good; the operands of the timed loops are far from
+    // subnormal, so no figure depends on it, and the floor runs under the same setting as the
     // slave. Its 2.0 and 3.0 libraries switch within each call and back.
     constexpr bench::MeasuredVersions versions;
-    registerModel<bench::Halvorn>(versions);
-    registerModel<bench::Pendrake>(versions);
-    registerModel<bench::Corvessa>(versions);
-    registerScaling<bench::Halvorn>(versions);
-    registerScaling<bench::Pendrake>(versions);
-    registerScaling<bench::Corvessa>(versions);
+    for (const Model& model : bench::models()) {
+        registerModel(model, versions);
+    }
+    for (const Model& model : bench::models()) {
+        registerScaling(model, versions);
+    }
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

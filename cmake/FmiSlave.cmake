@@ -20,6 +20,10 @@ file(GLOB SLAVE_FMI3_SOURCES CONFIGURE_DEPENDS ${SLAVE_RUNTIME_DIR}/fmi3/*.cpp)
 list(FILTER SLAVE_FMI2_SOURCES EXCLUDE REGEX "Description\\.cpp$")
 list(FILTER SLAVE_FMI3_SOURCES EXCLUDE REGEX "Description\\.cpp$")
 
+# What the slaves' code is compiled with beyond the build's own options: no
+# exceptions, RTTI or guarded statics. The benchmarks' floor takes the same.
+set(SLAVE_CODE_OPTIONS -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+
 # The target name of a model's library for an FMI version.
 function(fmi_slave_target out identifier version)
   if(version STREQUAL "1")
@@ -40,8 +44,7 @@ function(add_fmi_slave identifier)
   target_include_directories(${target} PRIVATE ${SLAVE_RUNTIME_DIR}/core
                                                ${SLAVE_RUNTIME_DIR}/fmi${SLAVE_FMI_VERSION})
   target_compile_definitions(${target} PRIVATE MODEL_IDENTIFIER=${identifier})
-  target_compile_options(${target} PRIVATE ${SLAVE_WARNINGS}
-    -fno-exceptions -fno-rtti -fno-threadsafe-statics
+  target_compile_options(${target} PRIVATE ${SLAVE_WARNINGS} ${SLAVE_CODE_OPTIONS}
     -fvisibility=hidden -fvisibility-inlines-hidden)
   # Named as FMI tools expect: <modelIdentifier>.so / <modelIdentifier>.dll.
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${identifier})

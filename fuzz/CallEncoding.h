@@ -5,11 +5,15 @@
 // however short or long, is a valid sequence.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <limits>
+
+#include "FuzzModelCount.h"
+#include "ModelRegistry.h"
 
 enum class Operation : std::uint8_t {
     Instantiate,
@@ -139,15 +143,13 @@ constexpr bool isFmi3(Operation operation) {
 // -0.0 + x == x that compilers rely on, and so do the other rounding modes.
 constexpr std::uint32_t kCallerEnvironments[] = {0, 0x8040};
 
-// The three deliverables and the test model that requests termination, each
-// loaded as its own library.
-constexpr int kModelCount = 4;
-constexpr const char* kModelIdentifiers[kModelCount] = {"Halvorn", "Pendrake", "Corvessa",
-                                                        "Terminus"};
-
-// The integer, boolean and string variables and the auxiliary flags that each
-// model declares: none in the deliverables, one of each in the test model.
-constexpr std::uint32_t kOtherTypeCounts[kModelCount] = {0, 0, 0, 1};
+// Every model of the fuzz target's registry, each loaded as its own library
+// in the registry's order: the test-only models first, then the build's.
+// Its definition tells the identifier, the real counts and the variables of
+// the other types.
+inline const ModelDefinition& definitionOf(int model) {
+    return registeredModel(static_cast<std::size_t>(model));
+}
 
 // Every model is loaded three times, as its FMI 1.0, 2.0 and 3.0 library,
 // the libraries of each version together in that order.
@@ -160,23 +162,27 @@ constexpr int libraryOf(int fmiVersion, int model) {
 // Several instances of each model live side by side.
 constexpr int kSlotsPerModel = 3;
 
-// A target byte names the model (b % 4) and the slot ((b / 4) % 4); the
-// fourth slot, like an empty one, stands for a null component.
+// A target byte names the slot in bits 0 and 1 (the fourth slot, like an
+// empty one, stands for a null component) and the model in bits 2 to 4,
+// modulo the count of models; a model keeps its byte when a model is added
+// after it.
 constexpr int kNullSlot = kSlotsPerModel;
+constexpr int kMaxModelCount = 8;
+static_assert(kModelCount <= kMaxModelCount, "the target byte holds at most eight models");
 inline std::uint8_t targetByte(int model, int slot) {
-    return static_cast<std::uint8_t>(model + kModelCount * slot);
+    return static_cast<std::uint8_t>(slot | model << 2);
 }
 inline int modelOfTarget(std::uint8_t b) {
-    return b % kModelCount;
+    return ((b >> 2) & (kMaxModelCount - 1)) % kModelCount;
 }
 inline int slotOfTarget(std::uint8_t b) {
-    return (b / kModelCount) % (kSlotsPerModel + 1);
+    return b & 3;
 }
 // The calls of each version address the instances of their own libraries;
 // only the arming of the logger, which is no call, takes the version from
-// its target byte: bit 5 for 3.0, else bit 4 for 2.0.
-constexpr std::uint8_t kFmi2TargetBit = 0x10;
-constexpr std::uint8_t kFmi3TargetBit = 0x20;
+// its target byte: bit 6 for 3.0, else bit 5 for 2.0.
+constexpr std::uint8_t kFmi2TargetBit = 0x20;
+constexpr std::uint8_t kFmi3TargetBit = 0x40;
 inline int fmiVersionOfTarget(std::uint8_t b) {
     if ((b & kFmi3TargetBit) != 0) {
         return 3;
@@ -326,10 +332,20 @@ constexpr std::uint8_t kNullResults = 2;
 constexpr std::uint8_t kNullKnowns = 4;
 constexpr std::uint8_t kNullSeeds = 8;
 
-// A value reference byte: below 0xE0 it is b % 12, around every model's
-// range; from there an entry of kValueReferences, past its end four raw bytes.
+// A value reference byte: below 0xE0 it is b % smallReferenceModulus(),
+// around every model's range (two past the most reals of any model); from
+// there an entry of kValueReferences, past its end four raw bytes.
 constexpr std::uint8_t kSmallReferenceEnd = 0xE0;
-constexpr std::uint32_t kSmallReferenceModulus = 12;
+inline std::uint32_t smallReferenceModulus() {
+    static const std::uint32_t modulus = [] {
+        std::uint32_t most = 0;
+        for (int model = 0; model < kModelCount; ++model) {
+            most = std::max(most, definitionOf(model).realCount);
+        }
+        return most + 2;
+    }();
+    return modulus;
+}
 constexpr std::uint32_t kValueReferences[] = {0xffffffffU, 0x80000000U, 0x7fffffffU, 0xfffffffeU,
                                               0x100U,      0x10000U,    0xfffffff6U};
 constexpr std::uint8_t kRawReference = kSmallReferenceEnd + std::size(kValueReferences);

@@ -200,7 +200,7 @@ inline void readReentry(World& world, Input& in) {
 
 inline int modelOfIdentifier(const std::string& identifier) {
     for (int model = 0; model < kModelCount; ++model) {
-        if (identifier == kModelIdentifiers[model]) {
+        if (identifier == definitionOf(model).modelIdentifier) {
             return model;
         }
     }

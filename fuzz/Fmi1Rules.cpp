@@ -21,7 +21,6 @@ namespace fmi1 {
 namespace {
 
 constexpr const char* kInstantiate = "fmiInstantiateSlave";
-constexpr std::size_t kTerminusModel = 3;
 
 // The blocks of an instance, in the order instantiation requests them.
 enum Block { kRecord, kReals, kIntegers, kBooleans, kStrings, kAuxFlags, kNameCopy, kBlockCount };
@@ -81,7 +80,7 @@ StatusSet statusesOf(Operation operation) {
 class Call : public CheckedCall {
   public:
     Call(World& world, Operation operation, int model, int slot)
-        : CheckedCall(world, {kModelIdentifiers[model], operationName(operation), slot},
+        : CheckedCall(world, {definitionOf(model).modelIdentifier, operationName(operation), slot},
                       statusesOf(operation), loadedModels[model].mxcsr),
           model_(model) {}
 
@@ -97,7 +96,7 @@ class Call : public CheckedCall {
 void checkInstanceRecord(Instance& s) {
     const auto& r = *static_cast<const SlaveInstance*>(s.c);
     const auto who = [&s] {
-        return std::string(kModelIdentifiers[s.model]) + " instance \"" + s.name + "\"";
+        return std::string(definitionOf(s.model).modelIdentifier) + " instance \"" + s.name + "\"";
     };
     require(r.slaveState == s.state, [&] {
         return std::string(who() + ": state " + std::to_string(r.slaveState) + " instead of " +
@@ -130,10 +129,15 @@ void checkInstanceRecord(Instance& s) {
                 bitsOf(events.nextEventTime) == bitsOf(s.eventsArmed ? -1.0 : 0.0) &&
                 events.terminateSimulation == (s.terminate ? fmiTrue : fmiFalse),
             [&] { return std::string(who() + ": event record differs"); });
+    const auto otherTypeDiffers = [&] { return who() + ": a variable of another type differs"; };
     for (std::size_t i = 0; i < s.integers.size(); ++i) {
-        require(r.integerValues[i] == s.integers[i] && r.booleanValues[i] == s.booleans[i] &&
-                    r.stringValues[i] == s.strings[i],
-                [&] { return who() + ": a variable of another type differs"; });
+        require(r.integerValues[i] == s.integers[i], otherTypeDiffers);
+    }
+    for (std::size_t i = 0; i < s.booleans.size(); ++i) {
+        require(r.booleanValues[i] == s.booleans[i], otherTypeDiffers);
+    }
+    for (std::size_t i = 0; i < s.strings.size(); ++i) {
+        require(r.stringValues[i] == s.strings[i], otherTypeDiffers);
     }
     for (std::size_t i = 0; i < s.reals.size(); ++i) {
         require(recordHolds(s, i, r.realValues[i]),
@@ -248,16 +252,16 @@ void applyStartValues(Instance& s) {
 
 // The event update of the instance's model, on the master's copy.
 void updateAtEvent(Instance& s) {
-    computeEquation(s);
-    // The test model also asks to end the simulation once its input is set.
-    if (static_cast<std::size_t>(s.model) == kTerminusModel && s.reals[0] != 0.0) {
+    // A request to end the simulation stands until the instance is reset.
+    if (computeEquation(s) == UpdateOutcome::RequestTermination) {
         s.terminate = true;
     }
 }
 
-// The integer, boolean and string variants. The deliverables have no such
-// variables, so the first element is refused, after the nvr trace of the Set
-// functions; the test model has one of each. No element is traced.
+// The integer, boolean and string variants, on the variables of that type
+// the model declares: where it has none (every deliverable), the first
+// element is refused, after the nvr trace of the Set functions. No element
+// is traced.
 template <typename Value, typename Function>
 void callOtherTypeOf(World& world, Operation operation, int model, int slot, Instance* s,
                      std::size_t nvr, const fmiValueReference* vr, Value* value,
@@ -271,7 +275,8 @@ void callOtherTypeOf(World& world, Operation operation, int model, int slot, Ins
         isSet ? setTraces[static_cast<int>(operation) - static_cast<int>(Operation::SetInteger)]
                     .c_str()
               : nullptr;
-    const std::uint32_t count = kOtherTypeCounts[model];
+    // The variables of this type that the model declares, as the master holds them.
+    const std::size_t count = s != nullptr ? ((*s).*stored).size() : 0;
     Call call(world, operation, model, slot);
     Expectation e;
     // What value[] must hold afterwards: a Set leaves it alone.
@@ -750,12 +755,12 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
         if (plan.fails(1, sizeof(SlaveInstance))) {
             refuse("%s: Out of memory.", {});
         } else {
-            const std::size_t others = kOtherTypeCounts[model];
+            const ModelDefinition& definition = definitionOf(model);
             requests.insert(requests.end(), {{facts.realCount(), sizeof(fmiReal)},
-                                             {others, sizeof(fmiInteger)},
-                                             {others, sizeof(fmiBoolean)},
-                                             {others, sizeof(fmiString)},
-                                             {others, 1},
+                                             {definition.integerCount, sizeof(fmiInteger)},
+                                             {definition.booleanCount, sizeof(fmiBoolean)},
+                                             {definition.stringCount, sizeof(fmiString)},
+                                             {definition.auxFlagCount, 1},
                                              {nameText.size() + 1, 1}});
             for (std::size_t k = 2; k <= requests.size(); ++k) {
                 blocksFailed =
@@ -822,9 +827,9 @@ void callInstantiate(World& world, int model, int slot, const InstantiateArgumen
     s.state = Instantiated;
     s.logging = a.loggingOn;
     s.reals = facts.freshValues();
-    s.integers.assign(kOtherTypeCounts[model], 0);
-    s.booleans.assign(kOtherTypeCounts[model], fmiFalse);
-    s.strings.assign(kOtherTypeCounts[model], nullptr);
+    s.integers.assign(definitionOf(model).integerCount, 0);
+    s.booleans.assign(definitionOf(model).booleanCount, fmiFalse);
+    s.strings.assign(definitionOf(model).stringCount, nullptr);
     for (std::size_t k = 0; k < kBlockCount; ++k) {
         s.blocks.push_back(made[k].result);
     }

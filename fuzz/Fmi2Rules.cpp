@@ -116,8 +116,9 @@ StatusSet statusesOf(Operation operation) {
     }
 }
 
-constexpr const char* kLibraryNames[kModelCount] = {"Halvorn (FMI 2.0)", "Pendrake (FMI 2.0)",
-                                                    "Corvessa (FMI 2.0)", "Terminus (FMI 2.0)"};
+const char* libraryNameOf(int model) {
+    return libraryName(kVersion, model);
+}
 
 // One checked call on the 2.0 library of a model, made in the environment
 // the master chose.
@@ -126,7 +127,7 @@ class Call : public CheckedCall {
     Call(World& world, Operation operation, int model, int slot)
         : Call(world, operationName(operation), statusesOf(operation), model, slot) {}
     Call(World& world, const char* function, StatusSet statuses, int model, int slot)
-        : CheckedCall(world, {kLibraryNames[model], function, slot}, statuses,
+        : CheckedCall(world, {libraryNameOf(model), function, slot}, statuses,
                       defaultMxcsr | world.callerEnvironment),
           model_(model) {
         if (factsOf(model).flushesToZero) {
@@ -148,7 +149,7 @@ class Call : public CheckedCall {
 
 void checkRecord(Instance& s) {
     const auto& r = *static_cast<const Fmi2Instance*>(s.c);
-    const std::string who = std::string(kLibraryNames[s.model]) + " instance \"" + s.name + "\"";
+    const std::string who = std::string(libraryNameOf(s.model)) + " instance \"" + s.name + "\"";
     // A parameter changes only at an event in Model Exchange.
     ValueReferenceSet settable = ~ValueReferenceSet{0};
     if (s.state == ContinuousTimeMode) {

@@ -57,8 +57,9 @@ constexpr const char* kNoEventMode = "This FMU has no event mode (hasEventMode=\
 constexpr std::size_t kValuesOffset = roundedToReal(sizeof(Fmi3Instance));
 constexpr std::size_t kFmuStateValuesOffset = roundedToReal(sizeof(SavedFmuState));
 
-constexpr const char* kLibraryNames[kModelCount] = {"Halvorn (FMI 3.0)", "Pendrake (FMI 3.0)",
-                                                    "Corvessa (FMI 3.0)", "Terminus (FMI 3.0)"};
+const char* libraryNameOf(int model) {
+    return libraryName(kVersion, model);
+}
 
 // The message an FMU formats, formatted the same way by the master.
 __attribute__((format(printf, 1, 2))) std::string formatted(const char* format, ...) {
@@ -77,7 +78,7 @@ __attribute__((format(printf, 1, 2))) std::string formatted(const char* format, 
 class Call : public CheckedCall {
   public:
     Call(World& world, const char* function, int model, int slot, StatusSet mayReturn)
-        : CheckedCall(world, {kLibraryNames[model], function, slot}, mayReturn,
+        : CheckedCall(world, {libraryNameOf(model), function, slot}, mayReturn,
                       defaultMxcsr | world.callerEnvironment),
           model_(model) {
         if (factsOf(model).flushesToZero) {
@@ -153,7 +154,7 @@ ValueReferenceSet settableIn(const Instance& s) {
 }
 
 void checkRecord(Instance& s) {
-    const std::string who = std::string(kLibraryNames[s.model]) + " instance \"" + s.name + "\"";
+    const std::string who = std::string(libraryNameOf(s.model)) + " instance \"" + s.name + "\"";
     requireAllocated(s.c, instanceBlockSize(s), who);
     const auto& r = *static_cast<const Fmi3Instance*>(s.c);
     require(r.state == static_cast<std::uint32_t>(s.state) && r.debugLogging == s.debugCategories,
@@ -1382,18 +1383,11 @@ std::vector<std::uint64_t> expectedSensitivities(const Instance& s, bool adjoint
     return bits;
 }
 
-// The knowns each output's equation reads, one bit each, by value reference.
+// The knowns each output's equation reads, one bit each, by value reference,
+// as the model's table states them.
 std::uint32_t knownsRead(int model, std::uint32_t output) {
-    switch (model) {
-        case 0:  // both forces: rate and both ends
-            return 0x7;
-        case 1:  // the force: both limits, both rates, the displacement
-            return 0x1f;
-        case 2:  // each bar's forces: its rate and its two ends
-            return output < 8 ? 0xd : 0x32;
-        default:  // the event count reads nothing
-            return 0;
-    }
+    const ModelDefinition& definition = definitionOf(model);
+    return output < definition.realCount ? definition.realVariables[output].dependsOn : 0U;
 }
 
 // Before initialization ends an output depends on every known it reads;

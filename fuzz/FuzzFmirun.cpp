@@ -34,7 +34,7 @@ void expectStatus(const Failure& failure, ExitStatus status) {
 const ModelDescription& model() {
     static const ModelDescription described = [] {
         ModelDescription m;
-        m.modelIdentifier = "Halvorn";
+        m.modelIdentifier = "SingleBar";
         m.guid = "{fuzz}";
         m.variables = {{"rate", 0, Causality::Parameter, 15000.0, "", ""},
                        {"displacement1", 1, Causality::Input, 0.0, "m", ""},
@@ -131,8 +131,8 @@ void fuzz(std::string_view bytes) {
         const FmuArchive archive(bytes.data(), bytes.size(), "fuzz.fmu");
         std::size_t total = 0;
         const auto count = [&total](const char*, std::size_t size) { total += size; };
-        if (archive.contains("binaries/linux64/Halvorn.so")) {
-            archive.unpack("binaries/linux64/Halvorn.so", kLargest, count);
+        if (archive.contains("binaries/linux64/SingleBar.so")) {
+            archive.unpack("binaries/linux64/SingleBar.so", kLargest, count);
             if (total > kLargest) {
                 broken();
             }

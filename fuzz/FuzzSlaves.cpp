@@ -20,9 +20,10 @@
 //   a 2.0 library that computes in an environment of its own, the status
 //   flags too.
 // The logger may be armed to call back into an instance at its next message,
-// in the middle of a call, as a master's logger may. The test model that
-// requests termination runs beside the deliverables; it also has one variable
-// of each other type.
+// in the middle of a call, as a master's logger may. Every model of the
+// build's list runs, and beside them the test-only models (one requests
+// termination and has variables of the other types); what the rules know of
+// each comes from its definition in the fuzz target's model registry.
 // At the end of an input every instance that can be is freed, and exactly the
 // blocks of the 1.0 instances in Error must remain. AddressSanitizer catches
 // any block touched after it was freed, including the instance name, GUID
@@ -77,6 +78,9 @@ void releaseAtExit() {
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     defaultMxcsr = _mm_getcsr();
     static_assert(std::size(kSlaveLibraryPaths) == kLibraryCount);
+    if (registeredModelCount() != static_cast<std::size_t>(kModelCount)) {
+        cannotLoad("the model registry and the libraries differ in their count of models");
+    }
     for (int library = 0; library < kLibraryCount; ++library) {
         LoadedModel& loaded = loadedModels[library];
         const std::string path = kSlaveLibraryPaths[library];
@@ -105,7 +109,12 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
                                 !rebindRuntimeCalloc(loaded.library, error))) {
             cannotLoad(path + " is no FMI 3.0 library: " + error);
         }
-        loaded.facts = findModelFacts(loaded.library.identifier());
+        // The libraries and the registry come from the same list, in its order.
+        const char* const identifier = definitionOf(library % kModelCount).modelIdentifier;
+        if (loaded.library.identifier() != identifier) {
+            cannotLoad(path + " is not the library of " + identifier);
+        }
+        loaded.facts = findModelFacts(identifier);
         if (loaded.facts == nullptr) {
             cannotLoad("no facts for " + path);
         }

@@ -38,7 +38,7 @@ class Input {
     std::uint32_t valueReference() {
         const std::uint8_t b = byte();
         if (b < kSmallReferenceEnd) {
-            return b % kSmallReferenceModulus;
+            return b % smallReferenceModulus();
         }
         if (b < kRawReference) {
             return kValueReferences[b - kSmallReferenceEnd];

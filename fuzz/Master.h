@@ -165,15 +165,30 @@ inline NestedCall nestedActual;
 inline unsigned long long totalCalls = 0;
 inline unsigned long long totalInputs = 0;
 
+// "<identifier> (FMI <version>.0)", naming a library in the master's messages.
+inline const char* libraryName(int fmiVersion, int model) {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all;
+        for (int version = 1; version <= kFmiVersionCount; ++version) {
+            for (int m = 0; m < kModelCount; ++m) {
+                all.push_back(std::string(definitionOf(m).modelIdentifier) + " (FMI " +
+                              std::to_string(version) + ".0)");
+            }
+        }
+        return all;
+    }();
+    return names[static_cast<std::size_t>(libraryOf(fmiVersion, model))].c_str();
+}
+
 inline const ModelFacts& factsOf(int model) {
     return *loadedModels[model].facts;
 }
 
-// The model's equation on the master's copy, noting the outputs that may be
-// any NaN.
-inline void computeEquation(Instance& s) {
+// The model's update at a time event on the master's copy, noting the
+// outputs that may be any NaN; yields what the update asks of the runtime.
+inline UpdateOutcome computeEquation(Instance& s) {
     const ModelFacts& facts = factsOf(s.model);
-    facts.equation(s.reals);
+    const UpdateOutcome outcome = definitionOf(s.model).updateAtEvent(s.reals.data());
     int nonFinite = 0;
     for (std::size_t vr = 0; vr < facts.firstOutput; ++vr) {
         nonFinite += std::isfinite(s.reals[vr]) ? 0 : 1;
@@ -182,6 +197,7 @@ inline void computeEquation(Instance& s) {
     for (std::size_t vr = facts.firstOutput; vr < s.reals.size() && nonFinite >= 2; ++vr) {
         s.anyNaNOutputs |= std::isnan(s.reals[vr]) ? std::uint64_t{1} << vr : 0;
     }
+    return outcome;
 }
 
 inline std::uint64_t expectedBitsOf(const Instance& s, std::size_t vr) {

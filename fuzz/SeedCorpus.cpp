@@ -10,11 +10,81 @@
 #include <vector>
 
 #include "CallEncoding.h"
+#include "ModelDefinition.h"
 
 namespace {
 
-enum Model { kHalvorn, kPendrake, kCorvessa, kTerminus };
-constexpr int kRealCounts[kModelCount] = {5, 6, 10, 2};
+// What the seeds know of a model, all from its definition in the registry.
+std::uint32_t realCountOf(int model) {
+    return definitionOf(model).realCount;
+}
+
+std::vector<std::uint32_t> referencesOf(int model, std::initializer_list<Causality> causalities) {
+    std::vector<std::uint32_t> references;
+    for (std::uint32_t vr = 0; vr < realCountOf(model); ++vr) {
+        for (const Causality causality : causalities) {
+            if (definitionOf(model).realVariables[vr].causality == causality) {
+                references.push_back(vr);
+            }
+        }
+    }
+    return references;
+}
+std::vector<std::uint32_t> inputsOf(int model) {
+    return referencesOf(model, {Causality::Input});
+}
+std::vector<std::uint32_t> operandsOf(int model) {
+    return referencesOf(model, {Causality::Parameter, Causality::Input});
+}
+std::vector<std::uint32_t> outputsOf(int model) {
+    return referencesOf(model, {Causality::Output});
+}
+
+// A model whose update may ask to end the simulation has no quiet loop.
+bool mayRequestTermination(int model) {
+    return definitionOf(model).quietSubsteps == nullptr;
+}
+bool flushesToZero(int model) {
+    return definitionOf(model).floatingPoint == FloatingPointMode::FlushToZero;
+}
+
+// The first model, in the registry's order, that satisfies `role`; else the
+// first model. Added models come last, so each role keeps its model.
+template <typename Role>
+int firstModelThat(Role role) {
+    for (int model = 0; model < kModelCount; ++model) {
+        if (role(model)) {
+            return model;
+        }
+    }
+    return 0;
+}
+
+// The models the seeds single out by what they exercise: a plain model
+// (neither flush-to-zero nor a request to terminate), one that computes
+// under flush-to-zero, the one with the most reals, and one that may request
+// termination.
+const int kPlain =
+    firstModelThat([](int m) { return !flushesToZero(m) && !mayRequestTermination(m); });
+const int kFlushing = firstModelThat([](int m) { return flushesToZero(m); });
+const int kWidest = [] {
+    int widest = 0;
+    for (int model = 1; model < kModelCount; ++model) {
+        widest = realCountOf(model) > realCountOf(widest) ? model : widest;
+    }
+    return widest;
+}();
+const int kTerminating = firstModelThat([](int m) { return mayRequestTermination(m); });
+
+// Values for n references, cycling through a few that reach the models'
+// branches.
+std::vector<double> valuesFor(std::size_t n, const std::vector<double>& cycle) {
+    std::vector<double> values;
+    for (std::size_t i = 0; i < n; ++i) {
+        values.push_back(cycle[i % cycle.size()]);
+    }
+    return values;
+}
 
 struct InstantiateOptions {
     std::uint8_t name = 0;  // NameKind
@@ -61,8 +131,8 @@ class Sequence {
     }
     // Through fmi2SetupExperiment and initialization to a completed step,
     // with the values given to the first references set on the way.
-    Sequence& stepComplete2(int model, int slot, std::initializer_list<std::uint32_t> vr = {},
-                            std::initializer_list<double> values = {}) {
+    Sequence& stepComplete2(int model, int slot, const std::vector<std::uint32_t>& vr = {},
+                            const std::vector<double>& values = {}) {
         setupExperiment2(model, slot, 0.0)
             .simple(Operation::Fmi2EnterInitializationMode, model, slot);
         if (vr.size() != 0) {
@@ -145,10 +215,9 @@ class Sequence {
         }
         return *this;
     }
-    Sequence& directionalDerivative(int model, int slot,
-                                    std::initializer_list<std::uint32_t> unknowns,
-                                    std::initializer_list<std::uint32_t> knowns,
-                                    std::initializer_list<double> seed, std::uint8_t nulls = 0) {
+    Sequence& directionalDerivative(int model, int slot, const std::vector<std::uint32_t>& unknowns,
+                                    const std::vector<std::uint32_t>& knowns,
+                                    const std::vector<double>& seed, std::uint8_t nulls = 0) {
         operation(Operation::Fmi2GetDirectionalDerivative);
         byte(targetByte(model, slot));
         byte(static_cast<std::uint8_t>(unknowns.size()));
@@ -206,8 +275,8 @@ class Sequence {
         byte(targetByte(model, slot));
         return *this;
     }
-    Sequence& setReal(int model, int slot, std::initializer_list<std::uint32_t> vr,
-                      std::initializer_list<double> values, std::uint8_t nulls = 0,
+    Sequence& setReal(int model, int slot, const std::vector<std::uint32_t>& vr,
+                      const std::vector<double>& values, std::uint8_t nulls = 0,
                       Operation o = Operation::SetReal) {
         operation(o);
         byte(targetByte(model, slot));
@@ -227,7 +296,7 @@ class Sequence {
     }
     // The other seven value-access calls; a Set of another type is given
     // the value 1 (an integer), fmiTrue or "a" for every element.
-    Sequence& access(Operation o, int model, int slot, std::initializer_list<std::uint32_t> vr,
+    Sequence& access(Operation o, int model, int slot, const std::vector<std::uint32_t>& vr,
                      std::uint8_t nulls = 0) {
         operation(o);
         byte(targetByte(model, slot));
@@ -253,9 +322,11 @@ class Sequence {
     }
     // The logger calls back into the instance at its next message.
     Sequence& armReentry(int model, int slot, ReentryAction action, std::uint8_t flag = 0,
-                         std::uint32_t vr = 0, double value = 0.0) {
+                         std::uint32_t vr = 0, double value = 0.0, int fmiVersion = 1) {
         operation(Operation::ArmReentry);
-        byte(targetByte(model, slot));
+        const std::uint8_t versionBit =
+            fmiVersion == 3 ? kFmi3TargetBit : (fmiVersion == 2 ? kFmi2TargetBit : 0);
+        byte(static_cast<std::uint8_t>(targetByte(model, slot) | versionBit));
         byte(action);
         if (action == kReentrySetDebugLogging) {
             byte(flag);
@@ -270,10 +341,10 @@ class Sequence {
     Sequence& getAll(int model, int slot, Operation o = Operation::GetReal) {
         operation(o);
         byte(targetByte(model, slot));
-        byte(static_cast<std::uint8_t>(kRealCounts[model]));
+        byte(static_cast<std::uint8_t>(realCountOf(model)));
         byte(0);
-        for (int r = 0; r < kRealCounts[model]; ++r) {
-            reference(static_cast<std::uint32_t>(r));
+        for (std::uint32_t r = 0; r < realCountOf(model); ++r) {
+            reference(r);
         }
         return *this;
     }
@@ -308,7 +379,7 @@ class Sequence {
     }
     Sequence& version(Operation o, int model) {
         operation(o);
-        byte(static_cast<std::uint8_t>(model));
+        byte(targetByte(model, 0));
         return *this;
     }
 
@@ -330,8 +401,8 @@ class Sequence {
     }
     // Through initialization into step mode, with the values given to the
     // first references set on the way.
-    Sequence& stepMode3(int model, int slot, std::initializer_list<std::uint32_t> vr = {},
-                        std::initializer_list<double> values = {}) {
+    Sequence& stepMode3(int model, int slot, const std::vector<std::uint32_t>& vr = {},
+                        const std::vector<double>& values = {}) {
         operation(Operation::Fmi3EnterInitializationMode);
         byte(targetByte(model, slot));
         byte(1);
@@ -354,10 +425,10 @@ class Sequence {
     Sequence& getAll3(int model, int slot) {
         operation(Operation::Fmi3GetFloat64);
         byte(targetByte(model, slot));
-        byte(static_cast<std::uint8_t>(kRealCounts[model] + 1));
+        byte(static_cast<std::uint8_t>(realCountOf(model) + 1));
         byte(0);
-        for (int r = 0; r <= kRealCounts[model]; ++r) {
-            reference(static_cast<std::uint32_t>(r));
+        for (std::uint32_t r = 0; r <= realCountOf(model); ++r) {
+            reference(r);
         }
         byte(0);
         return *this;
@@ -377,10 +448,10 @@ class Sequence {
     }
     // seedCount and sensitivityCount: kWrongCount bytes, 0 for the right count.
     Sequence& derivative3(Operation o, int model, int slot,
-                          std::initializer_list<std::uint32_t> unknowns,
-                          std::initializer_list<std::uint32_t> knowns,
-                          std::initializer_list<double> seed, std::uint8_t nulls = 0,
-                          std::uint8_t seedCount = 0, std::uint8_t sensitivityCount = 0) {
+                          const std::vector<std::uint32_t>& unknowns,
+                          const std::vector<std::uint32_t>& knowns, const std::vector<double>& seed,
+                          std::uint8_t nulls = 0, std::uint8_t seedCount = 0,
+                          std::uint8_t sensitivityCount = 0) {
         operation(o);
         byte(targetByte(model, slot));
         byte(static_cast<std::uint8_t>(unknowns.size()));
@@ -507,7 +578,7 @@ class Sequence {
         u32(static_cast<std::uint32_t>(bits >> 32));
     }
     void reference(std::uint32_t vr) {
-        if (vr < kSmallReferenceModulus) {
+        if (vr < smallReferenceModulus()) {
             byte(static_cast<std::uint8_t>(vr));
             return;
         }
@@ -526,63 +597,57 @@ class Sequence {
 
 // A whole co-simulation of one model: parameters, steps, reset, the end.
 Sequence wholeLife(int model) {
+    const std::vector<std::uint32_t> inputs = inputsOf(model);
+    const std::vector<double> inputValues = valuesFor(inputs.size(), {0.1, 0.25, 0.5, -0.1});
+    const std::vector<double> ones = valuesFor(inputs.size(), {1.0});
     Sequence s;
+    const bool terminates = mayRequestTermination(model);
     s.instantiate(model, 0);
-    switch (model) {
-        case kHalvorn:
-            s.setReal(model, 0, {1, 2}, {0.25, 0.5});
-            break;
-        case kPendrake:
-            s.setReal(model, 0, {4}, {0.1});
-            break;
-        case kCorvessa:
-            s.setReal(model, 0, {2, 3, 4, 5}, {0.01, 0.03, 0.1, 0.1});
-            break;
-        default:
-            break;
+    if (!terminates) {
+        s.setReal(model, 0, inputs, inputValues);
     }
     s.initialize(model, 0).doStep(model, 0, 0.0, 0.001).getAll(model, 0);
     s.setDebugLogging(model, 0, 0).doStep(model, 0, 0.001, 0.001).getAll(model, 0);
     s.simple(Operation::Reset, model, 0).getAll(model, 0).initialize(model, 0);
-    if (model == kTerminus) {
+    if (terminates) {
         // The request to end the simulation, answered part way through the step.
-        s.setReal(model, 0, {0}, {1.0}).doStep(model, 0, -1.5, 1.0).doStep(model, 0, 0.0, 1.0);
+        s.setReal(model, 0, inputs, ones).doStep(model, 0, -1.5, 1.0).doStep(model, 0, 0.0, 1.0);
     }
     s.simple(Operation::Terminate, model, 0).getAll(model, 0).simple(Operation::Free, model, 0);
     return s;
 }
 
-// Every call with a component in every state, on the dual anti-roll bar.
+// Every call with a component in every state, on the model with the most reals.
 Sequence everyCallEveryState() {
     Sequence s;
     const auto everything = [&s](int slot) {
-        s.setDebugLogging(kCorvessa, slot, 1)
-            .access(Operation::SetReal, kCorvessa, slot, {})
-            .access(Operation::SetInteger, kCorvessa, slot, {})
-            .access(Operation::GetReal, kCorvessa, slot, {})
-            .access(Operation::GetString, kCorvessa, slot, {})
-            .doStep(kCorvessa, slot, 0.0, 0.0)
-            .simple(Operation::CancelStep, kCorvessa, slot)
-            .status(Operation::GetStatus, kCorvessa, slot, 0)
-            .derivatives(Operation::SetRealInputDerivatives, kCorvessa, slot, 1)
-            .derivatives(Operation::GetRealOutputDerivatives, kCorvessa, slot, 3);
+        s.setDebugLogging(kWidest, slot, 1)
+            .access(Operation::SetReal, kWidest, slot, {})
+            .access(Operation::SetInteger, kWidest, slot, {})
+            .access(Operation::GetReal, kWidest, slot, {})
+            .access(Operation::GetString, kWidest, slot, {})
+            .doStep(kWidest, slot, 0.0, 0.0)
+            .simple(Operation::CancelStep, kWidest, slot)
+            .status(Operation::GetStatus, kWidest, slot, 0)
+            .derivatives(Operation::SetRealInputDerivatives, kWidest, slot, 1)
+            .derivatives(Operation::GetRealOutputDerivatives, kWidest, slot, 3);
     };
     for (int slot = 0; slot < 3; ++slot) {
-        s.instantiate(kCorvessa, slot);
+        s.instantiate(kWidest, slot);
     }
     everything(0);
-    s.initialize(kCorvessa, 1);
+    s.initialize(kWidest, 1);
     everything(1);
-    s.initialize(kCorvessa, 2).simple(Operation::Terminate, kCorvessa, 2);
+    s.initialize(kWidest, 2).simple(Operation::Terminate, kWidest, 2);
     everything(2);
     // The three ends of a life, called in the wrong state.
-    s.simple(Operation::Free, kCorvessa, 0)
-        .simple(Operation::Reset, kCorvessa, 1)
-        .simple(Operation::Terminate, kCorvessa, 1);
+    s.simple(Operation::Free, kWidest, 0)
+        .simple(Operation::Reset, kWidest, 1)
+        .simple(Operation::Terminate, kWidest, 1);
     // A null component for good measure.
-    s.simple(Operation::Terminate, kCorvessa, kNullSlot)
-        .doStep(kCorvessa, kNullSlot, 0.0, 1.0)
-        .access(Operation::GetReal, kCorvessa, kNullSlot, {0});
+    s.simple(Operation::Terminate, kWidest, kNullSlot)
+        .doStep(kWidest, kNullSlot, 0.0, 1.0)
+        .access(Operation::GetReal, kWidest, kNullSlot, {0});
     return s;
 }
 
@@ -590,19 +655,19 @@ Sequence everyCallEveryState() {
 Sequence valueAccess() {
     Sequence s;
     for (int slot = 0; slot < 3; ++slot) {
-        s.instantiate(kHalvorn, slot);
+        s.instantiate(kPlain, slot);
     }
-    s.access(Operation::SetReal, kHalvorn, 0, {}, kNullVr | kNullValue)
-        .access(Operation::GetReal, kHalvorn, 0, {4, 0, 4})
-        .setReal(kHalvorn, 0, {3, 3}, {1.0, 2.0})
-        .setReal(kHalvorn, 0, {1, 5, 2}, {0.5, 0.5, 0.5})
-        .access(Operation::GetReal, kHalvorn, 1, {0, 0xffffffffU})
-        .access(Operation::SetInteger, kHalvorn, 2, {0, 1});
-    s.instantiate(kHalvorn, 0).instantiate(kHalvorn, 1).instantiate(kHalvorn, 2);
-    s.access(Operation::GetString, kHalvorn, 0, {0}, kNullValue)
-        .access(Operation::GetBoolean, kHalvorn, 1, {7}, kNullVr)
-        .access(Operation::SetBoolean, kHalvorn, 2, {0x80000000U});
-    s.instantiate(kHalvorn, 0).access(Operation::SetString, kHalvorn, 0, {3});
+    s.access(Operation::SetReal, kPlain, 0, {}, kNullVr | kNullValue)
+        .access(Operation::GetReal, kPlain, 0, {4, 0, 4})
+        .setReal(kPlain, 0, {3, 3}, {1.0, 2.0})
+        .setReal(kPlain, 0, {1, 5, 2}, {0.5, 0.5, 0.5})
+        .access(Operation::GetReal, kPlain, 1, {0, 0xffffffffU})
+        .access(Operation::SetInteger, kPlain, 2, {0, 1});
+    s.instantiate(kPlain, 0).instantiate(kPlain, 1).instantiate(kPlain, 2);
+    s.access(Operation::GetString, kPlain, 0, {0}, kNullValue)
+        .access(Operation::GetBoolean, kPlain, 1, {7}, kNullVr)
+        .access(Operation::SetBoolean, kPlain, 2, {0x80000000U});
+    s.instantiate(kPlain, 0).access(Operation::SetString, kPlain, 0, {3});
     return s;
 }
 
@@ -613,26 +678,26 @@ Sequence instantiationFaults() {
                                 kCallbacksTampered | kNoFree, int{kNoStepFinished}}) {
         InstantiateOptions o;
         o.callbacks = static_cast<std::uint8_t>(callbacks);
-        s.instantiate(kPendrake, 0, o);
+        s.instantiate(kFlushing, 0, o);
     }
     for (const std::uint8_t name : {kNameEmpty, kNameNull}) {
         InstantiateOptions o;
         o.name = name;
-        s.instantiate(kPendrake, 1, o);
+        s.instantiate(kFlushing, 1, o);
     }
     for (const std::uint8_t guid : {kGuidUpperCase, kGuidNull, kGuidOtherModel}) {
         InstantiateOptions o;
         o.guid = guid;
-        s.instantiate(kPendrake, 1, o);
+        s.instantiate(kFlushing, 1, o);
     }
     InstantiateOptions named;
     named.name = kNameFromInput;
     named.inputName = "front left %s %d";
-    s.instantiate(kPendrake, 2, named).setReal(kPendrake, 2, {0}, {1.0});
+    s.instantiate(kFlushing, 2, named).setReal(kFlushing, 2, {0}, {1.0});
     for (std::uint8_t k = 1; k <= 15; ++k) {
         InstantiateOptions o;
         o.allocation = kAllocationFaults | k;
-        s.instantiate(kCorvessa, k % 3, o);
+        s.instantiate(kWidest, k % 3, o);
     }
     return s;
 }
@@ -657,21 +722,21 @@ Sequence steppingEdges(int model) {
 
 Sequence statusAndDerivatives() {
     Sequence s;
-    s.instantiate(kHalvorn, 0);
+    s.instantiate(kPlain, 0);
     for (const Operation o :
          {Operation::GetStatus, Operation::GetRealStatus, Operation::GetIntegerStatus,
           Operation::GetBooleanStatus, Operation::GetStringStatus}) {
         for (const int kind : {0, 1, 2, 3, -1, 0x7fffffff}) {
-            s.status(o, kHalvorn, 0, kind, kind == 1);
+            s.status(o, kPlain, 0, kind, kind == 1);
         }
     }
-    s.initialize(kHalvorn, 0)
-        .derivatives(Operation::SetRealInputDerivatives, kHalvorn, 0, 0, kNullVr | kNullValue)
-        .derivatives(Operation::SetRealInputDerivatives, kHalvorn, 0, 0xf0)
-        .derivatives(Operation::GetRealOutputDerivatives, kHalvorn, 0, 3)
-        .derivatives(Operation::GetRealOutputDerivatives, kHalvorn, 0, 0, kNullValue)
-        .derivatives(Operation::GetRealOutputDerivatives, kHalvorn, 0, 2, kNullValue);
-    s.version(Operation::GetVersion, kHalvorn).version(Operation::GetTypesPlatform, kPendrake);
+    s.initialize(kPlain, 0)
+        .derivatives(Operation::SetRealInputDerivatives, kPlain, 0, 0, kNullVr | kNullValue)
+        .derivatives(Operation::SetRealInputDerivatives, kPlain, 0, 0xf0)
+        .derivatives(Operation::GetRealOutputDerivatives, kPlain, 0, 3)
+        .derivatives(Operation::GetRealOutputDerivatives, kPlain, 0, 0, kNullValue)
+        .derivatives(Operation::GetRealOutputDerivatives, kPlain, 0, 2, kNullValue);
+    s.version(Operation::GetVersion, kPlain).version(Operation::GetTypesPlatform, kFlushing);
     return s;
 }
 
@@ -697,19 +762,19 @@ Sequence severalInstances() {
     return s;
 }
 
-// Variables of the other types, which only the test model has.
+// Variables of the other types, which only a test model has.
 Sequence otherTypes() {
     Sequence s;
-    s.instantiate(kTerminus, 0)
-        .access(Operation::SetInteger, kTerminus, 0, {0, 0})
-        .access(Operation::SetBoolean, kTerminus, 0, {0})
-        .access(Operation::SetString, kTerminus, 0, {0})
-        .access(Operation::GetInteger, kTerminus, 0, {0})
-        .access(Operation::GetBoolean, kTerminus, 0, {0, 0})
-        .access(Operation::GetString, kTerminus, 0, {0})
-        .initialize(kTerminus, 0)
-        .simple(Operation::Terminate, kTerminus, 0)
-        .access(Operation::GetString, kTerminus, 0, {0, 1});
+    s.instantiate(kTerminating, 0)
+        .access(Operation::SetInteger, kTerminating, 0, {0, 0})
+        .access(Operation::SetBoolean, kTerminating, 0, {0})
+        .access(Operation::SetString, kTerminating, 0, {0})
+        .access(Operation::GetInteger, kTerminating, 0, {0})
+        .access(Operation::GetBoolean, kTerminating, 0, {0, 0})
+        .access(Operation::GetString, kTerminating, 0, {0})
+        .initialize(kTerminating, 0)
+        .simple(Operation::Terminate, kTerminating, 0)
+        .access(Operation::GetString, kTerminating, 0, {0, 1});
     return s;
 }
 
@@ -718,18 +783,19 @@ Sequence otherTypes() {
 // and while a refusal is logged.
 Sequence loggerCallsBack() {
     Sequence s;
-    s.instantiate(kCorvessa, 0).initialize(kCorvessa, 0).setReal(kCorvessa, 0, {2}, {0.5});
-    s.armReentry(kCorvessa, 0, kReentrySetReal, 0, 3, 0.25).doStep(kCorvessa, 0, 0.0, 1.0);
-    s.armReentry(kCorvessa, 0, kReentrySetDebugLogging, 0).doStep(kCorvessa, 0, 1.0, 1.0);
-    s.setDebugLogging(kCorvessa, 0, 1)
-        .armReentry(kCorvessa, 0, kReentryGetReal, 0, 6)
-        .setReal(kCorvessa, 0, {6, 6}, {1.0, 2.0});
-    s.armReentry(kCorvessa, 0, kReentrySetReal, 0, 4, 1.0)
-        .setReal(kCorvessa, 0, {4, 12}, {0.5, 0.5});
-    s.instantiate(kTerminus, 1, {}).initialize(kTerminus, 1).setReal(kTerminus, 1, {0}, {1.0});
-    s.armReentry(kTerminus, 1, kReentrySetReal, 0, 0, 0.0).doStep(kTerminus, 1, 0.0, 1.0);
-    s.instantiate(kHalvorn, 2).armReentry(kHalvorn, 2, kReentrySetDebugLogging, 0);
-    s.simple(Operation::Reset, kHalvorn, 2);
+    s.instantiate(kWidest, 0).initialize(kWidest, 0).setReal(kWidest, 0, {2}, {0.5});
+    s.armReentry(kWidest, 0, kReentrySetReal, 0, 3, 0.25).doStep(kWidest, 0, 0.0, 1.0);
+    s.armReentry(kWidest, 0, kReentrySetDebugLogging, 0).doStep(kWidest, 0, 1.0, 1.0);
+    s.setDebugLogging(kWidest, 0, 1)
+        .armReentry(kWidest, 0, kReentryGetReal, 0, 6)
+        .setReal(kWidest, 0, {6, 6}, {1.0, 2.0});
+    s.armReentry(kWidest, 0, kReentrySetReal, 0, 4, 1.0).setReal(kWidest, 0, {4, 12}, {0.5, 0.5});
+    s.instantiate(kTerminating, 1, {})
+        .initialize(kTerminating, 1)
+        .setReal(kTerminating, 1, {0}, {1.0});
+    s.armReentry(kTerminating, 1, kReentrySetReal, 0, 0, 0.0).doStep(kTerminating, 1, 0.0, 1.0);
+    s.instantiate(kPlain, 2).armReentry(kPlain, 2, kReentrySetDebugLogging, 0);
+    s.simple(Operation::Reset, kPlain, 2);
     return s;
 }
 
@@ -750,25 +816,14 @@ enum MachineStateByte : std::uint8_t {
 Sequence wholeLife2(int model) {
     constexpr Operation kGet = Operation::Fmi2GetReal;
     Sequence s;
+    const bool terminates = mayRequestTermination(model);
+    const std::vector<std::uint32_t> inputs = inputsOf(model);
+    const std::vector<std::uint32_t> operands = operandsOf(model);
     s.instantiate2(model, 0);
-    switch (model) {
-        case kHalvorn:
-            s.stepComplete2(model, 0, {1, 2}, {0.25, 0.5});
-            s.directionalDerivative(model, 0, {3, 4}, {0, 1, 2}, {1.0, 0.5, -1.0});
-            break;
-        case kPendrake:
-            s.stepComplete2(model, 0, {4}, {0.1});
-            s.directionalDerivative(model, 0, {5}, {0, 1, 2, 3, 4}, {1.0, 1.0, 1.0, 1.0, 1.0});
-            break;
-        case kCorvessa:
-            s.stepComplete2(model, 0, {2, 3, 4, 5}, {0.01, 0.03, 0.1, 0.1});
-            s.directionalDerivative(model, 0, {6, 9}, {0, 3, 5}, {1.0, 2.0, 3.0});
-            break;
-        default:
-            s.stepComplete2(model, 0);
-            s.directionalDerivative(model, 0, {1}, {0}, {1.0});
-            break;
-    }
+    s.stepComplete2(model, 0, terminates ? std::vector<std::uint32_t>{} : inputs,
+                    valuesFor(inputs.size(), {0.1, 0.25, 0.5, -0.1}));
+    s.directionalDerivative(model, 0, outputsOf(model), operands,
+                            valuesFor(operands.size(), {1.0, 0.5, -1.0}));
     s.doStep(model, 0, 0.0, 0.001, 1, Operation::Fmi2DoStep).getAll(model, 0, kGet);
     s.fmuState(Operation::Fmi2GetFMUstate, model, 0, 0)
         .doStep(model, 0, 0.001, 0.001, 0, Operation::Fmi2DoStep)
@@ -785,11 +840,12 @@ Sequence wholeLife2(int model) {
             s.status(o, model, 0, kind);
         }
     }
-    if (model == kTerminus) {
-        s.setReal(model, 0, {0}, {1.0}, 0, Operation::Fmi2SetReal)
+    if (terminates) {
+        const std::vector<double> ones = valuesFor(inputs.size(), {1.0});
+        s.setReal(model, 0, inputs, ones, 0, Operation::Fmi2SetReal)
             .doStep(model, 0, 0.0, 1.0, 1, Operation::Fmi2DoStep)
             .simple(Operation::Fmi2Reset, model, 0)
-            .stepComplete2(model, 0, {0}, {1.0});
+            .stepComplete2(model, 0, inputs, ones);
     }
     s.simple(Operation::Fmi2Terminate, model, 0)
         .getAll(model, 0, kGet)
@@ -799,44 +855,45 @@ Sequence wholeLife2(int model) {
     return s;
 }
 
-// Every 2.0 call in each state an instance can be in, on the travel stop.
+// Every 2.0 call in each state an instance can be in, on the model that
+// computes under flush-to-zero.
 Sequence everyCallEveryState2() {
     Sequence s;
     const auto everything = [&s](int slot) {
-        s.setDebugLogging2(kPendrake, slot, 1, {})
-            .setupExperiment2(kPendrake, slot, 0.0)
-            .access(Operation::Fmi2SetReal, kPendrake, slot, {})
-            .access(Operation::Fmi2GetReal, kPendrake, slot, {})
-            .access(Operation::Fmi2SetBoolean, kPendrake, slot, {0})
-            .access(Operation::Fmi2GetString, kPendrake, slot, {})
-            .directionalDerivative(kPendrake, slot, {}, {}, {})
-            .derivatives(Operation::Fmi2SetRealInputDerivatives, kPendrake, slot, 0)
-            .derivatives(Operation::Fmi2GetRealOutputDerivatives, kPendrake, slot, 0)
-            .status(Operation::Fmi2GetStatus, kPendrake, slot, 0)
-            .doStep(kPendrake, slot, 0.0, 0.01, 1, Operation::Fmi2DoStep)
-            .fmuState(Operation::Fmi2GetFMUstate, kPendrake, slot, 0)
-            .fmuState(Operation::Fmi2SetFMUstate, kPendrake, slot, 1)
-            .simple(Operation::Fmi2CancelStep, kPendrake, slot);
+        s.setDebugLogging2(kFlushing, slot, 1, {})
+            .setupExperiment2(kFlushing, slot, 0.0)
+            .access(Operation::Fmi2SetReal, kFlushing, slot, {})
+            .access(Operation::Fmi2GetReal, kFlushing, slot, {})
+            .access(Operation::Fmi2SetBoolean, kFlushing, slot, {0})
+            .access(Operation::Fmi2GetString, kFlushing, slot, {})
+            .directionalDerivative(kFlushing, slot, {}, {}, {})
+            .derivatives(Operation::Fmi2SetRealInputDerivatives, kFlushing, slot, 0)
+            .derivatives(Operation::Fmi2GetRealOutputDerivatives, kFlushing, slot, 0)
+            .status(Operation::Fmi2GetStatus, kFlushing, slot, 0)
+            .doStep(kFlushing, slot, 0.0, 0.01, 1, Operation::Fmi2DoStep)
+            .fmuState(Operation::Fmi2GetFMUstate, kFlushing, slot, 0)
+            .fmuState(Operation::Fmi2SetFMUstate, kFlushing, slot, 1)
+            .simple(Operation::Fmi2CancelStep, kFlushing, slot);
     };
     // Instantiated, initialization mode, step complete, terminated; the
     // cancel at the end of each round leaves Error, which the next round
     // finds.
     for (int slot = 0; slot < 3; ++slot) {
-        s.instantiate2(kPendrake, slot);
+        s.instantiate2(kFlushing, slot);
     }
     everything(0);
     everything(0);
-    s.simple(Operation::Fmi2EnterInitializationMode, kPendrake, 1);
+    s.simple(Operation::Fmi2EnterInitializationMode, kFlushing, 1);
     everything(1);
-    s.stepComplete2(kPendrake, 2);
+    s.stepComplete2(kFlushing, 2);
     everything(2);
-    s.simple(Operation::Fmi2Reset, kPendrake, 2).stepComplete2(kPendrake, 2);
-    s.simple(Operation::Fmi2Terminate, kPendrake, 2);
+    s.simple(Operation::Fmi2Reset, kFlushing, 2).stepComplete2(kFlushing, 2);
+    s.simple(Operation::Fmi2Terminate, kFlushing, 2);
     everything(2);
-    s.simple(Operation::Fmi2Terminate, kPendrake, kNullSlot)
-        .simple(Operation::Fmi2FreeInstance, kPendrake, kNullSlot)
-        .version(Operation::Fmi2GetVersion, kPendrake)
-        .version(Operation::Fmi2GetTypesPlatform, kCorvessa);
+    s.simple(Operation::Fmi2Terminate, kFlushing, kNullSlot)
+        .simple(Operation::Fmi2FreeInstance, kFlushing, kNullSlot)
+        .version(Operation::Fmi2GetVersion, kFlushing)
+        .version(Operation::Fmi2GetTypesPlatform, kWidest);
     return s;
 }
 
@@ -848,38 +905,38 @@ Sequence instantiationFaults2() {
           kCallbacksTampered | kNoAllocate, kCallbacksTampered | kNoFree, int{kNoStepFinished}}) {
         InstantiateOptions o;
         o.callbacks = static_cast<std::uint8_t>(callbacks);
-        s.instantiate2(kCorvessa, 0, o);
+        s.instantiate2(kWidest, 0, o);
     }
     for (const std::uint8_t fmuType : {kRawFmuType, std::uint8_t{kRawFmuType + 2}}) {
         InstantiateOptions o;
         o.fmuType = fmuType;
-        s.instantiate2(kCorvessa, 1, o);
+        s.instantiate2(kWidest, 1, o);
     }
     for (const std::uint8_t name : {kNameEmpty, kNameNull}) {
         InstantiateOptions o;
         o.name = name;
-        s.instantiate2(kCorvessa, 1, o);
+        s.instantiate2(kWidest, 1, o);
     }
     for (const std::uint8_t guid : {kGuidUpperCase, kGuidNull, kGuidOtherModel}) {
         InstantiateOptions o;
         o.guid = guid;
-        s.instantiate2(kCorvessa, 1, o);
+        s.instantiate2(kWidest, 1, o);
     }
     InstantiateOptions failing;
     failing.allocation = kAllocationFaults | 1;
-    s.instantiate2(kCorvessa, 2, failing);
+    s.instantiate2(kWidest, 2, failing);
     InstantiateOptions quiet;
     quiet.loggingOn = 0;
     quiet.extras = 3;
-    s.instantiate2(kHalvorn, 0, quiet)
-        .setDebugLogging2(kHalvorn, 0, 1, {1})
-        .setupExperiment2(kHalvorn, 0, 0.5)
-        .setDebugLogging2(kHalvorn, 0, 0, {0, 1})
-        .setDebugLogging2(kHalvorn, 0, 1, {3})
-        .instantiate2(kHalvorn, 1)
-        .setDebugLogging2(kHalvorn, 1, 1, {1, 5})
-        .instantiate2(kHalvorn, 2)
-        .setDebugLogging2(kHalvorn, 2, 1, {1}, true);
+    s.instantiate2(kPlain, 0, quiet)
+        .setDebugLogging2(kPlain, 0, 1, {1})
+        .setupExperiment2(kPlain, 0, 0.5)
+        .setDebugLogging2(kPlain, 0, 0, {0, 1})
+        .setDebugLogging2(kPlain, 0, 1, {3})
+        .instantiate2(kPlain, 1)
+        .setDebugLogging2(kPlain, 1, 1, {1, 5})
+        .instantiate2(kPlain, 2)
+        .setDebugLogging2(kPlain, 2, 1, {1}, true);
     return s;
 }
 
@@ -921,61 +978,61 @@ Sequence modelExchange2(int model) {
 // FMU states of every kind passed everywhere, and bytes damaged every way.
 Sequence fmuStates2() {
     Sequence s;
-    s.instantiate2(kCorvessa, 0).stepComplete2(kCorvessa, 0, {2, 3}, {0.5, -0.5});
-    s.instantiate2(kCorvessa, 1).fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 1, 0);
-    s.fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0)
-        .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0, 0, kAllocationFaults | 1)
-        .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 1, kNullPointer);
-    s.instantiate2(kCorvessa, 0).stepComplete2(kCorvessa, 0);
-    s.fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0)
-        .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 1);
+    s.instantiate2(kWidest, 0).stepComplete2(kWidest, 0, {2, 3}, {0.5, -0.5});
+    s.instantiate2(kWidest, 1).fmuState(Operation::Fmi2GetFMUstate, kWidest, 1, 0);
+    s.fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0, 0, kAllocationFaults | 1)
+        .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 1, kNullPointer);
+    s.instantiate2(kWidest, 0).stepComplete2(kWidest, 0);
+    s.fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 1);
     for (const int choice : {5, 6, 7}) {
-        s.fmuState(Operation::Fmi2SetFMUstate, kCorvessa, 0, static_cast<std::uint8_t>(choice))
-            .instantiate2(kCorvessa, 0);
-        s.fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0);
+        s.fmuState(Operation::Fmi2SetFMUstate, kWidest, 0, static_cast<std::uint8_t>(choice))
+            .instantiate2(kWidest, 0);
+        s.fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0);
     }
-    s.fmuState(Operation::Fmi2SerializedFMUstateSize, kCorvessa, 0, 1, kNullPointer)
-        .instantiate2(kCorvessa, 0)
-        .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0);
+    s.fmuState(Operation::Fmi2SerializedFMUstateSize, kWidest, 0, 1, kNullPointer)
+        .instantiate2(kWidest, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0);
     for (const int sizeKind : {1, 2, 3}) {
-        s.fmuState(Operation::Fmi2SerializeFMUstate, kCorvessa, 0, 1,
+        s.fmuState(Operation::Fmi2SerializeFMUstate, kWidest, 0, 1,
                    static_cast<std::uint8_t>(sizeKind << 1))
-            .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0);
+            .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0);
     }
-    s.fmuState(Operation::Fmi2SerializeFMUstate, kCorvessa, 0, 1, kNullPointer)
-        .instantiate2(kCorvessa, 0);
-    s.deSerializeWritten(kCorvessa, 0, 0, kStateStepComplete, 2.5)
-        .fmuState(Operation::Fmi2SetFMUstate, kCorvessa, 0, 1)
-        .deSerializeWritten(kCorvessa, 0, 1, kStateError, -1.0)
-        .fmuState(Operation::Fmi2SetFMUstate, kCorvessa, 0, 1)
-        .deSerializeWritten(kCorvessa, 0, 0, kStateInstantiated, 0.0, kDamageCount, 0, 0,
+    s.fmuState(Operation::Fmi2SerializeFMUstate, kWidest, 0, 1, kNullPointer)
+        .instantiate2(kWidest, 0);
+    s.deSerializeWritten(kWidest, 0, 0, kStateStepComplete, 2.5)
+        .fmuState(Operation::Fmi2SetFMUstate, kWidest, 0, 1)
+        .deSerializeWritten(kWidest, 0, 1, kStateError, -1.0)
+        .fmuState(Operation::Fmi2SetFMUstate, kWidest, 0, 1)
+        .deSerializeWritten(kWidest, 0, 0, kStateInstantiated, 0.0, kDamageCount, 0, 0,
                             kAllocationFaults | 1);
     for (std::uint8_t damage = 0; damage < kDamageCount; ++damage) {
         for (const int at : {0, 64, 255}) {
-            s.instantiate2(kCorvessa, 0)
-                .deSerializeWritten(kCorvessa, 0, 0, kStateStepComplete, 1.0, damage,
+            s.instantiate2(kWidest, 0)
+                .deSerializeWritten(kWidest, 0, 0, kStateStepComplete, 1.0, damage,
                                     static_cast<std::uint8_t>(at));
         }
     }
-    s.instantiate2(kCorvessa, 0)
-        .deSerializeWritten(kCorvessa, 0, 0, kRawMachineState, 0.0)
-        .instantiate2(kCorvessa, 0)
-        .deSerializeRaw(kCorvessa, 0, "Chassis force slave FMU state")
-        .instantiate2(kCorvessa, 0)
-        .deSerializeWritten(kCorvessa, 0, 0, kStateTerminated, 0.0, kDamageCount, 0,
+    s.instantiate2(kWidest, 0)
+        .deSerializeWritten(kWidest, 0, 0, kRawMachineState, 0.0)
+        .instantiate2(kWidest, 0)
+        .deSerializeRaw(kWidest, 0, "Chassis force slave FMU state")
+        .instantiate2(kWidest, 0)
+        .deSerializeWritten(kWidest, 0, 0, kStateTerminated, 0.0, kDamageCount, 0,
                             kNullPointer | kNullBytes)
-        .instantiate2(kHalvorn, 0)
-        .fmuState(Operation::Fmi2GetFMUstate, kHalvorn, 0, 0)
-        .fmuState(Operation::Fmi2SerializeFMUstate, kHalvorn, 0, 1)
-        .deSerializeSerialized(kCorvessa, 1, 0)
-        .instantiate2(kCorvessa, 1)
-        .fmuState(Operation::Fmi2FreeFMUstate, kCorvessa, 1, 0)
-        .fmuState(Operation::Fmi2FreeFMUstate, kCorvessa, 1, 6)
-        .fmuState(Operation::Fmi2FreeFMUstate, kHalvorn, 0, 1, kNullPointer);
+        .instantiate2(kPlain, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kPlain, 0, 0)
+        .fmuState(Operation::Fmi2SerializeFMUstate, kPlain, 0, 1)
+        .deSerializeSerialized(kWidest, 1, 0)
+        .instantiate2(kWidest, 1)
+        .fmuState(Operation::Fmi2FreeFMUstate, kWidest, 1, 0)
+        .fmuState(Operation::Fmi2FreeFMUstate, kWidest, 1, 6)
+        .fmuState(Operation::Fmi2FreeFMUstate, kPlain, 0, 1, kNullPointer);
     return s;
 }
 
-// Steps of every special size and time, on the travel stop, which computes
+// Steps of every special size and time, on the model that computes
 // under flush-to-zero in the caller's default environment.
 Sequence steppingEdges2() {
     Sequence s;
@@ -989,14 +1046,14 @@ Sequence steppingEdges2() {
                                 {0.0, inf},       {1.0e308, 1.0e308},
                                 {-2.6, 1.6}};
     int slot = 0;
-    s.instantiate2(kPendrake, slot).stepComplete2(kPendrake, slot, {1, 4}, {subnormal, -0.06});
+    s.instantiate2(kFlushing, slot).stepComplete2(kFlushing, slot, {1, 4}, {subnormal, -0.06});
     for (const auto& point : points) {
-        s.doStep(kPendrake, slot, point[0], point[1], 0, Operation::Fmi2DoStep)
-            .getAll(kPendrake, slot, Operation::Fmi2GetReal)
-            .status(Operation::Fmi2GetRealStatus, kPendrake, slot, 2)
-            .directionalDerivative(kPendrake, slot, {5}, {1, 4}, {subnormal, 1.0});
+        s.doStep(kFlushing, slot, point[0], point[1], 0, Operation::Fmi2DoStep)
+            .getAll(kFlushing, slot, Operation::Fmi2GetReal)
+            .status(Operation::Fmi2GetRealStatus, kFlushing, slot, 2)
+            .directionalDerivative(kFlushing, slot, {5}, {1, 4}, {subnormal, 1.0});
         slot = (slot + 1) % 3;
-        s.instantiate2(kPendrake, slot).stepComplete2(kPendrake, slot, {1, 4}, {subnormal, -0.06});
+        s.instantiate2(kFlushing, slot).stepComplete2(kFlushing, slot, {1, 4}, {subnormal, -0.06});
     }
     return s;
 }
@@ -1023,14 +1080,13 @@ Sequence callerEnvironments2() {
 // The logger calls back into a 2.0 instance in the middle of a call.
 Sequence loggerCallsBack2() {
     Sequence s;
-    const auto target = [](int slot) { return slot + kFmi2TargetBit / kModelCount; };
-    s.instantiate2(kHalvorn, 0).stepComplete2(kHalvorn, 0);
-    s.armReentry(kHalvorn, target(0), kReentrySetReal, 0, 1, 0.5)
-        .doStep(kHalvorn, 0, 0.0, 1.0, 1, Operation::Fmi2DoStep);
-    s.armReentry(kHalvorn, target(0), kReentryGetReal, 0, 3)
-        .setReal(kHalvorn, 0, {1, 3}, {0.25, 1.0}, 0, Operation::Fmi2SetReal);
-    s.instantiate2(kHalvorn, 1).armReentry(kHalvorn, target(1), kReentrySetDebugLogging, 0);
-    s.simple(Operation::Fmi2Terminate, kHalvorn, 1);
+    s.instantiate2(kPlain, 0).stepComplete2(kPlain, 0);
+    s.armReentry(kPlain, 0, kReentrySetReal, 0, 1, 0.5, 2)
+        .doStep(kPlain, 0, 0.0, 1.0, 1, Operation::Fmi2DoStep);
+    s.armReentry(kPlain, 0, kReentryGetReal, 0, 3, 0.0, 2)
+        .setReal(kPlain, 0, {1, 3}, {0.25, 1.0}, 0, Operation::Fmi2SetReal);
+    s.instantiate2(kPlain, 1).armReentry(kPlain, 1, kReentrySetDebugLogging, 0, 0, 0.0, 2);
+    s.simple(Operation::Fmi2Terminate, kPlain, 1);
     return s;
 }
 
@@ -1040,45 +1096,21 @@ Sequence loggerCallsBack2() {
 Sequence wholeLife3(int model) {
     constexpr Operation kDirectional = Operation::Fmi3GetDirectionalDerivative;
     constexpr Operation kAdjoint = Operation::Fmi3GetAdjointDerivative;
-    const auto outputs = [model]() -> std::vector<std::uint32_t> {
-        switch (model) {
-            case kHalvorn:
-                return {3, 4};
-            case kPendrake:
-                return {5};
-            case kCorvessa:
-                return {6, 7, 8, 9};
-            default:
-                return {1};
-        }
-    }();
+    const bool terminates = mayRequestTermination(model);
+    const std::vector<std::uint32_t> inputs = inputsOf(model);
+    const std::vector<std::uint32_t> operands = operandsOf(model);
+    const std::vector<std::uint32_t> outputs = outputsOf(model);
     Sequence s;
     s.instantiate3(model, 0);
     for (const std::uint32_t output : outputs) {
         s.numberOfDependencies3(model, 0, output).dependencies3(model, 0, output);
     }
-    switch (model) {
-        case kHalvorn:
-            s.stepMode3(model, 0, {1, 2}, {0.25, 0.5})
-                .derivative3(kDirectional, model, 0, {3, 4}, {0, 1, 2}, {1.0, 0.5, -1.0})
-                .derivative3(kAdjoint, model, 0, {3, 4}, {0, 1, 2}, {1.0, -2.0});
-            break;
-        case kPendrake:
-            s.stepMode3(model, 0, {4}, {0.1})
-                .derivative3(kDirectional, model, 0, {5}, {0, 1, 2, 3, 4},
-                             {1.0, 1.0, 1.0, 1.0, 1.0})
-                .derivative3(kAdjoint, model, 0, {5}, {0, 1, 2, 3, 4}, {1.0});
-            break;
-        case kCorvessa:
-            s.stepMode3(model, 0, {2, 3, 4, 5}, {0.01, 0.03, 0.1, 0.1})
-                .derivative3(kDirectional, model, 0, {6, 9}, {0, 3, 5}, {1.0, 2.0, 3.0})
-                .derivative3(kAdjoint, model, 0, {6, 7, 8, 9}, {0, 1, 2, 3, 4, 5},
-                             {1.0, -1.0, 0.5, 2.0});
-            break;
-        default:
-            s.stepMode3(model, 0).derivative3(kDirectional, model, 0, {1}, {0}, {1.0});
-            break;
-    }
+    s.stepMode3(model, 0, terminates ? std::vector<std::uint32_t>{} : inputs,
+                valuesFor(inputs.size(), {0.1, 0.25, 0.5, -0.1}))
+        .derivative3(kDirectional, model, 0, outputs, operands,
+                     valuesFor(operands.size(), {1.0, 0.5, -1.0}))
+        .derivative3(kAdjoint, model, 0, outputs, operands,
+                     valuesFor(outputs.size(), {1.0, -2.0, 0.5}));
     for (const std::uint32_t output : outputs) {
         s.numberOfDependencies3(model, 0, output).dependencies3(model, 0, output);
     }
@@ -1106,57 +1138,57 @@ Sequence wholeLife3(int model) {
 Sequence fmuStates3() {
     constexpr Operation kDeserialize = Operation::Fmi3DeserializeFMUState;
     Sequence s;
-    s.instantiate3(kCorvessa, 0).stepMode3(kCorvessa, 0, {2, 3}, {0.5, -0.5});
-    s.instantiate3(kCorvessa, 1).fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 1, 0);
-    s.fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0)
-        .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0, 0, 1)
-        .instantiate3(kCorvessa, 0)
-        .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0);
+    s.instantiate3(kWidest, 0).stepMode3(kWidest, 0, {2, 3}, {0.5, -0.5});
+    s.instantiate3(kWidest, 1).fmuState3(Operation::Fmi3GetFMUState, kWidest, 1, 0);
+    s.fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0, 0, 1)
+        .instantiate3(kWidest, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0);
     for (const int choice : {5, 6, 7}) {
-        s.fmuState3(Operation::Fmi3SerializedFMUStateSize, kCorvessa, 0,
+        s.fmuState3(Operation::Fmi3SerializedFMUStateSize, kWidest, 0,
                     static_cast<std::uint8_t>(choice))
-            .instantiate3(kCorvessa, 0)
-            .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0);
+            .instantiate3(kWidest, 0)
+            .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0);
     }
-    s.fmuState3(Operation::Fmi3SerializedFMUStateSize, kCorvessa, 0, 1, kNullPointer)
-        .instantiate3(kCorvessa, 0)
-        .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0);
+    s.fmuState3(Operation::Fmi3SerializedFMUStateSize, kWidest, 0, 1, kNullPointer)
+        .instantiate3(kWidest, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0);
     for (const int sizeKind : {1, 2, 3}) {
-        s.fmuState3(Operation::Fmi3SerializeFMUState, kCorvessa, 0, 1,
+        s.fmuState3(Operation::Fmi3SerializeFMUState, kWidest, 0, 1,
                     static_cast<std::uint8_t>(sizeKind << 1))
-            .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0);
+            .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0);
     }
-    s.fmuState3(Operation::Fmi3SerializeFMUState, kCorvessa, 0, 1, kNullPointer)
-        .instantiate3(kCorvessa, 0);
-    s.deSerializeWritten(kCorvessa, 0, 0, kStateStepComplete, 2.5, kDamageCount, 0, 0, 0,
+    s.fmuState3(Operation::Fmi3SerializeFMUState, kWidest, 0, 1, kNullPointer)
+        .instantiate3(kWidest, 0);
+    s.deSerializeWritten(kWidest, 0, 0, kStateStepComplete, 2.5, kDamageCount, 0, 0, 0,
                          kDeserialize)
-        .fmuState3(Operation::Fmi3SetFMUState, kCorvessa, 0, 1)
-        .deSerializeWritten(kCorvessa, 0, 1, kStateError, -1.0, kDamageCount, 0, 0, 0, kDeserialize)
-        .fmuState3(Operation::Fmi3SetFMUState, kCorvessa, 0, 1)
-        .deSerializeWritten(kCorvessa, 0, 0, kStateInstantiated, 0.0, kDamageCount, 0, 0, 1,
+        .fmuState3(Operation::Fmi3SetFMUState, kWidest, 0, 1)
+        .deSerializeWritten(kWidest, 0, 1, kStateError, -1.0, kDamageCount, 0, 0, 0, kDeserialize)
+        .fmuState3(Operation::Fmi3SetFMUState, kWidest, 0, 1)
+        .deSerializeWritten(kWidest, 0, 0, kStateInstantiated, 0.0, kDamageCount, 0, 0, 1,
                             kDeserialize);
     for (std::uint8_t damage = 0; damage < kDamageCount; ++damage) {
         for (const int at : {0, 64, 255}) {
-            s.instantiate3(kCorvessa, 0)
-                .deSerializeWritten(kCorvessa, 0, 0, kStateStepComplete, 1.0, damage,
+            s.instantiate3(kWidest, 0)
+                .deSerializeWritten(kWidest, 0, 0, kStateStepComplete, 1.0, damage,
                                     static_cast<std::uint8_t>(at), 0, 0, kDeserialize);
         }
     }
-    s.instantiate3(kCorvessa, 0)
-        .deSerializeRaw(kCorvessa, 0, "Chassis force slave FMU state", kDeserialize)
-        .instantiate3(kCorvessa, 0)
-        .deSerializeWritten(kCorvessa, 0, 0, kStateTerminated, 0.0, kDamageCount, 0,
+    s.instantiate3(kWidest, 0)
+        .deSerializeRaw(kWidest, 0, "Chassis force slave FMU state", kDeserialize)
+        .instantiate3(kWidest, 0)
+        .deSerializeWritten(kWidest, 0, 0, kStateTerminated, 0.0, kDamageCount, 0,
                             kNullPointer | kNullBytes, 0, kDeserialize);
     // Bytes of the 2.0 library, and 3.0 bytes read by the 2.0 library.
-    s.instantiate2(kCorvessa, 0)
-        .fmuState(Operation::Fmi2GetFMUstate, kCorvessa, 0, 0)
-        .fmuState(Operation::Fmi2SerializeFMUstate, kCorvessa, 0, 1)
-        .instantiate3(kCorvessa, 0)
-        .deSerializeSerialized(kCorvessa, 0, 0, kDeserialize)
-        .instantiate3(kCorvessa, 0)
-        .fmuState3(Operation::Fmi3GetFMUState, kCorvessa, 0, 0)
-        .fmuState3(Operation::Fmi3SerializeFMUState, kCorvessa, 0, 1)
-        .deSerializeSerialized(kCorvessa, 0, 0);
+    s.instantiate2(kWidest, 0)
+        .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0)
+        .fmuState(Operation::Fmi2SerializeFMUstate, kWidest, 0, 1)
+        .instantiate3(kWidest, 0)
+        .deSerializeSerialized(kWidest, 0, 0, kDeserialize)
+        .instantiate3(kWidest, 0)
+        .fmuState3(Operation::Fmi3GetFMUState, kWidest, 0, 0)
+        .fmuState3(Operation::Fmi3SerializeFMUState, kWidest, 0, 1)
+        .deSerializeSerialized(kWidest, 0, 0);
     return s;
 }
 
@@ -1166,58 +1198,53 @@ Sequence derivativeFaults3() {
     constexpr Operation kDirectional = Operation::Fmi3GetDirectionalDerivative;
     constexpr Operation kAdjoint = Operation::Fmi3GetAdjointDerivative;
     Sequence s;
-    s.instantiate3(kHalvorn, 0).derivative3(kDirectional, kHalvorn, 0, {3}, {0}, {1.0});
+    s.instantiate3(kPlain, 0).derivative3(kDirectional, kPlain, 0, {3}, {0}, {1.0});
     for (const Operation o : {kDirectional, kAdjoint}) {
         for (const int seedCount : {0xF9, 0xFD}) {
-            s.instantiate3(kHalvorn, 0)
-                .stepMode3(kHalvorn, 0)
-                .derivative3(o, kHalvorn, 0, {3}, {1, 2}, {1.0, 1.0}, 0,
-                             static_cast<std::uint8_t>(seedCount));
+            s.instantiate3(kPlain, 0).stepMode3(kPlain, 0).derivative3(
+                o, kPlain, 0, {3}, {1, 2}, {1.0, 1.0}, 0, static_cast<std::uint8_t>(seedCount));
         }
-        s.instantiate3(kHalvorn, 0)
-            .stepMode3(kHalvorn, 0)
-            .derivative3(o, kHalvorn, 0, {3}, {1}, {1.0}, 0, 0, 0xFD);
+        s.instantiate3(kPlain, 0).stepMode3(kPlain, 0).derivative3(o, kPlain, 0, {3}, {1}, {1.0}, 0,
+                                                                   0, 0xFD);
         for (const int nulls : {kNullUnknowns, kNullKnowns, kNullSeeds, kNullResults}) {
-            s.instantiate3(kHalvorn, 0)
-                .stepMode3(kHalvorn, 0)
-                .derivative3(o, kHalvorn, 0, {3}, {1}, {1.0},
-                             static_cast<std::uint8_t>(kArraysTampered | nulls));
+            s.instantiate3(kPlain, 0).stepMode3(kPlain, 0).derivative3(
+                o, kPlain, 0, {3}, {1}, {1.0}, static_cast<std::uint8_t>(kArraysTampered | nulls));
         }
-        s.instantiate3(kHalvorn, 0)
-            .stepMode3(kHalvorn, 0)
-            .derivative3(o, kHalvorn, 0, {1}, {1}, {1.0})
-            .instantiate3(kHalvorn, 0)
-            .stepMode3(kHalvorn, 0)
-            .derivative3(o, kHalvorn, 0, {3}, {4}, {1.0})
-            .instantiate3(kHalvorn, 0)
-            .stepMode3(kHalvorn, 0)
-            .derivative3(o, kHalvorn, 0, {}, {}, {})
-            .instantiate3(kTerminus, 0)
-            .stepMode3(kTerminus, 0)
-            .derivative3(o, kTerminus, 0, {1}, {0}, {1.0});
+        s.instantiate3(kPlain, 0)
+            .stepMode3(kPlain, 0)
+            .derivative3(o, kPlain, 0, {1}, {1}, {1.0})
+            .instantiate3(kPlain, 0)
+            .stepMode3(kPlain, 0)
+            .derivative3(o, kPlain, 0, {3}, {4}, {1.0})
+            .instantiate3(kPlain, 0)
+            .stepMode3(kPlain, 0)
+            .derivative3(o, kPlain, 0, {}, {}, {})
+            .instantiate3(kTerminating, 0)
+            .stepMode3(kTerminating, 0)
+            .derivative3(o, kTerminating, 0, {1}, {0}, {1.0});
     }
-    s.instantiate3(kPendrake, 0)
-        .numberOfDependencies3(kPendrake, 0, 0)
-        .instantiate3(kPendrake, 0)
-        .numberOfDependencies3(kPendrake, 0, 6)
-        .instantiate3(kPendrake, 0)
-        .numberOfDependencies3(kPendrake, 0, 7)
-        .instantiate3(kPendrake, 0)
-        .numberOfDependencies3(kPendrake, 0, 5, kNullPointer)
-        .instantiate3(kPendrake, 0)
-        .dependencies3(kPendrake, 0, 5, 0xFD)
-        .instantiate3(kPendrake, 0)
-        .stepMode3(kPendrake, 0)
-        .dependencies3(kPendrake, 0, 5, 0xFD);
+    s.instantiate3(kFlushing, 0)
+        .numberOfDependencies3(kFlushing, 0, 0)
+        .instantiate3(kFlushing, 0)
+        .numberOfDependencies3(kFlushing, 0, 6)
+        .instantiate3(kFlushing, 0)
+        .numberOfDependencies3(kFlushing, 0, 7)
+        .instantiate3(kFlushing, 0)
+        .numberOfDependencies3(kFlushing, 0, 5, kNullPointer)
+        .instantiate3(kFlushing, 0)
+        .dependencies3(kFlushing, 0, 5, 0xFD)
+        .instantiate3(kFlushing, 0)
+        .stepMode3(kFlushing, 0)
+        .dependencies3(kFlushing, 0, 5, 0xFD);
     for (std::uint8_t bit = 1; bit < 16; bit <<= 1) {
-        s.instantiate3(kPendrake, 0)
-            .dependencies3(kPendrake, 0, 5, 0, static_cast<std::uint8_t>(kArraysTampered | bit));
+        s.instantiate3(kFlushing, 0)
+            .dependencies3(kFlushing, 0, 5, 0, static_cast<std::uint8_t>(kArraysTampered | bit));
     }
-    s.instantiate3(kHalvorn, 0)
-        .stepMode3(kHalvorn, 0)
-        .outputDerivatives3(kHalvorn, 0, 2)
-        .instantiate3(kHalvorn, 0)
-        .outputDerivatives3(kHalvorn, 0, 0);
+    s.instantiate3(kPlain, 0)
+        .stepMode3(kPlain, 0)
+        .outputDerivatives3(kPlain, 0, 2)
+        .instantiate3(kPlain, 0)
+        .outputDerivatives3(kPlain, 0, 0);
     return s;
 }
 
@@ -1225,41 +1252,41 @@ Sequence derivativeFaults3() {
 Sequence inapplicable3() {
     Sequence s;
     for (std::uint8_t function = 0; function < 13; ++function) {
-        s.instantiate3(kCorvessa, 0).inapplicable3(function, kCorvessa, 0);
-        s.instantiateModelExchange3(kCorvessa, 0).inapplicable3(function, kCorvessa, 0);
+        s.instantiate3(kWidest, 0).inapplicable3(function, kWidest, 0);
+        s.instantiateModelExchange3(kWidest, 0).inapplicable3(function, kWidest, 0);
     }
-    s.inapplicable3(0, kCorvessa, kNullSlot);
+    s.inapplicable3(0, kWidest, kNullSlot);
     return s;
 }
 
-// A Model Exchange instance of the travel stop through its modes, every
+// A Model Exchange instance of the model that flushes to zero through its modes, every
 // Model Exchange function in them, and the calls of the other interface on
 // it and the reverse.
 Sequence modelExchange3() {
     Sequence s;
-    s.instantiateModelExchange3(kPendrake, 0)
-        .stepMode3(kPendrake, 0, {4}, {0.1})
-        .getAll3(kPendrake, 0)
-        .step3(kPendrake, 0, 0.0, 0.1)
-        .instantiateModelExchange3(kPendrake, 0)
-        .stepMode3(kPendrake, 0, {4}, {0.1});
+    s.instantiateModelExchange3(kFlushing, 0)
+        .stepMode3(kFlushing, 0, {4}, {0.1})
+        .getAll3(kFlushing, 0)
+        .step3(kFlushing, 0, 0.0, 0.1)
+        .instantiateModelExchange3(kFlushing, 0)
+        .stepMode3(kFlushing, 0, {4}, {0.1});
     // From event mode on, each allowed where it comes, back into event mode
     // last.
     for (const int function : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0}) {
-        s.modelExchange3(static_cast<std::uint8_t>(function), kPendrake, 0)
-            .setFloat64(kPendrake, 0, 4, 0.2)
-            .getAll3(kPendrake, 0);
+        s.modelExchange3(static_cast<std::uint8_t>(function), kFlushing, 0)
+            .setFloat64(kFlushing, 0, 4, 0.2)
+            .getAll3(kFlushing, 0);
     }
-    s.modelExchange3(5, kPendrake, 0, 7).instantiate3(kPendrake, 1);
+    s.modelExchange3(5, kFlushing, 0, 7).instantiate3(kFlushing, 1);
     for (std::uint8_t function = 0; function < 12; ++function) {
-        s.modelExchange3(function, kPendrake, 1);
+        s.modelExchange3(function, kFlushing, 1);
     }
-    s.fmuState3(Operation::Fmi3GetFMUState, kPendrake, 0, 0)
-        .simple(Operation::Fmi3Terminate, kPendrake, 0)
-        .instantiateModelExchange3(kPendrake, 2)
-        .stepMode3(kPendrake, 2)
-        .modelExchange3(2, kPendrake, 2)
-        .simple(Operation::Fmi3Terminate, kPendrake, 2);
+    s.fmuState3(Operation::Fmi3GetFMUState, kFlushing, 0, 0)
+        .simple(Operation::Fmi3Terminate, kFlushing, 0)
+        .instantiateModelExchange3(kFlushing, 2)
+        .stepMode3(kFlushing, 2)
+        .modelExchange3(2, kFlushing, 2)
+        .simple(Operation::Fmi3Terminate, kFlushing, 2);
     return s;
 }
 
@@ -1273,20 +1300,18 @@ Sequence nansMeet() {
     InstantiateOptions exchange;
     exchange.fmuType = kRawFmuType;
     Sequence s;
-    s.instantiate(kHalvorn, 0).setReal(kHalvorn, 0, {0, 1, 2}, {n0, n1, n2});
-    s.initialize(kHalvorn, 0).doStep(kHalvorn, 0, 0.0, 0.1).getAll(kHalvorn, 0);
-    s.instantiate2(kCorvessa, 0, exchange)
-        .stepComplete2(kCorvessa, 0, {1, 4, 5}, {n0, n1, n2})
-        .getAll(kCorvessa, 0, Operation::Fmi2GetReal);
-    s.instantiate2(kCorvessa, 1)
-        .stepComplete2(kCorvessa, 1, {1, 4, 5}, {n1, n2, n0})
-        .getAll(kCorvessa, 1, Operation::Fmi2GetReal);
-    s.instantiateModelExchange3(kHalvorn, 0)
-        .stepMode3(kHalvorn, 0, {0, 1, 2}, {n2, n1, n0})
-        .getAll3(kHalvorn, 0);
-    s.instantiate3(kHalvorn, 1)
-        .stepMode3(kHalvorn, 1, {0, 1, 2}, {n1, n0, n2})
-        .getAll3(kHalvorn, 1);
+    s.instantiate(kPlain, 0).setReal(kPlain, 0, {0, 1, 2}, {n0, n1, n2});
+    s.initialize(kPlain, 0).doStep(kPlain, 0, 0.0, 0.1).getAll(kPlain, 0);
+    s.instantiate2(kWidest, 0, exchange)
+        .stepComplete2(kWidest, 0, {1, 4, 5}, {n0, n1, n2})
+        .getAll(kWidest, 0, Operation::Fmi2GetReal);
+    s.instantiate2(kWidest, 1)
+        .stepComplete2(kWidest, 1, {1, 4, 5}, {n1, n2, n0})
+        .getAll(kWidest, 1, Operation::Fmi2GetReal);
+    s.instantiateModelExchange3(kPlain, 0)
+        .stepMode3(kPlain, 0, {0, 1, 2}, {n2, n1, n0})
+        .getAll3(kPlain, 0);
+    s.instantiate3(kPlain, 1).stepMode3(kPlain, 1, {0, 1, 2}, {n1, n0, n2}).getAll3(kPlain, 1);
     return s;
 }
 
@@ -1312,38 +1337,30 @@ int main(int argc, char** argv) {
     const std::string directory = argv[1];
     bool ok = true;
     for (int model = 0; model < kModelCount; ++model) {
-        ok = write(directory, std::string("life-") + kModelIdentifiers[model], wholeLife(model)) &&
-             ok;
+        ok = write(directory, "life-" + std::to_string(model), wholeLife(model)) && ok;
     }
     ok = write(directory, "every-call-every-state", everyCallEveryState()) && ok;
     ok = write(directory, "value-access", valueAccess()) && ok;
     ok = write(directory, "instantiation-faults", instantiationFaults()) && ok;
-    ok = write(directory, "stepping-edges-Halvorn", steppingEdges(kHalvorn)) && ok;
-    ok = write(directory, "stepping-edges-Pendrake", steppingEdges(kPendrake)) && ok;
+    ok = write(directory, "stepping-edges-plain", steppingEdges(kPlain)) && ok;
+    ok = write(directory, "stepping-edges-flush-to-zero", steppingEdges(kFlushing)) && ok;
     ok = write(directory, "status-and-derivatives", statusAndDerivatives()) && ok;
     ok = write(directory, "several-instances", severalInstances()) && ok;
     ok = write(directory, "other-types", otherTypes()) && ok;
     ok = write(directory, "logger-calls-back", loggerCallsBack()) && ok;
     for (int model = 0; model < kModelCount; ++model) {
-        ok = write(directory, std::string("fmi2-life-") + kModelIdentifiers[model],
-                   wholeLife2(model)) &&
-             ok;
+        ok = write(directory, "fmi2-life-" + std::to_string(model), wholeLife2(model)) && ok;
     }
     ok = write(directory, "fmi2-every-call-every-state", everyCallEveryState2()) && ok;
     ok = write(directory, "fmi2-instantiation-faults", instantiationFaults2()) && ok;
     ok = write(directory, "fmi2-fmu-states", fmuStates2()) && ok;
-    for (const int model : {kHalvorn, kPendrake}) {
-        ok = write(directory, std::string("fmi2-model-exchange-") + kModelIdentifiers[model],
-                   modelExchange2(model)) &&
-             ok;
-    }
-    ok = write(directory, "fmi2-stepping-edges-Pendrake", steppingEdges2()) && ok;
+    ok = write(directory, "fmi2-model-exchange-plain", modelExchange2(kPlain)) && ok;
+    ok = write(directory, "fmi2-model-exchange-flush-to-zero", modelExchange2(kFlushing)) && ok;
+    ok = write(directory, "fmi2-stepping-edges-flush-to-zero", steppingEdges2()) && ok;
     ok = write(directory, "fmi2-logger-calls-back", loggerCallsBack2()) && ok;
     ok = write(directory, "fmi2-caller-environments", callerEnvironments2()) && ok;
     for (int model = 0; model < kModelCount; ++model) {
-        ok = write(directory, std::string("fmi3-life-") + kModelIdentifiers[model],
-                   wholeLife3(model)) &&
-             ok;
+        ok = write(directory, "fmi3-life-" + std::to_string(model), wholeLife3(model)) && ok;
     }
     ok = write(directory, "fmi3-fmu-states", fmuStates3()) && ok;
     ok = write(directory, "fmi3-derivative-faults", derivativeFaults3()) && ok;

@@ -75,13 +75,10 @@ inline void writeFreshValues(Instance& s, std::int32_t instantiated) {
 }
 
 // The model's update at a time event; true when it asks to end the
-// simulation (only the test model does).
+// simulation (only a test model does).
 inline bool updateAsksToTerminate(Instance& s) {
-    {
-        const ModelArithmetic arithmetic(s.model);
-        computeEquation(s);
-    }
-    return static_cast<std::size_t>(s.model) == kModelCount - 1 && s.reals[0] != 0.0;
+    const ModelArithmetic arithmetic(s.model);
+    return computeEquation(s) == UpdateOutcome::RequestTermination;
 }
 
 // A step's substeps, each recomputing the outputs; true when the test

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the host preset and runs the benchmarks of the three slaves' host
+# Builds the host preset and runs the benchmarks of every model's host
 # builds of every FMI version against the floor (see docs/performance.md). With no arguments each
 # benchmark runs five times for a tenth of a second, the repetitions of all
 # benchmarks shuffled together so that a busy spell of the machine does not
@@ -7,7 +7,7 @@
 # shown; any arguments replace these defaults and go to Google Benchmark as
 # they are, for example:
 #
-#   scripts/bench.sh --benchmark_filter='Corvessa/(floor|fmiDoStep)$'
+#   scripts/bench.sh --benchmark_filter='/(floor|fmiDoStep)$'   (the step and floor of every model)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

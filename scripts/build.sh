@@ -13,11 +13,13 @@ for preset in win64 linux32 host; do
     cmake --build --preset "$preset"
 done
 
+# The models of the build, one identifier a line (written when it is configured).
+mapfile -t models <build/host/models.txt
 results=build/host/results
 mkdir -p "$results"
 echo
 echo "Default scenarios through fmirun, in FMI 1.0, 2.0 and 3.0:"
-for model in Halvorn Pendrake Corvessa; do
+for model in "${models[@]}"; do
     for version in "" -fmi2 -fmi3; do
         echo "-- $model$version.fmu"
         build/host/fmirun "build/host/$model$version.fmu" \
@@ -26,13 +28,20 @@ for model in Halvorn Pendrake Corvessa; do
 done
 
 echo
-echo "Deliverables:"
-echo "  Halvorn   (Windows x86-64 DLL)           build/win64/Halvorn.dll"
-echo "  Pendrake  (Linux 32-bit x86 library)     build/linux32/Pendrake.so"
-echo "  Corvessa  (Linux x86-64 library)         build/host/Corvessa.so"
+echo "The presets, each naming its deliverable:"
+cmake --list-presets 2>/dev/null | grep -E '^ +"(win64|linux32|host)" '
+echo "FMI 1.0 libraries of every model, the deliverables among them:"
+printf '  %-12s %-34s %-34s %s\n' "" "Windows x86-64 DLL" "Linux 32-bit x86 library" \
+    "Linux x86-64 library"
+for model in "${models[@]}"; do
+    printf '  %-12s %-34s %-34s %s\n' "$model" "build/win64/$model.dll" \
+        "build/linux32/$model.so" "build/host/$model.so"
+done
 echo "FMU archives (co-simulation, binaries for 32-bit Linux, 64-bit Linux and 64-bit Windows):"
-echo "  FMI 1.0  build/host/Halvorn.fmu       build/host/Pendrake.fmu       build/host/Corvessa.fmu"
-echo "  FMI 2.0  build/host/Halvorn-fmi2.fmu  build/host/Pendrake-fmi2.fmu  build/host/Corvessa-fmi2.fmu"
-echo "  FMI 3.0  build/host/Halvorn-fmi3.fmu  build/host/Pendrake-fmi3.fmu  build/host/Corvessa-fmi3.fmu"
+printf '  %-12s %-34s %-34s %s\n' "" "FMI 1.0" "FMI 2.0" "FMI 3.0"
+for model in "${models[@]}"; do
+    printf '  %-12s %-34s %-34s %s\n' "$model" "build/host/$model.fmu" \
+        "build/host/$model-fmi2.fmu" "build/host/$model-fmi3.fmu"
+done
 echo "Command-line master:  build/host/fmirun   (build/host/fmirun --help)"
 echo "Results (CSV):        $results/<model>.csv, <model>-fmi2.csv, <model>-fmi3.csv"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Counts, under valgrind's callgrind, the instructions that one call of each
 # model's step executes in the host builds of every FMI version (fmiDoStep,
-# fmi2DoStep, fmi3DoStep), next to the floor's (the same step written inline,
+# fmi2DoStep, fmi3DoStep), next to the floor's (the model's own step loop,
 # see bench/Floor.h), and those of setting and getting reals (fmiSetReal,
 # fmi2SetReal, fmi3SetFloat64, and the getters). The counts do not depend on the
 # machine's speed or load, only on the compiler and the code.
@@ -19,6 +19,8 @@ versions=(fmi1 fmi2 fmi3)
 cmake --preset host >/dev/null
 cmake --build --preset host --target slave_count >/dev/null
 count=build/host/bench/slave_count
+# The models of the build, one identifier a line (written when it is configured).
+mapfile -t models <build/host/models.txt
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -53,7 +55,7 @@ per_call() {
 
 echo "Instructions per call (valgrind --tool=callgrind), libraries in ${SLAVE_BENCH_LIBRARY_DIR:-build/host}"
 printf '\n%-10s %-8s %10s %10s %8s\n' model version step floor ratio
-for model in Halvorn Pendrake Corvessa; do
+for model in "${models[@]}"; do
     floor=$(per_call "$model" fmi1 floor)
     for version in "${versions[@]}"; do
         "$count" "$model" "$version" check
@@ -66,7 +68,7 @@ done
 # The switch to flush-to-zero and back that a 2.0 or 3.0 step makes around the
 # arithmetic of a model validated under flush-to-zero, on its own.
 printf '\n%-10s %18s %10s\n' model "floor in switch" floor
-for model in Halvorn Pendrake Corvessa; do
+for model in "${models[@]}"; do
     status=0
     "$count" "$model" fmi1 floorMxcsr 1 >/dev/null || status=$?
     if ((status == 3)); then
@@ -77,7 +79,7 @@ for model in Halvorn Pendrake Corvessa; do
 done
 
 printf '\n%-10s %-8s %10s %10s %12s %12s\n' model version "set(1)" "get(1)" "set/elem" "get/elem"
-for model in Halvorn Pendrake Corvessa; do
+for model in "${models[@]}"; do
     for version in "${versions[@]}"; do
         printf '%-10s %-8s %10s %10s %12s %12s\n' "$model" "$version" \
             "$(per_call "$model" "$version" setReal)" "$(per_call "$model" "$version" getReal)" \
@@ -91,7 +93,7 @@ echo "parameter and input (set) or every real value (get)."
 # A Model Exchange master's solver stage: one input set and one output read,
 # which the slave computes at that read (the input changes at every call).
 printf '\n%-10s %-8s %14s\n' model version "set+get (ME)"
-for model in Halvorn Pendrake Corvessa; do
+for model in "${models[@]}"; do
     for version in fmi2 fmi3; do
         printf '%-10s %-8s %14s\n' "$model" "$version" "$(per_call "$model" "$version" exchange)"
     done

@@ -16,6 +16,8 @@ steps=${1:-40000}
 cmake --preset host >/dev/null
 cmake --build --preset host --target fmirun_cost >/dev/null
 cost=build/host/bench/fmirun_cost
+# The models of the build, one identifier a line (written when it is configured).
+mapfile -t models <build/host/models.txt
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -50,7 +52,7 @@ ratio() {
 count_all() {
     printf '\n%-9s %18s %18s %9s %18s %9s\n' model "bare (instr)" "rows (instr)" ratio \
         "summary (instr)" ratio
-    for model in Halvorn Pendrake Corvessa; do
+    for model in "${models[@]}"; do
         bare=$(per_step "$model" bare countedBare)
         rows=$(per_step "$model" rows countedRun)
         summary=$(per_step "$model" summary countedRun)
@@ -71,7 +73,7 @@ inputs=
 steps=$scenario_steps
 
 printf '\n%-9s %18s %18s %9s %18s %9s\n' model "bare (ns)" "rows (ns)" ratio "summary (ns)" ratio
-for model in Halvorn Pendrake Corvessa; do
+for model in "${models[@]}"; do
     read -r _ bare rows summary < <("$cost" "$model" time "$steps")
     printf '%-9s %18s %18s %8sx %18s %8sx\n' "$model" "$bare" "$rows" "$(ratio "$rows" "$bare")" \
         "$summary" "$(ratio "$summary" "$bare")"

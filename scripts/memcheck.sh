@@ -21,10 +21,22 @@ cmake --build --preset host --target slave_tests
 filter_fmi1='-*FloatingPoint*:CrossPlatform.*'
 filter_fmi2='Fmi2*-*FloatingPoint*:*Fmi1Reference*'
 filter_fmi3='Fmi3*-*FloatingPoint*:*Fmi1Reference*'
-libraries=(build/host/Halvorn.so build/host/Pendrake.so build/host/Corvessa.so
-           build/host/tests/Terminus.so
-           build/host/fmi2/Halvorn.so build/host/fmi2/Pendrake.so build/host/fmi2/Corvessa.so
-           build/host/fmi3/Halvorn.so build/host/fmi3/Pendrake.so build/host/fmi3/Corvessa.so)
+# Every model's libraries, and the 1.0 library of each test-only model; the
+# build's lists of them hold one identifier a line.
+mapfile -t models <build/host/models.txt
+mapfile -t test_models <build/host/test-models.txt
+libraries=()
+for model in "${models[@]}"; do
+    libraries+=("build/host/$model.so")
+done
+for model in "${test_models[@]}"; do
+    libraries+=("build/host/tests/$model.so")
+done
+for version in fmi2 fmi3; do
+    for model in "${models[@]}"; do
+        libraries+=("build/host/$version/$model.so")
+    done
+done
 logs=build/host/memcheck
 mkdir -p "$logs"
 

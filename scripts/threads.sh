@@ -9,7 +9,9 @@ scripts/install-deps.sh
 
 cmake --preset host-tsan >/dev/null
 cmake --build --preset host-tsan --target slave_tests
-for model in Halvorn Pendrake Corvessa; do
+# The models of the build, one identifier a line (written when it is configured).
+mapfile -t models <build/host-tsan/models.txt
+for model in "${models[@]}"; do
     TSAN_OPTIONS="halt_on_error=1 exitcode=66" build/host-tsan/tests/slave_tests \
         "build/host-tsan/$model.so" --gtest_filter='Threads.*' --gtest_brief=1
     echo "thread test $model: passed under ThreadSanitizer"
