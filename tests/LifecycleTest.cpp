@@ -80,7 +80,7 @@ TEST_F(Lifecycle, InstantiationRefusalsAllocateNothingAndLogOnce) {
     const std::string changedLast = withOneByteChanged(guid, guid.size() - 2);
     const std::string longer = guid + " ";
     const std::string shorter = guid.substr(0, guid.size() - 1);
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"null logger", withoutLogger(), "slave", guid, false, {}},
         {"null allocateMemory", withoutAllocate(), "slave", guid, false,
          refusal("slave", "%s: Missing callback function.", {})},
@@ -92,7 +92,6 @@ TEST_F(Lifecycle, InstantiationRefusalsAllocateNothingAndLogOnce) {
          refusal(nullptr, "%s: Missing instance name.", {})},
         {"empty name", recordingCallbacks(), "", guid, false,
          refusal("", "%s: Missing instance name.", {})},
-        {"upper-case GUID", recordingCallbacks(), "slave", upper, false, wrongGuid(upper)},
         {"GUID without braces", recordingCallbacks(), "slave", noBraces, false,
          wrongGuid(noBraces)},
         {"first digit differs", recordingCallbacks(), "slave", changedFirst, false,
@@ -105,6 +104,11 @@ TEST_F(Lifecycle, InstantiationRefusalsAllocateNothingAndLogOnce) {
         {"null GUID", recordingCallbacks(), "slave", "", true,
          refusal("slave", "%s: Invalid argument %s = NULL.", {arg("fmuGUID")})},
     };
+    // A GUID of digits alone has no other case.
+    if (upper != guid) {
+        cases.push_back(
+            {"upper-case GUID", recordingCallbacks(), "slave", upper, false, wrongGuid(upper)});
+    }
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
         clearLogs();
