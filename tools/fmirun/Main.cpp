@@ -5,7 +5,7 @@
 //   fmirun Model.so --model-description modelDescription.xml [options]
 //
 // It sets parameters by name, drives the inputs from a CSV file (or the
-// model's built-in scenario), steps from a start to a stop time and writes
+// demonstration the archive carries), steps from a start to a stop time and writes
 // the outputs as CSV; or it runs a parameter sweep, a case per row of a table
 // of start values. Run it with --help for the options; the exit statuses are
 // those of Failure.h.
@@ -508,13 +508,14 @@ int runMaster(const Options& options) {
     }
     settings.startValues = startValues(options, model);
     settings.recorded = recordedVariables(options, model);
-    const Inputs inputs =
-        options.input.empty() ? defaultScenario(model) : readInputFile(options.input, model);
+    const Inputs inputs = options.input.empty() ? demonstrationInputs(archive ? &*archive : nullptr,
+                                                                      options.slave, model)
+                                                : readInputFile(options.input, model);
     for (const auto& [variable, value] : settings.startValues) {
         for (const Variable* driven : inputs.variables) {
             if (driven == variable) {
-                throw Failure(kExitUsage, "--start-value " + variable->name + ": the " +
-                                              inputs.origin + " sets this input at every step");
+                throw Failure(kExitUsage, "--start-value " + variable->name + ": " + inputs.origin +
+                                              " sets this input at every step");
             }
         }
     }
@@ -691,7 +692,7 @@ NaN and infinity are refused.
 
 A sweep (--sweep) runs the slave once per row of a table of start values,
 read by the same rules: a header naming parameters, or inputs that neither
-the input file nor the built-in scenario drives, then a row per case:
+the input file nor the archive's demonstration drives, then a row per case:
 
     rate
     10000
@@ -705,10 +706,10 @@ or with --output-per-case to a file per case; --summary prints each case's.
 For example, a stiffer bar, inputs from a file, every 1 ms, results in a
 file and the peak forces at the end; then three rates, two at a time:
 
-    fmirun Halvorn.fmu --start-value rate 20000 --input roll.csv \
-        --interval 0.001 --output halvorn.csv --summary
+    fmirun model.fmu --start-value rate 20000 --input roll.csv \
+        --interval 0.001 --output model.csv --summary
     printf 'rate\n10000\n15000\n20000\n' > rates.csv
-    fmirun Halvorn.fmu --sweep rates.csv --jobs 2 --output rates-out.csv
+    fmirun model.fmu --sweep rates.csv --jobs 2 --output rates-out.csv
 
 Exit statuses:
   0  the run completed
@@ -781,7 +782,7 @@ int main(int argc, char** argv) {
     CLI::App app{
         "Runs an FMI 1.0, 2.0 or 3.0 co-simulation slave (the version its model description "
         "gives): sets its parameters, drives its inputs "
-        "from a CSV file or its built-in scenario, steps it from a start to a stop "
+        "from a CSV file or the demonstration its archive carries, steps it from a start to a stop "
         "time and writes its outputs as CSV.",
         "fmirun"};
     // Each option under the heading of what it is about; the names other
@@ -810,7 +811,7 @@ int main(int argc, char** argv) {
     app.add_option("-i,--input,--input-file", options.input,
                    "CSV file of inputs: a header \"time,<input>,...\", then rows with "
                    "increasing times; values are interpolated linearly in between (default: "
-                   "the model's built-in scenario)")
+                   "the archive's demonstration, documentation/demonstration.csv)")
         ->group(inputs);
     // Both kinds of start value in the order given, so that the last value
     // given for a name holds.
