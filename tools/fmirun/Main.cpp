@@ -508,9 +508,13 @@ int runMaster(const Options& options) {
     }
     settings.startValues = startValues(options, model);
     settings.recorded = recordedVariables(options, model);
-    const Inputs inputs = options.input.empty() ? demonstrationInputs(archive ? &*archive : nullptr,
-                                                                      options.slave, model)
-                                                : readInputFile(options.input, model);
+    // A library carries no demonstration, so its inputs must be given; that
+    // is said once the library has passed its own checks, which matter more.
+    const bool libraryWithoutInputs = options.input.empty() && !archive;
+    const Inputs inputs = !options.input.empty() ? readInputFile(options.input, model)
+                          : libraryWithoutInputs
+                              ? Inputs{}
+                              : demonstrationInputs(&*archive, options.slave, model);
     for (const auto& [variable, value] : settings.startValues) {
         for (const Variable* driven : inputs.variables) {
             if (driven == variable) {
@@ -555,6 +559,9 @@ int runMaster(const Options& options) {
     }
     const std::unique_ptr<CoSimulationSlave> loaded =
         loadSlave(library, model, SlaveOptions{options.log, options.logFmiCalls, modelExchange});
+    if (libraryWithoutInputs) {
+        demonstrationInputs(nullptr, options.slave, model);  // refuses
+    }
     if (sweep) {
         // Each case has a slave of its own, of this library, made when it
         // starts: the files are needed no longer.
