@@ -21,6 +21,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -307,24 +308,20 @@ TEST_P(FmirunModel, RunsTheArchivesDemonstration) {
     // The inputs are the demonstration's table: at every communication
     // point that is one of its times, that row's values bit for bit (an
     // input's row holds what was set where its step began).
-    const Csv table = parseCsv(readFile(version.stageDir() + "/documentation/demonstration.csv"));
+    const Csv table = parseCsv(readFile(demonstration(version)));
     std::string inputs;
     for (const DescribedVariable& variable : describedVariables(version)) {
         inputs += variable.causality == "input" ? (inputs.empty() ? "" : ",") + variable.name : "";
     }
     ASSERT_EQ(table.header, commaSeparated("time," + inputs));
-    const Finished driven = run({archive(version), "--output-variables", inputs});
-    ASSERT_EQ(driven.status, kSuccess) << driven.err;
-    const Csv recorded = parseCsv(driven.out);
+    const Csv recorded = parseCsv(run({archive(version), "--output-variables", inputs}).out);
     std::size_t met = 0;
     for (std::size_t row = 1; row < recorded.rows.size(); ++row) {
         for (const std::vector<double>& given : table.rows) {
-            if (given[0] == recorded.rows[row - 1][0]) {
-                ++met;
-                for (std::size_t i = 1; i < given.size(); ++i) {
-                    EXPECT_EQ(bitsOf(recorded.rows[row][i]), bitsOf(given[i]))
-                        << table.header[i] << " at t = " << text(given[0]);
-                }
+            const bool atRow = given[0] == recorded.rows[row - 1][0];
+            met += atRow ? 1 : 0;
+            for (std::size_t i = 1; atRow && i < given.size(); ++i) {
+                EXPECT_EQ(bitsOf(recorded.rows[row][i]), bitsOf(given[i])) << table.header[i];
             }
         }
     }
@@ -700,7 +697,11 @@ std::vector<std::string> longRun(const std::string& archive) {
 
 }  // namespace
 
-TEST_F(Fmirun, ShowsProgressOfLongRunsOnATerminal) {
+// Progress on a terminal, none elsewhere.
+TEST_F(Fmirun, ShowsProgressOfLongRunsOnATerminalOnly) {
+    const Finished elsewhere = run(longRun(archive("Halvorn")));
+    ASSERT_EQ(elsewhere.status, kSuccess) << elsewhere.err;
+    EXPECT_EQ(elsewhere.err, "");
     const Finished finished =
         runOnTerminal(TOOL_TEST_FMIRUN, longRun(archive("Halvorn")), directory_.path());
     ASSERT_EQ(finished.status, kSuccess) << finished.out;
@@ -719,12 +720,6 @@ TEST_F(Fmirun, NeverMixesProgressWithResultsOnTheSameTerminal) {
     EXPECT_EQ(finished.out.find("fmirun: t = "), std::string::npos);
     EXPECT_EQ(finished.out.find('\033'), std::string::npos);
     EXPECT_NE(finished.out.find("\r\n200,"), std::string::npos) << "every row arrived";
-}
-
-TEST_F(Fmirun, ShowsNoProgressElsewhere) {
-    const Finished finished = run(longRun(archive("Halvorn")));
-    ASSERT_EQ(finished.status, kSuccess) << finished.err;
-    EXPECT_EQ(finished.err, "");
 }
 
 // Each version with its own calls, statuses and categories.
@@ -988,13 +983,6 @@ TEST_F(Fmirun, RefusesFilesThatAreNoReadableArchive) {
     }
 }
 
-TEST_F(Fmirun, RefusesAnArchiveWithoutModelDescription) {
-    writeZip(directory_ / "bare.fmu",
-             {{"binaries/linux64/Halvorn.so", readFile(library("Halvorn"))}});
-    expectRefusal({"bare.fmu"}, kModel,
-                  {"fmirun: bare.fmu has no modelDescription.xml at its root\n"});
-}
-
 TEST_F(Fmirun, RefusesAnArchiveWithoutALibraryForThisPlatform) {
     // Each version's folder of this platform; 3.0 names platforms otherwise.
     const std::map<int, std::string> platforms = {
@@ -1011,23 +999,34 @@ TEST_F(Fmirun, RefusesAnArchiveWithoutALibraryForThisPlatform) {
     }
 }
 
-TEST_F(Fmirun, RunsOnlyTheLibraryOfTheDescriptionsVersion) {
-    // A 3.0 description with the 2.0 library where 1.0 and 2.0 keep theirs:
-    // fmirun looks for 3.0's folder only.
-    const ModelVersion version{"Halvorn", 3};
-    writeZip(directory_ / "mixed.fmu",
-             {{"modelDescription.xml", description(version)},
-              {"binaries/linux64/Halvorn.so", readFile(library(ModelVersion{"Halvorn", 2}))}});
-    expectRefusal({"mixed.fmu"}, kModel,
-                  {"fmirun: mixed.fmu has no library for x86_64-linux "
-                   "(binaries/x86_64-linux/Halvorn.so)\n"});
-}
-
-TEST_F(Fmirun, RefusesAnArchiveEntryOutsideTheArchive) {
-    writeZip(directory_ / "escape.fmu",
-             {{"modelDescription.xml", description("Halvorn")}, {"../escaped.txt", "x"}});
-    expectRefusal({"escape.fmu"}, kModel,
-                  {"escape.fmu has an entry named \"../escaped.txt\", which would land outside"});
+// An archive without what a run needs, each refused with what it lacks: a
+// description; 3.0's library where 1.0 and 2.0 keep theirs (fmirun looks in
+// the description's version's folder only); a demonstration when no inputs
+// are given (a usage error: --input mends it); and one with an entry that
+// would land outside it.
+TEST_F(Fmirun, RefusesAnArchiveWithoutWhatTheRunNeeds) {
+    const std::string library1 = readFile(library("Halvorn"));
+    const std::string library2 = readFile(library(ModelVersion{"Halvorn", 2}));
+    const std::string description3 = description(ModelVersion{"Halvorn", 3});
+    const std::vector<std::tuple<std::map<std::string, std::string>, int, std::string>> cases = {
+        {{{"binaries/linux64/Halvorn.so", library1}},
+         kModel,
+         "fmirun: bare.fmu has no modelDescription.xml at its root\n"},
+        {{{"modelDescription.xml", description3}, {"binaries/linux64/Halvorn.so", library2}},
+         kModel,
+         "fmirun: bare.fmu has no library for x86_64-linux (binaries/x86_64-linux/Halvorn.so)\n"},
+        {{{"modelDescription.xml", description("Halvorn")},
+          {"binaries/linux64/Halvorn.so", library1}},
+         kUsage,
+         "fmirun: no inputs: bare.fmu carries no demonstration (documentation/demonstration.csv); "
+         "give the inputs with --input FILE\n"},
+        {{{"modelDescription.xml", description("Halvorn")}, {"../escaped.txt", "x"}},
+         kModel,
+         "bare.fmu has an entry named \"../escaped.txt\", which would land outside"}};
+    for (const auto& [entries, status, message] : cases) {
+        writeZip(directory_ / "bare.fmu", entries);
+        expectRefusal({"bare.fmu"}, status, {message});
+    }
 }
 
 // The model description against the library.
@@ -1706,31 +1705,32 @@ TEST_F(Fmirun, PlotsTheRecordedValuesWithOrWithoutRows) {
     pugi::xml_document picture;
     const pugi::xml_parse_result parsed = picture.load_string(svg.c_str());
     ASSERT_TRUE(parsed) << parsed.description() << " at byte " << parsed.offset;
-    std::string texts;
-    for (const pugi::xpath_node& text : picture.select_nodes("//tspan")) {
-        texts += std::string(text.node().text().get()) + "\n";
-    }
-    for (const char* part :
-         {"Halvorn (AntiRollBar), FMI 1.0\n",
-          "t = 0 to 4 every 0.01, inputs: the archive's demonstration \"roll manoeuvre\"\n",
-          "start values: rate = 20000\n", "force1\n", "force2\n", "time [s]\n", "outputs [N]\n"}) {
-        EXPECT_NE(texts.find(part), std::string::npos) << part << " not in:\n" << texts;
-    }
+    const auto textsOf = [this](const std::string& name) {
+        pugi::xml_document document;
+        EXPECT_TRUE(document.load_file((directory_ / name).c_str())) << name;
+        std::string texts = "\n";
+        for (const pugi::xpath_node& text : document.select_nodes("//tspan")) {
+            texts += std::string(text.node().text().get()) + "\n";
+        }
+        return texts;
+    };
     // A panel per unit: the travel stop's limits share one with its
     // displacement, its rates have their own.
     const Finished units = run({archive("Pendrake"), "--summary-only", "--plot", "units.svg",
                                 "--output-variables", "lower_limit,lower_rate,displacement,force"});
     ASSERT_EQ(units.status, kSuccess) << units.err;
-    ASSERT_TRUE(picture.load_file((directory_ / "units.svg").c_str()));
-    texts.clear();
-    for (const pugi::xpath_node& text : picture.select_nodes("//tspan")) {
-        texts += std::string(text.node().text().get()) + "\n";
+    for (const auto& [name, part] : std::vector<std::pair<std::string, std::string>>{
+             {"run.svg", "Halvorn (AntiRollBar), FMI 1.0\n"},
+             {"run.svg",
+              "t = 0 to 4 every 0.01, inputs: the archive's demonstration \"roll manoeuvre\"\n"},
+             {"run.svg", "start values: rate = 20000\n"},
+             {"run.svg", "\nforce1\nforce2\n"},
+             {"run.svg", "\ntime [s]\n"},
+             {"run.svg", "\noutputs [N]\n"},
+             {"units.svg", "\nparameters, inputs [m]\n"},
+             {"units.svg", "\nparameters [N/m]\n"}}) {
+        EXPECT_NE(textsOf(name).find(part), std::string::npos) << part << " not in " << name;
     }
-    for (const char* label :
-         {"\nparameters, inputs [m]\n", "\nparameters [N/m]\n", "\noutputs [N]\n"}) {
-        EXPECT_NE(texts.find(label), std::string::npos) << label << " not in:\n" << texts;
-    }
-    ASSERT_TRUE(picture.load_string(svg.c_str()));
     const Csv csv = parseCsv(readFile(directory_ / "result.csv"));
     ASSERT_EQ(csv.header, (std::vector<std::string>{"time", "force1", "force2"}));
     double least = std::numeric_limits<double>::infinity();
