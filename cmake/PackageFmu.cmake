@@ -4,8 +4,9 @@
 # per FMI version whose library the build defines, each with its model
 # description at the root, a page documenting the variables with the picture
 # of the model's characteristic under its table (documentation/characteristic.svg,
-# drawn with the plot library of ../tools/plot), and the model's library for
-# three platforms:
+# drawn with the plot library of ../tools/plot), the model's demonstration
+# (documentation/demonstration.csv and .txt, for a model that declares one),
+# and the model's library for three platforms:
 #
 #   <identifier>.fmu       FMI 1.0, documentation/_main.html,
 #                          binaries/linux32, linux64, win64
