@@ -890,8 +890,9 @@ TEST_F(Fmirun, ContinuesFromAnFmuStateSavedAtTheStopTime) {
 TEST_F(Fmirun, ListsTheVariables) {
     const Finished finished = run({archive("Pendrake"), "--list-variables"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
-    for (const char* part : {"Pendrake (TravelStop)", "lower_limit", "parameter", "start -0.055",
-                             "displacement", "input", "force", "output"}) {
+    for (const char* part :
+         {"Pendrake (TravelStop)", "lower_limit", "parameter", "start -0.055 [m]", "displacement",
+          "input", "force", "output", "[N]"}) {
         EXPECT_NE(finished.out.find(part), std::string::npos) << part;
     }
 }

@@ -138,9 +138,10 @@ void listVariables(const ModelDescription& model) {
     std::printf("%s (%s): %s\n", model.modelIdentifier.c_str(), model.modelName.c_str(),
                 model.description.c_str());
     for (const Variable& variable : model.variables) {
-        std::printf("  %-22s %-9s %-12s %s\n", variable.name.c_str(),
+        std::printf("  %-22s %-9s %-12s %-6s %s\n", variable.name.c_str(),
                     causalityName(variable.causality),
                     variable.start ? ("start " + formatReal(*variable.start)).c_str() : "",
+                    variable.unit.empty() ? "" : ("[" + variable.unit + "]").c_str(),
                     variable.description.c_str());
     }
 }
