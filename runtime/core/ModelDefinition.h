@@ -98,8 +98,9 @@ struct Demonstration {
 };
 
 // Only the build-time generator reads a demonstration: a slave library is
-// built with a null one, so that none of its code or data is in a library.
-// A model names its demonstration through this.
+// built with a null one, so that nothing in it refers to the model's
+// demonstration and an optimizing build (every preset's) leaves its code and
+// data out. A model names its demonstration through this.
 #ifdef SLAVE_DESCRIBE_MODEL
 #define MODEL_DEMONSTRATION(demonstration) (&(demonstration))
 #else
