@@ -98,7 +98,11 @@ Setup setUp(const std::string& identifier, bool fromFile) {
                 {},
                 {},
                 {}};
-    setup.inputs = fromFile ? twoRowInputs(setup.model) : defaultScenario(setup.model);
+    // The scenario is the demonstration the model's archive carries.
+    setup.inputs =
+        fromFile ? twoRowInputs(setup.model)
+                 : readInputFile(build + "/fmu/" + identifier + "/documentation/demonstration.csv",
+                                 setup.model);
     for (const Variable* input : setup.inputs.variables) {
         setup.inputReferences.push_back(input->valueReference);
     }

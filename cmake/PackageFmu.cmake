@@ -4,8 +4,9 @@
 # per FMI version whose library the build defines, each with its model
 # description at the root, a page documenting the variables with the picture
 # of the model's characteristic under its table (documentation/characteristic.svg,
-# drawn with the plot library of ../tools/plot), and the model's library for
-# three platforms:
+# drawn with the plot library of ../tools/plot), the model's demonstration
+# (documentation/demonstration.csv and .txt, for a model that declares one),
+# and the model's library for three platforms:
 #
 #   <identifier>.fmu       FMI 1.0, documentation/_main.html,
 #                          binaries/linux32, linux64, win64
@@ -32,6 +33,7 @@ set(FMU_RUNTIME_DIR ${CMAKE_CURRENT_LIST_DIR}/../runtime)
 set(FMU_DESCRIBE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/../tools/describe/Describe.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../tools/describe/Characteristic.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../tools/describe/Demonstration.cpp
     ${FMU_RUNTIME_DIR}/core/DescriptionWriting.cpp
     ${FMU_RUNTIME_DIR}/fmi1/Description.cpp
     ${FMU_RUNTIME_DIR}/fmi2/Description.cpp
@@ -50,6 +52,8 @@ set(FMU_DOCUMENTATION_1 documentation/_main.html)
 set(FMU_DOCUMENTATION_2 documentation/index.html)
 set(FMU_DOCUMENTATION_3 documentation/index.html)
 set(FMU_CHARACTERISTIC documentation/characteristic.svg)
+# A model's demonstration: its inputs as a table, and the title of it.
+set(FMU_DEMONSTRATION documentation/demonstration.csv documentation/demonstration.txt)
 set(FMU_FOLDERS_1 linux32 linux64 win64)
 set(FMU_FOLDERS_2 linux32 linux64 win64)
 set(FMU_FOLDERS_3 x86-linux x86_64-linux x86_64-windows)
@@ -90,10 +94,13 @@ function(add_fmu_describer model)
   endforeach()
   add_executable(describe_${model} ${FMU_DESCRIBE_SOURCES} ${sources})
   target_include_directories(describe_${model} PRIVATE ${FMU_RUNTIME_DIR}/core)
+  # The one build that keeps the model's demonstration (ModelDefinition.h).
   target_compile_definitions(describe_${model} PRIVATE MODEL_IDENTIFIER=${model}
-                                                        SLAVE_PROJECT_VERSION="${PROJECT_VERSION}")
+                                                        SLAVE_PROJECT_VERSION="${PROJECT_VERSION}"
+                                                        SLAVE_DESCRIBE_MODEL)
   target_compile_options(describe_${model} PRIVATE ${SLAVE_WARNINGS})
-  target_link_libraries(describe_${model} PRIVATE CLI11::CLI11 plot)
+  # fmirun's core for its time grid: the demonstration's rows lie exactly on it.
+  target_link_libraries(describe_${model} PRIVATE CLI11::CLI11 plot fmirun_core)
   set_target_properties(describe_${model} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 endfunction()
@@ -125,6 +132,21 @@ function(fmu_version_target out model version kind)
   endif()
 endfunction()
 
+# The documentation entries of a model's archives: the page, the picture
+# and, for a model that declares one (MODEL_DEMONSTRATION in its file), the
+# demonstration.
+function(fmu_documentation_entries out model version)
+  set(entries ${FMU_DOCUMENTATION_${version}} ${FMU_CHARACTERISTIC})
+  foreach(source IN LISTS SLAVE_MODEL_SOURCES_${model})
+    cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${PROJECT_SOURCE_DIR})
+    file(STRINGS ${source} demonstrated REGEX "MODEL_DEMONSTRATION\\(")
+    if(demonstrated)
+      list(APPEND entries ${FMU_DEMONSTRATION})
+    endif()
+  endforeach()
+  set(${out} ${entries} PARENT_SCOPE)
+endfunction()
+
 # Writes the description and page of one version into its stage directory.
 function(add_fmu_description model version)
   fmu_archive_suffix(suffix ${version})
@@ -132,16 +154,27 @@ function(add_fmu_description model version)
   set(description ${stage}/modelDescription.xml)
   set(documentation ${stage}/${FMU_DOCUMENTATION_${version}})
   set(characteristic ${stage}/${FMU_CHARACTERISTIC})
+  fmu_documentation_entries(entries ${model} ${version})
+  set(demonstration_option)
+  set(demonstration_outputs)
+  if(entries MATCHES "demonstration")
+    list(GET FMU_DEMONSTRATION 0 table)
+    set(demonstration_option --demonstration ${stage}/${table})
+    foreach(entry IN LISTS FMU_DEMONSTRATION)
+      list(APPEND demonstration_outputs ${stage}/${entry})
+    endforeach()
+  endif()
   add_custom_command(
-    OUTPUT ${description} ${documentation} ${characteristic}
+    OUTPUT ${description} ${documentation} ${characteristic} ${demonstration_outputs}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}/documentation
     COMMAND describe_${model} --fmi-version ${version} --xml ${description}
-            --html ${documentation} --svg ${characteristic}
+            --html ${documentation} --svg ${characteristic} ${demonstration_option}
     DEPENDS describe_${model}
     COMMENT "Describing ${model} for FMI ${version}"
     VERBATIM)
   fmu_version_target(target ${model} ${version} description)
-  add_custom_target(${target} ALL DEPENDS ${description} ${documentation} ${characteristic})
+  add_custom_target(${target} ALL DEPENDS ${description} ${documentation} ${characteristic}
+                                          ${demonstration_outputs})
 endfunction()
 
 # Packs the stage of one version with the libraries of the three builds.
@@ -159,8 +192,13 @@ function(add_fmu_archive model version)
   set(linux64_entry binaries/${linux64_folder}/${model}.so)
   set(win64_entry binaries/${win64_folder}/${model}.dll)
 
-  set(entries modelDescription.xml ${documentation} ${FMU_CHARACTERISTIC} ${linux32_entry}
-              ${linux64_entry} ${win64_entry})
+  fmu_documentation_entries(documentation_entries ${model} ${version})
+  set(documentation_files)
+  foreach(entry IN LISTS documentation_entries)
+    list(APPEND documentation_files ${stage}/${entry})
+  endforeach()
+  set(entries modelDescription.xml ${documentation_entries} ${linux32_entry} ${linux64_entry}
+              ${win64_entry})
   # FMI 3.0 only: the 64-bit ARM library and the source code.
   set(arm_commands)
   set(arm_depends)
@@ -185,8 +223,7 @@ function(add_fmu_archive model version)
     # Files only, named relative to the archive's root: no directory
     # entries, no "./" prefix, "/" as the separator.
     COMMAND fmupack ${archive} ${stage} ${entries}
-    DEPENDS fmupack ${stage}/modelDescription.xml ${stage}/${documentation}
-            ${stage}/${FMU_CHARACTERISTIC} ${library}
+    DEPENDS fmupack ${stage}/modelDescription.xml ${documentation_files} ${library}
             ${linux32_library} ${win64_library} slaves_linux32 slaves_win64 ${arm_depends}
     COMMENT "Packing ${archive_name}"
     VERBATIM)

@@ -1,5 +1,6 @@
 // One anti-roll bar: two opposite forces proportional to the difference of
 // the displacements of its two ends.
+#include "DemonstrationInputs.h"
 #include "ModelDefinition.h"
 
 namespace {
@@ -49,6 +50,17 @@ void derivativeOfForces(const Real* r, ValueReference unknown, ValueReference kn
     *derivative = unknown == kFirstForce ? firstForceDerivative : negated(firstForceDerivative);
 }
 
+// The body rolls one way and back the other: the bar's ends move in opposite
+// directions by up to 50 mm.
+void rollManoeuvre(Real time, Real* inputs) {
+    const Real travel = 0.05 * demonstration::roll(time, 0.5, 2.0);
+    inputs[0] = travel;
+    inputs[1] = 0.0 - travel;
+}
+
+[[maybe_unused]] constexpr Demonstration kDemonstration{"roll manoeuvre", rollManoeuvre, 0,
+                                                        nullptr};
+
 }  // namespace
 
 extern const ModelDefinition modelDefinition{
@@ -68,4 +80,5 @@ extern const ModelDefinition modelDefinition{
     updateOnly<updateForces>,
     quietSubsteps<updateForces>,
     derivativeOfForces,
+    MODEL_DEMONSTRATION(kDemonstration),
 };

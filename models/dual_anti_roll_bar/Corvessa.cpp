@@ -1,5 +1,6 @@
 // Two independent anti-roll bars in one slave; no variable of one bar enters
 // the other's equations.
+#include "DemonstrationInputs.h"
 #include "ModelDefinition.h"
 
 namespace {
@@ -84,6 +85,20 @@ void derivativeOfForces(const Real* r, ValueReference unknown, ValueReference kn
     *derivative = secondForce ? negated(firstForceDerivative) : firstForceDerivative;
 }
 
+// Front and rear bars in one roll manoeuvre; the rear axle follows the front
+// one a tenth of a second later and rolls less.
+void rollManoeuvre(Real time, Real* inputs) {
+    const Real front = 0.05 * demonstration::roll(time, 0.5, 2.0);
+    const Real rear = 0.04 * demonstration::roll(time, 0.6, 2.0);
+    inputs[0] = front;
+    inputs[1] = 0.0 - front;
+    inputs[2] = rear;
+    inputs[3] = 0.0 - rear;
+}
+
+[[maybe_unused]] constexpr Demonstration kDemonstration{"roll manoeuvre", rollManoeuvre, 0,
+                                                        nullptr};
+
 }  // namespace
 
 extern const ModelDefinition modelDefinition{
@@ -103,4 +118,5 @@ extern const ModelDefinition modelDefinition{
     updateOnly<updateForces>,
     quietSubsteps<updateForces>,
     derivativeOfForces,
+    MODEL_DEMONSTRATION(kDemonstration),
 };

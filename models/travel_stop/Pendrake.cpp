@@ -64,6 +64,18 @@ void derivativeOfForce(const Real* r, ValueReference /*unknown*/, ValueReference
     }
 }
 
+// Down through the lower limit to -100 mm, up through the upper limit to
+// 150 mm, and back to rest: time and displacement at each breakpoint.
+constexpr Real kSweepThroughBothLimits[] = {
+    0.0, 0.0,   //
+    1.0, -0.1,  //
+    3.0, 0.15,  //
+    4.0, 0.0,   //
+};
+
+[[maybe_unused]] constexpr Demonstration kDemonstration{"sweep through both limits", nullptr, 4,
+                                                        kSweepThroughBothLimits};
+
 }  // namespace
 
 extern const ModelDefinition modelDefinition{
@@ -84,4 +96,5 @@ extern const ModelDefinition modelDefinition{
     updateOnly<updateForces>,
     quietSubsteps<updateForces>,
     derivativeOfForce,
+    MODEL_DEMONSTRATION(kDemonstration),
 };

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdlib>
 #include <ctime>
+#include <stdexcept>
+#include <utility>
 
 #include "LogCategories.h"
 
@@ -110,6 +112,78 @@ std::string repeated(std::string_view word, std::size_t count) {
 
 namespace {
 
+// Every unit a model may use; a new one is added here with its exponents.
+constexpr BaseUnits kKnownUnits[] = {
+    {"m", 0, 1, 0},       // displacement
+    {"s", 0, 0, 1},       // time
+    {"m/s", 0, 1, -1},    // velocity
+    {"N", 1, 1, -2},      // force: kg m / s^2
+    {"N/m", 1, 0, -2},    // rate of a spring or bar
+    {"N.s/m", 1, 0, -1},  // damping coefficient
+};
+
+}  // namespace
+
+const BaseUnits& baseUnitsOf(const char* symbol) {
+    for (const BaseUnits& unit : kKnownUnits) {
+        if (std::string_view(unit.symbol) == symbol) {
+            return unit;
+        }
+    }
+    std::string known;
+    for (const BaseUnits& unit : kKnownUnits) {
+        known += (known.empty() ? "" : ", ") + std::string(unit.symbol);
+    }
+    throw std::runtime_error(std::string("unknown unit \"") + symbol +
+                             "\": its SI base units are not known (known units: " + known +
+                             "); add it to the table in runtime/core/DescriptionWriting.cpp");
+}
+
+std::vector<const BaseUnits*> unitsOf(const ModelDefinition& model) {
+    std::vector<const BaseUnits*> units;
+    for (std::uint32_t vr = 0; vr < model.realCount; ++vr) {
+        const RealVariable& variable = model.realVariables[vr];
+        if (*variable.unit == '\0') {
+            continue;
+        }
+        const BaseUnits* unit = &baseUnitsOf(variable.unit);
+        if (std::find(units.begin(), units.end(), unit) == units.end()) {
+            units.push_back(unit);
+        }
+    }
+    return units;
+}
+
+std::string unitAttribute(const RealVariable& variable) {
+    return *variable.unit == '\0' ? std::string() : " unit=\"" + escaped(variable.unit) + "\"";
+}
+
+void writeUnitDefinitions(std::ostream& out, const ModelDefinition& model, const char* alsoUsed) {
+    std::vector<const BaseUnits*> units = unitsOf(model);
+    if (alsoUsed != nullptr &&
+        std::find(units.begin(), units.end(), &baseUnitsOf(alsoUsed)) == units.end()) {
+        units.push_back(&baseUnitsOf(alsoUsed));
+    }
+    if (units.empty()) {
+        return;
+    }
+    out << "  <UnitDefinitions>\n";
+    for (const BaseUnits* unit : units) {
+        out << "    <Unit name=\"" << escaped(unit->symbol) << "\">\n      <BaseUnit";
+        const std::pair<const char*, int> exponents[] = {
+            {"kg", unit->kg}, {"m", unit->m}, {"s", unit->s}};
+        for (const auto& [name, exponent] : exponents) {
+            if (exponent != 0) {
+                out << " " << name << "=\"" << exponent << "\"";
+            }
+        }
+        out << "/>\n    </Unit>\n";
+    }
+    out << "  </UnitDefinitions>\n";
+}
+
+namespace {
+
 const char* roleName(Causality causality) {
     switch (causality) {
         case Causality::Parameter:
@@ -139,8 +213,24 @@ void writeVariableRows(std::ostream& out, const ModelDefinition& model) {
         const RealVariable& variable = model.realVariables[vr];
         out << "<tr><td>" << vr << "</td><td><code>" << escaped(variable.name) << "</code></td><td>"
             << roleName(variable.causality) << "</td><td>" << startValueText(variable)
-            << "</td><td>" << escaped(variable.description) << "</td></tr>\n";
+            << "</td><td>" << escaped(variable.unit) << "</td><td>" << escaped(variable.description)
+            << "</td></tr>\n";
     }
+}
+
+// The demonstration's inputs are in the archive's documentation folder,
+// beside this page, for any master that reads inputs from a CSV file.
+void writeDemonstration(std::ostream& out, const ModelDefinition& model) {
+    if (model.demonstration == nullptr) {
+        return;
+    }
+    out << "<h2>Demonstration</h2>\n<p>A " << escaped(model.demonstration->title)
+        << ": the inputs over the default experiment are in <a href=\"" << kDemonstrationFile
+        << "\"><code>documentation/" << kDemonstrationFile
+        << "</code></a> (a header <code>time,&lt;input&gt;,...</code>, times in s, inputs in their "
+           "units above), to be interpolated linearly between its rows; hand it to a master's "
+           "input-file option. The command-line master <code>fmirun</code> runs it when given "
+           "no inputs.</p>\n";
 }
 
 }  // namespace
@@ -171,10 +261,11 @@ void writeDocumentation(std::ostream& out, const ModelDefinition& model,
     }
     out << "<h2>Variables</h2>\n<table>\n"
         << "<tr><th>Value reference</th><th>Name</th><th>Role</th><th>Start value</th>"
-        << "<th>Description</th></tr>\n";
+        << "<th>Unit</th><th>Description</th></tr>\n";
     writeVariableRows(out, model);
-    out << "</table>\n<p>No variable has a unit: the equations hold in any consistent units "
-        << "(a rate is force per displacement).</p>\n</body>\n</html>\n";
+    out << "</table>\n";
+    writeDemonstration(out, model);
+    out << "</body>\n</html>\n";
 }
 
 }  // namespace description

@@ -29,6 +29,11 @@ constexpr const char* kDefaultStartTime = "0";
 constexpr const char* kDefaultStopTime = "4";
 constexpr const char* kDefaultStepSize = "0.01";
 
+// The demonstration's inputs (ModelDefinition.h) and its title, in each
+// archive's documentation folder.
+constexpr const char* kDemonstrationFile = "demonstration.csv";
+constexpr const char* kDemonstrationTitleFile = "demonstration.txt";
+
 // Text for an XML or HTML attribute or element, with the five markup
 // characters escaped.
 std::string escaped(std::string_view text);
@@ -64,6 +69,34 @@ std::string spaceSeparated(const std::vector<ValueReference>& numbers);
 
 // `word` `count` times, separated by single spaces.
 std::string repeated(std::string_view word, std::size_t count);
+
+// A unit in SI base units: the exponents of kilogram, metre and second, all
+// that the units of chassis force elements need.
+struct BaseUnits {
+    const char* symbol;
+    int kg;
+    int m;
+    int s;
+};
+
+// The base units of a unit symbol as the variable tables write it ("N",
+// "N/m", "N.s/m", ...). Throws std::runtime_error naming a symbol that the
+// table of known units lacks: a description with a unit it cannot define
+// would be wrong.
+const BaseUnits& baseUnitsOf(const char* symbol);
+
+// The units the model's variables use, each once, in the order of their
+// first use in the variable table; every one known (baseUnitsOf).
+std::vector<const BaseUnits*> unitsOf(const ModelDefinition& model);
+
+// ` unit="..."` for a variable with a unit, nothing for one without.
+std::string unitAttribute(const RealVariable& variable);
+
+// The <UnitDefinitions> of FMI 2.0 and 3.0 (nothing when no variable has a
+// unit): each unit with its SI base-unit exponents, the same in both, and
+// `alsoUsed` (if not null) after the model's own when they lack it.
+void writeUnitDefinitions(std::ostream& out, const ModelDefinition& model,
+                          const char* alsoUsed = nullptr);
 
 // What the documentation page says differently for each FMI version.
 struct DocumentationVersion {

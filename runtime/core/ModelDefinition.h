@@ -81,6 +81,32 @@ using EventUpdate = UpdateOutcome (*)(Real* realValues);
 using PartialDerivative = void (*)(const Real* realValues, ValueReference unknown,
                                    ValueReference known, Real* derivative);
 
+// How the model is demonstrated: the inputs that the command-line master
+// drives it with when given none, which the archives carry as a table for
+// any master (documentation/demonstration.csv). Inputs are in the order of
+// the variable table. Either a formula of time, sampled at every
+// communication point of the default experiment, or a table of breakpoints
+// between which a master interpolates linearly.
+struct Demonstration {
+    const char* title;  // what the inputs do, e.g. "roll manoeuvre"
+    // Writes every input at a time; written through a pointer for the reason
+    // given at PartialDerivative. Null for a table of breakpoints.
+    void (*inputsAt)(Real time, Real* inputs);
+    // breakpointCount rows, each a time and then every input's value.
+    std::uint32_t breakpointCount;
+    const Real* breakpoints;
+};
+
+// Only the build-time generator reads a demonstration: a slave library is
+// built with a null one, so that nothing in it refers to the model's
+// demonstration and an optimizing build (every preset's) leaves its code and
+// data out. A model names its demonstration through this.
+#ifdef SLAVE_DESCRIBE_MODEL
+#define MODEL_DEMONSTRATION(demonstration) (&(demonstration))
+#else
+#define MODEL_DEMONSTRATION(demonstration) nullptr
+#endif
+
 struct ModelDefinition {
     const char* modelIdentifier;
     const char* modelGuid;
@@ -104,6 +130,9 @@ struct ModelDefinition {
     QuietSubsteps quietSubsteps;
     // Null for a model that states no derivatives.
     PartialDerivative partialDerivative;
+    // Null in the slave libraries (MODEL_DEMONSTRATION), and for a model
+    // without one.
+    const Demonstration* demonstration = nullptr;
 };
 
 extern const ModelDefinition modelDefinition;

@@ -29,20 +29,34 @@ void writeVariable(std::ostream& out, ValueReference vr, const RealVariable& var
         << "\" description=\"" << escaped(variable.description) << "\" variability=\""
         << (parameter ? "parameter" : "continuous") << "\" causality=\""
         << causalityName(variable.causality) << "\">\n";
+    const std::string unit = description::unitAttribute(variable);
     switch (variable.causality) {
         case Causality::Parameter:
-            out << "      <Real start=\"" << decimal(variable.startValue)
+            out << "      <Real" << unit << " start=\"" << decimal(variable.startValue)
                 << "\" fixed=\"true\"/>\n";
             break;
         case Causality::Input:
-            out << "      <Real start=\"" << decimal(description::inputStartValue(variable))
-                << "\"/>\n";
+            out << "      <Real" << unit << " start=\""
+                << decimal(description::inputStartValue(variable)) << "\"/>\n";
             break;
         case Causality::Output:
-            out << "      <Real/>\n";
+            out << "      <Real" << unit << "/>\n";
             break;
     }
     out << "    </ScalarVariable>\n";
+}
+
+// 1.0 defines a unit by its name alone.
+void writeUnitDefinitions(std::ostream& out, const ModelDefinition& model) {
+    const std::vector<const description::BaseUnits*> units = description::unitsOf(model);
+    if (units.empty()) {
+        return;
+    }
+    out << "  <UnitDefinitions>\n";
+    for (const description::BaseUnits* unit : units) {
+        out << "    <BaseUnit unit=\"" << escaped(unit->symbol) << "\"/>\n";
+    }
+    out << "  </UnitDefinitions>\n";
 }
 
 }  // namespace
@@ -61,6 +75,7 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
         << "  variableNamingConvention=\"flat\"\n"
         << "  numberOfContinuousStates=\"0\"\n"
         << "  numberOfEventIndicators=\"0\">\n";
+    writeUnitDefinitions(out, model);
     out << "  <DefaultExperiment startTime=\"" << description::kDefaultStartTime << "\" stopTime=\""
         << description::kDefaultStopTime << "\"/>\n";
     out << "  <ModelVariables>\n";

@@ -13,16 +13,17 @@ void writeVariable(std::ostream& out, ValueReference vr, const RealVariable& var
     out << "    <ScalarVariable name=\"" << escaped(variable.name) << "\" valueReference=\"" << vr
         << "\" description=\"" << escaped(variable.description) << "\" "
         << description::roleAttributes(variable.causality) << ">\n";
+    const std::string unit = description::unitAttribute(variable);
     switch (variable.causality) {
         case Causality::Parameter:
-            out << "      <Real start=\"" << decimal(variable.startValue) << "\"/>\n";
+            out << "      <Real" << unit << " start=\"" << decimal(variable.startValue) << "\"/>\n";
             break;
         case Causality::Input:
-            out << "      <Real start=\"" << decimal(description::inputStartValue(variable))
-                << "\"/>\n";
+            out << "      <Real" << unit << " start=\""
+                << decimal(description::inputStartValue(variable)) << "\"/>\n";
             break;
         case Causality::Output:
-            out << "      <Real/>\n";
+            out << "      <Real" << unit << "/>\n";
             break;
     }
     out << "    </ScalarVariable>\n";
@@ -107,6 +108,9 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
         << "    canGetAndSetFMUstate=\"true\"\n"
         << "    canSerializeFMUstate=\"true\"\n"
         << "    providesDirectionalDerivative=\"true\"/>\n";
+    // Each variable names its unit itself: a type per unit would add nothing
+    // that the unit does not say.
+    description::writeUnitDefinitions(out, model);
     description::writeLogCategories(out);
     out << "  <DefaultExperiment startTime=\"" << description::kDefaultStartTime << "\" stopTime=\""
         << description::kDefaultStopTime << "\" stepSize=\"" << description::kDefaultStepSize

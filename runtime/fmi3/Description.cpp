@@ -13,7 +13,7 @@ namespace {
 void writeVariable(std::ostream& out, ValueReference vr, const RealVariable& variable) {
     out << "    <Float64 name=\"" << escaped(variable.name) << "\" valueReference=\"" << vr
         << "\" description=\"" << escaped(variable.description) << "\" "
-        << description::roleAttributes(variable.causality);
+        << description::roleAttributes(variable.causality) << description::unitAttribute(variable);
     switch (variable.causality) {
         case Causality::Parameter:
             out << " start=\"" << decimal(variable.startValue) << "\"";
@@ -27,13 +27,15 @@ void writeVariable(std::ostream& out, ValueReference vr, const RealVariable& var
     out << "/>\n";
 }
 
+constexpr const char* kTimeUnit = "s";
+
 // Every 3.0 description names its independent variable. The model's reals
 // take the value references from zero up, so time takes the next one; a
 // master reads the time from the calls that step, never through it.
 void writeIndependentTime(std::ostream& out, const ModelDefinition& model) {
     out << "    <Float64 name=\"time\" valueReference=\"" << model.realCount
         << "\" description=\"Simulation time\" causality=\"independent\" "
-        << "variability=\"continuous\"/>\n";
+        << "variability=\"continuous\" unit=\"" << kTimeUnit << "\"/>\n";
 }
 
 // One element for an output, depending on the knowns of the causalities
@@ -112,6 +114,8 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
         << "    canReturnEarlyAfterIntermediateUpdate=\"false\"\n"
         << "    hasEventMode=\"false\"\n"
         << "    providesEvaluateDiscreteStates=\"false\"/>\n";
+    // The model's units and that of time, its independent variable.
+    description::writeUnitDefinitions(out, model, kTimeUnit);
     description::writeLogCategories(out);
     out << "  <DefaultExperiment startTime=\"" << description::kDefaultStartTime << "\" stopTime=\""
         << description::kDefaultStopTime << "\" stepSize=\"" << description::kDefaultStepSize

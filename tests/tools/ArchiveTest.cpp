@@ -2,6 +2,7 @@
 // for them, each holding what the build made for it.
 #include <gtest/gtest.h>
 #include <zip.h>
+#include <pugixml.hpp>
 
 #include <cstdint>
 #include <map>
@@ -91,6 +92,8 @@ struct ArchiveLayout {
 };
 
 const std::string kCharacteristic = "documentation/characteristic.svg";
+const std::string kDemonstration = "documentation/demonstration.csv";
+const std::string kDemonstrationTitle = "documentation/demonstration.txt";
 
 const std::map<int, ArchiveLayout> kLayouts = {
     {1, {"documentation/_main.html", "linux32", "linux64", "win64"}},
@@ -152,7 +155,32 @@ TEST_P(Archive, HasExactlyTheExpectedEntries) {
         expected.insert(aarch64Entry());
         EXPECT_EQ(entries_.count("sources/buildDescription.xml"), 1U);
     }
+    // Every model we archive is demonstrated.
+    expected.insert(kDemonstration);
+    expected.insert(kDemonstrationTitle);
     EXPECT_EQ(names, expected);
+}
+
+// The demonstration: a title of one line, and a table that any master's
+// input-file reader takes: "time" and the description's inputs in its order,
+// then rows of numbers from the default experiment's start to its stop.
+TEST_P(Archive, CarriesADemonstrationOverTheDefaultExperiment) {
+    const std::string title = entry(kDemonstrationTitle);
+    EXPECT_GT(title.size(), 1U);
+    EXPECT_EQ(title.find('\n'), title.size() - 1);
+    pugi::xml_document description;
+    ASSERT_TRUE(description.load_string(entry("modelDescription.xml").c_str()));
+    std::string header = "time";
+    for (const pugi::xpath_node& input : description.select_nodes("//*[@causality='input']")) {
+        header += "," + std::string(input.node().attribute("name").value());
+    }
+    const std::string table = entry(kDemonstration);
+    ASSERT_EQ(table.substr(0, header.size() + 1), header + "\n");
+    const pugi::xml_node experiment = description.document_element().child("DefaultExperiment");
+    const std::string start = experiment.attribute("startTime").value();
+    const std::string stop = experiment.attribute("stopTime").value();
+    EXPECT_EQ(table.substr(header.size() + 1, start.size() + 1), start + ",");
+    EXPECT_NE(table.rfind("\n" + stop + ","), std::string::npos);
 }
 
 TEST_P(Archive, EntriesHoldWhatTheBuildMade) {
@@ -163,6 +191,8 @@ TEST_P(Archive, EntriesHoldWhatTheBuildMade) {
         {"modelDescription.xml", stage + "/modelDescription.xml"},
         {layout().documentation, stage + "/" + layout().documentation},
         {kCharacteristic, stage + "/" + kCharacteristic},
+        {kDemonstration, stage + "/" + kDemonstration},
+        {kDemonstrationTitle, stage + "/" + kDemonstrationTitle},
         {linux32Entry(), packed.libraryIn(platforms + "linux32", ".so")},
         {linux64Entry(), packed.libraryIn(binaryDir(), ".so")},
         {win64Entry(), packed.libraryIn(platforms + "win64", ".dll")},

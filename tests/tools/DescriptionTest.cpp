@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -12,12 +14,15 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "DescriptionWriting.h"
 #include "FmiTypes.h"
 #include "LogCategories.h"
 #include "ModelFacts.h"
+#include "ModelRegistry.h"
 #include "SlaveLibrary.h"
 #include "ToolTest.h"
 
@@ -60,6 +65,7 @@ struct Variable {
     std::string initial;
     std::optional<double> start;
     std::string fixed;
+    std::string unit;
 };
 
 enum class Role { Parameter, Input, Output };
@@ -114,7 +120,7 @@ const std::map<int, VersionFacts> kVersions = {
       {"fmiVersion", "modelName", "modelIdentifier", "guid", "description", "author", "version",
        "generationTool", "generationDateAndTime", "variableNamingConvention",
        "numberOfContinuousStates", "numberOfEventIndicators"},
-      {"DefaultExperiment", "ModelVariables", "Implementation"},
+      {"UnitDefinitions", "DefaultExperiment", "ModelVariables", "Implementation"},
       {"Implementation", "CoSimulation_StandAlone", "Capabilities"},
       // canSignalEvents is left out: a widely used checker rejects it whatever its value.
       {{"canHandleVariableCommunicationStepSize", "true"},
@@ -138,8 +144,8 @@ const std::map<int, VersionFacts> kVersions = {
       {"fmiVersion", "modelName", "guid", "description", "author", "version", "copyright",
        "license", "generationTool", "generationDateAndTime", "variableNamingConvention",
        "numberOfEventIndicators"},
-      {"ModelExchange", "CoSimulation", "LogCategories", "DefaultExperiment", "ModelVariables",
-       "ModelStructure"},
+      {"ModelExchange", "CoSimulation", "UnitDefinitions", "LogCategories", "DefaultExperiment",
+       "ModelVariables", "ModelStructure"},
       {"CoSimulation"},
       {{"needsExecutionTool", "false"},
        {"canHandleVariableCommunicationStepSize", "true"},
@@ -163,8 +169,8 @@ const std::map<int, VersionFacts> kVersions = {
       {"fmiVersion", "modelName", "instantiationToken", "description", "author", "version",
        "copyright", "license", "generationTool", "generationDateAndTime",
        "variableNamingConvention"},
-      {"ModelExchange", "CoSimulation", "LogCategories", "DefaultExperiment", "ModelVariables",
-       "ModelStructure"},
+      {"ModelExchange", "CoSimulation", "UnitDefinitions", "LogCategories", "DefaultExperiment",
+       "ModelVariables", "ModelStructure"},
       {"CoSimulation"},
       {{"needsExecutionTool", "false"},
        {"canBeInstantiatedOnlyOncePerProcess", "false"},
@@ -383,7 +389,8 @@ class ModelDescription : public ::testing::TestWithParam<ModelVersion> {
                               element.attribute("variability").value(),
                               element.attribute("initial").value(),
                               std::nullopt,
-                              typed.attribute("fixed").value()};
+                              typed.attribute("fixed").value(),
+                              typed.attribute("unit").value()};
             if (const pugi::xml_attribute start = typed.attribute("start")) {
                 variable.start = parsedDouble(start.value());
             }
@@ -603,6 +610,62 @@ TEST_P(ModelDescription, VariablesFollowTheirRoles) {
     }
 }
 
+// The SI base units of each unit a model may name (kg, m, s exponents).
+const std::map<std::string, std::array<int, 3>> kBaseUnits = {
+    {"m", {0, 1, 0}},  {"s", {0, 0, 1}},    {"m/s", {0, 1, -1}},
+    {"N", {1, 1, -2}}, {"N/m", {1, 0, -2}}, {"N.s/m", {1, 0, -1}},
+};
+
+// Each variable has the unit of the model's table; the units used are
+// defined once each, in order of first use (3.0's time in s last), and
+// nothing else; 2.0 and 3.0 give their base units.
+TEST_P(ModelDescription, DefinesTheUnitsItsVariablesUse) {
+    const ModelDefinition* definition = findRegisteredModel(model().c_str());
+    ASSERT_NE(definition, nullptr);
+    ASSERT_EQ(elements_.size(), definition->realCount);
+    std::vector<std::string> used;
+    for (std::size_t i = 0; i < variables_.size(); ++i) {
+        const std::string& unit = variables_[i].unit;
+        EXPECT_EQ(unit, definition->realVariables[i].unit) << variables_[i].name;
+        if (!unit.empty() && std::find(used.begin(), used.end(), unit) == used.end()) {
+            used.push_back(unit);
+        }
+    }
+    if (fmiVersion() == 3) {
+        ASSERT_EQ(independents_.size(), 1U);
+        EXPECT_STREQ(independents_.front().attribute("unit").value(), "s");
+        if (std::find(used.begin(), used.end(), "s") == used.end()) {
+            used.emplace_back("s");
+        }
+    }
+    std::vector<std::string> defined;
+    for (const pugi::xml_node& unit : root_.child("UnitDefinitions").children()) {
+        if (fmiVersion() == 1) {
+            EXPECT_STREQ(unit.name(), "BaseUnit");
+            EXPECT_EQ(childNames(unit), std::vector<std::string>{});
+            defined.emplace_back(unit.attribute("unit").value());
+            continue;
+        }
+        EXPECT_STREQ(unit.name(), "Unit");
+        defined.emplace_back(unit.attribute("name").value());
+        ASSERT_EQ(childNames(unit), std::vector<std::string>{"BaseUnit"});
+        const pugi::xml_node base = unit.child("BaseUnit");
+        const std::array<int, 3> exponents = {base.attribute("kg").as_int(),
+                                              base.attribute("m").as_int(),
+                                              base.attribute("s").as_int()};
+        ASSERT_EQ(kBaseUnits.count(defined.back()), 1U) << defined.back();
+        EXPECT_EQ(exponents, kBaseUnits.at(defined.back())) << defined.back();
+    }
+    EXPECT_EQ(defined, used);
+}
+
+// The generator refuses a unit it cannot define rather than describe it wrongly.
+TEST(UnitsModelDescription, UnknownUnitFailsTheGenerator) {
+    for (const char* unknown : {"furlong", "kN", "N*m", "", "n"}) {
+        EXPECT_THROW(description::baseUnitsOf(unknown), std::runtime_error) << unknown;
+    }
+}
+
 // 3.0: Model Exchange from the same binary, with nothing to integrate.
 TEST_P(ModelDescription, DeclaresModelExchangeIn30) {
     if (fmiVersion() != 3) {
@@ -720,6 +783,8 @@ TEST_P(ModelDescription, DocumentationNamesEveryVariable) {
     for (const Variable& variable : variables_) {
         EXPECT_NE(page.find("<code>" + variable.name + "</code>"), std::string::npos)
             << variable.name;
+        EXPECT_NE(page.find("</td><td>" + variable.unit + "</td><td>"), std::string::npos)
+            << variable.name << "'s unit";
     }
     // The characteristic: a picture beside the page in the archive, nothing
     // from elsewhere, a curve for every output and the free band where the
@@ -738,6 +803,7 @@ TEST_P(ModelDescription, DocumentationNamesEveryVariable) {
         if (roleOf(variable) == Role::Output) {
             EXPECT_NE(texts.find("\n" + variable.name + "\n"), std::string::npos)
                 << variable.name << " in the legend";
+            EXPECT_NE(texts.find("\noutputs [" + variable.unit + "]\n"), std::string::npos);
         }
     }
     EXPECT_EQ(texts.find("\nfree band, -0.055 to 0.09\n") != std::string::npos,

@@ -21,11 +21,13 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "DemonstrationInputs.h"
 #include "ModelFacts.h"
 #include "PlotLayout.h"
 #include "Process.h"
@@ -241,6 +243,10 @@ class Fmirun : public ::testing::Test {
     static std::string description(const ModelVersion& version) {
         return readFile(version.stageDir() + "/modelDescription.xml");
     }
+    // The inputs a library needs, as it carries no demonstration of its own.
+    static std::string demonstration(const ModelVersion& version) {
+        return version.stageDir() + "/documentation/demonstration.csv";
+    }
 
     // The version's description offering Model Exchange beside
     // co-simulation, from the same library.
@@ -273,7 +279,8 @@ class FmirunModel : public Fmirun, public ::testing::WithParamInterface<ModelVer
 
 }  // namespace
 
-TEST_P(FmirunModel, RunsTheDefaultScenario) {
+// With no inputs given, the archive's demonstration drives them.
+TEST_P(FmirunModel, RunsTheArchivesDemonstration) {
     const ModelVersion& version = GetParam();
     const Finished finished = run({archive(version), "--output", "result.csv"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
@@ -296,7 +303,29 @@ TEST_P(FmirunModel, RunsTheDefaultScenario) {
             peak = std::max(peak, std::fabs(row[i]));
         }
     }
-    EXPECT_GT(peak, 1000.0) << "the scenario loads every model well beyond rest";
+    EXPECT_GT(peak, 1000.0) << "the demonstration loads every model well beyond rest";
+
+    // The inputs are the demonstration's table: at every communication
+    // point that is one of its times, that row's values bit for bit (an
+    // input's row holds what was set where its step began).
+    const Csv table = parseCsv(readFile(demonstration(version)));
+    std::string inputs;
+    for (const DescribedVariable& variable : describedVariables(version)) {
+        inputs += variable.causality == "input" ? (inputs.empty() ? "" : ",") + variable.name : "";
+    }
+    ASSERT_EQ(table.header, commaSeparated("time," + inputs));
+    const Csv recorded = parseCsv(run({archive(version), "--output-variables", inputs}).out);
+    std::size_t met = 0;
+    for (std::size_t row = 1; row < recorded.rows.size(); ++row) {
+        for (const std::vector<double>& given : table.rows) {
+            const bool atRow = given[0] == recorded.rows[row - 1][0];
+            met += atRow ? 1 : 0;
+            for (std::size_t i = 1; atRow && i < given.size(); ++i) {
+                EXPECT_EQ(bitsOf(recorded.rows[row][i]), bitsOf(given[i])) << table.header[i];
+            }
+        }
+    }
+    EXPECT_EQ(met, table.rows.size() - 1) << "every row but the one at the stop time";
 }
 
 TEST_P(FmirunModel, SummarisesThePeaks) {
@@ -445,7 +474,11 @@ TEST_P(FmirunModel, ResultsAreTheForceEquationsBitForBit) {
 TEST_P(FmirunModel, RunsALibraryWithItsDescriptionAsTheArchive) {
     const ModelVersion& version = GetParam();
     const std::string xml = file("modelDescription.xml", description(version));
-    const Finished fromLibrary = run({library(version), "--model-description", xml});
+    // A library carries no demonstration: its inputs must be given.
+    expectRefusal({library(version), "--model-description", xml}, kUsage,
+                  {"no inputs: ", "; give the inputs with --input FILE\n"});
+    const Finished fromLibrary =
+        run({library(version), "--model-description", xml, "--input", demonstration(version)});
     ASSERT_EQ(fromLibrary.status, kSuccess) << fromLibrary.err;
     const Finished fromArchive = run({archive(version)});
     ASSERT_EQ(fromArchive.status, kSuccess) << fromArchive.err;
@@ -625,56 +658,23 @@ TEST_F(Fmirun, InterpolatesInputsLinearlyAndHoldsTheEnds) {
     }
 }
 
-// The built-in roll manoeuvres: each end of a bar follows its sine to within
-// 3 units in the last place, zero outside the manoeuvre, the other end its
-// exact negative. An input's row holds the value set where its step began.
-TEST_F(Fmirun, DrivesTheRollManoeuvresWithTheSine) {
-    struct Roll {
-        const char* input;
-        double amplitude;
-        double start;  // of one period of 2 s
-    };
-    const std::vector<std::pair<std::string, std::vector<Roll>>> manoeuvres = {
-        {"Halvorn", {{"displacement1", 0.05, 0.5}, {"displacement2", -0.05, 0.5}}},
-        {"Corvessa",
-         {{"bar1_displacement1", 0.05, 0.5},
-          {"bar1_displacement2", -0.05, 0.5},
-          {"bar2_displacement1", 0.04, 0.6},
-          {"bar2_displacement2", -0.04, 0.6}}}};
+// The sine of the demonstrations (DemonstrationInputs.h): within 3 units in
+// the last place of the exact one, exactly zero at half a turn; a roll is
+// zero outside its period.
+TEST(FmirunDemonstration, SineIsWithinThreeUnitsInTheLastPlace) {
     const long double twoPi = 6.283185307179586476925286766559L;
-    for (const auto& [model, rolls] : manoeuvres) {
-        SCOPED_TRACE(model);
-        std::string inputs;
-        for (const Roll& roll : rolls) {
-            inputs += (inputs.empty() ? "" : ",") + std::string(roll.input);
-        }
-        const Finished finished =
-            run({archive(model), "--interval", "0.001", "--output-variables", inputs});
-        ASSERT_EQ(finished.status, kSuccess) << finished.err;
-        const Csv csv = parseCsv(finished.out);
-        ASSERT_EQ(csv.rows.size(), 4001U);
-        for (std::size_t row = 1; row < csv.rows.size(); ++row) {
-            const double t = csv.rows[row - 1][0];
-            for (std::size_t i = 0; i < rolls.size(); ++i) {
-                const Roll& roll = rolls[i];
-                const double got = csv.rows[row][i + 1];
-                if (!(t > roll.start && t < roll.start + 2.0)) {
-                    EXPECT_TRUE(same(0.0, got)) << roll.input << " at t = " << text(t);
-                    continue;
-                }
-                // At half a period the sine is exactly zero, where pi's
-                // rounding would make the reference a little off.
-                const double turns = (t - roll.start) / 2.0;
-                const long double want =
-                    turns == 0.5
-                        ? 0.0L
-                        : roll.amplitude * std::sin(twoPi * static_cast<long double>(turns));
-                const double size = std::fabs(static_cast<double>(want));
-                const double ulp = std::nextafter(size, 1.0) - size;
-                EXPECT_LE(std::fabs(static_cast<double>(got - want)), 3.0 * ulp)
-                    << roll.input << " at t = " << text(t);
-            }
-        }
+    for (int k = 0; k < 4000; ++k) {
+        const double turns = k / 4000.0;
+        const double got = demonstration::sineOfTurns(turns);
+        const long double want =
+            k == 2000 ? 0.0L : std::sin(twoPi * static_cast<long double>(turns));
+        const double size = std::fabs(static_cast<double>(want));
+        const double ulp = std::nextafter(size, 1.0) - size;
+        EXPECT_LE(std::fabs(static_cast<double>(got - want)), 3.0 * ulp) << "turns " << turns;
+    }
+    EXPECT_EQ(bitsOf(demonstration::sineOfTurns(0.5)), bitsOf(0.0));
+    for (const double t : {0.0, 0.5, 2.5, 3.0}) {
+        EXPECT_EQ(bitsOf(demonstration::roll(t, 0.5, 2.0)), bitsOf(0.0)) << t;
     }
 }
 
@@ -697,7 +697,11 @@ std::vector<std::string> longRun(const std::string& archive) {
 
 }  // namespace
 
-TEST_F(Fmirun, ShowsProgressOfLongRunsOnATerminal) {
+// Progress on a terminal, none elsewhere.
+TEST_F(Fmirun, ShowsProgressOfLongRunsOnATerminalOnly) {
+    const Finished elsewhere = run(longRun(archive("Halvorn")));
+    ASSERT_EQ(elsewhere.status, kSuccess) << elsewhere.err;
+    EXPECT_EQ(elsewhere.err, "");
     const Finished finished =
         runOnTerminal(TOOL_TEST_FMIRUN, longRun(archive("Halvorn")), directory_.path());
     ASSERT_EQ(finished.status, kSuccess) << finished.out;
@@ -716,12 +720,6 @@ TEST_F(Fmirun, NeverMixesProgressWithResultsOnTheSameTerminal) {
     EXPECT_EQ(finished.out.find("fmirun: t = "), std::string::npos);
     EXPECT_EQ(finished.out.find('\033'), std::string::npos);
     EXPECT_NE(finished.out.find("\r\n200,"), std::string::npos) << "every row arrived";
-}
-
-TEST_F(Fmirun, ShowsNoProgressElsewhere) {
-    const Finished finished = run(longRun(archive("Halvorn")));
-    ASSERT_EQ(finished.status, kSuccess) << finished.err;
-    EXPECT_EQ(finished.err, "");
 }
 
 // Each version with its own calls, statuses and categories.
@@ -892,8 +890,9 @@ TEST_F(Fmirun, ContinuesFromAnFmuStateSavedAtTheStopTime) {
 TEST_F(Fmirun, ListsTheVariables) {
     const Finished finished = run({archive("Pendrake"), "--list-variables"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
-    for (const char* part : {"Pendrake (TravelStop)", "lower_limit", "parameter", "start -0.055",
-                             "displacement", "input", "force", "output"}) {
+    for (const char* part :
+         {"Pendrake (TravelStop)", "lower_limit", "parameter", "start -0.055 [m]", "displacement",
+          "input", "force", "output", "[N]"}) {
         EXPECT_NE(finished.out.find(part), std::string::npos) << part;
     }
 }
@@ -985,13 +984,6 @@ TEST_F(Fmirun, RefusesFilesThatAreNoReadableArchive) {
     }
 }
 
-TEST_F(Fmirun, RefusesAnArchiveWithoutModelDescription) {
-    writeZip(directory_ / "bare.fmu",
-             {{"binaries/linux64/Halvorn.so", readFile(library("Halvorn"))}});
-    expectRefusal({"bare.fmu"}, kModel,
-                  {"fmirun: bare.fmu has no modelDescription.xml at its root\n"});
-}
-
 TEST_F(Fmirun, RefusesAnArchiveWithoutALibraryForThisPlatform) {
     // Each version's folder of this platform; 3.0 names platforms otherwise.
     const std::map<int, std::string> platforms = {
@@ -1008,23 +1000,34 @@ TEST_F(Fmirun, RefusesAnArchiveWithoutALibraryForThisPlatform) {
     }
 }
 
-TEST_F(Fmirun, RunsOnlyTheLibraryOfTheDescriptionsVersion) {
-    // A 3.0 description with the 2.0 library where 1.0 and 2.0 keep theirs:
-    // fmirun looks for 3.0's folder only.
-    const ModelVersion version{"Halvorn", 3};
-    writeZip(directory_ / "mixed.fmu",
-             {{"modelDescription.xml", description(version)},
-              {"binaries/linux64/Halvorn.so", readFile(library(ModelVersion{"Halvorn", 2}))}});
-    expectRefusal({"mixed.fmu"}, kModel,
-                  {"fmirun: mixed.fmu has no library for x86_64-linux "
-                   "(binaries/x86_64-linux/Halvorn.so)\n"});
-}
-
-TEST_F(Fmirun, RefusesAnArchiveEntryOutsideTheArchive) {
-    writeZip(directory_ / "escape.fmu",
-             {{"modelDescription.xml", description("Halvorn")}, {"../escaped.txt", "x"}});
-    expectRefusal({"escape.fmu"}, kModel,
-                  {"escape.fmu has an entry named \"../escaped.txt\", which would land outside"});
+// An archive without what a run needs, each refused with what it lacks: a
+// description; 3.0's library where 1.0 and 2.0 keep theirs (fmirun looks in
+// the description's version's folder only); a demonstration when no inputs
+// are given (a usage error: --input mends it); and one with an entry that
+// would land outside it.
+TEST_F(Fmirun, RefusesAnArchiveWithoutWhatTheRunNeeds) {
+    const std::string library1 = readFile(library("Halvorn"));
+    const std::string library2 = readFile(library(ModelVersion{"Halvorn", 2}));
+    const std::string description3 = description(ModelVersion{"Halvorn", 3});
+    const std::vector<std::tuple<std::map<std::string, std::string>, int, std::string>> cases = {
+        {{{"binaries/linux64/Halvorn.so", library1}},
+         kModel,
+         "fmirun: bare.fmu has no modelDescription.xml at its root\n"},
+        {{{"modelDescription.xml", description3}, {"binaries/linux64/Halvorn.so", library2}},
+         kModel,
+         "fmirun: bare.fmu has no library for x86_64-linux (binaries/x86_64-linux/Halvorn.so)\n"},
+        {{{"modelDescription.xml", description("Halvorn")},
+          {"binaries/linux64/Halvorn.so", library1}},
+         kUsage,
+         "fmirun: no inputs: bare.fmu carries no demonstration (documentation/demonstration.csv); "
+         "give the inputs with --input FILE\n"},
+        {{{"modelDescription.xml", description("Halvorn")}, {"../escaped.txt", "x"}},
+         kModel,
+         "bare.fmu has an entry named \"../escaped.txt\", which would land outside"}};
+    for (const auto& [entries, status, message] : cases) {
+        writeZip(directory_ / "bare.fmu", entries);
+        expectRefusal({"bare.fmu"}, status, {message});
+    }
 }
 
 // The model description against the library.
@@ -1087,7 +1090,8 @@ TEST_F(Fmirun, RefusesADescriptionWithAnotherTokenInEveryVersion) {
         const ModelVersion version{"Halvorn", fmiVersion};
         SCOPED_TRACE(nameOf(version));
         const std::string xml = file("token.xml", replaced(description(version), right, wrong));
-        expectRefusal({library(version), "-d", xml}, kModel, messageParts);
+        expectRefusal({library(version), "-d", xml, "-i", demonstration(version)}, kModel,
+                      messageParts);
     }
 }
 
@@ -1097,7 +1101,7 @@ TEST_F(Fmirun, RefusesADescriptionWithMoreVariablesThanTheLibrary) {
         replaced(description("Halvorn"), "  </ModelVariables>",
                  "    <ScalarVariable name=\"force3\" valueReference=\"5\" causality=\"output\">"
                  "<Real/></ScalarVariable>\n  </ModelVariables>"));
-    expectRefusal({library("Halvorn"), "-d", xml}, kModel,
+    expectRefusal({library("Halvorn"), "-d", xml, "-i", demonstration({"Halvorn", 1})}, kModel,
                   {"Halvorn [fmiError, error] fmiGetReal: Illegal value reference 5.",
                    "fmirun: the library refuses value references that the model description "
                    "declares: they do not belong together\n"});
@@ -1109,7 +1113,7 @@ TEST_F(Fmirun, RefusesADescriptionWithOtherStartValuesInEveryVersion) {
         SCOPED_TRACE(nameOf(version));
         const std::string xml =
             file("start.xml", replaced(description(version), "start=\"15000\"", "start=\"16000\""));
-        expectRefusal({library(version), "-d", xml}, kModel,
+        expectRefusal({library(version), "-d", xml, "-i", demonstration(version)}, kModel,
                       {"fmirun: the start value of rate is 16000 in the model description but "
                        "15000 in the library: they do not belong together\n"});
     }
@@ -1171,8 +1175,8 @@ TEST_F(Fmirun, RefusesBadCommandLines) {
          {"fmirun: --start-values: needs NAME VALUE pairs; \"rate\" has no value\n"}},
         {{"-s", "displacement1", "0.1"},
          kUsage,
-         {"fmirun: --start-value displacement1: the roll manoeuvre sets this input at every "
-          "step\n"}},
+         {"fmirun: --start-value displacement1: the archive's demonstration \"roll manoeuvre\" "
+          "sets this input at every step\n"}},
         {{"--interval", "0"}, kUsage, {"fmirun: --interval must be positive, not 0\n"}},
         {{"--interval", "-0.01"}, kUsage, {"fmirun: --interval must be positive, not -0.01\n"}},
         {{"--interval", "-0"}, kUsage, {"fmirun: --interval must be positive, not -0\n"}},
@@ -1405,7 +1409,8 @@ TEST_F(Fmirun, RefusesMalformedInputFiles) {
          "sweep.csv:1:1: \"force1\" is an output; only parameters and inputs can be set",
          "--sweep"},
         {"rate,displacement2\n1,2\n",
-         "sweep.csv:1:2: displacement2: the roll manoeuvre sets this input at every step",
+         "sweep.csv:1:2: displacement2: the archive's demonstration \"roll manoeuvre\" sets this "
+         "input at every step",
          "--sweep"},
         {"rate,\"rate\"\n1,2\n", "sweep.csv:1:2: column \"rate\" appears twice", "--sweep"},
         {"\xEF\xBB\xBFrate\r\n1\r\n1e999\r\n", "sweep.csv:3:1: \"1e999\" is not a finite number",
@@ -1518,6 +1523,9 @@ TEST_F(Fmirun, UnpacksOnlyWhatTheRunNeeds) {
     const std::string zeros(std::size_t{64} << 20, '\0');
     writeZip(directory_ / "extra.fmu", {{"modelDescription.xml", description("Halvorn")},
                                         {"binaries/linux64/Halvorn.so", library},
+                                        {"documentation/demonstration.csv",
+                                         readFile(binaryDir() + "/fmu/Halvorn/documentation/"
+                                                                "demonstration.csv")},
                                         {"documentation/a.bin", std::string(4096, 'x')},
                                         {"resources/zeros.bin", zeros}});
     std::string damaged = readFile(directory_ / "extra.fmu");
@@ -1569,8 +1577,9 @@ TEST_F(Fmirun, SaysThatALibraryNeedsItsModelDescription) {
 
 TEST_F(Fmirun, GivesTheSlaveAnAbsoluteLocationForADescriptionWithoutFolder) {
     file("modelDescription.xml", description("Halvorn"));
-    const Finished finished = run({library("Halvorn"), "-d", "modelDescription.xml", "--stop-time",
-                                   "0.01", "--log-fmi-calls"});
+    const Finished finished =
+        run({library("Halvorn"), "-d", "modelDescription.xml", "-i", demonstration({"Halvorn", 1}),
+             "--stop-time", "0.01", "--log-fmi-calls"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
     const std::string folder = std::filesystem::canonical(directory_.path()).string();
     EXPECT_NE(finished.err.find("fmuLocation=\"file://" + folder + "\""), std::string::npos)
@@ -1588,8 +1597,9 @@ TEST_F(Fmirun, GivesLaterVersionsTheirResourcesFolder) {
         const ModelVersion version{"Halvorn", fmiVersion};
         SCOPED_TRACE(nameOf(version));
         file("modelDescription.xml", description(version));
-        const Finished finished = run({library(version), "-d", "modelDescription.xml",
-                                       "--stop-time", "0.01", "--log-fmi-calls"});
+        const Finished finished =
+            run({library(version), "-d", "modelDescription.xml", "-i", demonstration(version),
+                 "--stop-time", "0.01", "--log-fmi-calls"});
         ASSERT_EQ(finished.status, kSuccess) << finished.err;
         EXPECT_NE(finished.err.find(location), std::string::npos) << finished.err;
     }
@@ -1625,8 +1635,8 @@ TEST_F(Fmirun, WritesNoRowsForASummaryOnly) {
         run({archive("Pendrake"), "--summary-only", "--summary-file", "summary.csv"});
     ASSERT_EQ(finished.status, kSuccess) << finished.err;
     EXPECT_EQ(finished.out, "");
-    EXPECT_NE(finished.err.find("Pendrake (sweep through both limits): 400 steps from t = 0 to 4, "
-                                "outputs not written\n"),
+    EXPECT_NE(finished.err.find("Pendrake (the archive's demonstration \"sweep through both "
+                                "limits\"): 400 steps from t = 0 to 4, outputs not written\n"),
               std::string::npos)
         << finished.err;
     EXPECT_NE(finished.err.find("  force "), std::string::npos) << finished.err;
@@ -1696,16 +1706,32 @@ TEST_F(Fmirun, PlotsTheRecordedValuesWithOrWithoutRows) {
     pugi::xml_document picture;
     const pugi::xml_parse_result parsed = picture.load_string(svg.c_str());
     ASSERT_TRUE(parsed) << parsed.description() << " at byte " << parsed.offset;
-    std::string texts;
-    for (const pugi::xpath_node& text : picture.select_nodes("//tspan")) {
-        texts += std::string(text.node().text().get()) + "\n";
+    const auto textsOf = [this](const std::string& name) {
+        pugi::xml_document document;
+        EXPECT_TRUE(document.load_file((directory_ / name).c_str())) << name;
+        std::string texts = "\n";
+        for (const pugi::xpath_node& text : document.select_nodes("//tspan")) {
+            texts += std::string(text.node().text().get()) + "\n";
+        }
+        return texts;
+    };
+    // A panel per unit: the travel stop's limits share one with its
+    // displacement, its rates have their own.
+    const Finished units = run({archive("Pendrake"), "--summary-only", "--plot", "units.svg",
+                                "--output-variables", "lower_limit,lower_rate,displacement,force"});
+    ASSERT_EQ(units.status, kSuccess) << units.err;
+    for (const auto& [name, part] : std::vector<std::pair<std::string, std::string>>{
+             {"run.svg", "Halvorn (AntiRollBar), FMI 1.0\n"},
+             {"run.svg",
+              "t = 0 to 4 every 0.01, inputs: the archive's demonstration \"roll manoeuvre\"\n"},
+             {"run.svg", "start values: rate = 20000\n"},
+             {"run.svg", "\nforce1\nforce2\n"},
+             {"run.svg", "\ntime [s]\n"},
+             {"run.svg", "\noutputs [N]\n"},
+             {"units.svg", "\nparameters, inputs [m]\n"},
+             {"units.svg", "\nparameters [N/m]\n"}}) {
+        EXPECT_NE(textsOf(name).find(part), std::string::npos) << part << " not in " << name;
     }
-    for (const char* part :
-         {"Halvorn (AntiRollBar), FMI 1.0\n", "t = 0 to 4 every 0.01, inputs: roll manoeuvre\n",
-          "start values: rate = 20000\n", "force1\n", "force2\n", "time\n", "outputs\n"}) {
-        EXPECT_NE(texts.find(part), std::string::npos) << part << " not in:\n" << texts;
-    }
-
     const Csv csv = parseCsv(readFile(directory_ / "result.csv"));
     ASSERT_EQ(csv.header, (std::vector<std::string>{"time", "force1", "force2"}));
     double least = std::numeric_limits<double>::infinity();

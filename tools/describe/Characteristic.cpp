@@ -85,13 +85,20 @@ std::optional<plot::Band> freeBand(const plot::Panel& panel) {
                           description::decimal(abscissa(to))};
 }
 
+// " [unit]" after an axis label, for a variable with a unit.
+std::string unitSuffix(const ModelDefinition& model, ValueReference vr) {
+    const char* unit = model.realVariables[vr].unit;
+    return *unit == '\0' ? std::string() : std::string(" [") + unit + "]";
+}
+
 plot::Panel panelOf(const ModelDefinition& model, const Group& group) {
     plot::Panel panel;
     panel.xLabel = nameOf(model, group.inputs[0]);
     if (group.inputs.size() == 2) {
         panel.xLabel += " \u2212 " + nameOf(model, group.inputs[1]);
     }
-    panel.yLabel = "outputs";
+    panel.xLabel += unitSuffix(model, group.inputs[0]);
+    panel.yLabel = "outputs" + unitSuffix(model, group.outputs[0]);
     for (const ValueReference output : group.outputs) {
         panel.curves.push_back({nameOf(model, output), {}});
     }

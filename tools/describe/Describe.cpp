@@ -5,11 +5,15 @@
 // the libraries their start values is the one that the descriptions show.
 //
 //   describe --fmi-version 1|2|3 --xml <modelDescription.xml>
-//            [--html <page> [--svg <picture>]]
+//            [--html <page> [--svg <picture>]] [--demonstration <table>]
 //
 // With --svg it also draws the model's characteristic from its equations, and
 // the page shows that picture under its table of variables; the picture
 // lies in the page's folder.
+//
+// With --demonstration it writes the model's demonstration: the table of its
+// inputs (Demonstration.h) and, beside it, its title in a line of text
+// (demonstration.txt). A model without one fails.
 //
 // The generation time is SOURCE_DATE_EPOCH when that is set, for
 // reproducible archives, and the current time otherwise.
@@ -23,6 +27,7 @@
 #include <string>
 
 #include "Characteristic.h"
+#include "Demonstration.h"
 #include "DescriptionWriting.h"
 
 namespace {
@@ -54,6 +59,21 @@ bool writeFile(const std::string& path, const std::string& contents) {
         return false;
     }
     return true;
+}
+
+// The table at `path` and the title beside it.
+bool writeDemonstration(const std::string& path) {
+    if (modelDefinition.demonstration == nullptr) {
+        std::cerr << "describe: " << modelDefinition.modelIdentifier
+                  << " declares no demonstration to write to " << path << "\n";
+        return false;
+    }
+    std::ostringstream table;
+    demonstration::writeTable(table, modelDefinition);
+    const std::filesystem::path title =
+        std::filesystem::path(path).parent_path() / description::kDemonstrationTitleFile;
+    return writeFile(path, table.str()) &&
+           writeFile(title.string(), std::string(modelDefinition.demonstration->title) + "\n");
 }
 
 std::string written(Writer write) {
@@ -88,6 +108,7 @@ int main(int argc, char** argv) {
     std::string xml;
     std::string html;
     std::string svg;
+    std::string demonstrationTable;
     app.add_option("--fmi-version", fmiVersion, "FMI version of the description (default: 1)")
         ->check(CLI::IsMember({1, 2, 3}));
     app.add_option("--xml", xml, "Model description to write")->required();
@@ -95,11 +116,18 @@ int main(int argc, char** argv) {
     app.add_option("--svg", svg,
                    "Picture of the model's characteristic to write, in the page's folder")
         ->needs("--html");
+    app.add_option("--demonstration", demonstrationTable,
+                   "Table of the inputs of the model's demonstration to write (CSV), with its "
+                   "title beside it in " +
+                       std::string(description::kDemonstrationTitleFile));
     CLI11_PARSE(app, argc, argv);
 
     const VersionWriters writers = writersOf(fmiVersion);
     try {
         if (!writeFile(xml, written(writers.modelDescription))) {
+            return 1;
+        }
+        if (!demonstrationTable.empty() && !writeDemonstration(demonstrationTable)) {
             return 1;
         }
         if (html.empty()) {

@@ -1,9 +1,7 @@
 #include "Inputs.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
-#include <cmath>
 #include <cstddef>
 #include <fstream>
 #include <iterator>
@@ -43,68 +41,6 @@ class Location {
   private:
     std::string path_;
 };
-
-const Variable& requireInput(const ModelDescription& model, const std::string& name) {
-    const Variable* variable = model.find(name);
-    if (variable == nullptr || variable->causality != Causality::Input) {
-        throw Failure(kExitModel, "the default scenario of " + model.modelIdentifier +
-                                      " drives an input \"" + name +
-                                      "\" that its model description lacks");
-    }
-    return *variable;
-}
-
-// The coefficients of sin x = x - x^3/3! + x^5/5! - ... + x^21/21! after
-// the first, from the highest: (-1)^k / (2k+1)! for k = 10 down to 1. Every
-// factorial up to 21! is exact in a double, so each is correctly rounded.
-constexpr std::array<double, 10> sineSeries() {
-    std::array<double, 10> coefficients{};
-    double factorial = 1.0;
-    double sign = 1.0;
-    for (std::size_t k = 1; k <= coefficients.size(); ++k) {
-        factorial *= static_cast<double>(2 * k) * static_cast<double>(2 * k + 1);
-        sign = -sign;
-        coefficients[coefficients.size() - k] = sign / factorial;
-    }
-    return coefficients;
-}
-
-// sin(2 pi turns) for 0 <= turns < 1, from the sine's Taylor series on a
-// quarter wave (its remainder there is below 1.3e-18), within about two
-// units in the last place of the exact sine. The scenarios use it rather
-// than std::sin, whose last bits differ between C libraries and their
-// versions: a built-in scenario drives a slave with the same bits wherever
-// fmirun was built. It also costs under a third of the library's sine.
-double sineOfTurns(double turns) {
-    // Into the first quarter wave by symmetry; both subtractions are exact.
-    const bool secondHalf = turns >= 0.5;
-    if (secondHalf) {
-        turns -= 0.5;
-    }
-    if (turns > 0.25) {
-        turns = 0.5 - turns;
-    }
-    constexpr double kTwoPi = 6.283185307179586476925;
-    constexpr std::array<double, 10> kSeries = sineSeries();
-    const double x = kTwoPi * turns;
-    const double x2 = x * x;
-    double series = 0.0;
-    for (const double coefficient : kSeries) {
-        series = coefficient + x2 * series;
-    }
-    const double sine = x + x * x2 * series;
-    // 0.0 - sine rather than -sine: at half a period, zero and not -0.
-    return secondHalf ? 0.0 - sine : sine;
-}
-
-// A smooth roll of the body, one way and then the other: zero until `start`,
-// one full sine period of `period` seconds, zero afterwards.
-double roll(double time, double start, double period) {
-    if (time <= start || time >= start + period) {
-        return 0.0;
-    }
-    return sineOfTurns((time - start) / period);
-}
 
 }  // namespace
 
@@ -353,7 +289,7 @@ std::vector<const Variable*> sweepColumns(const CsvRecord& header, const Locatio
         if (std::find(driven.variables.begin(), driven.variables.end(), variable) !=
             driven.variables.end()) {
             location.refuse(header.line, c + 1,
-                            name + ": the " + driven.origin + " sets this input at every step");
+                            name + ": " + driven.origin + " sets this input at every step");
         }
         if (std::find(variables.begin(), variables.end(), variable) != variables.end()) {
             location.refuse(header.line, c + 1, "column \"" + name + "\" appears twice");
@@ -406,46 +342,29 @@ SweepTable readSweepFile(const std::string& path, const ModelDescription& model,
     return parseSweep(readWhole(path, "sweep file"), path, model, driven);
 }
 
-Inputs defaultScenario(const ModelDescription& model) {
-    const std::string& id = model.modelIdentifier;
-    Inputs inputs;
-    if (id == "Halvorn") {
-        // The body rolls one way and back the other: the bar's ends move in
-        // opposite directions by up to 50 mm.
-        inputs.origin = "roll manoeuvre";
-        inputs.variables = {&requireInput(model, "displacement1"),
-                            &requireInput(model, "displacement2")};
-        inputs.at = InputSource([](double time, fmiReal* values) {
-            const double travel = 0.05 * roll(time, 0.5, 2.0);
-            values[0] = travel;
-            values[1] = 0.0 - travel;
-        });
-    } else if (id == "Corvessa") {
-        // Front and rear bars in the same manoeuvre; the rear axle follows
-        // the front one a tenth of a second later and rolls less.
-        inputs.origin = "roll manoeuvre";
-        inputs.variables = {
-            &requireInput(model, "bar1_displacement1"), &requireInput(model, "bar1_displacement2"),
-            &requireInput(model, "bar2_displacement1"), &requireInput(model, "bar2_displacement2")};
-        inputs.at = InputSource([](double time, fmiReal* values) {
-            const double front = 0.05 * roll(time, 0.5, 2.0);
-            const double rear = 0.04 * roll(time, 0.6, 2.0);
-            values[0] = front;
-            values[1] = 0.0 - front;
-            values[2] = rear;
-            values[3] = 0.0 - rear;
-        });
-    } else if (id == "Pendrake") {
-        // Down through the lower limit to -100 mm, up through the upper
-        // limit to 150 mm, and back to rest.
-        inputs.origin = "sweep through both limits";
-        inputs.variables = {&requireInput(model, "displacement")};
-        inputs.at = InputSource(std::make_shared<const InputTable>(
-            std::vector<double>{0.0, 1.0, 3.0, 4.0},
-            std::vector<std::vector<fmiReal>>{{0.0}, {-0.1}, {0.15}, {0.0}}));
-    } else {
-        throw Failure(kExitUsage, "there is no built-in scenario for model " + id +
-                                      "; give the inputs with --input");
+Inputs demonstrationInputs(const FmuArchive* archive, const std::string& slave,
+                           const ModelDescription& model) {
+    const std::string table = std::string("documentation/") + kDemonstrationTable;
+    const std::string title = std::string("documentation/") + kDemonstrationTitle;
+    if (archive == nullptr || !archive->contains(table)) {
+        throw Failure(kExitUsage,
+                      "no inputs: " + slave +
+                          (archive == nullptr ? " is a library, which carries no demonstration"
+                                              : " carries no demonstration (" + table + ")") +
+                          "; give the inputs with --input FILE");
     }
+    const auto whole = [&archive](const std::string& entry) {
+        std::string text;
+        archive->unpack(entry, kLargestDemonstration,
+                        [&text](const char* bytes, std::size_t size) { text.append(bytes, size); });
+        return text;
+    };
+    Inputs inputs = parseInputs(whole(table), slave + ":" + table, model);
+    std::string name = archive->contains(title) ? whole(title) : std::string();
+    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back())) != 0) {
+        name.pop_back();
+    }
+    inputs.origin =
+        "the archive's demonstration" + (name.empty() ? std::string() : " \"" + name + "\"");
     return inputs;
 }

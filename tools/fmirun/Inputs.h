@@ -1,5 +1,5 @@
-// Where the inputs come from at each communication point: an input file, or a
-// built-in scenario of the model; and the start values of a parameter sweep's
+// Where the inputs come from at each communication point: an input file, or
+// the demonstration that the model's archive carries; and the start values of a parameter sweep's
 // cases, a file read by the same rules.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "Archive.h"
 #include "ModelDescription.h"
 
 // A table of input values over time, linearly interpolated in between its
@@ -69,7 +70,7 @@ class InputTable {
     mutable std::size_t cursor_ = 0;
 };
 
-// Where the values at a time come from: a table, or a scenario's formula.
+// Where the values at a time come from: a table, or a formula.
 // Called at every step, so it calls either one directly rather than through
 // a type-erased wrapper.
 class InputSource {
@@ -104,7 +105,7 @@ struct Inputs {
     // Writes the values of `variables`, in their order, at a time; called
     // with times that never decrease.
     InputSource at;
-    std::string origin;  // for messages: the file, or the scenario's name
+    std::string origin;  // for messages: the file, or the archive's demonstration
 };
 
 // Reads an input CSV file: a header "time,<input name>,..." and one row per
@@ -139,7 +140,17 @@ SweepTable readSweepFile(const std::string& path, const ModelDescription& model,
 SweepTable parseSweep(std::string_view text, const std::string& origin,
                       const ModelDescription& model, const Inputs& driven);
 
-// The built-in scenario of a model: a roll manoeuvre for the anti-roll bars
-// and a sweep through both limits for the travel stop. Throws Failure
-// (kExitUsage) for a model without one.
-Inputs defaultScenario(const ModelDescription& model);
+// Where an archive keeps the inputs of its model's demonstration, and that
+// demonstration's title (a line of text), in its documentation folder.
+constexpr const char* kDemonstrationTable = "demonstration.csv";
+constexpr const char* kDemonstrationTitle = "demonstration.txt";
+// Far beyond any demonstration: a larger entry is damaged.
+constexpr std::size_t kLargestDemonstration = std::size_t{64} << 20;
+
+// The inputs of the demonstration that the archive carries, read by the
+// input file's rules, with its title as their origin. Throws Failure
+// (kExitUsage) when there is no archive (`archive` null: a library given
+// with its description) or it carries none, saying to give --input;
+// Failure (kExitInputFile) for a table that breaks the rules.
+Inputs demonstrationInputs(const FmuArchive* archive, const std::string& slave,
+                           const ModelDescription& model);

@@ -1,5 +1,6 @@
 #include "PlotRun.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -10,30 +11,57 @@
 
 namespace {
 
-// The models describe no units, so values are grouped by what they are to
-// the model: forces (outputs) share one axis, displacements (inputs) and
-// rates (parameters) their own.
+// Values of one unit share a panel, whatever their causality (a travel
+// stop's limits and displacement are all in m); values without a unit are
+// grouped by what they are to the model, forces (outputs) apart from
+// displacements (inputs) and rates (parameters). The label names the
+// causalities on the panel and the unit.
+struct PanelKey {
+    std::string unit;
+    Causality causality;  // for values without a unit only
+    bool operator==(const PanelKey& other) const {
+        return unit == other.unit && (!unit.empty() || causality == other.causality);
+    }
+};
+
+struct KeyedPanel {
+    PanelKey key;
+    std::vector<Causality> causalities;
+    plot::Panel panel;
+};
+
+std::string labelOf(const KeyedPanel& keyed) {
+    std::string label;
+    for (const Causality causality : keyed.causalities) {
+        label += (label.empty() ? "" : ", ") + std::string(causalityName(causality)) + "s";
+    }
+    return keyed.key.unit.empty() ? label : label + " [" + keyed.key.unit + "]";
+}
+
 std::vector<plot::Panel> panelsOf(const std::vector<const Variable*>& recorded,
                                   RecordedSeries series) {
-    std::vector<std::pair<Causality, plot::Panel>> panels;
+    std::vector<KeyedPanel> panels;
     for (std::size_t i = 0; i < recorded.size(); ++i) {
         const Variable& variable = *recorded[i];
-        auto panel = panels.begin();
-        while (panel != panels.end() && panel->first != variable.causality) {
-            ++panel;
-        }
-        if (panel == panels.end()) {
+        const PanelKey key{variable.unit, variable.causality};
+        auto keyed = std::find_if(panels.begin(), panels.end(),
+                                  [&key](const KeyedPanel& panel) { return panel.key == key; });
+        if (keyed == panels.end()) {
             plot::Panel added;
-            added.xLabel = "time";
-            added.yLabel = std::string(causalityName(variable.causality)) + "s";
+            added.xLabel = "time [s]";
             added.x = series.times;
-            panel = panels.insert(panels.end(), {variable.causality, std::move(added)});
+            keyed = panels.insert(panels.end(), {key, {}, std::move(added)});
         }
-        panel->second.curves.push_back({variable.name, std::move(series.values[i])});
+        if (std::find(keyed->causalities.begin(), keyed->causalities.end(), variable.causality) ==
+            keyed->causalities.end()) {
+            keyed->causalities.push_back(variable.causality);
+        }
+        keyed->panel.curves.push_back({variable.name, std::move(series.values[i])});
     }
     std::vector<plot::Panel> ordered;
-    for (auto& [causality, panel] : panels) {
-        ordered.push_back(std::move(panel));
+    for (KeyedPanel& keyed : panels) {
+        keyed.panel.yLabel = labelOf(keyed);
+        ordered.push_back(std::move(keyed.panel));
     }
     return ordered;
 }
