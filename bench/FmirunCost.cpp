@@ -1,6 +1,6 @@
 // The cost per step of fmirun's run loop against the bare FMI calls it makes
 // (set the inputs, step, get the outputs), in one program and on one model's
-// built-in scenario: the same time points, the same inputs, the same library.
+// demonstration: the same time points, the same inputs, the same library.
 //
 //   fmirun_cost <model> time <steps> [file]
 //       prints the fastest of several runs of each subject, in ns per step

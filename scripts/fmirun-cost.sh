@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # fmirun's cost per step against the bare FMI calls it makes (set the inputs,
-# step, get the outputs), on each model's built-in scenario: the time per
+# step, get the outputs), on each model's demonstration: the time per
 # step (fastest of seven interleaved runs) and the instructions per step under
 # valgrind's callgrind, with the rows written to a file and with none written
 # (--summary-only); then the same with the inputs from a two-row input file,
