@@ -21,8 +21,8 @@ cmake --build --preset host --target slave_tests
 filter_fmi1='-*FloatingPoint*:CrossPlatform.*'
 filter_fmi2='Fmi2*-*FloatingPoint*:*Fmi1Reference*'
 filter_fmi3='Fmi3*-*FloatingPoint*:*Fmi1Reference*'
-# Every model's libraries, and the 1.0 library of each test-only model; the
-# build's lists of them hold one identifier a line.
+# Every model's libraries, the test-only models' too; the build's lists of
+# them hold one identifier a line.
 mapfile -t models <build/host/models.txt
 mapfile -t test_models <build/host/test-models.txt
 libraries=()
@@ -33,7 +33,7 @@ for model in "${test_models[@]}"; do
     libraries+=("build/host/tests/$model.so")
 done
 for version in fmi2 fmi3; do
-    for model in "${models[@]}"; do
+    for model in "${models[@]}" "${test_models[@]}"; do
         libraries+=("build/host/$version/$model.so")
     done
 done
