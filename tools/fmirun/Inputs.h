@@ -70,23 +70,19 @@ class InputTable {
     mutable std::size_t cursor_ = 0;
 };
 
-// Where the values at a time come from: a table, or a formula.
-// Called at every step, so it calls either one directly rather than through
-// a type-erased wrapper.
+// Where the values at a time come from: the table of an input file or of an
+// archive's demonstration, shared by the copies of a sweep's threads until
+// each takes one of its own. Called at every step, so it calls the table
+// directly rather than through a type-erased wrapper.
 class InputSource {
   public:
-    using Formula = void (*)(double time, fmiReal* values);
-
     InputSource() = default;
     explicit InputSource(std::shared_ptr<const InputTable> table) : table_(std::move(table)) {}
-    explicit InputSource(Formula formula) : formula_(formula) {}
 
+    // Only inputs that drive variables are asked for values, and those
+    // always come with a table.
     void operator()(double time, fmiReal* values) const {
-        if (formula_ != nullptr) {
-            formula_(time, values);
-        } else if (table_ != nullptr) {
-            table_->at(time, values);
-        }
+        table_->at(time, values);
     }
 
     // The same values from a table of its own: a table remembers where its
@@ -97,7 +93,6 @@ class InputSource {
 
   private:
     std::shared_ptr<const InputTable> table_;
-    Formula formula_ = nullptr;
 };
 
 struct Inputs {
