@@ -801,7 +801,7 @@ void callGetFmuState(World& world, int model, int slot, Instance* s, FmuStateCho
             const auto state = static_cast<std::uint32_t>(s->state);
             // The outputs it holds are those a read would give.
             const bool refreshed = state == Instantiated || refreshOutputs(*s, e, function);
-            taken = {handle, state, s->currentTime, s->reals};
+            taken = {handle, state, s->currentTime, s->reals, s->anyNaNOutputs};
             if (!refreshed) {
                 // Refused.
             } else if (handle != nullptr) {

@@ -962,7 +962,8 @@ void callGetFmuState(World& world, int model, int slot, Instance* s, FmuStateCho
         } else {
             trace(*s, e, formatted("%s: FMUState %p", function, handle));
             const std::uint32_t state = static_cast<std::uint32_t>(s->state);
-            const KnownFmuState content = {handle, state, s->currentTime, s->reals};
+            const KnownFmuState content = {handle, state, s->currentTime, s->reals,
+                                           s->anyNaNOutputs};
             if (handle != nullptr) {
                 if (KnownFmuState* own = acceptFmuState(*s, e, function, handle)) {
                     *own = content;

@@ -46,6 +46,8 @@ struct KnownFmuState {
     std::uint32_t state = 0;
     fmiReal time = 0.0;
     std::vector<fmiReal> reals;
+    // The outputs whose NaN may be any NaN, as the instance's own.
+    std::uint64_t anyNaNOutputs = 0;
 };
 
 // What differs between the FMI versions for an instance the master holds:
@@ -200,19 +202,29 @@ inline UpdateOutcome computeEquation(Instance& s) {
     return outcome;
 }
 
-inline std::uint64_t expectedBitsOf(const Instance& s, std::size_t vr) {
-    return ((s.anyNaNOutputs >> vr) & 1U) != 0 ? kAnyNaNBits : bitsOf(s.reals[vr]);
+inline std::uint64_t expectedBitsOf(const std::vector<fmiReal>& reals, std::uint64_t anyNaN,
+                                    std::size_t vr) {
+    return ((anyNaN >> vr) & 1U) != 0 ? kAnyNaNBits : bitsOf(reals[vr]);
 }
 
-// Whether the record's value of a real is the master's; takes the slave's
-// NaN where any NaN will do.
-inline bool recordHolds(Instance& s, std::size_t vr, double actual) {
-    if (!matchesBits(bitsOf(actual), expectedBitsOf(s, vr))) {
+inline std::uint64_t expectedBitsOf(const Instance& s, std::size_t vr) {
+    return expectedBitsOf(s.reals, s.anyNaNOutputs, vr);
+}
+
+// Whether a real the slave holds is the master's; takes the slave's NaN
+// where any NaN will do.
+inline bool holdsReal(std::vector<fmiReal>& reals, std::uint64_t& anyNaN, std::size_t vr,
+                      double actual) {
+    if (!matchesBits(bitsOf(actual), expectedBitsOf(reals, anyNaN, vr))) {
         return false;
     }
-    s.reals[vr] = actual;
-    s.anyNaNOutputs &= ~(std::uint64_t{1} << vr);
+    reals[vr] = actual;
+    anyNaN &= ~(std::uint64_t{1} << vr);
     return true;
+}
+
+inline bool recordHolds(Instance& s, std::size_t vr, double actual) {
+    return holdsReal(s.reals, s.anyNaNOutputs, vr, actual);
 }
 
 inline fmiComponent componentOf(const Instance* s) {

@@ -1304,6 +1304,8 @@ Sequence nansMeet() {
     s.initialize(kPlain, 0).doStep(kPlain, 0, 0.0, 0.1).getAll(kPlain, 0);
     s.instantiate2(kWidest, 0, exchange)
         .stepComplete2(kWidest, 0, {1, 4, 5}, {n0, n1, n2})
+        .fmuState(Operation::Fmi2GetFMUstate, kWidest, 0, 0)
+        .fmuState(Operation::Fmi2SerializeFMUstate, kWidest, 0, 1)
         .getAll(kWidest, 0, Operation::Fmi2GetReal);
     s.instantiate2(kWidest, 1)
         .stepComplete2(kWidest, 1, {1, 4, 5}, {n1, n2, n0})

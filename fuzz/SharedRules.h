@@ -126,14 +126,15 @@ inline void restoreFmuState(Instance& s, const KnownFmuState& own) {
     s.state = static_cast<std::int32_t>(own.state);
     s.currentTime = own.time;
     s.reals = own.reals;
+    s.anyNaNOutputs = own.anyNaNOutputs;
 }
 
 // The FMU states the record chains, newest first, against the master's;
 // checkBlock looks at each one's block as the version can.
 template <typename Saved, typename CheckBlock>
-void checkFmuStates(const Instance& s, const Saved* saved, const std::string& who,
+void checkFmuStates(Instance& s, const Saved* saved, const std::string& who,
                     std::size_t valuesOffset, CheckBlock checkBlock) {
-    for (const KnownFmuState& known : s.fmuStates) {
+    for (KnownFmuState& known : s.fmuStates) {
         require(saved == known.handle,
                 [&] { return who + ": the FMU states are not the ones the master holds"; });
         checkBlock(saved);
@@ -143,7 +144,7 @@ void checkFmuStates(const Instance& s, const Saved* saved, const std::string& wh
                 reinterpret_cast<const unsigned char*>(saved->realValues) == block + valuesOffset,
             [&] { return who + ": an FMU state's state or time differs"; });
         for (std::size_t i = 0; i < known.reals.size(); ++i) {
-            require(bitsOf(saved->realValues[i]) == bitsOf(known.reals[i]), [&] {
+            require(holdsReal(known.reals, known.anyNaNOutputs, i, saved->realValues[i]), [&] {
                 return who + ": an FMU state's real " + std::to_string(i) + " differs";
             });
         }
