@@ -67,6 +67,20 @@ void writeModelStructure(std::ostream& out, const ModelDefinition& model) {
     out << "  </ModelStructure>\n";
 }
 
+// What both interfaces say alike: one library for either, its whole state
+// copied, restored and serialized, exact partial derivatives both ways, any
+// number of instances.
+void writeSharedCapabilities(std::ostream& out, const ModelDefinition& model) {
+    out << "    modelIdentifier=\"" << escaped(model.modelIdentifier) << "\"\n"
+        << "    needsExecutionTool=\"false\"\n"
+        << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
+        << "    canGetAndSetFMUState=\"true\"\n"
+        << "    canSerializeFMUState=\"true\"\n"
+        << "    providesDirectionalDerivatives=\"true\"\n"
+        << "    providesAdjointDerivatives=\"true\"\n"
+        << "    providesPerElementDependencies=\"false\"\n";
+}
+
 }  // namespace
 
 void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
@@ -83,31 +97,17 @@ void writeModelDescription(std::ostream& out, const ModelDefinition& model) {
     // Model Exchange: no continuous states and no events, so nothing to do
     // after an integrator step; the FMU states and derivatives as in
     // co-simulation. The schema puts it before CoSimulation.
-    out << "  <ModelExchange\n"
-        << "    modelIdentifier=\"" << escaped(model.modelIdentifier) << "\"\n"
-        << "    needsExecutionTool=\"false\"\n"
-        << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
-        << "    canGetAndSetFMUState=\"true\"\n"
-        << "    canSerializeFMUState=\"true\"\n"
-        << "    providesDirectionalDerivatives=\"true\"\n"
-        << "    providesAdjointDerivatives=\"true\"\n"
-        << "    providesPerElementDependencies=\"false\"\n"
-        << "    needsCompletedIntegratorStep=\"false\"\n"
+    out << "  <ModelExchange\n";
+    writeSharedCapabilities(out, model);
+    out << "    needsCompletedIntegratorStep=\"false\"\n"
         << "    providesEvaluateDiscreteStates=\"false\"/>\n";
     // What the slave does: any communication step size, its whole state
     // copied, restored and serialized, exact partial derivatives both ways,
     // no output derivatives, any number of instances; a step always runs to
     // its end, with no event mode and no intermediate updates.
-    out << "  <CoSimulation\n"
-        << "    modelIdentifier=\"" << escaped(model.modelIdentifier) << "\"\n"
-        << "    needsExecutionTool=\"false\"\n"
-        << "    canBeInstantiatedOnlyOncePerProcess=\"false\"\n"
-        << "    canGetAndSetFMUState=\"true\"\n"
-        << "    canSerializeFMUState=\"true\"\n"
-        << "    providesDirectionalDerivatives=\"true\"\n"
-        << "    providesAdjointDerivatives=\"true\"\n"
-        << "    providesPerElementDependencies=\"false\"\n"
-        << "    canHandleVariableCommunicationStepSize=\"true\"\n"
+    out << "  <CoSimulation\n";
+    writeSharedCapabilities(out, model);
+    out << "    canHandleVariableCommunicationStepSize=\"true\"\n"
         << "    maxOutputDerivativeOrder=\"0\"\n"
         << "    providesIntermediateUpdate=\"false\"\n"
         << "    mightReturnEarlyFromDoStep=\"false\"\n"
