@@ -1,7 +1,6 @@
 // FMI 3.0: every call in every state, the refusals of instantiation and of
 // the interfaces the FMU does not have, messages the FMU formats itself, and
 // debug logging by category.
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
@@ -599,54 +598,6 @@ TEST_F(Fmi3StateMachine, ModelExchangeHasNothingToIntegrateAndNoEvents) {
         EXPECT_TRUE(refusedWith("fmi3UpdateDiscreteStates: Invalid argument " +
                                 std::string(results[n]) + " = NULL."));
         fmi3().freeInstance(refusing);
-    }
-}
-
-namespace {
-
-template <typename Function>
-Function functionAt(void* symbol) {
-    Function function = nullptr;
-    std::memcpy(&function, &symbol, sizeof function);
-    return function;
-}
-
-}  // namespace
-
-// No model has variables of any type but Float64: every other type's access
-// refuses the first reference.
-TEST_F(Fmi3StateMachine, EveryOtherTypeRefusesItsFirstReference) {
-    using Access =
-        fmi3Status (*)(fmi3Instance, const fmi3ValueReference[], std::size_t, void*, std::size_t);
-    const fmi3ValueReference vr = model().firstOutput;
-    for (const char* type : {"Float32", "Int8", "UInt8", "Int16", "UInt16", "Int32", "UInt32",
-                             "Int64", "UInt64", "Boolean", "String", "Binary", "Clock"}) {
-        for (const std::string direction : {"Get", "Set"}) {
-            const std::string name = "fmi3" + direction + type;
-            SCOPED_TRACE(name);
-            const fmi3Instance instance = stepMode();
-            fmi3UInt64 values[2] = {};
-            std::size_t sizes[1] = {};
-            void* const symbol = testContext().library.symbol(name.c_str());
-            ASSERT_NE(symbol, nullptr);
-            clearLogs();
-            fmi3Status status = fmi3OK;
-            if (std::string(type) == "Binary") {
-                using BinaryAccess = fmi3Status (*)(fmi3Instance, const fmi3ValueReference[],
-                                                    std::size_t, std::size_t[], void*, std::size_t);
-                status = functionAt<BinaryAccess>(symbol)(instance, &vr, 1, sizes, values, 1);
-            } else if (std::string(type) == "Clock") {
-                using ClockAccess =
-                    fmi3Status (*)(fmi3Instance, const fmi3ValueReference[], std::size_t, void*);
-                status = functionAt<ClockAccess>(symbol)(instance, &vr, 1, values);
-            } else {
-                status = functionAt<Access>(symbol)(instance, &vr, 1, values, 1);
-            }
-            EXPECT_EQ(status, fmi3Error);
-            EXPECT_TRUE(
-                refusedWith(name + ": Illegal value reference " + std::to_string(vr) + "."));
-            fmi3().freeInstance(instance);
-        }
     }
 }
 
